@@ -1,0 +1,101 @@
+// The working state of one codec run and the engine's byte operations.
+// Codecs touch their source and destination only through ReadSourceByte and
+// WriteDestByte; both are inline and cost a compare, a load or store, an add
+// and an increment on the common path. The slow paths (refill, flush, raise)
+// live out of line in engine.cpp.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "compress/events.h"
+#include "compress/lh5/lh5_state.h"
+#include "compress/lzh/lzh_state.h"
+#include "compress/stream.h"
+
+namespace vorn {
+
+inline constexpr int32_t kEngineBlockSize = 8192;
+
+struct TCodecState {
+    // Run-length codec state, set up by every run.
+    bool FirstByte = false;
+    bool SourceExhausted = false;
+    bool InRun = false;
+
+    std::unique_ptr<uint8_t[]> InBuffer;   // allocated per run
+    std::unique_ptr<uint8_t[]> OutBuffer;  // allocated per run
+    const uint8_t* InEnd = nullptr;
+    const uint8_t* InPos = nullptr;
+    uint8_t* OutEnd = nullptr;
+    uint8_t* OutPos = nullptr;
+
+    TStream* SourceStream = nullptr;  // borrowed
+    TStream* DestStream = nullptr;    // borrowed
+
+    uint8_t RunByte = 0;
+    int32_t RunCount = 0;
+
+    uint32_t ReadChecksum = 0;   // bytes as stored in the source, before unscrambling
+    uint32_t WriteChecksum = 0;  // bytes as written, after scrambling
+    int32_t SourceRemaining = 0;
+    int32_t ReadChunk = 0;
+    int32_t BytesRead = 0;  // kept only while a progress handler is assigned
+    int32_t OutCount = 0;
+
+    bool UnscrambleInput = false;
+    bool ScrambleOutput = false;
+    uint8_t KeyBytes[4] = {0, 0, 0, 0};
+    int16_t KeyIndex = 0;
+    int32_t OutputBudget = 0;
+    TShowProgressEvent ProgressHandler;
+
+    TLzhState Lzh;
+    TLh5State Lh5;
+};
+
+// Slow paths of the byte operations.
+bool RefillInBuffer(TCodecState& s);  // false: nothing to hand out (end or cancel)
+void FlushFullOutBuffer(TCodecState& s);
+[[noreturn]] void RaiseUnableToCompress();
+
+inline uint8_t ApplyKey(TCodecState& s, uint8_t b) {
+    b ^= s.KeyBytes[s.KeyIndex];
+    s.KeyIndex = static_cast<int16_t>((s.KeyIndex + 1) & 3);
+    return b;
+}
+
+// The next source byte, or 0 with SourceExhausted set at the end of the
+// source or on a cancel from the progress handler.
+inline uint8_t ReadSourceByte(TCodecState& s) {
+    if (s.InPos == s.InEnd) [[unlikely]] {
+        if (!RefillInBuffer(s)) return 0;
+    }
+    uint8_t b = *s.InPos++;
+    s.ReadChecksum += b;
+    if (s.UnscrambleInput) [[unlikely]]
+        b = ApplyKey(s, b);
+    return b;
+}
+
+// Raises EUnableToCompress once the run's output budget is spent.
+inline void WriteDestByte(TCodecState& s, uint8_t b) {
+    if (s.OutputBudget <= 0) [[unlikely]]
+        RaiseUnableToCompress();
+    --s.OutputBudget;
+    if (s.OutPos == s.OutEnd) [[unlikely]]
+        FlushFullOutBuffer(s);
+    if (s.ScrambleOutput) [[unlikely]]
+        b = ApplyKey(s, b);
+    *s.OutPos++ = b;
+    s.WriteChecksum += b;
+    ++s.OutCount;
+}
+
+// Percentage of done in total, without overflowing done * 100.
+int32_t PercentDone(int32_t done, int32_t total);
+
+// The stored method, both directions.
+void StoreCopy(TCodecState& s);
+
+}  // namespace vorn

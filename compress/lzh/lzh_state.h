@@ -1,0 +1,8 @@
+// Working fields of the LZH codec inside TCodecState.
+#pragma once
+
+namespace vorn {
+
+struct TLzhState {};
+
+}  // namespace vorn

@@ -1,0 +1,244 @@
+#include "compress/vorn_codec.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "compress/clock.h"
+#include "compress/codec_table.h"
+#include "compress/exceptions.h"
+#include "compress/vorn_header.h"
+
+namespace vorn {
+
+namespace {
+
+constexpr int32_t kUnlimitedBudget = std::numeric_limits<int32_t>::max();
+
+int32_t ClampToInt32(int64_t n) {
+    return static_cast<int32_t>(std::clamp<int64_t>(n, 0, kUnlimitedBudget));
+}
+
+// Frees the run's buffers on every path out of it.
+struct RunBuffers {
+    explicit RunBuffers(TCodecState& state) : s(state) {
+        s.InBuffer = std::make_unique_for_overwrite<uint8_t[]>(kEngineBlockSize);
+        s.OutBuffer = std::make_unique_for_overwrite<uint8_t[]>(kEngineBlockSize);
+        s.InPos = s.InEnd = s.InBuffer.get();
+        s.OutPos = s.OutBuffer.get();
+        s.OutEnd = s.OutPos + kEngineBlockSize;
+    }
+    ~RunBuffers() {
+        s.InBuffer.reset();
+        s.OutBuffer.reset();
+        s.InPos = s.InEnd = nullptr;
+        s.OutPos = s.OutEnd = nullptr;
+    }
+    TCodecState& s;
+};
+
+}  // namespace
+
+TVornCodec::TVornCodec(TComponent* owner)
+    : TComponent(owner), engine_(std::make_unique<TCodecState>()) {}
+
+TVornCodec::~TVornCodec() = default;
+
+void TVornCodec::SetTargetPath(const std::string& value) {
+    targetPath_ = value;
+    if (!value.empty() && value.back() != '\\') targetPath_ += '\\';
+}
+
+uint8_t TVornCodec::GetCompressMethod(const std::string& CompressID) {
+    for (uint8_t i = 0; i < CompressionIDs.size(); ++i)
+        if (CompressID == CompressionIDs[i]) return i;
+    if (OnRecognize) {
+        bool recognized = false;
+        OnRecognize(CompressID, recognized);
+        if (recognized) return kMethodCustom;
+    }
+    throw EUnrecognizedCompressionMethod(CompressID);
+}
+
+void TVornCodec::ExpandStream(TStream& dest, TStream& source) {
+    const int64_t start = source.Position();
+    int64_t remaining = source.Size() - start;
+    if (remaining <= kHeaderSize) {
+        ExpandAndVerify(dest, source, ClampToInt32(remaining), 0, 0, kMethodStored, "", 0);
+        return;
+    }
+    uint8_t bytes[kHeaderSize];
+    const size_t got = source.Read(bytes, kHeaderSize);
+    const TVornHeader header = TVornHeader::Decode(bytes);
+    if (got < kHeaderSize || !header.HasMagic()) {
+        source.Seek(start);
+        dest.CopyFrom(source, remaining);
+        return;
+    }
+    if (header.ArchiveType != 0) throw EInvalidHeaderArchiveType();
+    const std::string id = header.Id();
+    const uint8_t method = GetCompressMethod(id);
+    remaining -= kHeaderSize;
+    // Size a memory destination once. A negative size from a damaged header
+    // must not cut what the stream already holds.
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&dest); memory && header.UncompressedSize > 0)
+        memory->SetSize(memory->Size() + header.UncompressedSize);
+    ExpandAndVerify(dest, source, ClampToInt32(remaining), header.UncompressedSize,
+                    header.Checksum, method, id, header.LockLevel);
+}
+
+void TVornCodec::ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceSize,
+                                 int32_t destSize, uint32_t storedChecksum, uint8_t method,
+                                 const std::string& CompressID, int32_t lockLevel) {
+    if (lockLevel > 0 && Key == 0) throw EInvalidKey();
+    uint32_t computed = 0;
+    const uint32_t started = TickCount();
+    elapsedTicks_ = static_cast<int32_t>(started);
+    if (method == kMethodCustom) {
+        if (OnExpand) {
+            int32_t checksum = 0;
+            OnExpand(dest, source, sourceSize, destSize, CompressID, checksum);
+            computed = static_cast<uint32_t>(checksum);
+        }
+    } else {
+        try {
+            RunCodec(dest, source, sourceSize, destSize, method, computed, true, lockLevel == 2);
+        } catch (const ELZHBadDecodeTable&) {
+            // On a locked stream a bad table most likely means a wrong key.
+            if (lockLevel > 0) throw EInvalidKey();
+            throw;
+        }
+    }
+    elapsedTicks_ = static_cast<int32_t>(TickCount() - started);
+
+    if (computed == storedChecksum) return;
+    if (storedChecksum == 0 && method == kMethodStored) return;
+    if (lockLevel <= 0) throw EBadChecksum();
+    if (static_cast<uint32_t>(Key) + computed == storedChecksum) return;
+    throw EInvalidKey();
+}
+
+int32_t TVornCodec::RunCodec(TStream& dest, TStream& source, int32_t sourceSize,
+                             int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
+                             bool expanding, bool scrambled) {
+    const int32_t budget = expanding ? kUnlimitedBudget : sourceSize - HeaderAllowance;
+    return RunCodecWithBudget(dest, source, sourceSize, uncompressedSize, method, checksum,
+                              expanding, scrambled, budget);
+}
+
+int32_t TVornCodec::RunCodecWithBudget(TStream& dest, TStream& source, int32_t sourceSize,
+                                       int32_t uncompressedSize, uint8_t method,
+                                       uint32_t& checksum, bool expanding, bool scrambled,
+                                       int32_t outputBudget) {
+    TCodecState& s = *engine_;
+    s.ProgressHandler = OnShowProgress;
+    if (OnShowProgress) {
+        int32_t percent = 0;
+        OnShowProgress(percent);
+        if (percent == -1) return 0;
+    }
+    s.SourceStream = &source;
+    s.DestStream = &dest;
+    {
+        RunBuffers buffers(s);
+        s.SourceExhausted = false;
+        s.FirstByte = true;
+        s.RunByte = 0;
+        s.InRun = false;
+        s.RunCount = 0;
+        s.SourceRemaining = sourceSize;
+        s.ReadChunk = kEngineBlockSize;
+        s.ReadChecksum = 0;
+        s.WriteChecksum = 0;
+        s.BytesRead = 0;
+        s.OutCount = 0;
+        s.OutputBudget = outputBudget;
+        s.ScrambleOutput = !expanding && Key != 0;
+        s.UnscrambleInput = expanding && Key != 0 && scrambled;
+        for (int i = 0; i < 4; ++i) s.KeyBytes[i] = static_cast<uint8_t>(static_cast<uint32_t>(Key) >> (8 * i));
+        s.KeyIndex = 0;
+
+        RunCodecBody(method, uncompressedSize, checksum, expanding);
+        if (s.OutPos != s.OutBuffer.get())
+            dest.Write(s.OutBuffer.get(), static_cast<size_t>(s.OutPos - s.OutBuffer.get()));
+    }
+    if (OnShowProgress) {
+        int32_t percent = 100;
+        OnShowProgress(percent);
+    }
+    return s.OutCount;
+}
+
+void TVornCodec::RunCodecBody(uint8_t method, int32_t uncompressedSize, uint32_t& checksum,
+                              bool expanding) {
+    TCodecState& s = *engine_;
+    const CodecRow& row = CodecFor(method);
+    if (expanding) {
+        if (row.Expand) row.Expand(s, uncompressedSize);
+        checksum = s.WriteChecksum;
+    } else {
+        if (row.Compress) row.Compress(s);
+        checksum = s.ReadChecksum;
+    }
+}
+
+uint8_t TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t method) {
+    if (method >= CompressionIDs.size() || !CodecFor(method).Compress)
+        throw EVornError(std::string("No built-in compressor for method \"") +
+                         (method < CompressionIDs.size() ? CompressionIDs[method] : "?") + "\"");
+    const int64_t sourceStart = source.Position();
+    const int64_t destStart = dest.Position();
+    const int64_t size64 = source.Size() - sourceStart;
+    if (size64 > kUnlimitedBudget)
+        throw EVornError("Cannot compress more than 2,147,483,647 bytes into one stream");
+    const int32_t size = ClampToInt32(size64);
+
+    TVornHeader header;
+    header.UncompressedSize = size;
+    header.LockLevel = Key != 0 ? 2 : 0;
+    dest.Write(header.Encode().data(), kHeaderSize);
+
+    // A cancel from the progress handler must not leave a stream whose
+    // header promises data it does not hold.
+    bool cancelled = false;
+    TShowProgressEvent callerHandler = OnShowProgress;
+    if (callerHandler)
+        OnShowProgress = [&](int32_t& percent) {
+            callerHandler(percent);
+            if (percent == -1) cancelled = true;
+        };
+    struct Restore {
+        TShowProgressEvent& slot;
+        TShowProgressEvent saved;
+        ~Restore() { slot = std::move(saved); }
+    } restore{OnShowProgress, callerHandler};
+
+    uint32_t checksum = 0;
+    try {
+        RunCodec(dest, source, size, size, method, checksum, false, false);
+    } catch (const EUnableToCompress&) {
+        // Store instead. The attempt wrote at most as many bytes as the
+        // stored copy does, unless HeaderAllowance is negative: cut the rest.
+        const int64_t reached = dest.Position();
+        method = kMethodStored;
+        source.Seek(sourceStart);
+        dest.Seek(destStart + kHeaderSize);
+        RunCodecWithBudget(dest, source, size, size, kMethodStored, checksum, false, false,
+                           kUnlimitedBudget);
+        if (dest.Position() < reached) dest.SetSize(dest.Position());
+    }
+    if (cancelled) {
+        dest.Seek(destStart);
+        dest.SetSize(destStart);
+        throw EOperationCancelled();
+    }
+
+    const int64_t dataEnd = dest.Position();
+    std::copy_n(CompressionIDs[method], 3, header.CompressID.begin());
+    header.Checksum = checksum + static_cast<uint32_t>(Key);
+    dest.Seek(destStart);
+    dest.Write(header.Encode().data(), kHeaderSize);
+    dest.Seek(dataEnd);
+    return method;
+}
+
+}  // namespace vorn

@@ -1,0 +1,77 @@
+// TVornCodec: expands compressed streams (header, method recognition, codec
+// run, checksum and key verification) and compresses whole streams.
+// The streams it is handed are borrowed and used from their positions.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "compress/codec_state.h"
+#include "compress/component.h"
+#include "compress/events.h"
+#include "compress/stream.h"
+
+namespace vorn {
+
+class TVornCodec : public TComponent {
+public:
+    explicit TVornCodec(TComponent* owner = nullptr);
+    ~TVornCodec() override;
+
+    // Events; a handler is called only when assigned.
+    TCompressEvent OnCompress;  // declared for custom compressors; not called here
+    TExpandEvent OnExpand;
+    TRecognizeEvent OnRecognize;
+    TFilenameCheckEvent OnCheckFile;  // declared for file-level operations
+    TShowProgressEvent OnShowProgress;
+
+    // Settings of file-level operations, which this component does not run.
+    bool MakeDirectories = false;
+    bool ExceptionOnFileError = false;
+    bool CheckSpaceBeforeExpand = false;
+
+    int32_t Key = 0;  // 0: no key
+    // Subtracted from the source size to give a compressing run's output budget.
+    int32_t HeaderAllowance = 0;
+
+    const std::string& TargetPath() const { return targetPath_; }
+    void SetTargetPath(const std::string& value);
+    // Milliseconds the last expansion took.
+    int32_t ElapsedTicks() const { return elapsedTicks_; }
+    TCodecState& Engine() { return *engine_; }
+
+    // Method index 0..4 of an ID; asks OnRecognize about unknown IDs.
+    uint8_t GetCompressMethod(const std::string& CompressID);
+
+    // Expands the stream at source's position to dest's position: a
+    // headerless source is copied through unchanged.
+    void ExpandStream(TStream& dest, TStream& source);
+
+    void ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceSize, int32_t destSize,
+                         uint32_t storedChecksum, uint8_t method, const std::string& CompressID,
+                         int32_t lockLevel);
+
+    // Runs one codec over the engine in either direction; returns the bytes
+    // written (compressing) and sets checksum to the sum of the plain bytes.
+    int32_t RunCodec(TStream& dest, TStream& source, int32_t sourceSize, int32_t uncompressedSize,
+                     uint8_t method, uint32_t& checksum, bool expanding, bool scrambled);
+
+    // Writes a whole stream, header and codec data, from source's position
+    // to its end. When the method cannot shrink the data it stores it as
+    // "NON" instead, leaving no trace of the attempt. Returns the method
+    // index actually written.
+    uint8_t CompressStream(TStream& dest, TStream& source, uint8_t method);
+
+private:
+    int32_t RunCodecWithBudget(TStream& dest, TStream& source, int32_t sourceSize,
+                               int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
+                               bool expanding, bool scrambled, int32_t outputBudget);
+    void RunCodecBody(uint8_t method, int32_t uncompressedSize, uint32_t& checksum, bool expanding);
+
+    std::unique_ptr<TCodecState> engine_;
+    int32_t elapsedTicks_ = 0;
+    std::string targetPath_;
+};
+
+}  // namespace vorn

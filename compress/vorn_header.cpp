@@ -1,0 +1,42 @@
+#include "compress/vorn_header.h"
+
+#include <algorithm>
+
+namespace vorn {
+
+namespace {
+
+uint32_t LoadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void StoreLe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+TVornHeader TVornHeader::Decode(const uint8_t* bytes) {
+    TVornHeader h;
+    std::copy_n(bytes, 5, h.Magic.begin());
+    std::copy_n(bytes + 5, 3, h.CompressID.begin());
+    h.UncompressedSize = static_cast<int32_t>(LoadLe32(bytes + 8));
+    h.ArchiveType = bytes[12];
+    h.Checksum = LoadLe32(bytes + 13);
+    h.LockLevel = static_cast<int32_t>(LoadLe32(bytes + 17));
+    return h;
+}
+
+std::array<uint8_t, kHeaderSize> TVornHeader::Encode() const {
+    std::array<uint8_t, kHeaderSize> out{};
+    std::copy(Magic.begin(), Magic.end(), out.begin());
+    std::copy(CompressID.begin(), CompressID.end(), out.begin() + 5);
+    StoreLe32(out.data() + 8, static_cast<uint32_t>(UncompressedSize));
+    out[12] = ArchiveType;
+    StoreLe32(out.data() + 13, Checksum);
+    StoreLe32(out.data() + 17, static_cast<uint32_t>(LockLevel));
+    return out;
+}
+
+}  // namespace vorn

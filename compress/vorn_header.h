@@ -1,0 +1,41 @@
+// The 21-byte header that opens every compressed stream, and the table of
+// method identifiers it may name.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace vorn {
+
+inline constexpr int kHeaderSize = 21;
+inline constexpr std::array<uint8_t, 5> kHeaderMagic = {'V', 'O', 'R', 'N', 0x1A};
+
+// Index in this table is the method index used by the dispatcher.
+inline constexpr std::array<const char*, 5> CompressionIDs = {"NON", "RLE", "LZH", "CUS", "LH5"};
+
+enum MethodIndex : uint8_t {
+    kMethodStored = 0,
+    kMethodRle = 1,
+    kMethodLzh = 2,
+    kMethodCustom = 3,
+    kMethodLh5 = 4,
+};
+
+struct TVornHeader {
+    std::array<uint8_t, 5> Magic = kHeaderMagic;
+    std::array<char, 3> CompressID = {'N', 'O', 'N'};
+    int32_t UncompressedSize = 0;
+    uint8_t ArchiveType = 0;  // 0: single stream; anything else is the refused multi-file type
+    uint32_t Checksum = 0;
+    int32_t LockLevel = 0;  // 0 plain, 1 locked, 2 locked and scrambled
+
+    bool HasMagic() const { return Magic == kHeaderMagic; }
+    std::string Id() const { return std::string(CompressID.data(), CompressID.size()); }
+
+    // Packed little-endian layout, exactly kHeaderSize bytes.
+    static TVornHeader Decode(const uint8_t* bytes);
+    std::array<uint8_t, kHeaderSize> Encode() const;
+};
+
+}  // namespace vorn

@@ -1,0 +1,131 @@
+#include "tests/support/test_support.h"
+
+#include <cctype>
+#include <cstdio>
+#include <random>
+#include <stdexcept>
+
+#include "compress/vorn_header.h"
+
+namespace vorn::test {
+
+Bytes Hex(const std::string& text) {
+    Bytes out;
+    int high = -1;
+    for (char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c))) continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) throw std::invalid_argument("bad hex: " + text);
+        int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::toupper(c) - 'A' + 10);
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    if (high >= 0) throw std::invalid_argument("odd hex digits: " + text);
+    return out;
+}
+
+std::string ToHex(const Bytes& bytes) {
+    std::string out;
+    char buf[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", bytes[i]);
+        out += buf;
+    }
+    return out;
+}
+
+Bytes MakeData(DataKind kind, size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes out;
+    out.reserve(size);
+    static const char* const kWords[] = {"the ", "install ", "folder ", "stream ", "codec ",
+                                         "{\n", "}\n", "return ", "int ", "0x1A, ", "\t", ";\n"};
+    switch (kind) {
+        case DataKind::Text:
+            while (out.size() < size) {
+                const char* w = kWords[rng() % std::size(kWords)];
+                for (; *w && out.size() < size; ++w) out.push_back(static_cast<uint8_t>(*w));
+            }
+            break;
+        case DataKind::Binary:
+            // Structured like machine code: small values, repeated opcodes, addresses.
+            while (out.size() < size) {
+                uint32_t r = rng();
+                out.push_back(static_cast<uint8_t>((r & 3) == 0 ? 0 : (r >> 8) % 40 + 0x80 * ((r >> 20) & 1)));
+            }
+            break;
+        case DataKind::Runs:
+            while (out.size() < size) {
+                uint8_t b = static_cast<uint8_t>(rng() % 8 == 0 ? 0x94 : rng() % 4);
+                size_t n = 1 + rng() % 300;
+                for (size_t i = 0; i < n && out.size() < size; ++i) out.push_back(b);
+            }
+            break;
+        case DataKind::Random:
+            while (out.size() < size) out.push_back(static_cast<uint8_t>(rng()));
+            break;
+        case DataKind::OneByte:
+            out.assign(size, 0x61);
+            break;
+        case DataKind::Escapes:
+            while (out.size() < size) out.push_back(rng() % 4 ? 0x94 : static_cast<uint8_t>(rng()));
+            break;
+    }
+    return out;
+}
+
+std::string KindName(DataKind kind) {
+    static const char* const kNames[] = {"Text", "Binary", "Runs", "Random", "OneByte", "Escapes"};
+    return kNames[static_cast<int>(kind)];
+}
+
+Bytes CompressBytes(TVornCodec& codec, const Bytes& input, uint8_t method) {
+    TMemoryStream source(input);
+    TMemoryStream dest;
+    codec.CompressStream(dest, source, method);
+    return dest.Bytes();
+}
+
+Bytes ExpandBytes(TVornCodec& codec, const Bytes& stream) {
+    TMemoryStream source(stream);
+    TMemoryStream dest;
+    codec.ExpandStream(dest, source);
+    return dest.Bytes();
+}
+
+Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool expanding,
+                    int32_t uncompressedSize, uint32_t* checksum) {
+    TMemoryStream source(input);
+    TMemoryStream dest;
+    uint32_t sum = 0;
+    codec.RunCodec(dest, source, static_cast<int32_t>(input.size()), uncompressedSize, method, sum,
+                   expanding, false);
+    if (checksum) *checksum = sum;
+    return dest.Bytes();
+}
+
+Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t checksum,
+                 int32_t lockLevel, const Bytes& codecData, uint8_t archiveType) {
+    TVornHeader header;
+    std::copy_n(id.begin(), 3, header.CompressID.begin());
+    header.UncompressedSize = uncompressedSize;
+    header.Checksum = checksum;
+    header.LockLevel = lockLevel;
+    header.ArchiveType = archiveType;
+    const auto encoded = header.Encode();
+    Bytes out(encoded.size() + codecData.size());
+    std::copy(encoded.begin(), encoded.end(), out.begin());
+    std::copy(codecData.begin(), codecData.end(), out.begin() + kHeaderSize);
+    return out;
+}
+
+uint32_t ByteSum(const Bytes& bytes) {
+    uint32_t sum = 0;
+    for (uint8_t b : bytes) sum += b;
+    return sum;
+}
+
+}  // namespace vorn::test

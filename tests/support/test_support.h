@@ -1,0 +1,39 @@
+// Helpers shared by the tests: byte vectors from hex, data of every kind,
+// and one-call round trips through TVornCodec.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "compress/vorn_codec.h"
+
+namespace vorn::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// "41 94 03" -> {0x41, 0x94, 0x03}; spaces and newlines are ignored.
+Bytes Hex(const std::string& text);
+std::string ToHex(const Bytes& bytes);
+
+// Deterministic test data of a given length.
+enum class DataKind { Text, Binary, Runs, Random, OneByte, Escapes };
+Bytes MakeData(DataKind kind, size_t size, uint32_t seed = 1);
+std::string KindName(DataKind kind);
+
+// The whole stream (header + codec data) CompressStream writes.
+Bytes CompressBytes(TVornCodec& codec, const Bytes& input, uint8_t method);
+// ExpandStream into a fresh memory stream.
+Bytes ExpandBytes(TVornCodec& codec, const Bytes& stream);
+
+// Runs one codec through RunCodec; the raw codec data, no header.
+Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool expanding,
+                    int32_t uncompressedSize = 0, uint32_t* checksum = nullptr);
+
+// A stream header followed by codec data.
+Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t checksum,
+                 int32_t lockLevel, const Bytes& codecData, uint8_t archiveType = 0);
+
+uint32_t ByteSum(const Bytes& bytes);
+
+}  // namespace vorn::test

@@ -1,0 +1,131 @@
+#include "tools/vorn/commands.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <stdexcept>
+
+#include "compress/exceptions.h"
+#include "compress/vorn_codec.h"
+#include "compress/vorn_header.h"
+#include "tools/common/output_file.h"
+#include "tools/common/progress_bar.h"
+
+namespace vorn::tools {
+
+namespace {
+
+int Fail(const std::string& file, const std::exception& error) {
+    std::fprintf(stderr, "vorn: %s: %s\n", file.c_str(), error.what());
+    return kExitBadInput;
+}
+
+uint8_t MethodIndex(const std::string& name) {
+    for (uint8_t i = 0; i < CompressionIDs.size(); ++i) {
+        std::string id = CompressionIDs[i];
+        for (char& c : id)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (id == name && i != kMethodCustom) return i;
+    }
+    throw std::invalid_argument("unknown method " + name);
+}
+
+double Percent(int64_t part, int64_t whole) {
+    return whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 100.0;
+}
+
+// Reads the header at the start of a file, if it has one.
+bool ReadHeader(TStream& stream, TVornHeader& header) {
+    uint8_t bytes[kHeaderSize];
+    if (stream.Size() <= kHeaderSize || stream.Read(bytes, kHeaderSize) != kHeaderSize) return false;
+    header = TVornHeader::Decode(bytes);
+    return header.HasMagic();
+}
+
+}  // namespace
+
+int32_t ParseKey(const std::string& text) {
+    size_t used = 0;
+    long long value = std::stoll(text, &used, 0);
+    if (used != text.size() || value < INT32_MIN || value > UINT32_MAX)
+        throw std::invalid_argument("key must be a 32-bit number");
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
+
+int RunCompress(const CompressOptions& options) {
+    try {
+        TFileStream source(options.input, FileMode::OpenRead);
+        OutputFile output(options.output);
+        TVornCodec codec;
+        codec.Key = options.key;
+        ProgressBar bar("compressing", options.quiet);
+        codec.OnShowProgress = bar.Handler();
+        const uint8_t method = codec.CompressStream(output.Stream(), source, MethodIndex(options.method));
+        const int64_t packed = output.Stream().Size();
+        output.Commit();
+        TFileStream written(options.output, FileMode::OpenRead);
+        TVornHeader header;
+        ReadHeader(written, header);
+        std::printf("%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes (%.1f%%), checksum 0x%08" PRIX32 "\n",
+                    options.input.c_str(), options.output.c_str(), CompressionIDs[method],
+                    source.Size(), packed, Percent(packed, source.Size()), header.Checksum);
+        return kExitOk;
+    } catch (const std::exception& error) {
+        return Fail(options.input, error);
+    }
+}
+
+int RunExpand(const ExpandOptions& options) {
+    try {
+        TFileStream source(options.input, FileMode::OpenRead);
+        TVornHeader header;
+        const bool hasHeader = ReadHeader(source, header);
+        source.Seek(0);
+        OutputFile output(options.output);
+        TVornCodec codec;
+        codec.Key = options.key;
+        ProgressBar bar("expanding", options.quiet);
+        codec.OnShowProgress = bar.Handler();
+        codec.ExpandStream(output.Stream(), source);
+        const int64_t expanded = output.Stream().Size();
+        output.Commit();
+        if (hasHeader)
+            std::printf("%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes, checksum 0x%08" PRIX32 " verified\n",
+                        options.input.c_str(), options.output.c_str(), header.Id().c_str(),
+                        source.Size(), expanded, header.Checksum);
+        else
+            std::printf("%s -> %s: headerless, %" PRId64 " bytes copied\n", options.input.c_str(),
+                        options.output.c_str(), expanded);
+        return kExitOk;
+    } catch (const std::exception& error) {
+        return Fail(options.input, error);
+    }
+}
+
+int RunInfo(const InfoOptions& options) {
+    try {
+        TFileStream source(options.input, FileMode::OpenRead);
+        TVornHeader header;
+        if (!ReadHeader(source, header)) {
+            std::printf("%s: headerless, %" PRId64 " bytes\n", options.input.c_str(), source.Size());
+            return kExitOk;
+        }
+        const int64_t data = source.Size() - kHeaderSize;
+        std::printf("file:              %s\n", options.input.c_str());
+        std::printf("method:            %s\n", header.Id().c_str());
+        std::printf("uncompressed size: %" PRId32 "\n", header.UncompressedSize);
+        std::printf("codec data:        %" PRId64 " bytes (%.1f%%)\n", data,
+                    Percent(data, header.UncompressedSize));
+        std::printf("archive type:      %u%s\n", header.ArchiveType,
+                    header.ArchiveType == 0 ? " (single stream)" : " (multi-file, not supported)");
+        std::printf("checksum:          0x%08" PRIX32 "\n", header.Checksum);
+        std::printf("lock level:        %" PRId32 "%s\n", header.LockLevel,
+                    header.LockLevel <= 0   ? " (not locked)"
+                    : header.LockLevel == 2 ? " (locked and scrambled)"
+                                            : " (locked)");
+        return kExitOk;
+    } catch (const std::exception& error) {
+        return Fail(options.input, error);
+    }
+}
+
+}  // namespace vorn::tools

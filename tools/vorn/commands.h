@@ -1,0 +1,39 @@
+// The subcommands of `vorn`, each an options struct and a run function
+// returning the exit code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vorn::tools {
+
+enum ExitCode { kExitOk = 0, kExitBadInput = 1, kExitUsage = 2 };
+
+struct CompressOptions {
+    std::string method = "lh5";
+    int32_t key = 0;
+    bool quiet = false;
+    std::string input;
+    std::string output;
+};
+
+struct ExpandOptions {
+    int32_t key = 0;
+    bool quiet = false;
+    std::string input;
+    std::string output;
+};
+
+struct InfoOptions {
+    std::string input;
+};
+
+int RunCompress(const CompressOptions& options);
+int RunExpand(const ExpandOptions& options);
+int RunInfo(const InfoOptions& options);
+
+// A key as decimal or 0x-prefixed hexadecimal, anything that fits 32 bits
+// (signed or unsigned). Throws std::invalid_argument otherwise.
+int32_t ParseKey(const std::string& text);
+
+}  // namespace vorn::tools

@@ -1,0 +1,55 @@
+// vorn: compress, expand and describe single VORN streams.
+// Exit codes: 0 success, 1 bad input (missing file, damaged stream, wrong
+// key), 2 usage error.
+#include <CLI/CLI.hpp>
+
+#include "tools/vorn/commands.h"
+
+using namespace vorn::tools;
+
+namespace {
+
+void AddKeyOption(CLI::App& command, int32_t& key) {
+    command.add_option_function<std::string>(
+               "-k,--key", [&key](const std::string& text) { key = ParseKey(text); },
+               "32-bit key, decimal or 0x hexadecimal; 0 means none")
+        ->type_name("KEY");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Compress, expand and describe VORN streams"};
+    app.set_version_flag("--version", "vorn " VORN_VERSION);
+    app.require_subcommand(1);
+
+    CompressOptions compress;
+    auto* compressCommand = app.add_subcommand("compress", "Compress IN into the stream OUT");
+    compressCommand->add_option("-m,--method", compress.method, "non, rle, lzh or lh5")
+        ->check(CLI::IsMember({"non", "rle", "lzh", "lh5"}))
+        ->capture_default_str();
+    AddKeyOption(*compressCommand, compress.key);
+    compressCommand->add_flag("-q,--quiet", compress.quiet, "No progress bar");
+    compressCommand->add_option("IN", compress.input)->required();
+    compressCommand->add_option("OUT", compress.output)->required();
+
+    ExpandOptions expand;
+    auto* expandCommand = app.add_subcommand("expand", "Expand the stream IN into OUT");
+    AddKeyOption(*expandCommand, expand.key);
+    expandCommand->add_flag("-q,--quiet", expand.quiet, "No progress bar");
+    expandCommand->add_option("IN", expand.input)->required();
+    expandCommand->add_option("OUT", expand.output)->required();
+
+    InfoOptions info;
+    auto* infoCommand = app.add_subcommand("info", "Show the header of the stream FILE");
+    infoCommand->add_option("FILE", info.input)->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? kExitOk : kExitUsage;
+    }
+    if (*compressCommand) return RunCompress(compress);
+    if (*expandCommand) return RunExpand(expand);
+    return RunInfo(info);
+}
