@@ -191,6 +191,9 @@ uint8_t TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t metho
     if (size64 > kUnlimitedBudget)
         throw EVornError("Cannot compress more than 2,147,483,647 bytes into one stream");
     const int32_t size = ClampToInt32(size64);
+    // A header with no codec data is 21 bytes, which a reader takes for
+    // headerless data: the stream of nothing is written as nothing.
+    if (size == 0) return kMethodStored;
 
     TVornHeader header;
     header.UncompressedSize = size;

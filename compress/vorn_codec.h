@@ -59,8 +59,8 @@ public:
 
     // Writes a whole stream, header and codec data, from source's position
     // to its end. When the method cannot shrink the data it stores it as
-    // "NON" instead, leaving no trace of the attempt. Returns the method
-    // index actually written.
+    // "NON" instead, leaving no trace of the attempt. An empty source gives
+    // an empty (headerless) stream. Returns the method index written.
     uint8_t CompressStream(TStream& dest, TStream& source, uint8_t method);
 
 private:

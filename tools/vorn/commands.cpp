@@ -45,9 +45,14 @@ bool ReadHeader(TStream& stream, TVornHeader& header) {
 
 int32_t ParseKey(const std::string& text) {
     size_t used = 0;
-    long long value = std::stoll(text, &used, 0);
-    if (used != text.size() || value < INT32_MIN || value > UINT32_MAX)
-        throw std::invalid_argument("key must be a 32-bit number");
+    long long value = 0;
+    try {
+        value = std::stoll(text, &used, 0);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || value < INT32_MIN || value > UINT32_MAX)
+        throw std::invalid_argument("\"" + text + "\" is not a 32-bit number");
     return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
 

@@ -11,7 +11,14 @@ namespace {
 
 void AddKeyOption(CLI::App& command, int32_t& key) {
     command.add_option_function<std::string>(
-               "-k,--key", [&key](const std::string& text) { key = ParseKey(text); },
+               "-k,--key",
+               [&key](const std::string& text) {
+                   try {
+                       key = ParseKey(text);
+                   } catch (const std::exception& error) {
+                       throw CLI::ValidationError("--key", error.what());
+                   }
+               },
                "32-bit key, decimal or 0x hexadecimal; 0 means none")
         ->type_name("KEY");
 }
