@@ -1,0 +1,296 @@
+// LH5 expander: bit reader, block header with its three code-length tables,
+// table-driven Huffman decoding and the copy loop.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "compress/exceptions.h"
+#include "compress/lh5/lh5.h"
+
+namespace vorn {
+
+namespace {
+
+using namespace lh5;
+
+// Entries of the lookup tables and of the tree links. A leaf packs the
+// symbol (bits 0-9) with the full length of its code (bits 10-14), so a
+// table hit costs one load; a link to a tree node has bit 15 set and the
+// node number below. 0 is never a leaf of a built code (every length is at
+// least 1) and marks a slot that has no node yet.
+constexpr uint16_t kNodeFlag = 0x8000;
+constexpr int kLengthShift = 10;
+constexpr uint16_t kSymbolMask = 0x3FF;
+
+constexpr uint16_t Leaf(int symbol, int length) {
+    return static_cast<uint16_t>(length << kLengthShift | symbol);
+}
+
+// Up to 64 bits of coded data ahead of the decoder, the earliest at bit 63.
+// Past the end of the source every bit reads as 0; once SourceExhausted is
+// set the engine is not asked again (a cancelled run must stay cancelled).
+struct TBitReader {
+    TCodecState* s;
+    uint64_t Window = 0;
+    int Avail = 0;
+
+    // Leaves at least 57 bits, enough for one whole symbol: a character code
+    // (16), a distance code (16) and its extra bits (12).
+    void Refill() {
+        while (Avail <= 56) {
+            const uint64_t b = s->SourceExhausted ? 0 : ReadSourceByte(*s);
+            Window |= b << (56 - Avail);
+            Avail += 8;
+        }
+    }
+    // n from 1 to 32, n <= Avail.
+    uint32_t Peek(int n) const { return static_cast<uint32_t>(Window >> (64 - n)); }
+    // n from 0 to 20, n <= Avail.
+    void Skip(int n) {
+        Window <<= n;
+        Avail -= n;
+    }
+    uint32_t GetBits(int n) {
+        Refill();
+        const uint32_t v = Peek(n);
+        Skip(n);
+        return v;
+    }
+
+    // One symbol of a code built by BuildDecodeTable; at most 16 bits.
+    uint32_t Decode(const uint16_t* table, int tableBits, const uint16_t* left, const uint16_t* right) {
+        uint16_t e = table[Window >> (64 - tableBits)];
+        if (e & kNodeFlag) [[unlikely]] {
+            // The code is complete, so every link leads to a leaf within the
+            // 16 - tableBits bits below the table's index.
+            uint64_t w = Window << tableBits;
+            do {
+                const uint16_t node = e & kSymbolMask;
+                e = (w >> 63) ? right[node] : left[node];
+                w <<= 1;
+            } while (e & kNodeFlag);
+        }
+        Skip(e >> kLengthShift);
+        return e & kSymbolMask;
+    }
+};
+
+[[noreturn]] void BadTable() { throw ELZHBadDecodeTable(); }
+
+// A table whose every lookup yields one symbol and consumes no bits.
+void FillSingle(uint16_t* table, int tableBits, uint32_t symbol, int alphabet) {
+    if (symbol >= static_cast<uint32_t>(alphabet)) BadTable();
+    std::fill_n(table, 1 << tableBits, Leaf(static_cast<int>(symbol), 0));
+}
+
+// Builds the canonical decoder of `count` code lengths: codes are assigned
+// in order of length, within a length in order of symbol. Codes up to
+// tableBits long fill every table entry they prefix; longer ones hang in
+// binary trees (left/right, node numbers from `count` on) below the entry of
+// their first tableBits bits.
+//
+// Only a complete code of lengths 1 to 16 is accepted (Kraft sum exactly
+// 2^16 in units of the longest code). That guarantees: every table entry is
+// written; every tree node gets both links; a leaf is reached within 16 bits;
+// the trees need fewer nodes than there are long codes, so node numbers stay
+// below 2 * count <= kTreeSize.
+void BuildDecodeTable(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
+                      uint16_t* left, uint16_t* right) {
+    uint32_t lengthCount[kMaxCodeLen + 1] = {};
+    for (int i = 0; i < count; ++i) {
+        if (lengths[i] > kMaxCodeLen) BadTable();
+        ++lengthCount[lengths[i]];
+    }
+    uint32_t start[kMaxCodeLen + 2];
+    uint32_t total = 0;
+    for (int len = 1; len <= kMaxCodeLen; ++len) {
+        start[len] = total;
+        total += lengthCount[len] << (kMaxCodeLen - len);
+    }
+    start[kMaxCodeLen + 1] = total;
+    if (total != 1u << kMaxCodeLen) BadTable();
+
+    const int drop = kMaxCodeLen - tableBits;
+    const uint32_t firstLong = start[tableBits + 1] >> drop;
+    std::fill(table + firstLong, table + (1 << tableBits), uint16_t{0});
+
+    int nextNode = count;
+    for (int symbol = 0; symbol < count; ++symbol) {
+        const int len = lengths[symbol];
+        if (len == 0) continue;
+        const uint32_t code = start[len];
+        start[len] += 1u << (kMaxCodeLen - len);
+        if (len <= tableBits) {
+            std::fill_n(table + (code >> drop), 1 << (tableBits - len), Leaf(symbol, len));
+            continue;
+        }
+        uint16_t* slot = table + (code >> drop);
+        for (int bit = drop - 1; bit >= kMaxCodeLen - len; --bit) {
+            if (*slot == 0) {
+                left[nextNode] = right[nextNode] = 0;
+                *slot = static_cast<uint16_t>(kNodeFlag | nextNode++);
+            }
+            const uint16_t node = *slot & kSymbolMask;
+            slot = (code >> bit) & 1 ? &right[node] : &left[node];
+        }
+        *slot = Leaf(symbol, len);
+    }
+}
+
+class TExpander {
+public:
+    explicit TExpander(TCodecState& s) : s_(s), st_(s.Lh5) { in_.s = &s; }
+
+    void Run(int32_t uncompressedSize) {
+        std::fill_n(st_.TextBuf.get(), kWindowSize, kInitialWindowByte);
+        while (done_ < uncompressedSize) {
+            if (blockCount_ == 0) ReadBlockHeader();
+            DecodeSymbols(uncompressedSize);
+        }
+    }
+
+private:
+    void ReadBlockHeader() {
+        blockCount_ = in_.GetBits(kBlockCountBits);
+        if (blockCount_ == 0) blockCount_ = 1u << kBlockCountBits;
+        ReadAuxLengths(kLenAlphabet, kLenCountBits, kLenSpecial);
+        ReadCharLengths();
+        ReadAuxLengths(kDistAlphabet, kDistCountBits, kNoSpecial);
+    }
+
+    // One length of the code-length or distance alphabet: three bits, and
+    // when they are all 1 a unary extension ended by a 0 bit (at most 13
+    // further 1 bits are looked at).
+    int ReadAuxLength() {
+        in_.Refill();
+        int len = static_cast<int>(in_.Peek(kLenFieldBits));
+        if (len < kLenFieldEscape) {
+            in_.Skip(kLenFieldBits);
+            return len;
+        }
+        const uint32_t extension = (in_.Peek(16) << 19) & 0xFFF80000u;  // bits 12..0 at the top
+        len += std::countl_one(extension);
+        in_.Skip(len - 3);
+        return len;
+    }
+
+    void ReadAuxLengths(int count, int width, int special) {
+        uint8_t* lengths = st_.AuxLen;
+        const int n = static_cast<int>(in_.GetBits(width));
+        if (n == 0) {
+            const uint32_t symbol = in_.GetBits(width);
+            std::fill_n(lengths, count, uint8_t{0});
+            FillSingle(st_.AuxTable.get(), kAuxTableBits, symbol, count);
+            return;
+        }
+        // n < 32 and a zero run adds at most 3: i stays far inside AuxLen.
+        int i = 0;
+        while (i < n) {
+            lengths[i++] = static_cast<uint8_t>(ReadAuxLength());
+            if (i == special) {
+                for (uint32_t run = in_.GetBits(kLenSpecialBits); run > 0; --run) lengths[i++] = 0;
+            }
+        }
+        if (i < count) std::fill(lengths + i, lengths + count, uint8_t{0});
+        BuildDecodeTable(count, lengths, kAuxTableBits, st_.AuxTable.get(), st_.TreeLeft.get(),
+                         st_.TreeRight.get());
+    }
+
+    void ReadCharLengths() {
+        uint8_t* lengths = st_.CharLen.get();
+        const int n = static_cast<int>(in_.GetBits(kCharCountBits));
+        if (n == 0) {
+            const uint32_t symbol = in_.GetBits(kCharCountBits);
+            std::fill_n(lengths, kCharAlphabet, uint8_t{0});
+            FillSingle(st_.CharTable.get(), kCharTableBits, symbol, kCharAlphabet);
+            return;
+        }
+        const uint16_t* table = st_.AuxTable.get();
+        int i = 0;
+        while (i < n) {
+            in_.Refill();
+            const uint32_t t = in_.Decode(table, kAuxTableBits, st_.TreeLeft.get(), st_.TreeRight.get());
+            if (t > kLenSymbolBias) {  // symbols 0..2 are zero runs
+                lengths[i++] = static_cast<uint8_t>(t - kLenSymbolBias);
+                continue;
+            }
+            int run = 1;
+            if (t == 1) run = static_cast<int>(in_.GetBits(kShortZeroRunBits)) + kShortZeroRunBase;
+            if (t == 2) run = static_cast<int>(in_.GetBits(kLongZeroRunBits)) + kLongZeroRunBase;
+            if (i + run > kCharLenSize) BadTable();
+            std::fill_n(lengths + i, run, uint8_t{0});
+            i += run;
+        }
+        if (i < kCharAlphabet) std::fill(lengths + i, lengths + kCharAlphabet, uint8_t{0});
+        BuildDecodeTable(kCharAlphabet, lengths, kCharTableBits, st_.CharTable.get(),
+                         st_.TreeLeft.get(), st_.TreeRight.get());
+    }
+
+    // The hot loop: symbols of the current block until it ends or the
+    // output is complete. Its state sits in locals so that the byte stores
+    // of WriteDestByte cannot force it back to memory.
+    void DecodeSymbols(int32_t uncompressedSize) {
+        TBitReader in = in_;
+        TCodecState& s = s_;
+        const uint16_t* charTable = st_.CharTable.get();
+        const uint16_t* distTable = st_.AuxTable.get();
+        const uint16_t* left = st_.TreeLeft.get();
+        const uint16_t* right = st_.TreeRight.get();
+        uint8_t* text = st_.TextBuf.get();
+        uint32_t pos = pos_;
+        int64_t done = done_;
+        uint32_t blockCount = blockCount_;
+
+        while (blockCount != 0 && done < uncompressedSize) {
+            --blockCount;
+            in.Refill();
+            const uint32_t c = in.Decode(charTable, kCharTableBits, left, right);
+            if (c < kFirstMatchSymbol) {
+                text[pos] = static_cast<uint8_t>(c);
+                pos = (pos + 1) & kWindowMask;
+                WriteDestByte(s, static_cast<uint8_t>(c));
+                ++done;
+                continue;
+            }
+            const uint32_t length = c - kMatchSymbolBias;
+            const uint32_t distClass = in.Decode(distTable, kAuxTableBits, left, right);
+            uint32_t distance = distClass;  // classes 0 and 1 have no extra bits
+            if (distClass > 1) {
+                distance = (1u << (distClass - 1)) | in.Peek(static_cast<int>(distClass - 1));
+                in.Skip(static_cast<int>(distClass - 1));
+            }
+            uint32_t from = (pos - distance - 1) & kWindowMask;
+            done += length;
+            // Source and target may overlap: a short distance repeats the
+            // bytes just written.
+            for (uint32_t k = 0; k < length; ++k) {
+                const uint8_t b = text[from];
+                text[pos] = b;
+                from = (from + 1) & kWindowMask;
+                pos = (pos + 1) & kWindowMask;
+                WriteDestByte(s, b);
+            }
+        }
+        in_ = in;
+        pos_ = pos;
+        done_ = done;
+        blockCount_ = blockCount;
+    }
+
+    TCodecState& s_;
+    TLh5State& st_;
+    TBitReader in_;
+    uint32_t blockCount_ = 0;  // 0: a block header is due
+    uint32_t pos_ = 0;
+    int64_t done_ = 0;  // may pass the size by the tail of a match
+};
+
+}  // namespace
+
+void Lh5Expand(TCodecState& s, int32_t uncompressedSize) {
+    if (uncompressedSize <= 0) return;
+    TLh5Arrays arrays(s, false);
+    TExpander(s).Run(uncompressedSize);
+}
+
+}  // namespace vorn

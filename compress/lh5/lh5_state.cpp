@@ -1,0 +1,71 @@
+// Allocation and release of the LH5 arrays.
+#include "compress/lh5/lh5.h"
+
+namespace vorn {
+
+namespace {
+
+template <typename T>
+void Obtain(std::unique_ptr<T[]>& field, int size) {
+    field = std::make_unique_for_overwrite<T[]>(static_cast<size_t>(size));
+}
+
+}  // namespace
+
+void Lh5AllocState(TCodecState& s, bool compressing) {
+    using namespace lh5;
+    TLh5State& st = s.Lh5;
+    // If an allocation throws, the constructor of TLh5Arrays has not
+    // finished and its destructor will not run: free what was obtained.
+    try {
+        Obtain(st.TextBuf, kTextBufSize);
+        Obtain(st.TreeLeft, kTreeSize);
+        Obtain(st.TreeRight, kTreeSize);
+        Obtain(st.AuxTable, kAuxTableSize);
+        Obtain(st.CharLen, kCharLenSize);
+        if (compressing) {
+            Obtain(st.NodeLevel, kNodeLevelSize);
+            Obtain(st.NodeChildCount, kNodeLevelSize);
+            Obtain(st.NodePosition, kNodeLevelSize);
+            Obtain(st.NodeParent, kLeafEnd + 1);
+            Obtain(st.NodePrev, kLeafEnd + 1);
+            Obtain(st.NodeNext, kNodeNextSize);
+            Obtain(st.BlockBuf, kBlockBufSize + 1);
+            Obtain(st.CharFreq, kTreeSize);
+            Obtain(st.CharCode, kCharCodeSize);
+            Obtain(st.AuxCode, kAuxCodeSize);
+        } else {
+            Obtain(st.CharTable, kCharTableSize);
+        }
+    } catch (...) {
+        Lh5FreeState(s);
+        throw;
+    }
+    st.BitCount = compressing ? 8 : 0;
+    st.TreeDepth = 0;
+    st.BitByte = 0;
+    st.BitBuf = 0;
+    st.BlockCount = 0;
+}
+
+void Lh5FreeState(TCodecState& s) {
+    TLh5State& st = s.Lh5;
+    st.TextBuf.reset();
+    st.NodeLevel.reset();
+    st.NodeChildCount.reset();
+    st.NodePosition.reset();
+    st.NodeParent.reset();
+    st.NodePrev.reset();
+    st.BlockBuf.reset();
+    st.TreeLeft.reset();
+    st.TreeRight.reset();
+    st.CharLen.reset();
+    st.CharFreq.reset();
+    st.CharTable.reset();
+    st.CharCode.reset();
+    st.AuxTable.reset();
+    st.AuxCode.reset();
+    st.NodeNext.reset();
+}
+
+}  // namespace vorn
