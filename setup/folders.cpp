@@ -1,0 +1,128 @@
+#include "setup/folders.h"
+
+namespace vorn::setup {
+
+namespace {
+
+constexpr const char* kWindowsKey = "\\Software\\Microsoft\\Windows\\CurrentVersion";
+constexpr const char* kNtKey = "\\Software\\Microsoft\\Windows NT\\CurrentVersion";
+constexpr const char* kSystemRootValue = "SystemRoot";
+constexpr const char* kProgramFilesValue = "ProgramFilesDir";
+constexpr const char* kDefaultWindowsFolder = "c:\\Windows";
+constexpr const char* kDefaultProgramFilesFolder = "c:\\Program files";
+constexpr const char* kRemovableWorkFolder = "c:\\";
+
+// A macro replaces the first three characters; at most this much of the
+// rest follows it.
+constexpr size_t kMacroLength = 3;
+constexpr size_t kRestLimit = 255;
+
+constexpr int64_t kStampFactor = 100000;
+constexpr size_t kStampMinDigits = 8;
+
+std::string MachineString(Platform& platform, const char* key, const char* value) {
+    return platform.RegistryString(RegistryRoot::LocalMachine, key, "", value);
+}
+
+// Days since 1 March of year 0 in the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra;
+}
+
+std::string ReplacePrefix(const std::string& text, const std::string& folder) {
+    return folder + text.substr(kMacroLength, kRestLimit);
+}
+
+}  // namespace
+
+std::string Lowercase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::string Trim(const std::string& text) {
+    auto isSpace = [](char c) { return static_cast<uint8_t>(c) <= 32; };
+    size_t first = 0, last = text.size();
+    while (first < last && isSpace(text[first])) ++first;
+    while (last > first && isSpace(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+std::string FolderPart(const std::string& path) {
+    const size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FindWorkFolder(Platform& platform, const std::string& installerPath) {
+    std::string folder = Lowercase(FolderPart(installerPath));
+    if (folder.empty() || folder.back() != '\\') folder += '\\';
+    const std::string root = std::string(1, folder[0]) + ":\\";
+    return platform.DriveTypeOf(root) == kDriveRemovable ? kRemovableWorkFolder : folder;
+}
+
+TSystemFolders LoadSystemFolders(Platform& platform) {
+    TSystemFolders folders;
+    const uint32_t id = platform.PlatformId();
+    const char* key = id == kPlatformWindows ? kWindowsKey : id == kPlatformNt ? kNtKey : nullptr;
+    if (key) {
+        folders.Windows = MachineString(platform, key, kSystemRootValue);
+        folders.ProgramFiles = MachineString(platform, key, kProgramFilesValue);
+    }
+    // NT keeps ProgramFilesDir only under the Windows key.
+    if (id == kPlatformNt && folders.ProgramFiles.empty())
+        folders.ProgramFiles = MachineString(platform, kWindowsKey, kProgramFilesValue);
+    if (folders.Windows.empty()) folders.Windows = kDefaultWindowsFolder;
+    if (folders.ProgramFiles.empty()) folders.ProgramFiles = kDefaultProgramFilesFolder;
+    return folders;
+}
+
+int32_t DayNumber(int year, int month, int day) {
+    return static_cast<int32_t>(DaysFromCivil(year, month, day) - DaysFromCivil(1899, 12, 30));
+}
+
+std::string DateStamp(int32_t dayNumber) {
+    // The day number is whole, so its product with the factor is exact.
+    uint64_t value = static_cast<uint64_t>(int64_t{dayNumber} * kStampFactor);
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), "0123456789abcdef"[value & 15]);
+        value >>= 4;
+    } while (value != 0);
+    if (digits.size() < kStampMinDigits) digits.insert(0, kStampMinDigits - digits.size(), '0');
+    return digits;
+}
+
+std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& folders,
+                               int32_t today) {
+    std::string path = Trim(Lowercase(text));
+    if (path.starts_with("<w>")) path = ReplacePrefix(path, folders.Windows);
+    if (path.starts_with("<s>")) path = ReplacePrefix(path, folders.Windows + "\\system");
+    if (path.starts_with("<p>")) path = ReplacePrefix(path, folders.ProgramFiles);
+    const size_t at = path.find("<u>");
+    if (at != std::string::npos)
+        path = path.substr(0, at) + DateStamp(today) + path.substr(at + kMacroLength, kRestLimit);
+    return Lowercase(path);
+}
+
+std::string QualifyDrive(const std::string& path, const std::string& modulePath) {
+    if (path.find(':') != std::string::npos) return path;
+    const std::string rooted = !path.empty() && path[0] == '\\' ? path : "\\" + path;
+    return modulePath.substr(0, 2) + rooted;
+}
+
+void CreatePathFolders(Platform& platform, const std::string& path) {
+    if (path.size() <= 3) return;
+    std::string prefix = path.substr(0, 3);
+    for (size_t i = 3; i < path.size(); ++i) {
+        if (path[i] == '\\') platform.MakeFolder(prefix);
+        prefix += path[i];
+    }
+}
+
+}  // namespace vorn::setup

@@ -1,0 +1,192 @@
+#include "setup/installer.h"
+
+#include "compress/exceptions.h"
+#include "setup/failure_report.h"
+#include "setup/shortcuts.h"
+
+namespace vorn::setup {
+
+namespace {
+
+constexpr size_t kShownNameLimit = 255;
+
+std::string InstallQuestion(const std::string& title) {
+    return "You are about to install:     \r\r\"" + title + "\"\r\rDo you want to continue?";
+}
+
+std::string ReplaceQuestion(const std::string& shownName) {
+    return "You are about to replace:     \r\r\"" + shownName + "\"\r\rDo you want to replace it?";
+}
+
+}  // namespace
+
+std::string WithExtension(const std::string& name, const std::string& extension) {
+    return name.substr(0, name.rfind('.')) + extension;
+}
+
+TInstaller::~TInstaller() = default;
+
+int TInstaller::Run() {
+    try {
+        RunSteps();
+        return 0;
+    } catch (const std::exception& failure) {
+        return ReportFailure(platform_, failure);
+    } catch (...) {
+        return ReportFailure(platform_, EVornError("An unknown failure"));
+    }
+}
+
+void TInstaller::RunSteps() {
+    StartUp();
+    if (title_.empty()) {
+        title_ = installerName_;
+    } else if (!Confirmed()) {
+        Cancel();
+        return;
+    }
+    summary_.LogFile(log_->Path());
+    while (InstallEntry()) {
+    }
+    Finish();
+}
+
+void TInstaller::StartUp() {
+    platform_.StartCom();
+    hadErrors_ = false;
+    modulePath_ = platform_.ModulePath();
+    installerPath_ = Lowercase(modulePath_);
+    const std::string workFolder = FindWorkFolder(platform_, installerPath_);
+    installerName_ = installerPath_.substr(installerPath_.rfind('\\') + 1);
+    tempPath_ = workFolder + WithExtension(installerName_, ".tmp");
+    log_ = std::make_unique<TInstallLog>(platform_, workFolder + WithExtension(installerName_, ".log"));
+    log_->Line(StartLineNow());
+    summary_.Start(StartLineNow());
+    compressor_ = std::make_unique<TVornCodec>();
+    packageStream_ = platform_.OpenRead(installerPath_);
+    reader_ = std::make_unique<TPackageReader>(*packageStream_);
+    reader_->Locate();
+    folders_ = LoadSystemFolders(platform_);
+    title_ = reader_->ReadField();
+}
+
+std::string TInstaller::StartLineNow() {
+    const std::string date = platform_.LocalDate();
+    return StartLine(installerPath_, date, platform_.LocalTime());
+}
+
+bool TInstaller::Confirmed() {
+    log_->Line(TitleLine(title_));
+    summary_.Title(title_);
+    return platform_.ShowBox(InstallQuestion(title_), title_, kBoxYesNoQuestion) == kAnswerYes;
+}
+
+void TInstaller::Cancel() {
+    log_->Line(kTerminatedText);
+    summary_.Cancelled();
+    ReleaseRunObjects();
+    log_->Discard();
+    platform_.ShowBox(summary_.Text(), title_, kBoxOk);
+}
+
+bool TInstaller::InstallEntry() {
+    destination_ = reader_->ReadField();
+    if (destination_.empty()) {
+        Complete();
+        return false;
+    }
+    destination_ = ExpandFolderMacros(destination_, folders_, platform_.TodayDayNumber());
+    runMode_ = reader_->ReadRunMode();
+    OfferShortcuts();
+    replaceRule_ = reader_->ReadField();
+    destination_ = QualifyDrive(destination_, modulePath_);
+    CreatePathFolders(platform_, destination_);
+    tempStream_ = platform_.CreateNew(tempPath_);
+    reader_->CopyStream(*tempStream_, reader_->ReadStreamLength());
+    bool keepGoing = true;
+    if (ShouldExtract())
+        keepGoing = Extract();
+    else
+        log_->Line(SkippingLine(destination_));
+    tempStream_.reset();
+    return keepGoing;
+}
+
+void TInstaller::Complete() {
+    summary_.Completed(hadErrors_);
+    log_->Line(hadErrors_ ? kCompletedWithErrorsLine : kCompletedCleanLine);
+}
+
+void TInstaller::OfferShortcuts() {
+    for (const char* folderName : kShortcutFolders) {
+        const std::string field = reader_->ReadField();
+        if (!field.empty()) OfferShortcut(platform_, *log_, title_, destination_, field, folderName);
+    }
+}
+
+bool TInstaller::ShouldExtract() {
+    if (!platform_.Exists(destination_)) return true;
+    if (!ReplaceAllowed()) return false;
+    if (!platform_.Exists(destination_)) return true;
+    log_->Line(DeletingLine(destination_));
+    if (platform_.RemoveFile(destination_)) return true;
+    log_->Line(kCannotDeleteLine);
+    hadErrors_ = true;
+    return false;
+}
+
+bool TInstaller::ReplaceAllowed() {
+    if (replaceRule_.size() > 1 && replaceRule_[0] == '1') {
+        const std::string question = ReplaceQuestion(replaceRule_.substr(1, kShownNameLimit));
+        return platform_.ShowBox(question, title_, kBoxYesNoQuestion) == kAnswerYes;
+    }
+    return replaceRule_ != "1";
+}
+
+bool TInstaller::Extract() {
+    tempStream_->Seek(0);
+    // Created outside the guard: a destination that cannot be created is an
+    // unhandled failure, not a failed extraction.
+    std::unique_ptr<TStream> destinationFile = platform_.CreateNew(destination_);
+    try {
+        log_->Line(ExtractingLine(destination_));
+        compressor_->ExpandStream(*destinationFile, *tempStream_);
+        destinationFile.reset();
+        log_->Line(kOkLine);
+        RunExtracted();
+        return true;
+    } catch (...) {
+        destinationFile.reset();  // the partly written file stays
+        log_->Line(kExtractFailedLine);
+        summary_.ExtractFailed();
+        hadErrors_ = true;
+        return false;
+    }
+}
+
+void TInstaller::RunExtracted() {
+    if (runMode_ == kRunModeAtOnce) {
+        log_->Line(RunningLine(destination_));
+        platform_.Execute(destination_);
+    }
+    if (runMode_ == kRunModeAtEnd) runAtEnd_ = destination_;
+}
+
+void TInstaller::ReleaseRunObjects() {
+    compressor_.reset();
+    reader_.reset();
+    packageStream_.reset();
+}
+
+void TInstaller::Finish() {
+    if (!runAtEnd_.empty()) {
+        log_->Line(RunAtEndLine(runAtEnd_));
+        platform_.Execute(runAtEnd_);
+    }
+    platform_.RemoveFile(tempPath_);
+    ReleaseRunObjects();
+    log_->Close();
+    platform_.ShowBox(summary_.Text(), title_, kBoxOk);
+}
+
+}  // namespace vorn::setup

@@ -1,0 +1,69 @@
+// The install driver: one whole run of the installer, from start-up through
+// the entry loop to the summary box.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "compress/vorn_codec.h"
+#include "setup/folders.h"
+#include "setup/install_log.h"
+#include "setup/package_reader.h"
+#include "setup/platform.h"
+
+namespace vorn::setup {
+
+inline constexpr int kRunModeAtOnce = 1;
+inline constexpr int kRunModeAtEnd = 2;
+
+// The installer's file name with its extension (from the last ".") replaced.
+std::string WithExtension(const std::string& name, const std::string& extension);
+
+class TInstaller {
+public:
+    explicit TInstaller(Platform& platform) : platform_(platform) {}
+    ~TInstaller();
+
+    // Runs the installation; returns the exit code: 0 for every run that
+    // reaches its summary box, 1 after reporting an unhandled failure.
+    int Run();
+
+private:
+    void RunSteps();
+    void StartUp();
+    std::string StartLineNow();
+    bool Confirmed();
+    void Cancel();
+    // false once the loop must stop (end marker or failed extraction).
+    bool InstallEntry();
+    void Complete();
+    void OfferShortcuts();
+    bool ShouldExtract();
+    bool ReplaceAllowed();
+    bool Extract();
+    void RunExtracted();
+    void ReleaseRunObjects();
+    void Finish();
+
+    Platform& platform_;
+    std::string modulePath_;
+    std::string installerPath_;
+    std::string installerName_;
+    std::string tempPath_;
+    TSystemFolders folders_;
+    std::string title_;
+    TSummary summary_;
+    std::unique_ptr<TInstallLog> log_;
+    std::unique_ptr<TVornCodec> compressor_;
+    std::unique_ptr<TStream> packageStream_;
+    std::unique_ptr<TPackageReader> reader_;
+    std::unique_ptr<TStream> tempStream_;
+    std::string destination_;
+    int32_t runMode_ = 0;
+    std::string replaceRule_;
+    bool hadErrors_ = false;
+    std::string runAtEnd_;
+};
+
+}  // namespace vorn::setup

@@ -1,0 +1,53 @@
+#include "setup/shortcuts.h"
+
+#include "setup/folders.h"
+
+namespace vorn::setup {
+
+namespace {
+
+constexpr const char* kExplorerKey = "Software\\Microsoft\\windows\\CurrentVersion\\Explorer";
+constexpr const char* kNtExplorerKey = "Software\\Microsoft\\windows nt\\CurrentVersion\\Explorer";
+constexpr const char* kShellFoldersKey = "Shell Folders";
+constexpr const char* kShortcutErrorCaption = "Error in WinShortCut";
+constexpr const char* kLinkExtension = ".lnk";
+constexpr size_t kNameLimit = 255;
+
+std::string ShellFolder(Platform& platform, const std::string& folderName) {
+    std::string folder =
+        platform.RegistryString(RegistryRoot::CurrentUser, kExplorerKey, kShellFoldersKey, folderName);
+    if (folder.empty())
+        folder = platform.RegistryString(RegistryRoot::CurrentUser, kNtExplorerKey,
+                                         kShellFoldersKey, folderName);
+    return folder;
+}
+
+}  // namespace
+
+void OfferShortcut(Platform& platform, TInstallLog& log, const std::string& title,
+                   const std::string& destination, const std::string& field,
+                   const std::string& folderName) {
+    std::string name = field;
+    if (field.starts_with('?')) {
+        name = field.substr(1, kNameLimit);
+        const std::string question =
+            "Do you want to create a " + folderName + " shortcut for\r" + name + "?";
+        if (platform.ShowBox(question, title, kBoxYesNoQuestion) != kAnswerYes) return;
+    }
+    WinShortCut(platform, destination, name, folderName);
+    log.Line(ShortcutLine(field, name, destination));
+}
+
+void WinShortCut(Platform& platform, const std::string& target, const std::string& name,
+                 const std::string& folderName) {
+    const std::string folder = ShellFolder(platform, folderName);
+    if (folder.empty()) {
+        platform.ShowBox(folderName, kShortcutErrorCaption, kBoxOk);
+        return;
+    }
+    const std::string linkPath = folder + "\\" + name + kLinkExtension;
+    if (platform.Exists(linkPath)) platform.RemoveFile(linkPath);
+    platform.MakeShellLink(linkPath, target, Lowercase(FolderPart(target)));
+}
+
+}  // namespace vorn::setup

@@ -1,0 +1,60 @@
+#include "tests/setup/package_builder.h"
+
+#include "compress/vorn_codec.h"
+#include "compress/vorn_header.h"
+
+namespace vorn::setup::test {
+
+namespace {
+
+void Append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+
+void AppendField(Bytes& out, const std::string& text) {
+    Append(out, text);
+    out.push_back('|');
+}
+
+void AppendLe32(Bytes& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+}  // namespace
+
+Bytes AsBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes PackageBody(const TestPackage& package) {
+    Bytes out;
+    AppendField(out, package.Title);
+    for (const TestEntry& entry : package.Entries) {
+        AppendField(out, entry.Destination);
+        out.push_back(static_cast<uint8_t>(entry.RunMode));
+        for (const std::string& shortcut : entry.Shortcuts) AppendField(out, shortcut);
+        AppendField(out, entry.ReplaceRule);
+        AppendLe32(out, static_cast<uint32_t>(entry.Stream.size()));
+        out.insert(out.end(), entry.Stream.begin(), entry.Stream.end());
+    }
+    out.push_back('|');
+    return out;
+}
+
+Bytes WithTrailer(Bytes bytes, uint32_t packageStart) {
+    AppendLe32(bytes, packageStart);
+    return bytes;
+}
+
+Bytes InstallerBytes(const Bytes& image, const TestPackage& package) {
+    Bytes out = image;
+    const Bytes body = PackageBody(package);
+    out.insert(out.end(), body.begin(), body.end());
+    return WithTrailer(std::move(out), static_cast<uint32_t>(image.size()));
+}
+
+Bytes StoredStream(const std::string& content) {
+    TVornCodec codec;
+    TMemoryStream source(AsBytes(content));
+    TMemoryStream dest;
+    codec.CompressStream(dest, source, kMethodStored);
+    return dest.Bytes();
+}
+
+}  // namespace vorn::setup::test

@@ -1,0 +1,37 @@
+// Builds install packages for the tests: fields, entries, end marker and
+// trailer, appended to a program image.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vorn::setup::test {
+
+using Bytes = std::vector<uint8_t>;
+
+struct TestEntry {
+    std::string Destination;
+    char RunMode = '0';
+    std::array<std::string, 5> Shortcuts;  // Desktop, Startup, Programs, Start Menu, SendTo
+    std::string ReplaceRule;
+    Bytes Stream;  // the entry's compressed stream as stored
+};
+
+struct TestPackage {
+    std::string Title;
+    std::vector<TestEntry> Entries;
+};
+
+// Title, entries and end marker, without the trailer.
+Bytes PackageBody(const TestPackage& package);
+// image + package body + trailer pointing at the body.
+Bytes InstallerBytes(const Bytes& image, const TestPackage& package);
+// image + body + a trailer with the given PackageStart.
+Bytes WithTrailer(Bytes bytes, uint32_t packageStart);
+// A whole stream of the stored method ("NON" header) holding content.
+Bytes StoredStream(const std::string& content);
+Bytes AsBytes(const std::string& text);
+
+}  // namespace vorn::setup::test

@@ -1,0 +1,155 @@
+#include "tests/setup/scripted_platform.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "setup/folders.h"
+#include "setup/setup_errors.h"
+
+namespace vorn::setup::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+std::string WithoutLeadingSlash(const std::string& key) {
+    return key.starts_with('\\') ? key.substr(1) : key;
+}
+}  // namespace
+
+ScriptedPlatform::ScriptedPlatform() {
+    std::string pattern = (fs::temp_directory_path() / "vorn-setup-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+    for (char drive = 'a'; drive <= 'z'; ++drive) fs::create_directory(root_ / std::string(1, drive));
+}
+
+ScriptedPlatform::~ScriptedPlatform() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+ScriptedPlatform::RegistryName ScriptedPlatform::Name(RegistryRoot root, const std::string& key,
+                                                      const std::string& subKey,
+                                                      const std::string& value) {
+    return {root, Lowercase(WithoutLeadingSlash(key)), Lowercase(subKey), Lowercase(value)};
+}
+
+void ScriptedPlatform::SetString(RegistryRoot root, const std::string& key,
+                                 const std::string& subKey, const std::string& value,
+                                 const std::string& text) {
+    registry_[Name(root, key, subKey, value)] = {text, true};
+}
+
+void ScriptedPlatform::SetNonString(RegistryRoot root, const std::string& key,
+                                    const std::string& subKey, const std::string& value) {
+    registry_[Name(root, key, subKey, value)] = {"", false};
+}
+
+void ScriptedPlatform::SetShellFolders() {
+    for (const char* folder : {"Desktop", "Startup", "Programs", "Start Menu", "SendTo"})
+        SetString(RegistryRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer",
+                  "Shell Folders", folder, std::string("C:\\Users\\Me\\") + folder);
+}
+
+fs::path ScriptedPlatform::HostPath(const std::string& windowsPath) const {
+    const std::string path = Lowercase(windowsPath);
+    if (path.size() < 2 || path[1] != ':')
+        throw std::invalid_argument("the double maps drive paths only: " + windowsPath);
+    std::string rest = path.substr(2);
+    for (char& c : rest)
+        if (c == '\\') c = '/';
+    return root_ / std::string(1, path[0]) / fs::path(rest).relative_path();
+}
+
+void ScriptedPlatform::PutFile(const std::string& windowsPath, const std::vector<uint8_t>& bytes) {
+    const fs::path host = HostPath(windowsPath);
+    fs::create_directories(host.parent_path());
+    std::ofstream(host, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ScriptedPlatform::FileText(const std::string& windowsPath) const {
+    std::ifstream in(HostPath(windowsPath), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool ScriptedPlatform::HasFile(const std::string& windowsPath) const {
+    return fs::is_regular_file(HostPath(windowsPath));
+}
+
+void ScriptedPlatform::StartCom() { ++StartComCalls; }
+
+std::string ScriptedPlatform::ModulePath() { return Module; }
+
+int ScriptedPlatform::ShowBox(const std::string& text, const std::string& caption, uint32_t style) {
+    Boxes.push_back({text, caption, style});
+    if (style != kBoxYesNoQuestion) return kAnswerOk;
+    if (Answers.empty()) {
+        ++Unanswered;
+        return kAnswerNo;
+    }
+    const int answer = Answers.front();
+    Answers.pop_front();
+    return answer;
+}
+
+void ScriptedPlatform::Execute(const std::string& file) { Executed.push_back(file); }
+
+std::unique_ptr<TStream> ScriptedPlatform::OpenRead(const std::string& path) {
+    return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::OpenRead);
+}
+
+std::unique_ptr<TStream> ScriptedPlatform::CreateNew(const std::string& path) {
+    return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::Create);
+}
+
+bool ScriptedPlatform::Exists(const std::string& path) { return HasFile(path); }
+
+bool ScriptedPlatform::RemoveFile(const std::string& path) {
+    if (LockedFiles.count(Lowercase(path))) return false;
+    std::error_code error;
+    return fs::remove(HostPath(path), error);
+}
+
+bool ScriptedPlatform::MakeFolder(const std::string& path) {
+    std::error_code error;
+    return fs::create_directory(HostPath(path), error);
+}
+
+uint32_t ScriptedPlatform::DriveTypeOf(const std::string& root) {
+    EXPECT_EQ(root.substr(1), ":\\") << "drive type asked of " << root;
+    auto found = DriveTypes.find(Lowercase(root.substr(0, 1))[0]);
+    return found == DriveTypes.end() ? kDriveFixed : found->second;
+}
+
+uint32_t ScriptedPlatform::PlatformId() { return Id; }
+
+std::string ScriptedPlatform::RegistryString(RegistryRoot root, const std::string& keyPath,
+                                             const std::string& subKey,
+                                             const std::string& valueName) {
+    if (DeniedKeys.count(Lowercase(WithoutLeadingSlash(keyPath)))) return "";
+    auto found = registry_.find(Name(root, keyPath, subKey, valueName));
+    if (found == registry_.end()) return "";
+    if (!found->second.IsString) throw ERegistryDataType(valueName);
+    return found->second.Text;
+}
+
+void ScriptedPlatform::MakeShellLink(const std::string& linkPath, const std::string& target,
+                                     const std::string& workingFolder) {
+    if (!ShellLinksAvailable) throw EShellLinkError("Class not registered");
+    Links.push_back({linkPath, target, workingFolder});
+    PutFile(linkPath, std::vector<uint8_t>(target.begin(), target.end()));
+}
+
+std::string ScriptedPlatform::LocalDate() { return Date; }
+
+std::string ScriptedPlatform::LocalTime() { return Time; }
+
+int32_t ScriptedPlatform::TodayDayNumber() { return Today; }
+
+}  // namespace vorn::setup::test
