@@ -1,0 +1,132 @@
+// The LZH compressor: the encoding loop over a 60-byte look-ahead, the
+// symbol and position coders and the bit writer.
+#include <algorithm>
+
+#include "compress/lzh/lzh.h"
+#include "compress/lzh/lzh_match.h"
+#include "compress/lzh/lzh_model.h"
+
+namespace vorn {
+
+namespace {
+
+// Appends the n (1..16) top bits of bits; the bits below them must be 0.
+// Whole bytes leave at once, so PutLen is 0..7 between calls.
+inline void PutBits(TCodecState& s, int n, uint16_t bits) {
+    TLzhState& z = s.Lzh;
+    z.PutBuf = static_cast<uint16_t>(z.PutBuf | (bits >> z.PutLen));
+    z.PutLen = static_cast<uint8_t>(z.PutLen + n);
+    if (z.PutLen < 8) return;
+    WriteDestByte(s, static_cast<uint8_t>(z.PutBuf >> 8));
+    z.PutLen = static_cast<uint8_t>(z.PutLen - 8);
+    if (z.PutLen >= 8) {
+        WriteDestByte(s, static_cast<uint8_t>(z.PutBuf));
+        z.PutLen = static_cast<uint8_t>(z.PutLen - 8);
+        // The bits of this call that did not fit into PutBuf.
+        z.PutBuf = static_cast<uint16_t>(bits << (n - z.PutLen));
+    } else {
+        z.PutBuf = static_cast<uint16_t>(z.PutBuf << 8);
+    }
+}
+
+inline void EncodePosition(TCodecState& s, int d) {
+    const int u = d >> LzhPosLowBits;
+    PutBits(s, LzhPosLen[u], static_cast<uint16_t>(LzhPosCode[u] << 8));
+    PutBits(s, LzhPosLowBits, static_cast<uint16_t>((d & (LzhPosSlots - 1)) << 10));
+}
+
+// The ring as the encoder starts it: spaces before the first coded
+// position, 0 in the look-ahead the input may not fill, and the copy of
+// positions 0..58 behind the ring.
+void FillRing(uint8_t* ring) {
+    std::fill(ring, ring + LzhRingStart, LzhRingFill);
+    std::fill(ring + LzhRingStart, ring + LzhRingSize, LzhUnsetFill);
+    std::fill(ring + LzhRingSize, ring + LzhRingSize + LzhMirrorLen, LzhRingFill);
+    std::fill(ring + LzhRingSize + LzhMirrorLen, ring + LzhRingBufSize, LzhUnsetFill);
+}
+
+// Reads up to a look-ahead of input behind the spaces; returns its length.
+int FillLookAhead(TCodecState& s, uint8_t* ring) {
+    int len = 0;
+    while (len < LzhMaxMatch) {
+        const uint8_t c = ReadSourceByte(s);
+        if (s.SourceExhausted) break;
+        ring[LzhRingStart + len++] = c;
+    }
+    return len;
+}
+
+}  // namespace
+
+void LzhEncodeSymbol(TCodecState& s, uint16_t symbol) {
+    const int16_t* parent = s.Lzh.HuffParent.get();
+    // Climb from the leaf; the bit next to the root ends up at bit 31.
+    uint32_t code = 0;
+    int n = 0;
+    int k = parent[LzhLeafBase + symbol];
+    do {
+        code >>= 1;
+        if (k & 1) code |= 0x80000000u;
+        ++n;
+        k = parent[k];
+    } while (k != LzhRoot);
+    if (n > 16) {
+        PutBits(s, 16, static_cast<uint16_t>(code >> 16));
+        PutBits(s, n - 16, static_cast<uint16_t>(code));
+    } else {
+        PutBits(s, n, static_cast<uint16_t>(code >> 16));
+    }
+    LzhUpdateModel(s.Lzh, symbol);
+}
+
+void LzhFlushBits(TCodecState& s) {
+    if (s.Lzh.PutLen > 0) WriteDestByte(s, static_cast<uint8_t>(s.Lzh.PutBuf >> 8));
+}
+
+void LzhCompress(TCodecState& s) {
+    LzhRunArrays arrays(s.Lzh, true);
+    TLzhState& z = s.Lzh;
+    LzhStartModel(z);
+    LzhInitTree(z);
+    uint8_t* ring = z.RingBuf.get();
+    FillRing(ring);
+    int len = FillLookAhead(s, ring);
+    if (len == 0) return;
+    // The strings that start in the spaces, then the first coded one.
+    for (int k = 1; k <= LzhMaxMatch; ++k) LzhInsertNode(z, LzhRingStart - k);
+    LzhInsertNode(z, LzhRingStart);
+    int r = LzhRingStart;  // next byte to code
+    int s0 = 0;            // ring position the next input byte overwrites
+    do {
+        if (z.LzhMatchLen > len) z.LzhMatchLen = static_cast<uint16_t>(len);
+        if (z.LzhMatchLen <= LzhThreshold) {
+            z.LzhMatchLen = 1;
+            LzhEncodeSymbol(s, ring[r]);
+        } else {
+            LzhEncodeSymbol(s, static_cast<uint16_t>(z.LzhMatchLen + LzhMatchSymbolBase));
+            EncodePosition(s, z.LzhMatchPos);
+        }
+        const int last = z.LzhMatchLen;
+        int i = 0;
+        for (; i < last; ++i) {
+            const uint8_t c = ReadSourceByte(s);
+            if (s.SourceExhausted) break;
+            LzhDeleteNode(z, s0);
+            ring[s0] = c;
+            if (s0 < LzhMirrorLen) ring[s0 + LzhRingSize] = c;
+            s0 = (s0 + 1) & LzhRingMask;
+            r = (r + 1) & LzhRingMask;
+            LzhInsertNode(z, r);
+        }
+        // The input has ended: the look-ahead shrinks by each byte coded.
+        for (; i < last; ++i) {
+            LzhDeleteNode(z, s0);
+            s0 = (s0 + 1) & LzhRingMask;
+            r = (r + 1) & LzhRingMask;
+            if (--len > 0) LzhInsertNode(z, r);
+        }
+    } while (len > 0);
+    LzhFlushBits(s);
+}
+
+}  // namespace vorn

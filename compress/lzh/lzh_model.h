@@ -1,0 +1,76 @@
+// The part of the LZH codec both directions share: the working arrays of a
+// run and the adaptive code tree over the 314 symbols.
+//
+// The tree's nodes stand in slots 0..626 ordered by weight (HuffFreq never
+// decreases from slot to slot); the two children of an internal node stand
+// in neighbouring slots 2m and 2m + 1, bit 0 leading to the even one; the
+// root stays in slot 626. Encoder and decoder make the same update after
+// every symbol, so the code is never sent.
+#pragma once
+
+#include <cstdint>
+
+#include "compress/lzh/lzh_constants.h"
+#include "compress/lzh/lzh_state.h"
+
+namespace vorn {
+
+// Obtains the arrays of one run: the ring and the code tree when expanding,
+// all eight when compressing. Contents are left as they come.
+void LzhAllocateState(TLzhState& z, bool compressing);
+// Frees every array present and empties its reference.
+void LzhFreeState(TLzhState& z);
+
+// Holds a run's arrays from construction to destruction, so that they are
+// released on every path out of the run.
+class LzhRunArrays {
+public:
+    LzhRunArrays(TLzhState& z, bool compressing);
+    ~LzhRunArrays();
+    LzhRunArrays(const LzhRunArrays&) = delete;
+    LzhRunArrays& operator=(const LzhRunArrays&) = delete;
+
+private:
+    TLzhState& z_;
+};
+
+// The initial tree (9-bit codes for symbols 0..115, 8-bit for the rest);
+// also clears the bit buffers of both directions.
+void LzhStartModel(TLzhState& z);
+// Halves every leaf weight (rounding up) and builds the internal nodes anew.
+void LzhRebuildModel(TLzhState& z);
+
+// Counts one occurrence of symbol and restores the slot order, exchanging
+// a node that outgrew its right neighbour with the last node lighter than
+// it. Rebuilds first once the root weight has reached LzhMaxFreq.
+inline void LzhUpdateModel(TLzhState& z, uint16_t symbol) {
+    uint16_t* const freq = z.HuffFreq.get();
+    int16_t* const parent = z.HuffParent.get();
+    int16_t* const child = z.HuffChild.get();
+    if (freq[LzhRoot] == LzhMaxFreq) [[unlikely]]
+        LzhRebuildModel(z);
+    int c = parent[LzhLeafBase + symbol];
+    do {
+        const uint16_t k = ++freq[c];
+        if (k > freq[c + 1]) {
+            // The stop weight in slot 627 ends the scan.
+            int l = c + 2;
+            while (k > freq[l]) ++l;
+            --l;
+            freq[c] = freq[l];
+            freq[l] = k;
+            const int i = child[c];
+            parent[i] = static_cast<int16_t>(l);
+            if (i < LzhLeafBase) parent[i + 1] = static_cast<int16_t>(l);
+            const int j = child[l];
+            child[l] = static_cast<int16_t>(i);
+            parent[j] = static_cast<int16_t>(c);
+            if (j < LzhLeafBase) parent[j + 1] = static_cast<int16_t>(c);
+            child[c] = static_cast<int16_t>(j);
+            c = l;
+        }
+        c = parent[c];
+    } while (c != 0);
+}
+
+}  // namespace vorn

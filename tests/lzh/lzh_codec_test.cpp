@@ -1,0 +1,197 @@
+// The LZH codec through the engine: exact codec data both ways, the
+// tokens the compressor picks, round trips of every length and kind, and
+// data that is cut short or damaged.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "compress/exceptions.h"
+#include "compress/vorn_header.h"
+#include "tests/lzh/lzh_test_support.h"
+
+namespace vorn::test {
+namespace {
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Raw codec data, with room for data that grows.
+Bytes Compress(const Bytes& input) {
+    TVornCodec codec;
+    codec.HeaderAllowance = -(1 << 28);
+    return RunCodecBytes(codec, input, kMethodLzh, false);
+}
+
+Bytes Expand(const Bytes& codecData, int32_t size) {
+    TVornCodec codec;
+    return RunCodecBytes(codec, codecData, kMethodLzh, true, size);
+}
+
+TEST(LzhCodec, VectorsBothWays) {
+    const struct {
+        Bytes input;
+        const char* codecData;
+    } cases[] = {
+        {{}, ""},
+        {Text("abc"), "F6 FB BD E0"},                     // three 9-bit literals
+        {Hex("78"), "04"},                                 // an 8-bit literal
+        {Hex("20"), "D6 00"},                              // a 9-bit literal
+        {Bytes(10, 0x61), "F6 C9 00 00"},                  // literal, match of 9 at distance 0
+        {Hex("20 20 20 61 62 63"), "8C 00 7B 7D DE F0"},  // match into the spaces, three literals
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ToHex(Compress(c.input)), ToHex(Hex(c.codecData))) << ToHex(c.input);
+        EXPECT_EQ(Expand(Hex(c.codecData), static_cast<int32_t>(c.input.size())), c.input);
+    }
+}
+
+TEST(LzhCodec, CompressorPicksTheTokensItShould) {
+    const struct {
+        const char* input;
+        std::vector<LzhToken> tokens;
+    } cases[] = {
+        // Two equal bytes stay literals; three make a match.
+        {"ab1ab2abc3abc", {Lit('a'), Lit('b'), Lit('1'), Lit('a'), Lit('b'), Lit('2'), Lit('a'),
+                           Lit('b'), Lit('c'), Lit('3'), Match(3, 3)}},
+        // "abc" at distances 7 and 3 share three bytes with the last one: the nearer wins.
+        {"xabc1abc2abc3", {Lit('x'), Lit('a'), Lit('b'), Lit('c'), Lit('1'), Match(3, 3), Lit('2'),
+                           Match(3, 3), Lit('3')}},
+        // The last match stops at the end of the input.
+        {"qqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqqq",
+         {Lit('q'), Match(60, 0), Match(11, 0)}},
+    };
+    for (const auto& c : cases) {
+        const Bytes input = Text(c.input);
+        EXPECT_EQ(ReadTokens(Compress(input), static_cast<int>(input.size())), c.tokens) << c.input;
+    }
+}
+
+// A distinct 8-byte string, filler of another alphabet, and the string
+// again: at offset 4,036 it is 4,035 back, the farthest the window
+// reaches; one byte later it is out of reach.
+TEST(LzhCodec, CompressorReachesBack4035Bytes) {
+    for (int gap : {4036 - 8, 4037 - 8}) {
+        Bytes input = Text("ABCDEFGH");
+        const Bytes filler = MakeData(DataKind::Random, static_cast<size_t>(gap), 3);
+        for (uint8_t b : filler) input.push_back(static_cast<uint8_t>('a' + b % 26));
+        for (char c : std::string("ABCDEFGH")) input.push_back(static_cast<uint8_t>(c));
+        const std::vector<LzhToken> tokens = ReadTokens(Compress(input), static_cast<int>(input.size()));
+        if (gap == 4036 - 8) {
+            EXPECT_EQ(tokens.back(), Match(8, 4035));
+        } else {
+            EXPECT_EQ(tokens.back(), Lit('H'));
+        }
+        EXPECT_EQ(Expand(Compress(input), static_cast<int32_t>(input.size())), input);
+    }
+}
+
+TEST(LzhCodec, ExpanderCopiesFromAnywhereInTheRing) {
+    const Bytes history = MakeData(DataKind::Random, 4096, 9);
+    LzhTokenWriter writer;
+    for (uint8_t b : history) writer.Put(Lit(b));
+    // Distance 4,095 reads each position just before it is overwritten.
+    writer.Put(Match(5, 4095));
+    // Length 60 at distance 0 repeats the last byte.
+    writer.Put(Match(60, 0));
+    Bytes expected = history;
+    expected.insert(expected.end(), history.begin(), history.begin() + 5);
+    expected.insert(expected.end(), 60, history[4]);
+    EXPECT_EQ(Expand(writer.Data(), static_cast<int32_t>(expected.size())), expected);
+}
+
+TEST(LzhCodec, ExpanderRingStartsWithSpacesThenZeros) {
+    LzhTokenWriter writer;
+    writer.Put(Match(4, 1));     // the last two spaces, then the two just copied
+    writer.Put(Match(3, 4095));  // the unwritten look-ahead positions: fixed 0
+    EXPECT_EQ(ToHex(Expand(writer.Data(), 7)), "20 20 20 20 00 00 00");
+}
+
+TEST(LzhCodec, ExpanderStopsByTheSizeAlone) {
+    TVornCodec codec;
+    const Bytes data = Hex("FF FF FF");
+    EXPECT_TRUE(RunCodecBytes(codec, data, kMethodLzh, true, 0).empty());
+    EXPECT_EQ(codec.Engine().ReadChecksum, 0u) << "a size of 0 reads nothing";
+    EXPECT_TRUE(RunCodecBytes(codec, data, kMethodLzh, true, -5).empty());
+    // A last match that reaches past the size is written whole.
+    LzhTokenWriter writer;
+    writer.Put(Lit('z'));
+    writer.Put(Match(60, 0));
+    EXPECT_EQ(Expand(writer.Data(), 2), Bytes(61, 'z'));
+}
+
+class LzhRoundTrip : public testing::TestWithParam<DataKind> {};
+
+TEST_P(LzhRoundTrip, EveryLengthClassComesBackAndCompressesTheSameTwice) {
+    const size_t sizes[] = {0,    1,    2,    3,    59,   60,    61,    100,   4095,
+                            4096, 4097, 8191, 8192, 8193, 12288, 16384, 70000};
+    TVornCodec codec;
+    for (size_t size : sizes) {
+        const Bytes input = MakeData(GetParam(), size, static_cast<uint32_t>(size));
+        // Through the component, with the header and the store fallback.
+        const Bytes stream = CompressBytes(codec, input, kMethodLzh);
+        ASSERT_EQ(ExpandBytes(codec, stream), input) << size;
+        EXPECT_EQ(CompressBytes(codec, input, kMethodLzh), stream) << size;
+        // The codec alone, also where storing would win.
+        ASSERT_EQ(Expand(Compress(input), static_cast<int32_t>(size)), input) << size;
+    }
+}
+
+TEST_P(LzhRoundTrip, SeveralMebibytes) {
+    const Bytes input = MakeData(GetParam(), 3 << 20, 77);
+    ASSERT_EQ(Expand(Compress(input), static_cast<int32_t>(input.size())), input);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LzhRoundTrip,
+                         testing::Values(DataKind::Text, DataKind::Binary, DataKind::Runs, DataKind::Random,
+                                         DataKind::OneByte, DataKind::Escapes),
+                         [](const auto& info) { return KindName(info.param); });
+
+TEST(LzhCodec, CompressibleDataIsStoredAsLzhAndRandomDataFallsBackToStored) {
+    TVornCodec codec;
+    const Bytes text = MakeData(DataKind::Text, 20000);
+    const Bytes stream = CompressBytes(codec, text, kMethodLzh);
+    EXPECT_EQ(std::string(stream.begin() + 5, stream.begin() + 8), "LZH");
+    const Bytes noise = MakeData(DataKind::Random, 20000);
+    TMemoryStream source(noise), dest;
+    EXPECT_EQ(codec.CompressStream(dest, source, kMethodLzh), kMethodStored);
+    EXPECT_EQ(ExpandBytes(codec, dest.Bytes()), noise);
+    EXPECT_EQ(codec.Engine().Lzh.RingBuf, nullptr) << "arrays released after the failed attempt";
+    EXPECT_EQ(codec.Engine().Lzh.MatchRight, nullptr);
+    EXPECT_EQ(codec.Engine().Lzh.HuffFreq, nullptr);
+}
+
+// Missing bits read as 0: a cut stream expands exactly as the same stream
+// padded with zero bytes.
+TEST(LzhCodec, TruncatedDataReadsZeroBits) {
+    const Bytes input = MakeData(DataKind::Text, 30000, 4);
+    const Bytes full = Compress(input);
+    const auto size = static_cast<int32_t>(input.size());
+    for (size_t cut : {size_t{0}, size_t{1}, full.size() / 3, full.size() - 1}) {
+        Bytes truncated(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut));
+        Bytes padded = truncated;
+        padded.resize(full.size() + 64, 0);
+        const Bytes out = Expand(truncated, size);
+        EXPECT_GE(out.size(), input.size()) << cut;
+        EXPECT_LE(out.size(), input.size() + 59) << cut;
+        EXPECT_EQ(out, Expand(padded, size)) << cut;
+    }
+}
+
+TEST(LzhCodec, DamagedDataStaysInBoundsAndFailsTheChecksum) {
+    const Bytes input = MakeData(DataKind::Binary, 20000, 6);
+    TVornCodec codec;
+    const Bytes stream = CompressBytes(codec, input, kMethodLzh);
+    for (size_t at : {size_t{kHeaderSize}, stream.size() / 2, stream.size() - 1}) {
+        Bytes damaged = stream;
+        damaged[at] ^= 0x5A;
+        EXPECT_THROW(ExpandBytes(codec, damaged), EBadChecksum) << at;
+    }
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        const Bytes noise = MakeData(DataKind::Random, 1 + seed * 97, seed);
+        const Bytes out = Expand(noise, 50000);
+        EXPECT_GE(out.size(), 50000u);
+        EXPECT_LE(out.size(), 50000u + 59);
+    }
+}
+
+}  // namespace
+}  // namespace vorn::test

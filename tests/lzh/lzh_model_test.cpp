@@ -1,0 +1,172 @@
+// The adaptive code tree and the position code: initial codes, the order
+// invariants under updates, the rebuild and its weights, codes longer than
+// 16 bits.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "compress/lzh/lzh.h"
+#include "compress/lzh/lzh_constants.h"
+#include "compress/vorn_header.h"
+#include "tests/lzh/lzh_test_support.h"
+
+namespace vorn::test {
+namespace {
+
+// Every property the coders rely on: ordered weights ending in the stop
+// value, sums, children in pairs, parents that point back, every symbol's
+// leaf found through its entry.
+void ExpectTreeInvariants(const TLzhState& z) {
+    for (int k = 0; k < LzhRoot; ++k) ASSERT_LE(z.HuffFreq[k], z.HuffFreq[k + 1]) << "slot " << k;
+    ASSERT_EQ(z.HuffFreq[LzhNodes], 0xFFFF);
+    ASSERT_EQ(z.HuffParent[LzhRoot], 0);
+    int leaves = 0;
+    for (int k = 0; k < LzhNodes; ++k) {
+        const int c = z.HuffChild[k];
+        if (c >= LzhLeafBase) {
+            ASSERT_LT(c - LzhLeafBase, LzhSymbols);
+            ASSERT_EQ(z.HuffParent[c], k);
+            ++leaves;
+            continue;
+        }
+        ASSERT_EQ(c % 2, 0) << "slot " << k;
+        ASSERT_LT(c + 1, k) << "a child stands below its parent";
+        ASSERT_EQ(z.HuffParent[c], k);
+        ASSERT_EQ(z.HuffParent[c + 1], k);
+        ASSERT_EQ(z.HuffFreq[k], z.HuffFreq[c] + z.HuffFreq[c + 1]) << "slot " << k;
+    }
+    ASSERT_EQ(leaves, LzhSymbols);
+}
+
+std::vector<int> LeafWeights(const TLzhState& z) {
+    std::vector<int> weights(LzhSymbols);
+    for (int s = 0; s < LzhSymbols; ++s) weights[s] = z.HuffFreq[z.HuffParent[LzhLeafBase + s]];
+    return weights;
+}
+
+TEST(LzhModel, InitialCodesAreNineBitsUpTo115AndEightAfter) {
+    LzhModel m;
+    ExpectTreeInvariants(m.z);
+    EXPECT_EQ(SymbolCode(m.z, 0), "110001100");
+    EXPECT_EQ(SymbolCode(m.z, 255), "10001011");
+    EXPECT_EQ(SymbolCode(m.z, 'a'), "111101101");
+    for (int s = 0; s < LzhSymbols; ++s)
+        EXPECT_EQ(SymbolCode(m.z, s).size(), s < 116 ? 9u : 8u) << "symbol " << s;
+}
+
+TEST(LzhModel, FirstRebuildComesAtThe32455thSymbolAndHalvesTheWeights) {
+    LzhModel m;
+    for (int n = 0; n < 32454; ++n) LzhUpdateModel(m.z, 'e');
+    EXPECT_EQ(m.z.HuffFreq[LzhRoot], LzhMaxFreq);
+    EXPECT_EQ(LeafWeights(m.z)['e'], 32455);
+    EXPECT_EQ(LeafWeights(m.z)['f'], 1);
+
+    LzhUpdateModel(m.z, 'e');
+    ExpectTreeInvariants(m.z);
+    EXPECT_EQ(LeafWeights(m.z)['e'], 16228 + 1);
+    EXPECT_EQ(LeafWeights(m.z)['f'], 1);
+    EXPECT_EQ(m.z.HuffFreq[LzhRoot], 313 + 16229);
+}
+
+TEST(LzhModel, UpdatesAndRebuildsKeepTheTreeInOrder) {
+    LzhModel m;
+    std::mt19937 rng(5);
+    std::geometric_distribution<int> skewed(0.02);
+    int rebuilds = 0;
+    for (int n = 0; n < 200000; ++n) {
+        const auto symbol = static_cast<uint16_t>(skewed(rng) % LzhSymbols);
+        if (m.z.HuffFreq[LzhRoot] == LzhMaxFreq) {
+            // Each leaf keeps half its weight, rounded up; the symbol adds one.
+            std::vector<int> expected = LeafWeights(m.z);
+            for (int& w : expected) w = (w + 1) / 2;
+            ++expected[symbol];
+            LzhUpdateModel(m.z, symbol);
+            ASSERT_EQ(LeafWeights(m.z), expected);
+            ASSERT_NO_FATAL_FAILURE(ExpectTreeInvariants(m.z));
+            ++rebuilds;
+            continue;
+        }
+        LzhUpdateModel(m.z, symbol);
+        if (n % 997 == 0) {
+            ASSERT_NO_FATAL_FAILURE(ExpectTreeInvariants(m.z));
+        }
+    }
+    EXPECT_GE(rebuilds, 10);
+}
+
+// Nine heavy symbols whose weights grow like Fibonacci numbers stack the
+// 305 symbols of weight 1 nine levels under the root; inside their own
+// subtree those sit 9 levels deep, so their codes reach 18 bits.
+std::vector<uint16_t> LongCodeSymbols() {
+    std::vector<uint16_t> out;
+    const int light = LzhSymbols - 9;
+    int chain = light;       // weight of the subtree that holds the light ones
+    int weight = light + 1;  // the next heavy symbol's, just above the chain's previous step
+    for (uint16_t heavy = 'a'; heavy < 'a' + 9; ++heavy) {
+        out.insert(out.end(), static_cast<size_t>(weight - 1), heavy);
+        std::tie(chain, weight) = std::pair(chain + weight, chain + 1);
+    }
+    return out;
+}
+
+TEST(LzhModel, EncoderWritesLongCodesWholeInTwoPieces) {
+    // Light symbols after the heavy ones, at several bit offsets.
+    std::vector<uint16_t> symbols = LongCodeSymbols();
+    symbols.insert(symbols.end(), {200, 300, 201, 202, 203, 299, 204});
+    LzhTokenWriter reference;
+    LzhEngine engine;
+    LzhAllocateState(engine.s.Lzh, false);
+    LzhStartModel(engine.s.Lzh);
+    size_t longest = 0;
+    for (uint16_t symbol : symbols) {
+        longest = std::max(longest, SymbolCode(reference.Model().z, symbol).size());
+        reference.PutSymbol(symbol);
+        LzhEncodeSymbol(engine.s, symbol);
+    }
+    LzhFlushBits(engine.s);
+    EXPECT_GE(longest, 17u);
+    EXPECT_EQ(UnpackBits(engine.Written()), UnpackBits(reference.Data()));
+    LzhFreeState(engine.s.Lzh);
+}
+
+TEST(LzhModel, ExpanderReadsLongCodes) {
+    LzhTokenWriter writer;
+    Bytes expected;
+    for (uint16_t symbol : LongCodeSymbols()) {
+        writer.Put(Lit(static_cast<uint8_t>(symbol)));
+        expected.push_back(static_cast<uint8_t>(symbol));
+    }
+    uint8_t deepest = 0;
+    for (int b = 0; b < 256; ++b)
+        if (SymbolCode(writer.Model().z, b).size() > SymbolCode(writer.Model().z, deepest).size())
+            deepest = static_cast<uint8_t>(b);
+    EXPECT_GE(SymbolCode(writer.Model().z, deepest).size(), 17u);
+    writer.Put(Lit(deepest));
+    expected.push_back(deepest);
+    TVornCodec codec;
+    EXPECT_EQ(RunCodecBytes(codec, writer.Data(), kMethodLzh, true, static_cast<int32_t>(expected.size())),
+              expected);
+}
+
+TEST(LzhPositionCode, TablesFormOneCompletePrefixCode) {
+    EXPECT_EQ(PositionCode(0 << 6).substr(0, 3), "000");
+    EXPECT_EQ(PositionCode(1 << 6).substr(0, 4), "0010");
+    EXPECT_EQ(PositionCode(4 << 6).substr(0, 5), "01010");
+    EXPECT_EQ(PositionCode(63 << 6).substr(0, 8), "11111111");
+    int space = 0;
+    for (int u = 0; u < 64; ++u) space += 1 << (8 - LzhPosLen[u]);
+    EXPECT_EQ(space, 256);
+    for (int b = 0; b < 256; ++b) {
+        const int u = LzhBytePos[b];
+        ASSERT_EQ(LzhByteLen[b], LzhPosLen[u]);
+        ASSERT_EQ(b >> (8 - LzhPosLen[u]), LzhPosCode[u] >> (8 - LzhPosLen[u])) << "byte " << b;
+    }
+    EXPECT_EQ(LzhBytePos[0x1F], 0);
+    EXPECT_EQ(LzhByteLen[0x1F], 3);
+    EXPECT_EQ(LzhBytePos[0xF0], 48);
+    EXPECT_EQ(LzhByteLen[0xF0], 8);
+}
+
+}  // namespace
+}  // namespace vorn::test

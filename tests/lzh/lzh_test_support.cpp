@@ -1,0 +1,106 @@
+#include "tests/lzh/lzh_test_support.h"
+
+#include <limits>
+#include <stdexcept>
+
+#include "compress/lzh/lzh_constants.h"
+
+namespace vorn::test {
+
+LzhModel::LzhModel() {
+    LzhAllocateState(z, false);
+    LzhStartModel(z);
+}
+
+LzhModel::~LzhModel() { LzhFreeState(z); }
+
+std::string SymbolCode(const TLzhState& z, int symbol) {
+    std::string code;
+    for (int k = z.HuffParent[LzhLeafBase + symbol]; k != LzhRoot; k = z.HuffParent[k])
+        code.insert(code.begin(), (k & 1) ? '1' : '0');
+    return code;
+}
+
+std::string PositionCode(int d) {
+    const int u = d >> 6;
+    std::string bits;
+    for (int k = 0; k < LzhPosLen[u]; ++k) bits += (LzhPosCode[u] >> (7 - k)) & 1 ? '1' : '0';
+    for (int k = 5; k >= 0; --k) bits += (d >> k) & 1 ? '1' : '0';
+    return bits;
+}
+
+Bytes PackBits(const std::string& bits) {
+    Bytes out((bits.size() + 7) / 8, 0);
+    for (size_t k = 0; k < bits.size(); ++k)
+        if (bits[k] == '1') out[k / 8] = static_cast<uint8_t>(out[k / 8] | (0x80 >> (k % 8)));
+    return out;
+}
+
+std::string UnpackBits(const Bytes& bytes) {
+    std::string bits;
+    for (uint8_t b : bytes)
+        for (int k = 7; k >= 0; --k) bits += (b >> k) & 1 ? '1' : '0';
+    return bits;
+}
+
+LzhToken Lit(uint8_t b) { return {1, b}; }
+LzhToken Match(int length, int distance) { return {length, distance}; }
+
+void LzhTokenWriter::Put(const LzhToken& token) {
+    PutSymbol(static_cast<uint16_t>(token.length == 1 ? token.value : token.length + LzhMatchSymbolBase));
+    if (token.length > 1) bits_ += PositionCode(token.value);
+}
+
+void LzhTokenWriter::PutSymbol(uint16_t symbol) {
+    bits_ += SymbolCode(model_.z, symbol);
+    LzhUpdateModel(model_.z, symbol);
+}
+
+std::vector<LzhToken> ReadTokens(const Bytes& codecData, int size) {
+    const std::string bits = UnpackBits(codecData);
+    size_t at = 0;
+    auto next = [&] { return at < bits.size() && bits[at++] == '1' ? 1 : 0; };
+    LzhModel model;
+    std::vector<LzhToken> tokens;
+    for (int done = 0; done < size;) {
+        int c = model.z.HuffChild[LzhRoot];
+        while (c < LzhLeafBase) c = model.z.HuffChild[c + next()];
+        const int symbol = c - LzhLeafBase;
+        LzhUpdateModel(model.z, static_cast<uint16_t>(symbol));
+        if (symbol < 256) {
+            tokens.push_back(Lit(static_cast<uint8_t>(symbol)));
+            ++done;
+            continue;
+        }
+        // The position code is prefix-free: take bits until one code matches.
+        std::string read;
+        int u = -1;
+        while (u < 0 && read.size() < 8) {
+            read += static_cast<char>('0' + next());
+            for (int v = 0; v < 64 && u < 0; ++v)
+                if (PositionCode(v << 6).substr(0, LzhPosLen[v]) == read) u = v;
+        }
+        if (u < 0) throw std::logic_error("no position code matches " + read);
+        int low = 0;
+        for (int k = 0; k < 6; ++k) low = low << 1 | next();
+        tokens.push_back(Match(symbol - LzhMatchSymbolBase, u << 6 | low));
+        done += symbol - LzhMatchSymbolBase;
+    }
+    return tokens;
+}
+
+LzhEngine::LzhEngine() {
+    s.OutBuffer = std::make_unique<uint8_t[]>(kEngineBlockSize);
+    s.OutPos = s.OutBuffer.get();
+    s.OutEnd = s.OutPos + kEngineBlockSize;
+    s.OutputBudget = std::numeric_limits<int32_t>::max();
+    s.DestStream = &dest;
+}
+
+Bytes LzhEngine::Written() {
+    dest.Write(s.OutBuffer.get(), static_cast<size_t>(s.OutPos - s.OutBuffer.get()));
+    s.OutPos = s.OutBuffer.get();
+    return dest.Bytes();
+}
+
+}  // namespace vorn::test
