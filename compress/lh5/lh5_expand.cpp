@@ -14,17 +14,21 @@ namespace {
 using namespace lh5;
 
 // Entries of the lookup tables and of the tree links. A leaf packs the
-// symbol (bits 0-9) with the full length of its code (bits 10-14), so a
-// table hit costs one load; a link to a tree node has bit 15 set and the
-// node number below. 0 is never a leaf of a built code (every length is at
-// least 1) and marks a slot that has no node yet.
+// symbol (bits 5-14) with the full length of its code (bits 0-4), so a table
+// hit costs one load and the length feeds the shift directly; a link to a
+// tree node has bit 15 set and the node number in bits 5-14. 0 is never a
+// leaf of a built code (every length is at least 1) and marks a slot that
+// has no node yet.
 constexpr uint16_t kNodeFlag = 0x8000;
-constexpr int kLengthShift = 10;
-constexpr uint16_t kSymbolMask = 0x3FF;
+constexpr int kSymbolShift = 5;
+constexpr uint16_t kLengthMask = 0x1F;
+constexpr uint16_t kNumberMask = 0x3FF;
 
 constexpr uint16_t Leaf(int symbol, int length) {
-    return static_cast<uint16_t>(length << kLengthShift | symbol);
+    return static_cast<uint16_t>(symbol << kSymbolShift | length);
 }
+constexpr uint16_t Link(int node) { return static_cast<uint16_t>(kNodeFlag | node << kSymbolShift); }
+constexpr int NodeOf(uint16_t link) { return link >> kSymbolShift & kNumberMask; }
 
 // Up to 64 bits of coded data ahead of the decoder, the earliest at bit 63.
 // Past the end of the source every bit reads as 0; once SourceExhausted is
@@ -34,8 +38,17 @@ struct TBitReader {
     uint64_t Window = 0;
     int Avail = 0;
 
-    // Leaves at least 57 bits, enough for one whole symbol: a character code
-    // (16), a distance code (16) and its extra bits (12).
+    // Four more bytes when fewer than 32 bits are left: a fixed count keeps
+    // the refill free of data-dependent loop exits.
+    void TopUp() {
+        if (Avail >= 32) return;
+        for (int i = 0; i < 4; ++i) {
+            const uint64_t b = s->SourceExhausted ? 0 : ReadSourceByte(*s);
+            Window |= b << (56 - Avail);
+            Avail += 8;
+        }
+    }
+    // Leaves at least 57 bits, more than any one step takes.
     void Refill() {
         while (Avail <= 56) {
             const uint64_t b = s->SourceExhausted ? 0 : ReadSourceByte(*s);
@@ -58,20 +71,23 @@ struct TBitReader {
     }
 
     // One symbol of a code built by BuildDecodeTable; at most 16 bits.
-    uint32_t Decode(const uint16_t* table, int tableBits, const uint16_t* left, const uint16_t* right) {
+    uint32_t Decode(const uint16_t* table, int tableBits, const TLh5State& st) {
         uint16_t e = table[Window >> (64 - tableBits)];
-        if (e & kNodeFlag) [[unlikely]] {
-            // The code is complete, so every link leads to a leaf within the
-            // 16 - tableBits bits below the table's index.
-            uint64_t w = Window << tableBits;
-            do {
-                const uint16_t node = e & kSymbolMask;
-                e = (w >> 63) ? right[node] : left[node];
-                w <<= 1;
-            } while (e & kNodeFlag);
-        }
-        Skip(e >> kLengthShift);
-        return e & kSymbolMask;
+        if (e & kNodeFlag) [[unlikely]]
+            e = WalkTree(e, tableBits, st.TreeLeft.get(), st.TreeRight.get());
+        Skip(e & kLengthMask);
+        return e >> kSymbolShift;
+    }
+
+    // The code is complete, so every link leads to a leaf within the
+    // 16 - tableBits bits below the table's index.
+    uint16_t WalkTree(uint16_t e, int tableBits, const uint16_t* left, const uint16_t* right) const {
+        uint64_t w = Window << tableBits;
+        do {
+            e = (w >> 63) ? right[NodeOf(e)] : left[NodeOf(e)];
+            w <<= 1;
+        } while (e & kNodeFlag);
+        return e;
     }
 };
 
@@ -128,12 +144,34 @@ void BuildDecodeTable(int count, const uint8_t* lengths, int tableBits, uint16_t
         for (int bit = drop - 1; bit >= kMaxCodeLen - len; --bit) {
             if (*slot == 0) {
                 left[nextNode] = right[nextNode] = 0;
-                *slot = static_cast<uint16_t>(kNodeFlag | nextNode++);
+                *slot = Link(nextNode++);
             }
-            const uint16_t node = *slot & kSymbolMask;
+            const int node = NodeOf(*slot);
             slot = (code >> bit) & 1 ? &right[node] : &left[node];
         }
         *slot = Leaf(symbol, len);
+    }
+}
+
+// Copies `length` bytes of history from `from` to `pos`, byte by byte, so
+// that a distance shorter than the length repeats the bytes just written.
+inline void CopyMatch(TCodecState& s, uint8_t* text, uint32_t from, uint32_t pos, uint32_t length) {
+    if (from + length <= kWindowSize && pos + length <= kWindowSize) [[likely]] {
+        const uint8_t* src = text + from;
+        uint8_t* dst = text + pos;
+        for (uint32_t k = 0; k < length; ++k) {
+            const uint8_t b = src[k];
+            dst[k] = b;
+            WriteDestByte(s, b);
+        }
+        return;
+    }
+    for (uint32_t k = 0; k < length; ++k) {
+        const uint8_t b = text[from];
+        text[pos] = b;
+        from = (from + 1) & kWindowMask;
+        pos = (pos + 1) & kWindowMask;
+        WriteDestByte(s, b);
     }
 }
 
@@ -209,7 +247,7 @@ private:
         int i = 0;
         while (i < n) {
             in_.Refill();
-            const uint32_t t = in_.Decode(table, kAuxTableBits, st_.TreeLeft.get(), st_.TreeRight.get());
+            const uint32_t t = in_.Decode(table, kAuxTableBits, st_);
             if (t > kLenSymbolBias) {  // symbols 0..2 are zero runs
                 lengths[i++] = static_cast<uint8_t>(t - kLenSymbolBias);
                 continue;
@@ -228,52 +266,46 @@ private:
 
     // The hot loop: symbols of the current block until it ends or the
     // output is complete. Its state sits in locals so that the byte stores
-    // of WriteDestByte cannot force it back to memory.
+    // of WriteDestByte cannot force it back to memory; the tree arrays are
+    // fetched only on the rare way into a tree.
     void DecodeSymbols(int32_t uncompressedSize) {
         TBitReader in = in_;
         TCodecState& s = s_;
-        const uint16_t* charTable = st_.CharTable.get();
-        const uint16_t* distTable = st_.AuxTable.get();
-        const uint16_t* left = st_.TreeLeft.get();
-        const uint16_t* right = st_.TreeRight.get();
-        uint8_t* text = st_.TextBuf.get();
+        const TLh5State& st = st_;
+        const uint16_t* charTable = st.CharTable.get();
+        const uint16_t* distTable = st.AuxTable.get();
+        uint8_t* text = st.TextBuf.get();
         uint32_t pos = pos_;
-        int64_t done = done_;
+        int64_t remaining = uncompressedSize - done_;
         uint32_t blockCount = blockCount_;
 
-        while (blockCount != 0 && done < uncompressedSize) {
+        while (blockCount != 0 && remaining > 0) {
             --blockCount;
-            in.Refill();
-            const uint32_t c = in.Decode(charTable, kCharTableBits, left, right);
+            in.TopUp();  // a character code takes at most 16 bits
+            const uint32_t c = in.Decode(charTable, kCharTableBits, st);
             if (c < kFirstMatchSymbol) {
                 text[pos] = static_cast<uint8_t>(c);
                 pos = (pos + 1) & kWindowMask;
                 WriteDestByte(s, static_cast<uint8_t>(c));
-                ++done;
+                --remaining;
                 continue;
             }
             const uint32_t length = c - kMatchSymbolBias;
-            const uint32_t distClass = in.Decode(distTable, kAuxTableBits, left, right);
+            in.TopUp();  // a distance code and its extra bits take at most 28
+            const uint32_t distClass = in.Decode(distTable, kAuxTableBits, st);
             uint32_t distance = distClass;  // classes 0 and 1 have no extra bits
             if (distClass > 1) {
                 distance = (1u << (distClass - 1)) | in.Peek(static_cast<int>(distClass - 1));
                 in.Skip(static_cast<int>(distClass - 1));
             }
-            uint32_t from = (pos - distance - 1) & kWindowMask;
-            done += length;
-            // Source and target may overlap: a short distance repeats the
-            // bytes just written.
-            for (uint32_t k = 0; k < length; ++k) {
-                const uint8_t b = text[from];
-                text[pos] = b;
-                from = (from + 1) & kWindowMask;
-                pos = (pos + 1) & kWindowMask;
-                WriteDestByte(s, b);
-            }
+            const uint32_t from = (pos - distance - 1) & kWindowMask;
+            remaining -= length;
+            CopyMatch(s, text, from, pos, length);
+            pos = (pos + length) & kWindowMask;
         }
         in_ = in;
         pos_ = pos;
-        done_ = done;
+        done_ = uncompressedSize - remaining;
         blockCount_ = blockCount;
     }
 
