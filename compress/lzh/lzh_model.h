@@ -40,37 +40,73 @@ void LzhStartModel(TLzhState& z);
 // Halves every leaf weight (rounding up) and builds the internal nodes anew.
 void LzhRebuildModel(TLzhState& z);
 
+// Exchanges the node in slot c, whose weight has just grown to k and passed
+// its right neighbour's, with the last node lighter than k; returns that
+// node's slot, where the grown node now stands.
+inline int LzhExchangeNodes(TLzhState& z, int c, uint16_t k) {
+    uint16_t* const freq = z.HuffFreq.get();
+    int16_t* const parent = z.HuffParent.get();
+    int16_t* const child = z.HuffChild.get();
+    // The stop weight in slot 627 ends the scan.
+    int l = c + 2;
+    while (k > freq[l]) ++l;
+    --l;
+    freq[c] = freq[l];
+    freq[l] = k;
+    const int i = child[c];
+    parent[i] = static_cast<int16_t>(l);
+    if (i < LzhLeafBase) parent[i + 1] = static_cast<int16_t>(l);
+    const int j = child[l];
+    child[l] = static_cast<int16_t>(i);
+    parent[j] = static_cast<int16_t>(c);
+    if (j < LzhLeafBase) parent[j + 1] = static_cast<int16_t>(c);
+    child[c] = static_cast<int16_t>(j);
+    return l;
+}
+
+// Counts one occurrence in slot c and every slot above it, up to the root.
+inline void LzhCountUpFrom(TLzhState& z, int c) {
+    uint16_t* const freq = z.HuffFreq.get();
+    const int16_t* const parent = z.HuffParent.get();
+    do {
+        const uint16_t k = ++freq[c];
+        if (k > freq[c + 1]) c = LzhExchangeNodes(z, c, k);
+        c = parent[c];
+    } while (c != 0);
+}
+
 // Counts one occurrence of symbol and restores the slot order, exchanging
 // a node that outgrew its right neighbour with the last node lighter than
 // it. Rebuilds first once the root weight has reached LzhMaxFreq.
 inline void LzhUpdateModel(TLzhState& z, uint16_t symbol) {
-    uint16_t* const freq = z.HuffFreq.get();
-    int16_t* const parent = z.HuffParent.get();
-    int16_t* const child = z.HuffChild.get();
-    if (freq[LzhRoot] == LzhMaxFreq) [[unlikely]]
+    if (z.HuffFreq[LzhRoot] == LzhMaxFreq) [[unlikely]]
         LzhRebuildModel(z);
-    int c = parent[LzhLeafBase + symbol];
-    do {
+    LzhCountUpFrom(z, z.HuffParent[LzhLeafBase + symbol]);
+}
+
+// A path from the root to a leaf holds at most every internal node and the leaf.
+inline constexpr int LzhMaxPath = LzhSymbols;
+
+// The same update for a coder that has just been along the symbol's path:
+// path[0] is the root's slot, path[depth - 1] the leaf's. Until the first
+// exchange the parents are known from the path, so the climb need not wait
+// for each parent to load; after it the climb leaves the path.
+inline void LzhUpdateModelAlong(TLzhState& z, uint16_t symbol, const int16_t* path, int depth) {
+    uint16_t* const freq = z.HuffFreq.get();
+    if (freq[LzhRoot] == LzhMaxFreq) [[unlikely]] {
+        LzhUpdateModel(z, symbol);
+        return;
+    }
+    for (int j = depth - 1; j >= 0; --j) {
+        const int c = path[j];
         const uint16_t k = ++freq[c];
-        if (k > freq[c + 1]) {
-            // The stop weight in slot 627 ends the scan.
-            int l = c + 2;
-            while (k > freq[l]) ++l;
-            --l;
-            freq[c] = freq[l];
-            freq[l] = k;
-            const int i = child[c];
-            parent[i] = static_cast<int16_t>(l);
-            if (i < LzhLeafBase) parent[i + 1] = static_cast<int16_t>(l);
-            const int j = child[l];
-            child[l] = static_cast<int16_t>(i);
-            parent[j] = static_cast<int16_t>(c);
-            if (j < LzhLeafBase) parent[j + 1] = static_cast<int16_t>(c);
-            child[c] = static_cast<int16_t>(j);
-            c = l;
+        if (k > freq[c + 1]) [[unlikely]] {
+            // Never the root, whose weight is still at least k.
+            const int l = LzhExchangeNodes(z, c, k);
+            LzhCountUpFrom(z, z.HuffParent[l]);
+            return;
         }
-        c = parent[c];
-    } while (c != 0);
+    }
 }
 
 }  // namespace vorn

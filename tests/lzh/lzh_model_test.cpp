@@ -95,6 +95,34 @@ TEST(LzhModel, UpdatesAndRebuildsKeepTheTreeInOrder) {
     EXPECT_GE(rebuilds, 10);
 }
 
+// The coders update along the path they have just walked; that must leave
+// the same tree as the plain climb, through exchanges and rebuilds.
+TEST(LzhModel, UpdateAlongThePathMatchesThePlainUpdate) {
+    LzhModel plain;
+    LzhModel along;
+    std::mt19937 rng(11);
+    std::geometric_distribution<int> skewed(0.05);
+    int16_t path[LzhMaxPath];
+    for (int n = 0; n < 70000; ++n) {
+        const auto symbol = static_cast<uint16_t>(skewed(rng) % LzhSymbols);
+        // The leaf may stand in slot 0; only the root's parent entry is 0.
+        const int leaf = along.z.HuffParent[LzhLeafBase + symbol];
+        int depth = 1;
+        for (int k = leaf; k != LzhRoot; k = along.z.HuffParent[k]) ++depth;
+        int k = leaf;
+        for (int j = depth - 1; j >= 0; --j, k = along.z.HuffParent[k]) path[j] = static_cast<int16_t>(k);
+        LzhUpdateModel(plain.z, symbol);
+        LzhUpdateModelAlong(along.z, symbol, path, depth);
+        ASSERT_TRUE(std::equal(plain.z.HuffFreq.get(), plain.z.HuffFreq.get() + LzhHuffFreqSize,
+                               along.z.HuffFreq.get()))
+            << "after " << n;
+        ASSERT_TRUE(std::equal(plain.z.HuffChild.get(), plain.z.HuffChild.get() + LzhNodes,
+                               along.z.HuffChild.get()));
+        ASSERT_TRUE(std::equal(plain.z.HuffParent.get(), plain.z.HuffParent.get() + LzhNodes + LzhSymbols,
+                               along.z.HuffParent.get()));
+    }
+}
+
 // Nine heavy symbols whose weights grow like Fibonacci numbers stack the
 // 305 symbols of weight 1 nine levels under the root; inside their own
 // subtree those sit 9 levels deep, so their codes reach 18 bits.
