@@ -1,6 +1,8 @@
 // The full table, both directions, as the tools and the library use it.
 #include "compress/codec_table.h"
 
+#include "compress/lh5/lh5.h"
+#include "compress/lzh/lzh.h"
 #include "compress/rle.h"
 
 namespace vorn {
@@ -14,9 +16,9 @@ constexpr CodecRow kNothing = {nullptr, nullptr};
 constexpr CodecRow kCodecs[] = {
     {StoreExpand, StoreCopy},     // 0 "NON"
     {RleExpandRow, RleCompress},  // 1 "RLE"
-    {nullptr, nullptr},           // 2 "LZH"
+    {LzhExpand, LzhCompress},     // 2 "LZH"
     {nullptr, nullptr},           // 3 "CUS": the application's handlers
-    {nullptr, nullptr},           // 4 "LH5"
+    {Lh5Expand, Lh5Compress},     // 4 "LH5"
 };
 
 }  // namespace

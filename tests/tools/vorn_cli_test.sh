@@ -2,7 +2,7 @@
 # The vorn command as a user meets it: outputs, exit codes, error lines and
 # no half-written files. Usage: vorn_cli_test.sh PATH_TO_VORN
 set -u
-vorn=$1
+vorn=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -16,7 +16,7 @@ check() {  # check NAME CONDITION...
 head -c 200000 /dev/urandom > random.bin
 for i in $(seq 1 3000); do echo "line $i of the sample, with some repeated words words words"; done > text.txt
 
-for method in non rle; do
+for method in non rle lzh lh5; do
   "$vorn" compress -q -m $method text.txt t.$method > out.txt 2> err.txt
   check "compress $method exits 0" [ $? -eq 0 ]
   check "compress $method names the method" grep -qi "$method" out.txt

@@ -1,0 +1,47 @@
+// The subcommands of `vornpack`, each an options struct and a run function
+// returning the exit code: 0 ok, 1 bad input, 2 usage.
+#pragma once
+
+#include <string>
+
+namespace vorn::pack {
+
+enum ExitCode { kExitOk = 0, kExitBadInput = 1, kExitUsage = 2 };
+
+struct BuildOptions {
+    std::string manifest;
+    std::string output = "setup.exe";
+    std::string stub;  // empty: the stub carried inside vornpack
+    bool quiet = false;
+};
+
+struct ListOptions {
+    std::string installer;
+    std::string codepage = "1252";
+    bool json = false;
+};
+
+struct VerifyOptions {
+    std::string installer;
+    bool quiet = false;
+};
+
+struct ExtractOptions {
+    std::string installer;
+    std::string directory = ".";
+    std::string codepage = "1252";
+    bool quiet = false;
+};
+
+int RunBuild(const BuildOptions& options);
+int RunList(const ListOptions& options);
+int RunVerify(const VerifyOptions& options);
+int RunExtract(const ExtractOptions& options);
+
+// Where extract puts an entry, relative to the target folder: macros become
+// folders such as "program files", a drive letter becomes a folder, and no
+// component can climb out ("." and ".." are dropped). Takes the destination
+// as stored (code-page bytes) and gives a UTF-8 path.
+std::string ExtractPath(const std::string& destination, const std::string& codepage);
+
+}  // namespace vorn::pack

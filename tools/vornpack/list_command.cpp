@@ -1,0 +1,98 @@
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "compress/stream.h"
+#include "tools/vornpack/codepage.h"
+#include "tools/vornpack/commands.h"
+#include "tools/vornpack/manifest.h"
+#include "tools/vornpack/package_contents.h"
+
+namespace vorn::pack {
+
+namespace {
+
+std::string JsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string ShortcutText(const std::string& field) {
+    return !field.empty() && field[0] == '?' ? field.substr(1) + " (asked)" : field;
+}
+
+void PrintEntryText(const PackageEntry& entry, const std::string& codepage) {
+    auto text = [&](const std::string& s) { return FromCodePage(s, codepage); };
+    std::printf("%zu. %s\n", entry.index, text(entry.destination).c_str());
+    std::printf("   run: %s, replace: %s\n", DescribeRunMode(entry.runMode).c_str(),
+                text(DescribeReplace(entry.replace)).c_str());
+    for (size_t i = 0; i < entry.shortcuts.size(); ++i)
+        if (!entry.shortcuts[i].empty())
+            std::printf("   shortcut in %s: %s\n", kShortcutFolders[i], text(ShortcutText(entry.shortcuts[i])).c_str());
+    std::printf("   %s, %" PRIu32 " bytes", MethodName(entry).c_str(), entry.streamLength);
+    if (entry.hasHeader) std::printf(" holding %" PRId32, entry.header.UncompressedSize);
+    std::printf("\n");
+}
+
+std::string EntryJson(const PackageEntry& entry, const std::string& codepage) {
+    auto text = [&](const std::string& s) { return JsonString(FromCodePage(s, codepage)); };
+    std::string json = "{\"destination\": " + text(entry.destination) +
+                       ", \"run\": " + JsonString(DescribeRunMode(entry.runMode)) + ", \"shortcuts\": {";
+    bool first = true;
+    for (size_t i = 0; i < entry.shortcuts.size(); ++i) {
+        const std::string& field = entry.shortcuts[i];
+        if (field.empty()) continue;
+        const bool ask = field[0] == '?';
+        json += std::string(first ? "" : ", ") + "\"" + kShortcutFolders[i] + "\": {\"name\": " +
+                text(ask ? field.substr(1) : field) + ", \"ask\": " + (ask ? "true" : "false") + "}";
+        first = false;
+    }
+    json += "}, \"replace\": " + text(entry.replace) + ", \"method\": " + JsonString(MethodName(entry)) +
+            ", \"compressed_size\": " + std::to_string(entry.streamLength) + ", \"uncompressed_size\": " +
+            (entry.hasHeader ? std::to_string(entry.header.UncompressedSize) : std::to_string(entry.streamLength)) +
+            "}";
+    return json;
+}
+
+}  // namespace
+
+int RunList(const ListOptions& options) {
+    try {
+        TFileStream installer(options.installer, FileMode::OpenRead);
+        std::string title;
+        std::string entries;
+        PackageVisitor visitor;
+        visitor.title = [&](const std::string& t) {
+            title = t;
+            if (!options.json) std::printf("title: %s\n", FromCodePage(t, options.codepage).c_str());
+        };
+        visitor.entry = [&](const PackageEntry& entry, TStream&) {
+            if (options.json)
+                entries += (entries.empty() ? "\n    " : ",\n    ") + EntryJson(entry, options.codepage);
+            else
+                PrintEntryText(entry, options.codepage);
+        };
+        WalkPackage(installer, visitor);
+        if (options.json)
+            std::printf("{\n  \"title\": %s,\n  \"entries\": [%s\n  ]\n}\n",
+                        JsonString(FromCodePage(title, options.codepage)).c_str(), entries.c_str());
+        return kExitOk;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "vornpack: %s: %s\n", options.installer.c_str(), error.what());
+        return kExitBadInput;
+    }
+}
+
+}  // namespace vorn::pack

@@ -1,0 +1,48 @@
+// vornpack: builds installers from a manifest; lists, verifies and
+// extracts existing ones. Exit codes: 0 ok, 1 bad input, 2 usage.
+#include <CLI/CLI.hpp>
+
+#include "tools/vornpack/commands.h"
+
+using namespace vorn::pack;
+
+int main(int argc, char** argv) {
+    CLI::App app{"Build, list, verify and extract vorn installers"};
+    app.set_version_flag("--version", "vornpack " VORN_VERSION);
+    app.require_subcommand(1);
+
+    BuildOptions build;
+    auto* buildCommand = app.add_subcommand("build", "Build an installer from a manifest");
+    buildCommand->add_option("MANIFEST", build.manifest, "the manifest (TOML)")->required();
+    buildCommand->add_option("-o,--output", build.output, "the installer to write")->capture_default_str();
+    buildCommand->add_option("--stub", build.stub, "use this stub instead of the carried one");
+    buildCommand->add_flag("-q,--quiet", build.quiet, "print only errors and the result");
+
+    ListOptions list;
+    auto* listCommand = app.add_subcommand("list", "Show an installer's title and entries");
+    listCommand->add_option("INSTALLER", list.installer)->required();
+    listCommand->add_flag("--json", list.json, "as JSON");
+    listCommand->add_option("--codepage", list.codepage, "code page of the texts")->capture_default_str();
+
+    VerifyOptions verify;
+    auto* verifyCommand = app.add_subcommand("verify", "Check every field and checksum of an installer");
+    verifyCommand->add_option("INSTALLER", verify.installer)->required();
+    verifyCommand->add_flag("-q,--quiet", verify.quiet, "no progress bar");
+
+    ExtractOptions extract;
+    auto* extractCommand = app.add_subcommand("extract", "Write an installer's files under a folder");
+    extractCommand->add_option("INSTALLER", extract.installer)->required();
+    extractCommand->add_option("-C,--directory", extract.directory, "target folder")->capture_default_str();
+    extractCommand->add_option("--codepage", extract.codepage, "code page of the texts")->capture_default_str();
+    extractCommand->add_flag("-q,--quiet", extract.quiet, "print only errors and the result");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? kExitOk : kExitUsage;
+    }
+    if (*buildCommand) return RunBuild(build);
+    if (*listCommand) return RunList(list);
+    if (*verifyCommand) return RunVerify(verify);
+    return RunExtract(extract);
+}

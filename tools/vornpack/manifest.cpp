@@ -1,0 +1,233 @@
+#include "tools/vornpack/manifest.h"
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "compress/vorn_header.h"
+#include "tools/vornpack/codepage.h"
+
+namespace vorn::pack {
+
+namespace {
+
+constexpr size_t kMaxText = 255;  // the installer cuts names, questions and paths after a macro here
+
+class Checker {
+public:
+    explicit Checker(std::filesystem::path path) : path_(std::move(path)) {}
+
+    [[noreturn]] void Fail(int line, const std::string& field, const std::string& what) const {
+        throw EManifestError(path_.string() + ":" + std::to_string(line) + ": " + field + ": " + what);
+    }
+    [[noreturn]] void Fail(const toml::node& node, const std::string& field, const std::string& what) const {
+        Fail(static_cast<int>(node.source().begin.line), field, what);
+    }
+
+    // A string field converted to the code page, without the separator.
+    std::string Text(const toml::node& node, const std::string& field, const std::string& codepage) const {
+        const auto* value = node.as_string();
+        if (!value) Fail(node, field, "must be a string");
+        std::string converted;
+        try {
+            converted = ToCodePage(value->get(), codepage);
+        } catch (const std::invalid_argument& error) {
+            Fail(node, field, error.what());
+        }
+        if (converted.find('|') != std::string::npos)
+            Fail(node, field, "\"|\" cannot be stored in an installer");
+        return converted;
+    }
+
+    void OnlyKeys(const toml::table& table, std::initializer_list<std::string_view> allowed,
+                  const std::string& where) const {
+        for (const auto& [key, value] : table)
+            if (std::find(allowed.begin(), allowed.end(), key.str()) == allowed.end())
+                Fail(value, where + std::string(key.str()), "unknown field");
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string Lowercase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The destination as the installer sees it: lowercased, trimmed of bytes <= 32.
+std::string Normalized(const std::string& destination) {
+    std::string text = Lowercase(destination);
+    auto keep = [](char c) { return static_cast<unsigned char>(c) > 32; };
+    auto first = std::find_if(text.begin(), text.end(), keep);
+    auto last = std::find_if(text.rbegin(), text.rend(), keep).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+void CheckDestination(const Checker& check, const toml::node& node, const std::string& text) {
+    const std::string path = Normalized(text);
+    if (path.empty()) check.Fail(node, "destination", "must not be empty");
+    const std::string head = path.substr(0, 3);
+    if ((head == "<w>" || head == "<s>" || head == "<p>") && path.size() - 3 > kMaxText)
+        check.Fail(node, "destination", "the installer keeps only 255 characters after " + head);
+    const size_t stamp = path.find("<u>");
+    if (stamp != std::string::npos && path.size() - stamp - 3 > kMaxText)
+        check.Fail(node, "destination", "the installer keeps only 255 characters after <u>");
+}
+
+RunMode ParseRun(const Checker& check, const toml::node& node) {
+    const auto* value = node.as_string();
+    if (value && value->get() == "never") return RunMode::Never;
+    if (value && value->get() == "now") return RunMode::Now;
+    if (value && value->get() == "at-end") return RunMode::AtEnd;
+    check.Fail(node, "run", "must be \"never\", \"now\" or \"at-end\"");
+}
+
+EntryMethod ParseMethod(const Checker& check, const toml::node& node) {
+    static const std::map<std::string, EntryMethod> kMethods = {
+        {"non", EntryMethod::Stored}, {"rle", EntryMethod::Rle},   {"lzh", EntryMethod::Lzh},
+        {"lh5", EntryMethod::Lh5},    {"as-is", EntryMethod::AsIs}};
+    const auto* value = node.as_string();
+    if (value) {
+        auto found = kMethods.find(value->get());
+        if (found != kMethods.end()) return found->second;
+    }
+    check.Fail(node, "method", "must be \"lh5\", \"lzh\", \"rle\", \"non\" or \"as-is\"");
+}
+
+ReplaceRule ParseReplace(const Checker& check, const toml::node& node, const std::string& codepage) {
+    if (const auto* word = node.as_string()) {
+        if (word->get() == "always") return {ReplaceRule::Always, ""};
+        if (word->get() == "never") return {ReplaceRule::Never, ""};
+    } else if (const auto* table = node.as_table()) {
+        check.OnlyKeys(*table, {"ask"}, "replace.");
+        if (const auto* ask = table->get("ask")) {
+            std::string question = check.Text(*ask, "replace.ask", codepage);
+            if (question.empty()) check.Fail(*ask, "replace.ask", "the question must not be empty");
+            if (question.size() > kMaxText)
+                check.Fail(*ask, "replace.ask", "longer than 255 characters; the installer would cut it");
+            return {ReplaceRule::Ask, question};
+        }
+    }
+    check.Fail(node, "replace", "must be \"always\", \"never\" or { ask = \"question\" }");
+}
+
+Shortcut ParseShortcut(const Checker& check, const toml::node& node, const std::string& field,
+                       const std::string& codepage) {
+    const auto* table = node.as_table();
+    if (!table) check.Fail(node, field, "must be { name = \"...\", ask = true|false }");
+    check.OnlyKeys(*table, {"name", "ask"}, field + ".");
+    const auto* name = table->get("name");
+    if (!name) check.Fail(node, field + ".name", "is missing");
+    Shortcut shortcut;
+    shortcut.name = check.Text(*name, field + ".name", codepage);
+    if (const auto* ask = table->get("ask")) {
+        if (!ask->is_boolean()) check.Fail(*ask, field + ".ask", "must be true or false");
+        shortcut.ask = ask->as_boolean()->get();
+    }
+    if (shortcut.name.empty()) check.Fail(*name, field + ".name", "must not be empty");
+    if (shortcut.name.size() > kMaxText)
+        check.Fail(*name, field + ".name", "longer than 255 characters; the installer would cut it");
+    if (!shortcut.ask && shortcut.name[0] == '?')
+        check.Fail(*name, field + ".name", "a name starting with \"?\" would be read as a question");
+    return shortcut;
+}
+
+void CheckSource(const Checker& check, const toml::node& node, const std::filesystem::path& source) {
+    std::error_code error;
+    std::string quoted = source.string();
+    quoted.insert(quoted.begin(), '"');
+    quoted.push_back('"');
+    if (!std::filesystem::is_regular_file(source, error))
+        check.Fail(node, "source", quoted + " is not a readable file");
+    std::ifstream probe(source, std::ios::binary);
+    if (!probe) check.Fail(node, "source", quoted + " cannot be read");
+    if (std::filesystem::file_size(source, error) > 0x7FFFFFFFu)
+        check.Fail(node, "source", "larger than 2 GiB; the installer's sizes are signed 32-bit");
+}
+
+FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manifest& manifest) {
+    check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "shortcuts"}, "");
+    FileEntry entry;
+    entry.line = static_cast<int>(table.source().begin.line);
+    const auto* source = table.get("source");
+    if (!source || !source->is_string()) check.Fail(entry.line, "source", "is missing");
+    entry.source = manifest.path.parent_path() / source->as_string()->get();
+    CheckSource(check, *source, entry.source);
+
+    const auto* destination = table.get("destination");
+    if (!destination) check.Fail(entry.line, "destination", "is missing");
+    entry.destination = check.Text(*destination, "destination", manifest.codepage);
+    CheckDestination(check, *destination, entry.destination);
+
+    if (const auto* run = table.get("run")) entry.run = ParseRun(check, *run);
+    if (const auto* replace = table.get("replace"))
+        entry.replace = ParseReplace(check, *replace, manifest.codepage);
+    if (const auto* method = table.get("method")) entry.method = ParseMethod(check, *method);
+    if (const auto* shortcuts = table.get("shortcuts")) {
+        const auto* folders = shortcuts->as_table();
+        if (!folders) check.Fail(*shortcuts, "shortcuts", "must be a table of folders");
+        check.OnlyKeys(*folders, {"desktop", "startup", "programs", "start-menu", "sendto"}, "shortcuts.");
+        for (size_t i = 0; i < kShortcutFolders.size(); ++i)
+            if (const auto* node = folders->get(kShortcutFolders[i]))
+                entry.shortcuts[i] = ParseShortcut(
+                    check, *node, std::string("shortcuts.") + kShortcutFolders[i], manifest.codepage);
+    }
+    return entry;
+}
+
+}  // namespace
+
+Manifest ParseManifest(const std::string& text, const std::filesystem::path& path) {
+    Checker check(path);
+    toml::table root;
+    try {
+        root = toml::parse(text, path.string());
+    } catch (const toml::parse_error& error) {
+        check.Fail(static_cast<int>(error.source().begin.line), "syntax", std::string(error.description()));
+    }
+    check.OnlyKeys(root, {"title", "codepage", "file"}, "");
+
+    Manifest manifest;
+    manifest.path = path;
+    if (const auto* codepage = root.get("codepage")) {
+        if (const auto* number = codepage->as_integer()) manifest.codepage = std::to_string(number->get());
+        else if (const auto* word = codepage->as_string()) manifest.codepage = word->get();
+        else check.Fail(*codepage, "codepage", "must be a Windows code page number such as 1252");
+        try {
+            ToCodePage("", manifest.codepage);
+        } catch (const std::invalid_argument& error) {
+            check.Fail(*codepage, "codepage", error.what());
+        }
+    }
+    if (const auto* title = root.get("title")) manifest.title = check.Text(*title, "title", manifest.codepage);
+
+    const auto* files = root.get("file");
+    if (!files || !files->is_array_of_tables())
+        check.Fail(1, "file", "the manifest needs at least one [[file]] table");
+    std::map<std::string, int> seen;  // destination as installed -> line
+    for (const auto& node : *files->as_array()) {
+        FileEntry entry = ParseEntry(check, *node.as_table(), manifest);
+        auto [at, added] = seen.emplace(Normalized(entry.destination), entry.line);
+        if (!added)
+            check.Fail(entry.line, "destination",
+                       "the same destination as the entry at line " + std::to_string(at->second));
+        manifest.files.push_back(std::move(entry));
+    }
+    return manifest;
+}
+
+Manifest LoadManifest(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw EManifestError(path.string() + ": cannot read the manifest");
+    std::stringstream text;
+    text << in.rdbuf();
+    return ParseManifest(text.str(), path);
+}
+
+}  // namespace vorn::pack

@@ -1,0 +1,64 @@
+// The installer manifest: what vornpack reads from app.toml, in readable
+// words, checked so that every text survives the trip to the installer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "compress/exceptions.h"
+
+namespace vorn::pack {
+
+// A manifest problem, with the message "FILE:LINE: FIELD: what is wrong".
+class EManifestError : public EVornError {
+public:
+    using EVornError::EVornError;
+};
+
+enum class RunMode : char { Never = '0', Now = '1', AtEnd = '2' };
+
+// The shell folders a shortcut can go to, in package order.
+inline constexpr std::array<const char*, 5> kShortcutFolders = {"desktop", "startup", "programs",
+                                                                "start-menu", "sendto"};
+
+struct Shortcut {
+    std::string name;  // empty: no shortcut in this folder
+    bool ask = false;
+};
+
+struct ReplaceRule {
+    enum Kind { Always, Never, Ask } kind = Always;
+    std::string question;  // shown when kind is Ask
+};
+
+// How an entry's content is stored: a method of the component, or the
+// source taken as it is (a prepared stream, or headerless data).
+enum class EntryMethod { Stored, Rle, Lzh, Lh5, AsIs };
+
+struct FileEntry {
+    std::filesystem::path source;  // resolved against the manifest's folder
+    std::string destination;       // in the package's code page from here on
+    RunMode run = RunMode::Never;
+    std::array<Shortcut, 5> shortcuts;
+    ReplaceRule replace;
+    EntryMethod method = EntryMethod::Lh5;
+    int line = 0;  // of the [[file]] table, for messages
+};
+
+struct Manifest {
+    std::filesystem::path path;
+    std::string title;  // in the package's code page
+    std::string codepage = "1252";
+    std::vector<FileEntry> files;
+};
+
+// Reads and checks the manifest. Texts come back converted to the code page.
+// Raises EManifestError naming the file, line and field of the first problem.
+Manifest LoadManifest(const std::filesystem::path& path);
+Manifest ParseManifest(const std::string& text, const std::filesystem::path& path);
+
+}  // namespace vorn::pack

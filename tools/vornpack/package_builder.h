@@ -1,0 +1,34 @@
+// Writes an installer: the stub image, the package (title, entries, end
+// marker) and the trailer that points at the package's start.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "compress/events.h"
+#include "compress/stream.h"
+#include "tools/vornpack/manifest.h"
+
+namespace vorn::pack {
+
+struct BuiltEntry {
+    std::string destination;
+    uint8_t method = 0;       // method index written, 0xFF for a headerless entry
+    int64_t size = 0;         // of the source file
+    uint32_t streamLength = 0;
+};
+
+// Called before each entry is compressed; returns the progress handler to
+// use for it (empty for none).
+using EntryProgress = std::function<TShowProgressEvent(const FileEntry& entry, size_t index)>;
+
+// Raises EManifestError for a source that cannot go into an installer (a
+// locked or unreadable prepared stream, a package over 2 GiB) and
+// EStreamError for I/O failures. The output depends only on the stub, the
+// manifest and the source files.
+std::vector<BuiltEntry> BuildInstaller(const Manifest& manifest, const std::vector<uint8_t>& stub,
+                                       TStream& out, const EntryProgress& progress = {});
+
+}  // namespace vorn::pack

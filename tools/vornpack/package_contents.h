@@ -1,0 +1,41 @@
+// Walks an installer's package the way the installer does, for listing,
+// verifying and extracting without running anything.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "compress/stream.h"
+#include "compress/vorn_header.h"
+
+namespace vorn::pack {
+
+struct PackageEntry {
+    size_t index = 0;  // from 1
+    std::string destination;  // as stored, in the package's code page
+    int32_t runMode = 0;
+    std::array<std::string, 5> shortcuts;  // as stored: "?name" asks
+    std::string replace;                   // as stored
+    uint32_t streamLength = 0;
+    bool hasHeader = false;
+    TVornHeader header;  // when hasHeader
+};
+
+struct PackageVisitor {
+    std::function<void(const std::string& title)> title;
+    // Gets the entry's stream positioned at its start, holding only it.
+    std::function<void(const PackageEntry& entry, TStream& stream)> entry;
+};
+
+// Raises the installer's package errors (EPackageError, EConvertError) for a
+// file that has no package or a damaged one.
+void WalkPackage(TStream& installer, const PackageVisitor& visitor);
+
+// How an entry's fields read to a person.
+std::string DescribeRunMode(int32_t runMode);
+std::string DescribeReplace(const std::string& rule);
+std::string MethodName(const PackageEntry& entry);
+
+}  // namespace vorn::pack
