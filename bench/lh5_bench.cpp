@@ -1,0 +1,98 @@
+// LH5 expand and compress through TVornCodec in memory, in MB/s of
+// uncompressed data, with the compressed size as a ratio of the input.
+// Reads the files of bench/corpus.sh from $VORN_CORPUS (default
+// /tmp/vorn-corpus); without them it runs on generated text and runs.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "compress/stream.h"
+#include "compress/vorn_codec.h"
+#include "compress/vorn_header.h"
+
+namespace {
+
+using vorn::TMemoryStream;
+using vorn::TNullStream;
+using vorn::TVornCodec;
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Generated(bool text) {
+    Bytes out(8u << 20);
+    std::mt19937 rng(11);
+    static const char* const kWords[] = {"int ", "return ", "const ", "struct ", "{\n", "}\n", "(void)", ";\n"};
+    for (size_t i = 0; i < out.size();) {
+        if (text) {
+            for (const char* w = kWords[rng() % std::size(kWords)]; *w && i < out.size(); ++w) out[i++] = static_cast<uint8_t>(*w);
+        } else {
+            const uint8_t b = static_cast<uint8_t>(rng() % 4);
+            for (size_t n = 1 + rng() % 200; n > 0 && i < out.size(); --n) out[i++] = b;
+        }
+    }
+    return out;
+}
+
+Bytes ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+Bytes Compress(const Bytes& input) {
+    TVornCodec codec;
+    TMemoryStream source(input), dest;
+    codec.CompressStream(dest, source, vorn::kMethodLh5);
+    return dest.Bytes();
+}
+
+void Expand(benchmark::State& state, const Bytes& input) {
+    TVornCodec codec;
+    TMemoryStream source(Compress(input));
+    for (auto _ : state) {
+        TNullStream dest;
+        source.Seek(0);
+        codec.ExpandStream(dest, source);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+void CompressBench(benchmark::State& state, const Bytes& input) {
+    TVornCodec codec;
+    TMemoryStream source(input);
+    int64_t written = 0;
+    for (auto _ : state) {
+        TMemoryStream dest;
+        source.Seek(0);
+        codec.CompressStream(dest, source, vorn::kMethodLh5);
+        written = dest.Size();
+    }
+    state.counters["ratio"] = static_cast<double>(written) / static_cast<double>(input.size());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+// Registers the benchmarks before main runs; the data lives as long as the
+// process.
+const bool kRegistered = [] {
+    static std::vector<std::pair<std::string, Bytes>> inputs;
+    const char* env = std::getenv("VORN_CORPUS");
+    const std::filesystem::path dir = env ? env : "/tmp/vorn-corpus";
+    for (const char* name : {"text.txt", "binary.elf", "log.txt", "random.bin"})
+        if (std::filesystem::exists(dir / name)) inputs.emplace_back(name, ReadFile(dir / name));
+    if (inputs.empty()) {
+        inputs.emplace_back("generated-text", Generated(true));
+        inputs.emplace_back("generated-runs", Generated(false));
+    }
+    for (const auto& [name, bytes] : inputs) {
+        benchmark::RegisterBenchmark(("Lh5Expand/" + name).c_str(), Expand, bytes)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("Lh5Compress/" + name).c_str(), CompressBench, bytes)->Unit(benchmark::kMillisecond);
+    }
+    return true;
+}();
+
+}  // namespace
