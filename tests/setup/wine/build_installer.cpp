@@ -1,0 +1,50 @@
+// Test helper: appends a package to the stub.
+//   build_installer STUB OUT TITLE [DEST RUNMODE DESKTOP stored|raw FILE]...
+// Each entry has only a Desktop shortcut (may be empty) and replace rule "0";
+// "stored" wraps the file in a stream of the stored method, "raw" keeps its
+// bytes without a stream header.
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "tests/setup/package_builder.h"
+
+namespace {
+
+using vorn::setup::test::Bytes;
+
+Bytes ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read a file: " + std::string(path));
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+vorn::setup::test::TestEntry ParseEntry(char** arg) {
+    const std::string kind = arg[3];
+    if (kind != "stored" && kind != "raw") throw std::runtime_error("kind must be stored or raw");
+    const Bytes content = ReadAll(arg[4]);
+    Bytes stream = kind == "raw" ? content
+                                 : vorn::setup::test::StoredStream(std::string(content.begin(), content.end()));
+    return {std::string(arg[0]), arg[1][0], {std::string(arg[2]), "", "", "", ""}, "0", std::move(stream)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4 || (argc - 4) % 5 != 0) {
+        std::cerr << "usage: build_installer STUB OUT TITLE [DEST RUNMODE DESKTOP stored|raw FILE]...\n";
+        return 2;
+    }
+    try {
+        vorn::setup::test::TestPackage package{argv[3], {}};
+        for (int i = 4; i < argc; i += 5) package.Entries.push_back(ParseEntry(argv + i));
+        const Bytes installer = vorn::setup::test::InstallerBytes(ReadAll(argv[1]), package);
+        std::ofstream(argv[2], std::ios::binary)
+            .write(reinterpret_cast<const char*>(installer.data()), static_cast<std::streamsize>(installer.size()));
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "build_installer: " << e.what() << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# The real installer stub under Wine, answered through a virtual display:
+#   wine_install_test.sh STUB BUILD_INSTALLER
+# Checks every message box (text, caption, style, answer) and every shell
+# execute through Wine's relay trace, and the installed files, the desktop
+# link, the log and the exit code. Skips (77) only where Wine is missing.
+set -euo pipefail
+
+stub=$1
+builder=$2
+here=$(cd "$(dirname "$0")" && pwd)
+results=$PWD  # screenshots and traces of failed cases land beside the test's output
+
+if ! command -v wine >/dev/null; then
+  echo "SKIP: wine is not installed, so the stub cannot be run here (scripts/bootstrap installs it)"
+  exit 77
+fi
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/bootstrap installs it)"; exit 1; }
+done
+
+work=$(mktemp -d /tmp/vorn-wine-XXXXXX)
+export WINEPREFIX=$work/prefix HOME=$work/home WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$HOME/Desktop"  # the prefix links its Desktop folder here
+xvfb_pid=
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+  [ -n "${VORN_WINE_KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+  echo "FAIL [$case_name]: $*"
+  failures=$((failures + 1))
+  command -v import >/dev/null && import -window root "$results/setup_wine_$case_name.png" 2>/dev/null || true
+  [ ! -f "$work/$case_name.relay" ] || cp "$work/$case_name.relay" "$results/setup_wine_$case_name.relay"
+}
+
+# wait_until SECONDS COMMAND...: polls every 0.2 s; false when time runs out.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.2
+  done
+}
+
+has_count() { [ "$(grep -ac -- "$2" "$3" 2>/dev/null || true)" -ge "$1" ]; }
+window_of() { xdotool search --name "^$1\$" 2>/dev/null | tail -1; }
+has_window() { [ -n "$(window_of "$1")" ]; }
+
+# --- display and prefix, once for every case ---
+Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+wait_until 20 test -s "$work/display" || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=:$(head -1 "$work/display")
+timeout 180 wineboot -i >/dev/null 2>&1 || { echo "FAIL: wineboot did not finish"; exit 1; }
+timeout 60 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+  /d 'user32.MessageBoxA;shell32.ShellExecuteA' /f >/dev/null 2>&1
+drive_c=$WINEPREFIX/drive_c
+mkdir -p "$drive_c/dl"
+
+# run_installer CASE EXE ANSWER...: runs C:\dl\EXE; each ANSWER is KEY@CAPTION
+# for the next box in order (y, n or Return). Leaves CASE.relay (the box and
+# shell-execute lines without addresses, dates or times) and CASE.rc.
+run_installer() {
+  local exe=$2 relay=$work/$1.relay n=0 answer window
+  shift 2
+  (set +e; WINEDEBUG=+relay timeout 120 wine "C:\\dl\\$exe" 2>"$relay.raw"; echo $? >"$work/$case_name.rc") &
+  for answer in "$@"; do
+    n=$((n + 1))
+    if ! wait_until 60 has_count "$n" ':Call user32.MessageBoxA' "$relay.raw" ||
+       ! wait_until 30 has_window "${answer#*@}"; then
+      fail "box $n (${answer#*@}) never appeared"
+      break
+    fi
+    window=$(window_of "${answer#*@}")
+    xdotool key --window "$window" "${answer%%@*}" 2>/dev/null
+    wait_until 30 has_count "$n" ':Ret  user32.MessageBoxA' "$relay.raw" || fail "box $n was not answered"
+  done
+  wait_until 130 test -s "$work/$case_name.rc" || fail "the installer did not end"
+  grep -a -E ':(Call |Ret  )(user32\.MessageBoxA|shell32\.ShellExecuteA)' "$relay.raw" |
+    sed -E 's/^[0-9a-f]+://; s/ ret=[0-9a-f]+$//; s/[0-9a-f]{8} "/"/g;
+            s/started on [^ ]+ at [^\\]+\\r/started on DATE at TIME\\r/;
+            s/(ShellExecuteA\(\) retval=)[0-9a-f]+/\1ANY/' >"$relay"
+}
+
+expect_relay() {
+  diff -u - "$work/$case_name.relay" >"$work/diff" || fail "relay trace differs:
+$(cat "$work/diff")"
+}
+
+expect_exit() {
+  [ "$(cat "$work/$case_name.rc" 2>/dev/null)" = "$1" ] ||
+    fail "exit code $(cat "$work/$case_name.rc" 2>/dev/null) instead of $1"
+}
+
+# expect_log LINE...: the log, CR LF lines, its start line's date and time masked.
+expect_log() {
+  printf '%s\r\n' "$@" >"$work/expected.log"
+  sed -E '1s/ started on .* at .*\r$/ started on DATE at TIME\r/' "$drive_c/dl/setup.log" \
+    >"$work/actual.log" 2>/dev/null || true
+  cmp -s "$work/expected.log" "$work/actual.log" || fail "log differs:
+$(diff <(od -c "$work/expected.log") <(od -c "$work/actual.log") | head -20)"
+}
+
+printf 'Read me first.\r\nThen run the program.\r\n' >"$work/readme.txt"
+head -c 5000 /dev/urandom >"$work/data.bin"
+"$builder" "$stub" "$drive_c/dl/setup.exe" "Vorn Test Suite" \
+  'C:\VornTest\App\ReadMe.TXT' 2 'Vorn Readme' stored "$work/readme.txt" \
+  '\VornTest\App\data.bin' 0 '' raw "$work/data.bin"
+
+# --- a confirmed installation ---
+case_name=install
+run_installer install setup.exe 'y@Vorn Test Suite' 'Return@Vorn Test Suite'
+expect_exit 0
+expect_relay <<'TRACE'
+Call user32.MessageBoxA(00000000,"You are about to install:     \r\r\"Vorn Test Suite\"\r\rDo you want to continue?","Vorn Test Suite",00000024)
+Ret  user32.MessageBoxA() retval=00000006
+Call shell32.ShellExecuteA(00000000,00000000,"c:\\vorntest\\app\\readme.txt",00000000,00000000,00000005)
+Ret  shell32.ShellExecuteA() retval=ANY
+Call user32.MessageBoxA(00000000,"Program: \"c:\\dl\\setup.exe\" started on DATE at TIME\r\n\r\nTitle: \"Vorn Test Suite\"\r\rFor details see the log file: c:\\dl\\setup.log\r\n\r\n\r\nCompleted with NO errors\r\n","Vorn Test Suite",00000000)
+Ret  user32.MessageBoxA() retval=00000001
+TRACE
+expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' \
+  'Title: "Vorn Test Suite"' \
+  'Creating "Vorn Readme" shortcut: Vorn Readme for: c:\vorntest\app\readme.txt' \
+  'Extracting file: c:\vorntest\app\readme.txt...   ' 'OK' \
+  'Extracting file: C:\vorntest\app\data.bin...   ' 'OK' \
+  'Completed with NO errors.' \
+  'Run at the end: "c:\vorntest\app\readme.txt"'
+cmp -s "$work/readme.txt" "$drive_c/vorntest/app/readme.txt" || fail "the stored entry differs"
+cmp -s "$work/data.bin" "$drive_c/vorntest/app/data.bin" || fail "the headerless entry differs"
+[ ! -e "$drive_c/dl/setup.tmp" ] || fail "the temporary file was left behind"
+link=$(find -L "$drive_c/users" -path '*/Desktop/Vorn Readme.lnk' | head -1)
+if [ -z "$link" ]; then
+  fail "no Vorn Readme.lnk on the desktop"
+else
+  [ "$(od -An -tx1 -N4 "$link" | tr -d ' ')" = 4c000000 ] || fail "the link has no shell-link header"
+  grep -aqF 'c:\vorntest\app\readme.txt' "$link" || fail "the link does not point at readme.txt"
+  grep -aqF 'c:\vorntest\app\' "$link" || fail "the link has no working folder"
+fi
+
+# --- a cancelled run: no log, no temporary file, nothing installed ---
+case_name=cancel
+rm -rf "$drive_c/vorntest" "$drive_c/dl/setup.log" "$link"
+run_installer cancel setup.exe 'n@Vorn Test Suite' 'Return@Vorn Test Suite'
+expect_exit 0
+expect_relay <<'TRACE'
+Call user32.MessageBoxA(00000000,"You are about to install:     \r\r\"Vorn Test Suite\"\r\rDo you want to continue?","Vorn Test Suite",00000024)
+Ret  user32.MessageBoxA() retval=00000007
+Call user32.MessageBoxA(00000000,"Program: \"c:\\dl\\setup.exe\" started on DATE at TIME\r\n\r\nTitle: \"Vorn Test Suite\"\r\r\r\nInstallation terminated at user's request\r","Vorn Test Suite",00000000)
+Ret  user32.MessageBoxA() retval=00000001
+TRACE
+[ ! -e "$drive_c/dl/setup.log" ] || fail "a cancelled run left its log"
+[ ! -e "$drive_c/dl/setup.tmp" ] || fail "a cancelled run left a temporary file"
+[ ! -e "$drive_c/vorntest" ] || fail "a cancelled run installed files"
+
+# --- the stub without a package: the unhandled-failure report ---
+case_name=nopackage
+cp "$stub" "$drive_c/dl/bare.exe"
+run_installer nopackage bare.exe 'Return@Application Error'
+expect_exit 1
+expect_relay <<'TRACE'
+Call user32.MessageBoxA(00000000,"EPackageError: No install package behind the program","Application Error",00002010)
+Ret  user32.MessageBoxA() retval=00000001
+TRACE
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed; screenshots and traces are in $results"
+  exit 1
+fi
+echo "PASS: install, cancel and missing-package runs of the stub under Wine"
