@@ -1,9 +1,11 @@
 // The LZH expander: a bit reader over ReadSourceByte, one walk down the code
 // tree per symbol, and the ring as history for matches.
 #include <algorithm>
+#include <cstring>
 
 #include "compress/lzh/lzh.h"
 #include "compress/lzh/lzh_model.h"
+#include "compress/lzh/lzh_prefix_table.h"
 
 namespace vorn {
 
@@ -40,6 +42,18 @@ struct BitReader {
         return bit;
     }
 
+    // The next 8 bits, left in place.
+    int Peek8(TCodecState& s) {
+        Refill(s);
+        return static_cast<int>(buf >> 8);
+    }
+
+    // n from 0 to 8, after a peek.
+    void Skip(int n) {
+        buf = (buf << n) & 0xFFFF;
+        len -= n;
+    }
+
     // n from 1 to 8: after a refill at least 8 bits are buffered.
     int Bits(TCodecState& s, int n) {
         Refill(s);
@@ -50,20 +64,26 @@ struct BitReader {
     }
 };
 
-// Walks from the root to a leaf, noting the slots on the way for the update.
-inline uint16_t DecodeSymbol(TCodecState& s, BitReader& in, int16_t* path) {
-    const int16_t* child = s.Lzh.HuffChild.get();
-    int depth = 0;
-    int slot = LzhRoot;
+// Takes the top of the walk from the table and the rest bit by bit, noting
+// the slots on the way for the update; keeps the table in step with it.
+inline uint16_t DecodeSymbol(TCodecState& s, BitReader& in, LzhPrefixTable& table, int16_t* path) {
+    TLzhState& z = s.Lzh;
+    const int16_t* child = z.HuffChild.get();
+    const LzhPrefixEntry& top = table.Lookup(in.Peek8(s));
+    in.Skip(top.Used);
+    std::memcpy(path, top.Path, sizeof top.Path);
+    int depth = top.Used + 1;
+    int slot = top.Path[top.Used];
     int c = child[slot];
     while (c < LzhLeafBase) {
-        path[depth++] = static_cast<int16_t>(slot);
         slot = c + in.Bit(s);
+        path[depth++] = static_cast<int16_t>(slot);
         c = child[slot];
     }
-    path[depth++] = static_cast<int16_t>(slot);
     const auto symbol = static_cast<uint16_t>(c - LzhLeafBase);
-    LzhUpdateModelAlong(s.Lzh, symbol, path, depth);
+    const bool rebuilt =
+        LzhUpdateModelAlong(z, symbol, path, depth, [&](int a, int b) { table.Exchanged(z, a, b); });
+    if (rebuilt) table.Build(z);
     return symbol;
 }
 
@@ -90,11 +110,13 @@ void LzhExpand(TCodecState& s, int32_t uncompressedSize) {
     // even that output reproducible.
     std::fill(ring + LzhRingStart, ring + LzhRingSize, LzhUnsetFill);
     BitReader in(z);
+    LzhPrefixTable table;
+    table.Build(z);
     int16_t path[LzhMaxPath];
     int r = LzhRingStart;
     int64_t done = 0;  // a damaged last match may carry it past the size
     while (done < uncompressedSize) {
-        const int c = DecodeSymbol(s, in, path);
+        const int c = DecodeSymbol(s, in, table, path);
         if (c < 256) {
             WriteDestByte(s, static_cast<uint8_t>(c));
             ring[r] = static_cast<uint8_t>(c);

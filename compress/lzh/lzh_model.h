@@ -64,13 +64,24 @@ inline int LzhExchangeNodes(TLzhState& z, int c, uint16_t k) {
     return l;
 }
 
+// Told after every exchange which two slots changed their nodes; a coder
+// that caches part of the tree listens, the others pass this.
+struct LzhIgnoreExchanges {
+    void operator()(int, int) const {}
+};
+
 // Counts one occurrence in slot c and every slot above it, up to the root.
-inline void LzhCountUpFrom(TLzhState& z, int c) {
+template <typename OnExchange = LzhIgnoreExchanges>
+inline void LzhCountUpFrom(TLzhState& z, int c, OnExchange&& onExchange = {}) {
     uint16_t* const freq = z.HuffFreq.get();
     const int16_t* const parent = z.HuffParent.get();
     do {
         const uint16_t k = ++freq[c];
-        if (k > freq[c + 1]) c = LzhExchangeNodes(z, c, k);
+        if (k > freq[c + 1]) {
+            const int l = LzhExchangeNodes(z, c, k);
+            onExchange(c, l);
+            c = l;
+        }
         c = parent[c];
     } while (c != 0);
 }
@@ -90,12 +101,15 @@ inline constexpr int LzhMaxPath = LzhSymbols;
 // The same update for a coder that has just been along the symbol's path:
 // path[0] is the root's slot, path[depth - 1] the leaf's. Until the first
 // exchange the parents are known from the path, so the climb need not wait
-// for each parent to load; after it the climb leaves the path.
-inline void LzhUpdateModelAlong(TLzhState& z, uint16_t symbol, const int16_t* path, int depth) {
+// for each parent to load; after it the climb leaves the path. Returns true
+// when the tree was rebuilt first, which onExchange is not told about.
+template <typename OnExchange = LzhIgnoreExchanges>
+inline bool LzhUpdateModelAlong(TLzhState& z, uint16_t symbol, const int16_t* path, int depth,
+                                OnExchange&& onExchange = {}) {
     uint16_t* const freq = z.HuffFreq.get();
     if (freq[LzhRoot] == LzhMaxFreq) [[unlikely]] {
         LzhUpdateModel(z, symbol);
-        return;
+        return true;
     }
     for (int j = depth - 1; j >= 0; --j) {
         const int c = path[j];
@@ -103,10 +117,12 @@ inline void LzhUpdateModelAlong(TLzhState& z, uint16_t symbol, const int16_t* pa
         if (k > freq[c + 1]) [[unlikely]] {
             // Never the root, whose weight is still at least k.
             const int l = LzhExchangeNodes(z, c, k);
-            LzhCountUpFrom(z, z.HuffParent[l]);
-            return;
+            onExchange(c, l);
+            LzhCountUpFrom(z, z.HuffParent[l], onExchange);
+            return false;
         }
     }
+    return false;
 }
 
 }  // namespace vorn

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 
 #include "compress/lzh/lzh.h"
 #include "compress/lzh/lzh_constants.h"
+#include "compress/lzh/lzh_prefix_table.h"
 #include "compress/vorn_header.h"
 #include "tests/lzh/lzh_test_support.h"
 
@@ -95,6 +97,17 @@ TEST(LzhModel, UpdatesAndRebuildsKeepTheTreeInOrder) {
     EXPECT_GE(rebuilds, 10);
 }
 
+// The slots from the root to symbol's leaf; returns how many.
+int PathTo(const TLzhState& z, int symbol, int16_t* path) {
+    // The leaf may stand in slot 0; only the root's parent entry is 0.
+    const int leaf = z.HuffParent[LzhLeafBase + symbol];
+    int depth = 1;
+    for (int k = leaf; k != LzhRoot; k = z.HuffParent[k]) ++depth;
+    int k = leaf;
+    for (int j = depth - 1; j >= 0; --j, k = z.HuffParent[k]) path[j] = static_cast<int16_t>(k);
+    return depth;
+}
+
 // The coders update along the path they have just walked; that must leave
 // the same tree as the plain climb, through exchanges and rebuilds.
 TEST(LzhModel, UpdateAlongThePathMatchesThePlainUpdate) {
@@ -105,12 +118,7 @@ TEST(LzhModel, UpdateAlongThePathMatchesThePlainUpdate) {
     int16_t path[LzhMaxPath];
     for (int n = 0; n < 70000; ++n) {
         const auto symbol = static_cast<uint16_t>(skewed(rng) % LzhSymbols);
-        // The leaf may stand in slot 0; only the root's parent entry is 0.
-        const int leaf = along.z.HuffParent[LzhLeafBase + symbol];
-        int depth = 1;
-        for (int k = leaf; k != LzhRoot; k = along.z.HuffParent[k]) ++depth;
-        int k = leaf;
-        for (int j = depth - 1; j >= 0; --j, k = along.z.HuffParent[k]) path[j] = static_cast<int16_t>(k);
+        const int depth = PathTo(along.z, symbol, path);
         LzhUpdateModel(plain.z, symbol);
         LzhUpdateModelAlong(along.z, symbol, path, depth);
         ASSERT_TRUE(std::equal(plain.z.HuffFreq.get(), plain.z.HuffFreq.get() + LzhHuffFreqSize,
@@ -120,6 +128,32 @@ TEST(LzhModel, UpdateAlongThePathMatchesThePlainUpdate) {
                                along.z.HuffChild.get()));
         ASSERT_TRUE(std::equal(plain.z.HuffParent.get(), plain.z.HuffParent.get() + LzhNodes + LzhSymbols,
                                along.z.HuffParent.get()));
+    }
+}
+
+// The expander's table of the tree's top, kept up to date through the
+// exchanges it is told about, must equal one built afresh.
+TEST(LzhPrefixTable, FollowsTheTreeThroughExchangesAndRebuilds) {
+    LzhModel m;
+    auto kept = std::make_unique<LzhPrefixTable>();
+    auto fresh = std::make_unique<LzhPrefixTable>();
+    kept->Build(m.z);
+    std::mt19937 rng(13);
+    std::geometric_distribution<int> skewed(0.03);
+    int16_t path[LzhMaxPath];
+    for (int n = 0; n < 70000; ++n) {
+        const auto symbol = static_cast<uint16_t>(skewed(rng) % LzhSymbols);
+        const int depth = PathTo(m.z, symbol, path);
+        if (LzhUpdateModelAlong(m.z, symbol, path, depth, [&](int a, int b) { kept->Exchanged(m.z, a, b); }))
+            kept->Build(m.z);
+        if (n % 101 != 0) continue;
+        fresh->Build(m.z);
+        for (int e = 0; e < 256; ++e) {
+            const LzhPrefixEntry& want = fresh->Lookup(e);
+            const LzhPrefixEntry& got = kept->Lookup(e);
+            ASSERT_EQ(got.Used, want.Used) << "entry " << e << " after " << n;
+            ASSERT_TRUE(std::equal(want.Path, want.Path + want.Used + 1, got.Path)) << "entry " << e;
+        }
     }
 }
 
