@@ -42,13 +42,13 @@ struct BitReader {
         return bit;
     }
 
-    // The next 8 bits, left in place.
-    int Peek8(TCodecState& s) {
+    // The next n bits (up to 8), left in place.
+    int Peek(TCodecState& s, int n) {
         Refill(s);
-        return static_cast<int>(buf >> 8);
+        return static_cast<int>(buf >> (16 - n));
     }
 
-    // n from 0 to 8, after a peek.
+    // n from 0 to 8, after a peek of as many.
     void Skip(int n) {
         buf = (buf << n) & 0xFFFF;
         len -= n;
@@ -69,7 +69,7 @@ struct BitReader {
 inline uint16_t DecodeSymbol(TCodecState& s, BitReader& in, LzhPrefixTable& table, int16_t* path) {
     TLzhState& z = s.Lzh;
     const int16_t* child = z.HuffChild.get();
-    const LzhPrefixEntry& top = table.Lookup(in.Peek8(s));
+    const LzhPrefixEntry& top = table.Lookup(in.Peek(s, LzhPrefixBits));
     in.Skip(top.Used);
     std::memcpy(path, top.Path, sizeof top.Path);
     int depth = top.Used + 1;
@@ -95,6 +95,21 @@ inline int DecodePosition(TCodecState& s, BitReader& in) {
     const int n = LzhByteLen[b] - 2;
     const int t = in.Bits(s, n);
     return (u << LzhPosLowBits) | (((b << n) | t) & (LzhPosSlots - 1));
+}
+
+// Copies a match through the ring and out; returns the new ring position.
+// Source and target may overlap: each byte is read before the position it
+// may share with the target is written. Kept apart from the decoding loop so
+// that its few values stay in registers.
+[[gnu::noinline]] int CopyMatch(TCodecState& s, uint8_t* ring, int r, int distance, int length) {
+    const int from = r - distance - 1;
+    for (int k = 0; k < length; ++k) {
+        const uint8_t x = ring[(from + k) & LzhRingMask];
+        WriteDestByte(s, x);
+        ring[r] = x;
+        r = (r + 1) & LzhRingMask;
+    }
+    return r;
 }
 
 }  // namespace
@@ -125,16 +140,7 @@ void LzhExpand(TCodecState& s, int32_t uncompressedSize) {
             continue;
         }
         const int length = c - LzhMatchSymbolBase;
-        const int d = DecodePosition(s, in);
-        // Source and target may overlap: each byte is read before the
-        // position it may share with the target is written.
-        const int from = (r - d - 1) & LzhRingMask;
-        for (int k = 0; k < length; ++k) {
-            const uint8_t x = ring[(from + k) & LzhRingMask];
-            WriteDestByte(s, x);
-            ring[r] = x;
-            r = (r + 1) & LzhRingMask;
-        }
+        r = CopyMatch(s, ring, r, DecodePosition(s, in), length);
         done += length;
     }
     in.Store(z);

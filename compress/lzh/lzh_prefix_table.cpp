@@ -9,7 +9,7 @@ void LzhPrefixTable::Build(const TLzhState& z) {
     Walk(z, LzhRoot);
 }
 
-void LzhPrefixTable::Exchanged(const TLzhState& z, int a, int b) {
+void LzhPrefixTable::Rewalk(const TLzhState& z, int a, int b) {
     // Both places are cleared before either is walked again: the node that
     // arrives in one slot brings along slots still marked with the other's
     // place.

@@ -1,13 +1,15 @@
 // The expander's shortcut through the top of the code tree: for every value
-// of the next 8 bits, the slots a walk from the root passes on those bits,
-// up to a leaf or to depth 8. The tree changes after every symbol, so the
-// table follows it: each slot above depth 8 on some walk carries its place
-// (prefix and depth), and when an exchange moves the node in such a slot,
-// only the entries below that place are walked again. A rebuild of the
-// tree rebuilds the whole table.
+// of the next LzhPrefixBits bits, the slots a walk from the root passes on
+// those bits, up to a leaf or to that depth. The tree changes after every
+// symbol, so the table follows it: each slot above that depth on some walk
+// carries its place (prefix and depth), and when an exchange moves an
+// internal node into or out of such a slot, only the entries below that
+// place are walked again. A rebuild of the tree rebuilds the whole table.
 //
-// Only internal slots above depth 8 decide a walk; a slot where a walk ends
-// is read afresh by the caller, so its node may change without harm.
+// Only internal slots above the table's depth decide a walk; a slot where a
+// walk ends is read afresh by the caller, so its node may change freely.
+// Seven bits: an eighth level saves little walking and costs many more
+// walks again, most exchanges of internal nodes being that deep.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +19,11 @@
 
 namespace vorn {
 
-inline constexpr int LzhPrefixBits = 8;
+inline constexpr int LzhPrefixBits = 7;
 
 struct LzhPrefixEntry {
     int16_t Path[LzhPrefixBits + 1];  // slots from the root, Path[Used] the last
-    uint8_t Used;                     // bits the walk takes, 0 to 8
+    uint8_t Used;                     // bits the walk takes, 0 to LzhPrefixBits
 };
 
 class LzhPrefixTable {
@@ -29,18 +31,24 @@ public:
     // Walks the whole top of the tree.
     void Build(const TLzhState& z);
 
-    // After the nodes in slots a and b changed places.
-    void Exchanged(const TLzhState& z, int a, int b);
+    // After the nodes in slots a and b changed places. Only internal nodes
+    // direct a walk: two leaves that change places leave every walk as it
+    // was, and so does an exchange below the table's depth.
+    void Exchanged(const TLzhState& z, int a, int b) {
+        if (z.HuffChild[a] >= LzhLeafBase && z.HuffChild[b] >= LzhLeafBase) return;
+        if (places_[a].Depth >= 0 || places_[b].Depth >= 0) Rewalk(z, a, b);
+    }
 
     const LzhPrefixEntry& Lookup(int nextBits) const { return entries_[nextBits]; }
 
 private:
     struct Place {
         int16_t Prefix;
-        int8_t Depth;  // -1: the slot is on no walk above depth 8
+        int8_t Depth;  // -1: the slot is on no walk above the table's depth
     };
     static constexpr int kEntries = 1 << LzhPrefixBits;
 
+    void Rewalk(const TLzhState& z, int a, int b);
     void Forget(int slot);
     void Walk(const TLzhState& z, int slot);
 

@@ -148,7 +148,7 @@ TEST(LzhPrefixTable, FollowsTheTreeThroughExchangesAndRebuilds) {
             kept->Build(m.z);
         if (n % 101 != 0) continue;
         fresh->Build(m.z);
-        for (int e = 0; e < 256; ++e) {
+        for (int e = 0; e < (1 << LzhPrefixBits); ++e) {
             const LzhPrefixEntry& want = fresh->Lookup(e);
             const LzhPrefixEntry& got = kept->Lookup(e);
             ASSERT_EQ(got.Used, want.Used) << "entry " << e << " after " << n;
