@@ -60,23 +60,28 @@ int FillLookAhead(TCodecState& s, uint8_t* ring) {
 
 void LzhEncodeSymbol(TCodecState& s, uint16_t symbol) {
     const int16_t* parent = s.Lzh.HuffParent.get();
-    // Climb from the leaf; the bit next to the root ends up at bit 31.
+    // Climb from the leaf, noting the slots for the update; the bit next to
+    // the root ends up at bit 31.
+    int16_t slots[LzhMaxPath];
+    int top = LzhMaxPath;
     uint32_t code = 0;
     int n = 0;
     int k = parent[LzhLeafBase + symbol];
     do {
+        slots[--top] = static_cast<int16_t>(k);
         code >>= 1;
         if (k & 1) code |= 0x80000000u;
         ++n;
         k = parent[k];
     } while (k != LzhRoot);
+    slots[--top] = LzhRoot;
     if (n > 16) {
         PutBits(s, 16, static_cast<uint16_t>(code >> 16));
         PutBits(s, n - 16, static_cast<uint16_t>(code));
     } else {
         PutBits(s, n, static_cast<uint16_t>(code >> 16));
     }
-    LzhUpdateModel(s.Lzh, symbol);
+    LzhUpdateModelAlong(s.Lzh, symbol, slots + top, LzhMaxPath - top);
 }
 
 void LzhFlushBits(TCodecState& s) {
