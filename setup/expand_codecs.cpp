@@ -3,6 +3,7 @@
 #include "compress/codec_table.h"
 
 #include "compress/lh5/lh5.h"
+#include "compress/lzh/lzh.h"
 #include "compress/rle.h"
 
 namespace vorn {
@@ -16,7 +17,7 @@ constexpr CodecRow kNothing = {nullptr, nullptr};
 constexpr CodecRow kExpanders[] = {
     {StoreExpand, nullptr},   // 0 "NON"
     {RleExpandRow, nullptr},  // 1 "RLE"
-    {nullptr, nullptr},       // 2 "LZH": LzhExpand, once compress/lzh provides it
+    {LzhExpand, nullptr},     // 2 "LZH"
     {nullptr, nullptr},       // 3 "CUS": the installer assigns no handler
     {Lh5Expand, nullptr},     // 4 "LH5"
 };

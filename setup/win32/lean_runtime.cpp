@@ -1,21 +1,31 @@
-// Replacements for three pieces of the C++ runtime that would otherwise
-// triple the stub's size: the verbose terminate handler (it brings the
-// symbol demangler) and the library's throw helpers for strings and handlers (they
-// bring the standard exception classes with their own string copies).
-// Failures still surface as exceptions the driver reports.
+// Replacements for pieces of the C++ runtime that would otherwise double the
+// stub's size: the verbose terminate handler (it brings the symbol
+// demangler) and the library's throw helpers for strings, arrays and
+// handlers (they bring the standard exception classes with a second string
+// implementation). Failures still surface as exceptions the driver reports.
+// This file is compiled outside the link-time optimiser, so that the linker
+// takes these definitions before the library's; it defines no class of its
+// own, which would clash with the optimiser's copies.
 #include <cstdlib>
-#include <new>
 
-#include "compress/exceptions.h"
+namespace vorn::setup {
+[[noreturn]] void RaiseLibraryFailure(const char* what);  // library_failures.cpp
+[[noreturn]] void RaiseOutOfMemory();
+}  // namespace vorn::setup
 
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
 namespace std {
-void __throw_bad_alloc() { throw std::bad_alloc(); }
-void __throw_length_error(const char* what) { throw vorn::EVornError(what); }
-void __throw_logic_error(const char* what) { throw vorn::EVornError(what); }
-void __throw_out_of_range_fmt(const char*, ...) { throw vorn::EVornError("Text position out of range"); }
-void __throw_bad_function_call() { throw vorn::EVornError("Call of an empty handler"); }
+[[noreturn]] void __throw_bad_alloc() { vorn::setup::RaiseOutOfMemory(); }
+[[noreturn]] void __throw_bad_array_new_length() { vorn::setup::RaiseOutOfMemory(); }
+[[noreturn]] void __throw_length_error(const char* what) { vorn::setup::RaiseLibraryFailure(what); }
+[[noreturn]] void __throw_logic_error(const char* what) { vorn::setup::RaiseLibraryFailure(what); }
+[[noreturn]] void __throw_out_of_range_fmt(const char*, ...) {
+    vorn::setup::RaiseLibraryFailure("Text position out of range");
+}
+[[noreturn]] void __throw_bad_function_call() {
+    vorn::setup::RaiseLibraryFailure("Call of an empty handler");
+}
 }  // namespace std

@@ -49,11 +49,13 @@ Bytes InstallerBytes(const Bytes& image, const TestPackage& package) {
     return WithTrailer(std::move(out), static_cast<uint32_t>(image.size()));
 }
 
-Bytes StoredStream(const std::string& content) {
+Bytes StoredStream(const std::string& content) { return CompressedStream(AsBytes(content), kMethodStored); }
+
+Bytes CompressedStream(const Bytes& content, uint8_t method) {
     TVornCodec codec;
-    TMemoryStream source(AsBytes(content));
+    TMemoryStream source(content);
     TMemoryStream dest;
-    codec.CompressStream(dest, source, kMethodStored);
+    codec.CompressStream(dest, source, method);
     return dest.Bytes();
 }
 

@@ -32,6 +32,8 @@ Bytes InstallerBytes(const Bytes& image, const TestPackage& package);
 Bytes WithTrailer(Bytes bytes, uint32_t packageStart);
 // A whole stream of the stored method ("NON" header) holding content.
 Bytes StoredStream(const std::string& content);
+// A whole stream of the given method index, as the component compresses it.
+Bytes CompressedStream(const Bytes& content, uint8_t method);
 Bytes AsBytes(const std::string& text);
 
 }  // namespace vorn::setup::test

@@ -1,13 +1,14 @@
 // Test helper: appends a package to the stub.
-//   build_installer STUB OUT TITLE [DEST RUNMODE DESKTOP stored|raw FILE]...
+//   build_installer STUB OUT TITLE [DEST RUNMODE DESKTOP stored|lh5|raw FILE]...
 // Each entry has only a Desktop shortcut (may be empty) and replace rule "0";
-// "stored" wraps the file in a stream of the stored method, "raw" keeps its
+// "stored" and "lh5" make a stream of that method, "raw" keeps the file's
 // bytes without a stream header.
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
 
+#include "compress/vorn_header.h"
 #include "tests/setup/package_builder.h"
 
 namespace {
@@ -22,10 +23,12 @@ Bytes ReadAll(const std::string& path) {
 
 vorn::setup::test::TestEntry ParseEntry(char** arg) {
     const std::string kind = arg[3];
-    if (kind != "stored" && kind != "raw") throw std::runtime_error("kind must be stored or raw");
+    if (kind != "stored" && kind != "lh5" && kind != "raw")
+        throw std::runtime_error("kind must be stored, lh5 or raw");
     const Bytes content = ReadAll(arg[4]);
     Bytes stream = kind == "raw" ? content
-                                 : vorn::setup::test::StoredStream(std::string(content.begin(), content.end()));
+                                 : vorn::setup::test::CompressedStream(
+                                       content, kind == "lh5" ? vorn::kMethodLh5 : vorn::kMethodStored);
     return {std::string(arg[0]), arg[1][0], {std::string(arg[2]), "", "", "", ""}, "0", std::move(stream)};
 }
 
@@ -33,7 +36,7 @@ vorn::setup::test::TestEntry ParseEntry(char** arg) {
 
 int main(int argc, char** argv) {
     if (argc < 4 || (argc - 4) % 5 != 0) {
-        std::cerr << "usage: build_installer STUB OUT TITLE [DEST RUNMODE DESKTOP stored|raw FILE]...\n";
+        std::cerr << "usage: build_installer STUB OUT TITLE [DEST RUNMODE DESKTOP stored|lh5|raw FILE]...\n";
         return 2;
     }
     try {

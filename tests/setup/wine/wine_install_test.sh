@@ -60,6 +60,10 @@ export DISPLAY=:$(head -1 "$work/display")
 timeout 180 wineboot -i >/dev/null 2>&1 || { echo "FAIL: wineboot did not finish"; exit 1; }
 timeout 60 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
   /d 'user32.MessageBoxA;shell32.ShellExecuteA' /f >/dev/null 2>&1
+# Program Files elsewhere, as on a localised or second-drive system: the NT
+# key has no ProgramFilesDir, so "<p>" must come from the Windows key.
+timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir \
+  /t REG_SZ /d 'C:\Vorn Apps' /f >/dev/null 2>&1
 drive_c=$WINEPREFIX/drive_c
 mkdir -p "$drive_c/dl"
 
@@ -109,9 +113,11 @@ $(diff <(od -c "$work/expected.log") <(od -c "$work/actual.log") | head -20)"
 
 printf 'Read me first.\r\nThen run the program.\r\n' >"$work/readme.txt"
 head -c 5000 /dev/urandom >"$work/data.bin"
+for i in $(seq 1 400); do echo "line $i of a manual the installer expands from LH5"; done >"$work/manual.txt"
 "$builder" "$stub" "$drive_c/dl/setup.exe" "Vorn Test Suite" \
   'C:\VornTest\App\ReadMe.TXT' 2 'Vorn Readme' stored "$work/readme.txt" \
-  '\VornTest\App\data.bin' 0 '' raw "$work/data.bin"
+  '\VornTest\App\data.bin' 0 '' raw "$work/data.bin" \
+  '<P>\Vorn Test\Manual.txt' 0 '' lh5 "$work/manual.txt"
 
 # --- a confirmed installation ---
 case_name=install
@@ -130,10 +136,12 @@ expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' \
   'Creating "Vorn Readme" shortcut: Vorn Readme for: c:\vorntest\app\readme.txt' \
   'Extracting file: c:\vorntest\app\readme.txt...   ' 'OK' \
   'Extracting file: C:\vorntest\app\data.bin...   ' 'OK' \
+  'Extracting file: c:\vorn apps\vorn test\manual.txt...   ' 'OK' \
   'Completed with NO errors.' \
   'Run at the end: "c:\vorntest\app\readme.txt"'
 cmp -s "$work/readme.txt" "$drive_c/vorntest/app/readme.txt" || fail "the stored entry differs"
 cmp -s "$work/data.bin" "$drive_c/vorntest/app/data.bin" || fail "the headerless entry differs"
+cmp -s "$work/manual.txt" "$drive_c/vorn apps/vorn test/manual.txt" || fail "the LH5 entry differs"
 [ ! -e "$drive_c/dl/setup.tmp" ] || fail "the temporary file was left behind"
 link=$(find -L "$drive_c/users" -path '*/Desktop/Vorn Readme.lnk' | head -1)
 if [ -z "$link" ]; then
@@ -146,7 +154,7 @@ fi
 
 # --- a cancelled run: no log, no temporary file, nothing installed ---
 case_name=cancel
-rm -rf "$drive_c/vorntest" "$drive_c/dl/setup.log" "$link"
+rm -rf "$drive_c/vorntest" "$drive_c/vorn apps/vorn test" "$drive_c/dl/setup.log" "$link"
 run_installer cancel setup.exe 'n@Vorn Test Suite' 'Return@Vorn Test Suite'
 expect_exit 0
 expect_relay <<'TRACE'
@@ -157,7 +165,8 @@ Ret  user32.MessageBoxA() retval=00000001
 TRACE
 [ ! -e "$drive_c/dl/setup.log" ] || fail "a cancelled run left its log"
 [ ! -e "$drive_c/dl/setup.tmp" ] || fail "a cancelled run left a temporary file"
-[ ! -e "$drive_c/vorntest" ] || fail "a cancelled run installed files"
+[ ! -e "$drive_c/vorntest" ] && [ ! -e "$drive_c/vorn apps/vorn test" ] ||
+  fail "a cancelled run installed files"
 
 # --- the stub without a package: the unhandled-failure report ---
 case_name=nopackage
