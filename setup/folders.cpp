@@ -34,6 +34,16 @@ int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
     return era * 146097 + dayOfEra;
 }
 
+// The drive letter and colon of a path, or for a network path (\\server\share\...)
+// its server and share, so that a destination without a drive stays beside
+// the installer instead of becoming "\\\path".
+std::string DriveOf(const std::string& modulePath) {
+    if (!modulePath.starts_with("\\\\")) return modulePath.substr(0, 2);
+    const size_t shareStart = modulePath.find('\\', 2);
+    if (shareStart == std::string::npos) return modulePath;
+    return modulePath.substr(0, modulePath.find('\\', shareStart + 1));
+}
+
 std::string ReplacePrefix(const std::string& text, const std::string& folder) {
     return folder + text.substr(kMacroLength, kRestLimit);
 }
@@ -113,7 +123,7 @@ std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& fo
 std::string QualifyDrive(const std::string& path, const std::string& modulePath) {
     if (path.find(':') != std::string::npos) return path;
     const std::string rooted = !path.empty() && path[0] == '\\' ? path : "\\" + path;
-    return modulePath.substr(0, 2) + rooted;
+    return DriveOf(modulePath) + rooted;
 }
 
 void CreatePathFolders(Platform& platform, const std::string& path) {

@@ -37,7 +37,8 @@ std::string DateStamp(int32_t dayNumber);
 // the start) and the first "<u>".
 std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& folders,
                                int32_t today);
-// A path without ":" gets the drive of the installer's module path.
+// A path without ":" gets the drive of the installer's module path (its
+// server and share when the installer runs from a network path).
 std::string QualifyDrive(const std::string& path, const std::string& modulePath);
 // Creates every folder along path, shallowest first; failures are ignored.
 void CreatePathFolders(Platform& platform, const std::string& path);

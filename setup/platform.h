@@ -1,6 +1,9 @@
 // Everything the installer needs from outside the process. The product uses
 // the Win32 implementation in setup/win32/; the tests use a scripted double.
-// Paths are Windows paths in the ANSI code page.
+// Paths are Windows paths in the ANSI code page. Registry keys are opened
+// with full access and created when missing (subkeys are only opened); a
+// leading "\" in a key path counts from the root key. Failures after the
+// shell-link object exists (SetPath, Save) go unnoticed.
 #pragma once
 
 #include <cstdint>
@@ -54,16 +57,10 @@ public:
     virtual uint32_t DriveTypeOf(const std::string& root) = 0;
     // dwPlatformId from GetVersionExA.
     virtual uint32_t PlatformId() = 0;
-    // Opens keyPath under root with full access, creating it when missing (a
-    // leading "\" counts from the root), then the existing subKey unless it is
-    // empty, and reads the string value valueName up to its first NUL. A key
-    // that cannot be opened or a missing value reads as empty; a value of
-    // another type raises ERegistryDataType.
+    // valueName of root\keyPath[\subKey] as text; "" when absent; ERegistryDataType if no string.
     virtual std::string RegistryString(RegistryRoot root, const std::string& keyPath,
                                        const std::string& subKey, const std::string& valueName) = 0;
-    // Saves a shell link at linkPath to target, with empty arguments and the
-    // given working folder; raises EShellLinkError when the shell-link object
-    // or one of its interfaces is unavailable. Later failures go unnoticed.
+    // Writes a link at linkPath to target; EShellLinkError when the shell-link object is missing.
     virtual void MakeShellLink(const std::string& linkPath, const std::string& target,
                                const std::string& workingFolder) = 0;
     // Today in the user's short date format (m/d/yy where the locale has none).

@@ -53,6 +53,10 @@ TEST(QualifyDrive, PathsWithoutDriveGetTheInstallersDrive) {
     EXPECT_EQ(QualifyDrive("\\sample\\app.exe", "D:\\Setup\\x.exe"), "D:\\sample\\app.exe");
     EXPECT_EQ(QualifyDrive("e:\\app.exe", "D:\\Setup\\x.exe"), "e:\\app.exe");
     EXPECT_EQ(QualifyDrive("odd:name", "D:\\Setup\\x.exe"), "odd:name");
+    // From a network path the destination stays on the installer's share.
+    EXPECT_EQ(QualifyDrive("app\\a.exe", "\\\\Server\\Share\\Setup\\x.exe"),
+              "\\\\Server\\Share\\app\\a.exe");
+    EXPECT_EQ(QualifyDrive("a.exe", "\\\\Server"), "\\\\Server\\a.exe");
 }
 
 TEST(FindWorkFolder, RemovableDrivesUseTheCRoot) {
