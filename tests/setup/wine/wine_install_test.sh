@@ -2,7 +2,8 @@
 # The real installer stub under Wine, answered through a virtual display:
 #   wine_install_test.sh STUB BUILD_INSTALLER
 # Checks every message box (text, caption, style, answer) and every shell
-# execute through Wine's relay trace, and the installed files, the desktop
+# execute through Wine's relay trace, and that the DLL search is limited to
+# the system folder first of all, and the installed files, the desktop
 # link, the log and the exit code. Skips (77) only where Wine is missing.
 set -euo pipefail
 
@@ -59,7 +60,7 @@ wait_until 20 test -s "$work/display" || { echo "FAIL: Xvfb did not start"; exit
 export DISPLAY=:$(head -1 "$work/display")
 timeout 180 wineboot -i >/dev/null 2>&1 || { echo "FAIL: wineboot did not finish"; exit 1; }
 timeout 60 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
-  /d 'user32.MessageBoxA;shell32.ShellExecuteA' /f >/dev/null 2>&1
+  /d 'user32.MessageBoxA;shell32.ShellExecuteA;kernel32.SetDefaultDllDirectories' /f >/dev/null 2>&1
 # Program Files elsewhere, as on a localised or second-drive system: the NT
 # key has no ProgramFilesDir, so "<p>" must come from the Windows key.
 timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir \
@@ -86,7 +87,7 @@ run_installer() {
     wait_until 30 has_count "$n" ':Ret  user32.MessageBoxA' "$relay.raw" || fail "box $n was not answered"
   done
   wait_until 130 test -s "$work/$case_name.rc" || fail "the installer did not end"
-  grep -a -E ':(Call |Ret  )(user32\.MessageBoxA|shell32\.ShellExecuteA)' "$relay.raw" |
+  grep -a -E ':(Call |Ret  )(user32\.MessageBoxA|shell32\.ShellExecuteA|KERNEL32\.SetDefaultDllDirectories)' "$relay.raw" |
     sed -E 's/^[0-9a-f]+://; s/ ret=[0-9a-f]+$//; s/[0-9a-f]{8} "/"/g;
             s/started on [^ ]+ at [^\\]+\\r/started on DATE at TIME\\r/;
             s/(ShellExecuteA\(\) retval=)[0-9a-f]+/\1ANY/' >"$relay"
@@ -124,6 +125,8 @@ case_name=install
 run_installer install setup.exe 'y@Vorn Test Suite' 'Return@Vorn Test Suite'
 expect_exit 0
 expect_relay <<'TRACE'
+Call KERNEL32.SetDefaultDllDirectories(00000800)
+Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001
 Call user32.MessageBoxA(00000000,"You are about to install:     \r\r\"Vorn Test Suite\"\r\rDo you want to continue?","Vorn Test Suite",00000024)
 Ret  user32.MessageBoxA() retval=00000006
 Call shell32.ShellExecuteA(00000000,00000000,"c:\\vorntest\\app\\readme.txt",00000000,00000000,00000005)
@@ -158,6 +161,8 @@ rm -rf "$drive_c/vorntest" "$drive_c/vorn apps/vorn test" "$drive_c/dl/setup.log
 run_installer cancel setup.exe 'n@Vorn Test Suite' 'Return@Vorn Test Suite'
 expect_exit 0
 expect_relay <<'TRACE'
+Call KERNEL32.SetDefaultDllDirectories(00000800)
+Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001
 Call user32.MessageBoxA(00000000,"You are about to install:     \r\r\"Vorn Test Suite\"\r\rDo you want to continue?","Vorn Test Suite",00000024)
 Ret  user32.MessageBoxA() retval=00000007
 Call user32.MessageBoxA(00000000,"Program: \"c:\\dl\\setup.exe\" started on DATE at TIME\r\n\r\nTitle: \"Vorn Test Suite\"\r\r\r\nInstallation terminated at user's request\r","Vorn Test Suite",00000000)
@@ -174,6 +179,8 @@ cp "$stub" "$drive_c/dl/bare.exe"
 run_installer nopackage bare.exe 'Return@Application Error'
 expect_exit 1
 expect_relay <<'TRACE'
+Call KERNEL32.SetDefaultDllDirectories(00000800)
+Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001
 Call user32.MessageBoxA(00000000,"EPackageError: No install package behind the program","Application Error",00002010)
 Ret  user32.MessageBoxA() retval=00000001
 TRACE
