@@ -153,17 +153,35 @@ void BuildDecodeTable(int count, const uint8_t* lengths, int tableBits, uint16_t
     }
 }
 
+// Copies a match that neither reads nor writes across the end of the
+// window. Every match has at least three bytes, and the last eight go
+// through a switch: a loop's exit is what the branch predictor misses most.
+inline void CopyStraight(TCodecState& s, const uint8_t* src, uint8_t* dst, uint32_t length) {
+    uint32_t k = 0;
+    auto step = [&] {
+        const uint8_t b = src[k];
+        dst[k] = b;  // after src[k] is read: a short distance repeats bytes just written
+        WriteDestByte(s, b);
+        ++k;
+    };
+    if (length > 8) {
+        while (k < length - 8) step();
+    }
+    switch (length - k) {
+        case 8: step(); [[fallthrough]];
+        case 7: step(); [[fallthrough]];
+        case 6: step(); [[fallthrough]];
+        case 5: step(); [[fallthrough]];
+        case 4: step(); [[fallthrough]];
+        default: step(), step(), step();
+    }
+}
+
 // Copies `length` bytes of history from `from` to `pos`, byte by byte, so
 // that a distance shorter than the length repeats the bytes just written.
 inline void CopyMatch(TCodecState& s, uint8_t* text, uint32_t from, uint32_t pos, uint32_t length) {
     if (from + length <= kWindowSize && pos + length <= kWindowSize) [[likely]] {
-        const uint8_t* src = text + from;
-        uint8_t* dst = text + pos;
-        for (uint32_t k = 0; k < length; ++k) {
-            const uint8_t b = src[k];
-            dst[k] = b;
-            WriteDestByte(s, b);
-        }
+        CopyStraight(s, text + from, text + pos, length);
         return;
     }
     for (uint32_t k = 0; k < length; ++k) {
