@@ -88,49 +88,73 @@ void LzhFlushBits(TCodecState& s) {
     if (s.Lzh.PutLen > 0) WriteDestByte(s, static_cast<uint8_t>(s.Lzh.PutBuf >> 8));
 }
 
+namespace {
+
+// The coding position r, the ring position the next input byte overwrites
+// (always 60 ahead of r), and the bytes of look-ahead not yet coded.
+struct Window {
+    int r = LzhRingStart;
+    int fill = 0;
+    int len = 0;
+};
+
+// Codes the string at r as a match or a literal; returns the bytes coded.
+int CodeNext(TCodecState& s, const Window& w) {
+    TLzhState& z = s.Lzh;
+    // A match never reaches past the end of the input.
+    if (z.LzhMatchLen > w.len) z.LzhMatchLen = static_cast<uint16_t>(w.len);
+    if (z.LzhMatchLen <= LzhThreshold) {
+        z.LzhMatchLen = 1;
+        LzhEncodeSymbol(s, z.RingBuf[w.r]);
+    } else {
+        LzhEncodeSymbol(s, static_cast<uint16_t>(z.LzhMatchLen + LzhMatchSymbolBase));
+        EncodePosition(s, z.LzhMatchPos);
+    }
+    return z.LzhMatchLen;
+}
+
+// Moves the window on by count bytes. While the input lasts, the oldest
+// string leaves the trees, a new byte takes its place in the ring, and the
+// string at the new r goes in; after the input has ended the look-ahead
+// shrinks instead. Each call reads once more past the end.
+void Slide(TCodecState& s, Window& w, int count) {
+    TLzhState& z = s.Lzh;
+    uint8_t* ring = z.RingBuf.get();
+    int i = 0;
+    for (; i < count; ++i) {
+        const uint8_t c = ReadSourceByte(s);
+        if (s.SourceExhausted) break;
+        LzhDeleteNode(z, w.fill);
+        ring[w.fill] = c;
+        if (w.fill < LzhMirrorLen) ring[w.fill + LzhRingSize] = c;
+        w.fill = (w.fill + 1) & LzhRingMask;
+        w.r = (w.r + 1) & LzhRingMask;
+        LzhInsertNode(z, w.r);
+    }
+    for (; i < count; ++i) {
+        LzhDeleteNode(z, w.fill);
+        w.fill = (w.fill + 1) & LzhRingMask;
+        w.r = (w.r + 1) & LzhRingMask;
+        if (--w.len > 0) LzhInsertNode(z, w.r);
+    }
+}
+
+}  // namespace
+
 void LzhCompress(TCodecState& s) {
     LzhRunArrays arrays(s.Lzh, true);
     TLzhState& z = s.Lzh;
     LzhStartModel(z);
     LzhInitTree(z);
-    uint8_t* ring = z.RingBuf.get();
-    FillRing(ring);
-    int len = FillLookAhead(s, ring);
-    if (len == 0) return;
+    FillRing(z.RingBuf.get());
+    Window w;
+    w.len = FillLookAhead(s, z.RingBuf.get());
+    if (w.len == 0) return;
     // The strings that start in the spaces, then the first coded one.
     for (int k = 1; k <= LzhMaxMatch; ++k) LzhInsertNode(z, LzhRingStart - k);
     LzhInsertNode(z, LzhRingStart);
-    int r = LzhRingStart;  // next byte to code
-    int s0 = 0;            // ring position the next input byte overwrites
-    do {
-        if (z.LzhMatchLen > len) z.LzhMatchLen = static_cast<uint16_t>(len);
-        if (z.LzhMatchLen <= LzhThreshold) {
-            z.LzhMatchLen = 1;
-            LzhEncodeSymbol(s, ring[r]);
-        } else {
-            LzhEncodeSymbol(s, static_cast<uint16_t>(z.LzhMatchLen + LzhMatchSymbolBase));
-            EncodePosition(s, z.LzhMatchPos);
-        }
-        const int last = z.LzhMatchLen;
-        int i = 0;
-        for (; i < last; ++i) {
-            const uint8_t c = ReadSourceByte(s);
-            if (s.SourceExhausted) break;
-            LzhDeleteNode(z, s0);
-            ring[s0] = c;
-            if (s0 < LzhMirrorLen) ring[s0 + LzhRingSize] = c;
-            s0 = (s0 + 1) & LzhRingMask;
-            r = (r + 1) & LzhRingMask;
-            LzhInsertNode(z, r);
-        }
-        // The input has ended: the look-ahead shrinks by each byte coded.
-        for (; i < last; ++i) {
-            LzhDeleteNode(z, s0);
-            s0 = (s0 + 1) & LzhRingMask;
-            r = (r + 1) & LzhRingMask;
-            if (--len > 0) LzhInsertNode(z, r);
-        }
-    } while (len > 0);
+    do Slide(s, w, CodeNext(s, w));
+    while (w.len > 0);
     LzhFlushBits(s);
 }
 

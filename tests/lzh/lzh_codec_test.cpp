@@ -84,38 +84,37 @@ TEST(LzhCodec, CompressorReachesBack4035Bytes) {
     }
 }
 
-TEST(LzhCodec, ExpanderCopiesFromAnywhereInTheRing) {
+// Streams the compressor never writes, as tokens, and what they expand to.
+TEST(LzhCodec, ExpanderTakesMatchesFromAnywhereAndStopsByTheSize) {
     const Bytes history = MakeData(DataKind::Random, 4096, 9);
-    LzhTokenWriter writer;
-    for (uint8_t b : history) writer.Put(Lit(b));
-    // Distance 4,095 reads each position just before it is overwritten.
-    writer.Put(Match(5, 4095));
-    // Length 60 at distance 0 repeats the last byte.
-    writer.Put(Match(60, 0));
-    Bytes expected = history;
-    expected.insert(expected.end(), history.begin(), history.begin() + 5);
-    expected.insert(expected.end(), 60, history[4]);
-    EXPECT_EQ(Expand(writer.Data(), static_cast<int32_t>(expected.size())), expected);
-}
-
-TEST(LzhCodec, ExpanderRingStartsWithSpacesThenZeros) {
-    LzhTokenWriter writer;
-    writer.Put(Match(4, 1));     // the last two spaces, then the two just copied
-    writer.Put(Match(3, 4095));  // the unwritten look-ahead positions: fixed 0
-    EXPECT_EQ(ToHex(Expand(writer.Data(), 7)), "20 20 20 20 00 00 00");
-}
-
-TEST(LzhCodec, ExpanderStopsByTheSizeAlone) {
+    Bytes afterHistory = history;
+    afterHistory.insert(afterHistory.end(), history.begin(), history.begin() + 5);
+    afterHistory.insert(afterHistory.end(), 60, history[4]);
+    std::vector<LzhToken> historyTokens;
+    for (uint8_t b : history) historyTokens.push_back(Lit(b));
+    historyTokens.push_back(Match(5, 4095));  // reads each position just before overwriting it
+    historyTokens.push_back(Match(60, 0));    // repeats the last byte
+    const struct {
+        std::vector<LzhToken> tokens;
+        int32_t size;
+        Bytes expected;
+    } cases[] = {
+        {historyTokens, static_cast<int32_t>(afterHistory.size()), afterHistory},
+        // Two spaces of the initial ring, then the two just copied; then
+        // the look-ahead positions no byte has been written to: fixed 0.
+        {{Match(4, 1), Match(3, 4095)}, 7, Hex("20 20 20 20 00 00 00")},
+        // The size is checked before each symbol only: a match is written whole.
+        {{Lit('z'), Match(60, 0)}, 2, Bytes(61, 'z')},
+    };
+    for (const auto& c : cases) {
+        LzhTokenWriter writer;
+        for (const LzhToken& token : c.tokens) writer.Put(token);
+        EXPECT_EQ(Expand(writer.Data(), c.size), c.expected) << c.size;
+    }
     TVornCodec codec;
-    const Bytes data = Hex("FF FF FF");
-    EXPECT_TRUE(RunCodecBytes(codec, data, kMethodLzh, true, 0).empty());
+    EXPECT_TRUE(RunCodecBytes(codec, Hex("FF FF FF"), kMethodLzh, true, 0).empty());
     EXPECT_EQ(codec.Engine().ReadChecksum, 0u) << "a size of 0 reads nothing";
-    EXPECT_TRUE(RunCodecBytes(codec, data, kMethodLzh, true, -5).empty());
-    // A last match that reaches past the size is written whole.
-    LzhTokenWriter writer;
-    writer.Put(Lit('z'));
-    writer.Put(Match(60, 0));
-    EXPECT_EQ(Expand(writer.Data(), 2), Bytes(61, 'z'));
+    EXPECT_TRUE(RunCodecBytes(codec, Hex("FF FF FF"), kMethodLzh, true, -5).empty());
 }
 
 class LzhRoundTrip : public testing::TestWithParam<DataKind> {};

@@ -1,7 +1,6 @@
 #include "tests/lzh/lzh_test_support.h"
 
 #include <limits>
-#include <stdexcept>
 
 #include "compress/lzh/lzh_constants.h"
 
@@ -72,17 +71,12 @@ std::vector<LzhToken> ReadTokens(const Bytes& codecData, int size) {
             ++done;
             continue;
         }
-        // The position code is prefix-free: take bits until one code matches.
-        std::string read;
-        int u = -1;
-        while (u < 0 && read.size() < 8) {
-            read += static_cast<char>('0' + next());
-            for (int v = 0; v < 64 && u < 0; ++v)
-                if (PositionCode(v << 6).substr(0, LzhPosLen[v]) == read) u = v;
-        }
-        if (u < 0) throw std::logic_error("no position code matches " + read);
-        int low = 0;
-        for (int k = 0; k < 6; ++k) low = low << 1 | next();
+        // Eight bits name u and the length of its code; six low bits follow it.
+        int head = 0;
+        for (int k = 0; k < 8; ++k) head = head << 1 | next();
+        const int u = LzhBytePos[head];
+        int low = head & ((1 << (8 - LzhByteLen[head])) - 1);
+        for (int k = 0; k < LzhByteLen[head] - 2; ++k) low = low << 1 | next();
         tokens.push_back(Match(symbol - LzhMatchSymbolBase, u << 6 | low));
         done += symbol - LzhMatchSymbolBase;
     }
