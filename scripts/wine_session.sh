@@ -1,0 +1,72 @@
+# Shell functions for running the installer stub under Wine on a virtual
+# display, sourced by the demo and the end-to-end tests. Every wait is
+# bounded.
+#
+#   wine_session_start WORKDIR   Xvfb, a fresh prefix in WORKDIR/prefix, and
+#                                a relay trace of message boxes and shell
+#                                executes; exports DISPLAY and WINEPREFIX
+#   wine_session_stop            ends Wine and the display
+#   wine_run_answering CASE EXE  runs EXE, answering every box as a user
+#                                who agrees (Yes to questions, OK to notices);
+#                                leaves CASE.relay and CASE.rc in WORKDIR
+
+wine_session_pids=()
+
+# wait_until SECONDS COMMAND...: polls every 0.2 s; false when time runs out.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.2
+  done
+}
+
+has_count() { [ "$(grep -ac -- "$2" "$3" 2>/dev/null || true)" -ge "$1" ]; }
+window_of() { xdotool search --name "^$1\$" 2>/dev/null | tail -1; }
+has_window() { [ -n "$(window_of "$1")" ]; }
+
+wine_session_start() {
+  wine_session_dir=$1
+  export WINEPREFIX=$wine_session_dir/prefix HOME=$wine_session_dir/home WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$HOME/Desktop"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$wine_session_dir/display" 2>/dev/null &
+  wine_session_pids+=($!)
+  wait_until 20 test -s "$wine_session_dir/display" || { echo "Xvfb did not start" >&2; return 1; }
+  export DISPLAY=:$(head -1 "$wine_session_dir/display")
+  timeout 180 wineboot -i >/dev/null 2>&1 || { echo "wineboot did not finish" >&2; return 1; }
+  timeout 60 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+    /d 'user32.MessageBoxA;shell32.ShellExecuteA;kernel32.SetDefaultDllDirectories' /f >/dev/null 2>&1
+}
+
+wine_session_stop() {
+  wineserver -k 2>/dev/null || true
+  local pid
+  for pid in "${wine_session_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wine_session_pids=()
+}
+
+# The caption and style of the n-th message box in a relay trace.
+box_caption() { grep -a ':Call user32.MessageBoxA' "$2" | sed -n "$1p" | sed -E 's/.*,[0-9a-f]{8} "(.*)",[0-9a-f]{8}\)( ret=.*)?$/\1/'; }
+box_style() { grep -a ':Call user32.MessageBoxA' "$2" | sed -n "$1p" | sed -E 's/.*,([0-9a-f]{8})\)( ret=.*)?$/\1/'; }
+
+wine_run_answering() {
+  local name=$1 exe=$2 raw=$wine_session_dir/$1.relay.raw rc=$wine_session_dir/$1.rc n=0 key window
+  rm -f "$rc"
+  (set +e; WINEDEBUG=+relay timeout 120 wine "$exe" 2>"$raw"; echo $? >"$rc") &
+  while ! test -s "$rc"; do
+    wait_until 60 eval 'has_count $((n + 1)) ":Call user32.MessageBoxA" "$raw" || test -s "$rc"' || break
+    test -s "$rc" && break
+    n=$((n + 1))
+    key=Return
+    [ "$(box_style "$n" "$raw")" = 00000024 ] && key=y
+    wait_until 30 has_window "$(box_caption "$n" "$raw")" || { echo "box $n never appeared" >&2; break; }
+    window=$(window_of "$(box_caption "$n" "$raw")")
+    xdotool key --window "$window" "$key" 2>/dev/null
+    wait_until 30 has_count "$n" ':Ret  user32.MessageBoxA' "$raw" || { echo "box $n was not answered" >&2; break; }
+  done
+  wait_until 130 test -s "$rc" || echo "the installer did not end" >&2
+  grep -a -E ':(Call |Ret  )(user32\.MessageBoxA|shell32\.ShellExecuteA)' "$raw" |
+    sed -E 's/^[0-9a-f]+://; s/ ret=[0-9a-f]+$//; s/[0-9a-f]{8} "/"/g' >"$wine_session_dir/$name.relay"
+}
