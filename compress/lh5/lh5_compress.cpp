@@ -7,6 +7,7 @@
 // children hang in hash chains keyed by (node, next byte). Insertion of the
 // current position and the search for its longest match are one walk.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "compress/lh5/lh5.h"
@@ -138,6 +139,22 @@ private:
         MakeChild(node, text_[st_.TextPos + st_.FoundLen], st_.TextPos);
     }
 
+    // How far a and b agree from `from` on, up to `limit` (at most 256 bytes
+    // past positions that leave room for them in the text). Eight bytes at
+    // a time, for the long common prefixes of repetitive text.
+    static int CommonLength(const uint8_t* a, const uint8_t* b, int from, int limit) {
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; from + 8 <= limit; from += 8) {
+                uint64_t x, y;
+                std::memcpy(&x, a + from, 8);
+                std::memcpy(&y, b + from, 8);
+                if (x != y) return from + std::countr_zero(x ^ y) / 8;
+            }
+        }
+        while (from < limit && a[from] == b[from]) ++from;
+        return from;
+    }
+
     // A stored position at or above TextPos stands for the one 8,192 lower.
     int Unwrap(int position) const { return position >= st_.TextPos ? position - kWindowSize : position; }
 
@@ -186,14 +203,11 @@ private:
             }
             foundPos = Unwrap(foundPos);
             st_.FoundPos = static_cast<int16_t>(foundPos);
-            const uint8_t* earlier = text_ + foundPos;
-            while (foundLen < limit) {
-                if (current[foundLen] != earlier[foundLen]) {
-                    st_.FoundLen = static_cast<int16_t>(foundLen);
-                    Split(r);
-                    return;
-                }
-                ++foundLen;
+            foundLen = CommonLength(current, text_ + foundPos, foundLen, limit);
+            if (foundLen < limit) {
+                st_.FoundLen = static_cast<int16_t>(foundLen);
+                Split(r);
+                return;
             }
             if (foundLen == kMaxMatch) break;
             position_[r] = static_cast<uint16_t>(textPos);
