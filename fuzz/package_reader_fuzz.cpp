@@ -1,0 +1,44 @@
+// The installer's package reader over arbitrary files: every entry is read
+// as the installer reads it and its stream expanded into nothing. Damaged
+// packages must end in the reader's or the component's own exceptions.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "compress/exceptions.h"
+#include "compress/vorn_codec.h"
+#include "setup/package_reader.h"
+
+namespace {
+
+void ReadPackage(vorn::TStream& file) {
+    vorn::setup::TPackageReader reader(file);
+    vorn::TVornCodec codec;
+    reader.Locate();
+    reader.ReadField();  // title
+    while (!reader.ReadField().empty()) {
+        reader.ReadRunMode();
+        for (int i = 0; i < 6; ++i) reader.ReadField();  // five shortcuts, the replace rule
+        vorn::TMemoryStream stream;
+        reader.CopyStream(stream, reader.ReadStreamLength());
+        stream.Seek(0);
+        vorn::TNullStream nothing;
+        try {
+            codec.ExpandStream(nothing, stream);
+        } catch (const vorn::EVornError&) {
+            // A bad stream fails its entry; the installer goes on to finish.
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    vorn::TMemoryStream file(std::vector<uint8_t>(data, data + size));
+    try {
+        ReadPackage(file);
+    } catch (const vorn::EVornError&) {
+        // A damaged package: the installer reports it and stops.
+    }
+    return 0;
+}
