@@ -21,12 +21,9 @@ for tool in Xvfb xdotool; do
 done
 
 work=$(mktemp -d /tmp/vorn-wine-XXXXXX)
-export WINEPREFIX=$work/prefix HOME=$work/home WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir -p "$HOME/Desktop"  # the prefix links its Desktop folder here
-xvfb_pid=
+source "$here/../../../scripts/wine_session.sh"
 cleanup() {
-  wineserver -k 2>/dev/null || true
-  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+  wine_session_stop
   [ -n "${VORN_WINE_KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -39,28 +36,8 @@ fail() {
   [ ! -f "$work/$case_name.relay" ] || cp "$work/$case_name.relay" "$results/setup_wine_$case_name.relay"
 }
 
-# wait_until SECONDS COMMAND...: polls every 0.2 s; false when time runs out.
-wait_until() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.2
-  done
-}
-
-has_count() { [ "$(grep -ac -- "$2" "$3" 2>/dev/null || true)" -ge "$1" ]; }
-window_of() { xdotool search --name "^$1\$" 2>/dev/null | tail -1; }
-has_window() { [ -n "$(window_of "$1")" ]; }
-
 # --- display and prefix, once for every case ---
-Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-wait_until 20 test -s "$work/display" || { echo "FAIL: Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -1 "$work/display")
-timeout 180 wineboot -i >/dev/null 2>&1 || { echo "FAIL: wineboot did not finish"; exit 1; }
-timeout 60 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
-  /d 'user32.MessageBoxA;shell32.ShellExecuteA;kernel32.SetDefaultDllDirectories' /f >/dev/null 2>&1
+wine_session_start "$work" || { echo "FAIL: no Wine session"; exit 1; }
 # Program Files elsewhere, as on a localised or second-drive system: the NT
 # key has no ProgramFilesDir, so "<p>" must come from the Windows key.
 timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir \
