@@ -103,7 +103,7 @@ void LzhInsertNode(TLzhState& z, int r) {
             i = h;
             right = key[i] > node[i];
         } else if (h == i) {
-            i = FirstDifference(key, node, h);
+            if (key[i] == node[i]) i = FirstDifference(key, node, i + 1);
             if (i == LzhMaxMatch) {
                 matchLen = i;
                 matchPos = d;
