@@ -12,7 +12,7 @@ namespace {
 
 // Appends the n (1..16) top bits of bits; the bits below them must be 0.
 // Whole bytes leave at once, so PutLen is 0..7 between calls.
-inline void PutBits(TCodecState& s, int n, uint16_t bits) {
+inline void LzhPutBits(TCodecState& s, int n, uint16_t bits) {
     TLzhState& z = s.Lzh;
     z.PutBuf = static_cast<uint16_t>(z.PutBuf | (bits >> z.PutLen));
     z.PutLen = static_cast<uint8_t>(z.PutLen + n);
@@ -29,10 +29,10 @@ inline void PutBits(TCodecState& s, int n, uint16_t bits) {
     }
 }
 
-inline void EncodePosition(TCodecState& s, int d) {
+inline void LzhEncodePosition(TCodecState& s, int d) {
     const int u = d >> LzhPosLowBits;
-    PutBits(s, LzhPosLen[u], static_cast<uint16_t>(LzhPosCode[u] << 8));
-    PutBits(s, LzhPosLowBits, static_cast<uint16_t>((d & (LzhPosSlots - 1)) << 10));
+    LzhPutBits(s, LzhPosLen[u], static_cast<uint16_t>(LzhPosCode[u] << 8));
+    LzhPutBits(s, LzhPosLowBits, static_cast<uint16_t>((d & (LzhPosSlots - 1)) << 10));
 }
 
 // The ring as the encoder starts it: spaces before the first coded
@@ -76,10 +76,10 @@ void LzhEncodeSymbol(TCodecState& s, uint16_t symbol) {
     } while (k != LzhRoot);
     slots[--top] = LzhRoot;
     if (n > 16) {
-        PutBits(s, 16, static_cast<uint16_t>(code >> 16));
-        PutBits(s, n - 16, static_cast<uint16_t>(code));
+        LzhPutBits(s, 16, static_cast<uint16_t>(code >> 16));
+        LzhPutBits(s, n - 16, static_cast<uint16_t>(code));
     } else {
-        PutBits(s, n, static_cast<uint16_t>(code >> 16));
+        LzhPutBits(s, n, static_cast<uint16_t>(code >> 16));
     }
     LzhUpdateModelAlong(s.Lzh, symbol, slots + top, LzhMaxPath - top);
 }
@@ -108,7 +108,7 @@ int CodeNext(TCodecState& s, const Window& w) {
         LzhEncodeSymbol(s, z.RingBuf[w.r]);
     } else {
         LzhEncodeSymbol(s, static_cast<uint16_t>(z.LzhMatchLen + LzhMatchSymbolBase));
-        EncodePosition(s, z.LzhMatchPos);
+        LzhEncodePosition(s, z.LzhMatchPos);
     }
     return z.LzhMatchLen;
 }

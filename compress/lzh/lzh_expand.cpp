@@ -15,17 +15,17 @@ namespace {
 // stay in registers while the engine's byte stores go on around them. It
 // takes a byte whenever 8 or fewer bits are left, as the 16-bit reader
 // does, and so never reads more than one byte past the last code bit.
-struct BitReader {
+struct LzhBitReader {
     uint32_t buf;  // the earliest bit at bit 15; bits above 15 are never set
     int len;
 
-    explicit BitReader(const TLzhState& z) : buf(z.GetBuf), len(z.GetLen) {}
+    explicit LzhBitReader(const TLzhState& z) : buf(z.GetBuf), len(z.GetLen) {}
     void Store(TLzhState& z) const {
         z.GetBuf = static_cast<uint16_t>(buf);
         z.GetLen = static_cast<uint8_t>(len);
     }
 
-    // Past the end of the source the bytes are 0.
+    // Leaves at least 8 bits; past the end of the source the bytes are 0.
     void Refill(TCodecState& s) {
         if (len <= 8) {
             const uint8_t x = ReadSourceByte(s);
@@ -34,49 +34,46 @@ struct BitReader {
         }
     }
 
-    int Bit(TCodecState& s) {
-        Refill(s);
-        const int bit = static_cast<int>(buf >> 15) & 1;
-        buf = (buf << 1) & 0xFFFF;
-        --len;
-        return bit;
-    }
+    // The top n bits (up to 8) after a refill, left in place.
+    int Peek(int n) const { return static_cast<int>(buf >> (16 - n)); }
 
-    // The next n bits (up to 8), left in place.
-    int Peek(TCodecState& s, int n) {
-        Refill(s);
-        return static_cast<int>(buf >> (16 - n));
-    }
-
-    // n from 0 to 8, after a peek of as many.
     void Skip(int n) {
         buf = (buf << n) & 0xFFFF;
         len -= n;
     }
-
-    // n from 1 to 8: after a refill at least 8 bits are buffered.
-    int Bits(TCodecState& s, int n) {
-        Refill(s);
-        const int bits = static_cast<int>(buf >> (16 - n));
-        buf = (buf << n) & 0xFFFF;
-        len -= n;
-        return bits;
-    }
 };
+
+inline int LzhGetBit(TCodecState& s, LzhBitReader& in) {
+    in.Refill(s);
+    const int bit = in.Peek(1);
+    in.Skip(1);
+    return bit;
+}
+
+// n from 1 to 8.
+inline int LzhGetBits(TCodecState& s, LzhBitReader& in, int n) {
+    in.Refill(s);
+    const int bits = in.Peek(n);
+    in.Skip(n);
+    return bits;
+}
+
+inline int LzhGetByte(TCodecState& s, LzhBitReader& in) { return LzhGetBits(s, in, 8); }
 
 // Takes the top of the walk from the table and the rest bit by bit, noting
 // the slots on the way for the update; keeps the table in step with it.
-inline uint16_t DecodeSymbol(TCodecState& s, BitReader& in, LzhPrefixTable& table, int16_t* path) {
+inline uint16_t LzhDecodeSymbol(TCodecState& s, LzhBitReader& in, LzhPrefixTable& table, int16_t* path) {
     TLzhState& z = s.Lzh;
     const int16_t* child = z.HuffChild.get();
-    const LzhPrefixEntry& top = table.Lookup(in.Peek(s, LzhPrefixBits));
+    in.Refill(s);
+    const LzhPrefixEntry& top = table.Lookup(in.Peek(LzhPrefixBits));
     in.Skip(top.Used);
     std::memcpy(path, top.Path, sizeof top.Path);
     int depth = top.Used + 1;
     int slot = top.Path[top.Used];
     int c = child[slot];
     while (c < LzhLeafBase) {
-        slot = c + in.Bit(s);
+        slot = c + LzhGetBit(s, in);
         path[depth++] = static_cast<int16_t>(slot);
         c = child[slot];
     }
@@ -89,11 +86,11 @@ inline uint16_t DecodeSymbol(TCodecState& s, BitReader& in, LzhPrefixTable& tabl
 
 // The first byte names u and the code's length; the bits of that byte
 // after the code and a few more make the low 6 bits of the distance.
-inline int DecodePosition(TCodecState& s, BitReader& in) {
-    const int b = in.Bits(s, 8);
+inline int LzhDecodePosition(TCodecState& s, LzhBitReader& in) {
+    const int b = LzhGetByte(s, in);
     const int u = LzhBytePos[b];
     const int n = LzhByteLen[b] - 2;
-    const int t = in.Bits(s, n);
+    const int t = LzhGetBits(s, in, n);
     return (u << LzhPosLowBits) | (((b << n) | t) & (LzhPosSlots - 1));
 }
 
@@ -124,14 +121,14 @@ void LzhExpand(TCodecState& s, int32_t uncompressedSize) {
     // Only damaged data reads these before writing them; fixed content keeps
     // even that output reproducible.
     std::fill(ring + LzhRingStart, ring + LzhRingSize, LzhUnsetFill);
-    BitReader in(z);
+    LzhBitReader in(z);
     LzhPrefixTable table;
     table.Build(z);
     int16_t path[LzhMaxPath];
     int r = LzhRingStart;
     int64_t done = 0;  // a damaged last match may carry it past the size
     while (done < uncompressedSize) {
-        const int c = DecodeSymbol(s, in, table, path);
+        const int c = LzhDecodeSymbol(s, in, table, path);
         if (c < 256) {
             WriteDestByte(s, static_cast<uint8_t>(c));
             ring[r] = static_cast<uint8_t>(c);
@@ -140,7 +137,7 @@ void LzhExpand(TCodecState& s, int32_t uncompressedSize) {
             continue;
         }
         const int length = c - LzhMatchSymbolBase;
-        r = CopyMatch(s, ring, r, DecodePosition(s, in), length);
+        r = CopyMatch(s, ring, r, LzhDecodePosition(s, in), length);
         done += length;
     }
     in.Store(z);
