@@ -1,8 +1,10 @@
 // The working state of one codec run and the engine's byte operations.
 // Codecs touch their source and destination only through ReadSourceByte and
-// WriteDestByte; both are inline and cost a compare, a load or store, an add
-// and an increment on the common path. The slow paths (refill, flush, raise)
-// live out of line in engine.cpp.
+// WriteDestByte. Both are inline and cost a compare, a load or store and an
+// increment on the common path: the byte sums, the output count and the
+// output budget are settled a stretch at a time (at each refill, full
+// buffer, budget limit and at the end of the run) rather than per byte. The
+// slow paths live out of line in engine.cpp.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,10 @@ struct TCodecState {
     const uint8_t* InPos = nullptr;
     uint8_t* OutEnd = nullptr;
     uint8_t* OutPos = nullptr;
+    // Where the next stretch of work for the slow paths begins and ends.
+    const uint8_t* InSettled = nullptr;  // bytes before it are in ReadChecksum
+    uint8_t* OutSettled = nullptr;       // bytes before it are counted and summed
+    uint8_t* OutLimit = nullptr;         // OutEnd, or sooner where the budget ends
 
     TStream* SourceStream = nullptr;  // borrowed
     TStream* DestStream = nullptr;    // borrowed
@@ -36,6 +42,7 @@ struct TCodecState {
     uint8_t RunByte = 0;
     int32_t RunCount = 0;
 
+    // Settled up to InSettled and OutSettled; SettleCounts brings them up to date.
     uint32_t ReadChecksum = 0;   // bytes as stored in the source, before unscrambling
     uint32_t WriteChecksum = 0;  // bytes as written, after scrambling
     int32_t SourceRemaining = 0;
@@ -56,8 +63,11 @@ struct TCodecState {
 
 // Slow paths of the byte operations.
 bool RefillInBuffer(TCodecState& s);  // false: nothing to hand out (end or cancel)
-void FlushFullOutBuffer(TCodecState& s);
-[[noreturn]] void RaiseUnableToCompress();
+// Settles the counts; raises EUnableToCompress when the budget is spent and
+// writes out a full buffer, so that OutPos < OutLimit afterwards.
+void MakeRoomForOutput(TCodecState& s);
+// Brings ReadChecksum, WriteChecksum, OutCount and OutputBudget up to date.
+void SettleCounts(TCodecState& s);
 
 inline uint8_t ApplyKey(TCodecState& s, uint8_t b) {
     b ^= s.KeyBytes[s.KeyIndex];
@@ -72,7 +82,6 @@ inline uint8_t ReadSourceByte(TCodecState& s) {
         if (!RefillInBuffer(s)) return 0;
     }
     uint8_t b = *s.InPos++;
-    s.ReadChecksum += b;
     if (s.UnscrambleInput) [[unlikely]]
         b = ApplyKey(s, b);
     return b;
@@ -80,16 +89,11 @@ inline uint8_t ReadSourceByte(TCodecState& s) {
 
 // Raises EUnableToCompress once the run's output budget is spent.
 inline void WriteDestByte(TCodecState& s, uint8_t b) {
-    if (s.OutputBudget <= 0) [[unlikely]]
-        RaiseUnableToCompress();
-    --s.OutputBudget;
-    if (s.OutPos == s.OutEnd) [[unlikely]]
-        FlushFullOutBuffer(s);
+    if (s.OutPos == s.OutLimit) [[unlikely]]
+        MakeRoomForOutput(s);
     if (s.ScrambleOutput) [[unlikely]]
         b = ApplyKey(s, b);
     *s.OutPos++ = b;
-    s.WriteChecksum += b;
-    ++s.OutCount;
 }
 
 // Percentage of done in total, without overflowing done * 100.

@@ -9,14 +9,43 @@
 
 namespace vorn {
 
+namespace {
+
+uint32_t ByteSum(const uint8_t* p, size_t n) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < n; ++i) sum += p[i];
+    return sum;
+}
+
+void SettleInput(TCodecState& s) {
+    s.ReadChecksum += ByteSum(s.InSettled, static_cast<size_t>(s.InPos - s.InSettled));
+    s.InSettled = s.InPos;
+}
+
+void SettleOutput(TCodecState& s) {
+    const auto n = static_cast<int32_t>(s.OutPos - s.OutSettled);
+    s.WriteChecksum += ByteSum(s.OutSettled, static_cast<size_t>(n));
+    s.OutCount += n;
+    s.OutputBudget -= n;
+    s.OutSettled = s.OutPos;
+}
+
+}  // namespace
+
+void SettleCounts(TCodecState& s) {
+    SettleInput(s);
+    SettleOutput(s);
+}
+
 bool RefillInBuffer(TCodecState& s) {
+    SettleInput(s);
     s.SourceExhausted = true;
     if (s.SourceRemaining <= 0) return false;
     if (s.SourceRemaining < s.ReadChunk) s.ReadChunk = s.SourceRemaining;
     size_t n = s.SourceStream->Read(s.InBuffer.get(), static_cast<size_t>(s.ReadChunk));
     s.SourceRemaining -= static_cast<int32_t>(n);
     if (n == 0) return false;
-    s.InPos = s.InBuffer.get();
+    s.InPos = s.InSettled = s.InBuffer.get();
     s.InEnd = s.InPos + n;
     if (s.ProgressHandler) {
         s.BytesRead += static_cast<int32_t>(n);
@@ -30,13 +59,16 @@ bool RefillInBuffer(TCodecState& s) {
     return true;
 }
 
-void FlushFullOutBuffer(TCodecState& s) {
-    YieldToOthers();
-    s.DestStream->Write(s.OutBuffer.get(), kEngineBlockSize);
-    s.OutPos = s.OutBuffer.get();
+void MakeRoomForOutput(TCodecState& s) {
+    SettleOutput(s);
+    if (s.OutputBudget <= 0) throw EUnableToCompress();
+    if (s.OutPos == s.OutEnd) {
+        YieldToOthers();
+        s.DestStream->Write(s.OutBuffer.get(), kEngineBlockSize);
+        s.OutPos = s.OutSettled = s.OutBuffer.get();
+    }
+    s.OutLimit = s.OutPos + std::min<int64_t>(s.OutEnd - s.OutPos, s.OutputBudget);
 }
-
-void RaiseUnableToCompress() { throw EUnableToCompress(); }
 
 int32_t PercentDone(int32_t done, int32_t total) {
     if (total <= 0) return 100;
@@ -46,28 +78,15 @@ int32_t PercentDone(int32_t done, int32_t total) {
 
 namespace {
 
-uint32_t ByteSum(const uint8_t* p, size_t n) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i < n; ++i) sum += p[i];
-    return sum;
-}
-
 // Moves what is left of the current input block into the output buffer in
-// one piece, with the same sums, counts and budget as byte by byte. Only
-// without a key: scrambling goes byte by byte.
+// one piece, as far as the buffer and the budget allow; the counts settle
+// as for single bytes. Only without a key: scrambling goes byte by byte.
 void MoveBlockRest(TCodecState& s) {
-    size_t n = std::min<size_t>(static_cast<size_t>(s.InEnd - s.InPos),
-                                static_cast<size_t>(s.OutEnd - s.OutPos));
-    n = std::min<size_t>(n, static_cast<size_t>(s.OutputBudget));
-    if (n == 0) return;
-    uint32_t sum = ByteSum(s.InPos, n);
+    const size_t n = std::min<size_t>(static_cast<size_t>(s.InEnd - s.InPos),
+                                      static_cast<size_t>(s.OutLimit - s.OutPos));
     std::memcpy(s.OutPos, s.InPos, n);
     s.InPos += n;
     s.OutPos += n;
-    s.ReadChecksum += sum;
-    s.WriteChecksum += sum;
-    s.OutCount += static_cast<int32_t>(n);
-    s.OutputBudget -= static_cast<int32_t>(n);
 }
 
 }  // namespace

@@ -23,15 +23,15 @@ struct RunBuffers {
     explicit RunBuffers(TCodecState& state) : s(state) {
         s.InBuffer = std::make_unique_for_overwrite<uint8_t[]>(kEngineBlockSize);
         s.OutBuffer = std::make_unique_for_overwrite<uint8_t[]>(kEngineBlockSize);
-        s.InPos = s.InEnd = s.InBuffer.get();
-        s.OutPos = s.OutBuffer.get();
+        s.InPos = s.InEnd = s.InSettled = s.InBuffer.get();
+        s.OutPos = s.OutSettled = s.OutLimit = s.OutBuffer.get();
         s.OutEnd = s.OutPos + kEngineBlockSize;
     }
     ~RunBuffers() {
         s.InBuffer.reset();
         s.OutBuffer.reset();
-        s.InPos = s.InEnd = nullptr;
-        s.OutPos = s.OutEnd = nullptr;
+        s.InPos = s.InEnd = s.InSettled = nullptr;
+        s.OutPos = s.OutEnd = s.OutSettled = s.OutLimit = nullptr;
     }
     TCodecState& s;
 };
@@ -174,11 +174,11 @@ void TVornCodec::RunCodecBody(uint8_t method, int32_t uncompressedSize, uint32_t
     const CodecRow& row = CodecFor(method);
     if (expanding) {
         if (row.Expand) row.Expand(s, uncompressedSize);
-        checksum = s.WriteChecksum;
     } else {
         if (row.Compress) row.Compress(s);
-        checksum = s.ReadChecksum;
     }
+    SettleCounts(s);
+    checksum = expanding ? s.WriteChecksum : s.ReadChecksum;
 }
 
 uint8_t TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t method) {
