@@ -20,7 +20,7 @@ have() { command -v "$1" >/dev/null 2>&1; }
 # median_ms PREPARE COMMAND: runs PREPARE untimed, then COMMAND timed, $runs
 # times; prints the median wall time and the median CPU time (user + system,
 # all threads) in milliseconds. On a busy machine the CPU time is the steadier
-# figure: the engine yields the processor once per 8 KB block, as specified.
+# figure: the engine yields the processor once per 8 KB block.
 median_ms() {
   local prepare=$1 command=$2 i samples="" TIMEFORMAT='%3R %3U %3S'
   for ((i = 0; i < runs; i++)); do
