@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <stdexcept>
@@ -10,21 +11,31 @@
 namespace vorn::test {
 
 Bytes Hex(const std::string& text) {
+    std::string digits;
+    for (char c : text)
+        if (!std::isspace(static_cast<unsigned char>(c))) digits += c;
+    if (digits.size() % 2 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        throw std::invalid_argument("bad hex: " + text);
     Bytes out;
-    int high = -1;
-    for (char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c))) continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c))) throw std::invalid_argument("bad hex: " + text);
-        int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::toupper(c) - 'A' + 10);
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    if (high >= 0) throw std::invalid_argument("odd hex digits: " + text);
+    for (size_t i = 0; i < digits.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     return out;
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes PackBits(const std::string& bits) {
+    Bytes out((bits.size() + 7) / 8, 0);
+    for (size_t k = 0; k < bits.size(); ++k)
+        if (bits[k] == '1') out[k / 8] = static_cast<uint8_t>(out[k / 8] | (0x80 >> (k % 8)));
+    return out;
+}
+
+std::string UnpackBits(const Bytes& bytes) {
+    std::string bits;
+    for (uint8_t b : bytes)
+        for (int k = 7; k >= 0; --k) bits += (b >> k) & 1 ? '1' : '0';
+    return bits;
 }
 
 std::string ToHex(const Bytes& bytes) {
@@ -105,6 +116,17 @@ Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool 
                    expanding, false);
     if (checksum) *checksum = sum;
     return dest.Bytes();
+}
+
+Bytes CodecCompress(const Bytes& input, uint8_t method) {
+    TVornCodec codec;
+    codec.HeaderAllowance = INT32_MIN / 2;
+    return RunCodecBytes(codec, input, method, false);
+}
+
+Bytes CodecExpand(const Bytes& codecData, uint8_t method, int64_t uncompressedSize) {
+    TVornCodec codec;
+    return RunCodecBytes(codec, codecData, method, true, static_cast<int32_t>(uncompressedSize));
 }
 
 Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t checksum,

@@ -1,5 +1,5 @@
 // Helpers shared by the tests: byte vectors from hex, data of every kind,
-// and one-call round trips through TVornCodec.
+// and one-call runs through TVornCodec.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +15,15 @@ using Bytes = std::vector<uint8_t>;
 // "41 94 03" -> {0x41, 0x94, 0x03}; spaces and newlines are ignored.
 Bytes Hex(const std::string& text);
 std::string ToHex(const Bytes& bytes);
+Bytes Text(const std::string& text);
+// Bits as '0' and '1', first bit first; packing fills the last byte with 0 bits.
+Bytes PackBits(const std::string& bits);
+std::string UnpackBits(const Bytes& bytes);
 
 // Deterministic test data of a given length.
 enum class DataKind { Text, Binary, Runs, Random, OneByte, Escapes };
+inline constexpr DataKind kAllKinds[] = {DataKind::Text,   DataKind::Binary,  DataKind::Runs,
+                                         DataKind::Random, DataKind::OneByte, DataKind::Escapes};
 Bytes MakeData(DataKind kind, size_t size, uint32_t seed = 1);
 std::string KindName(DataKind kind);
 
@@ -29,6 +35,9 @@ Bytes ExpandBytes(TVornCodec& codec, const Bytes& stream);
 // Runs one codec through RunCodec; the raw codec data, no header.
 Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool expanding,
                     int32_t uncompressedSize = 0, uint32_t* checksum = nullptr);
+// A codec alone on a fresh component: compressing never falls back for size.
+Bytes CodecCompress(const Bytes& input, uint8_t method);
+Bytes CodecExpand(const Bytes& codecData, uint8_t method, int64_t uncompressedSize);
 
 // A stream header followed by codec data.
 Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t checksum,
