@@ -1,187 +1,146 @@
 #include "tests/lh5/lh5_reference.h"
 
+#include <map>
+
 #include "compress/exceptions.h"
 #include "compress/lh5/lh5_constants.h"
 
 namespace vorn::test {
 
 void TBitWriter::Put(int n, uint32_t value) {
-    for (int i = n - 1; i >= 0; --i) bits_.push_back((value >> i) & 1);
+    for (int i = n - 1; i >= 0; --i) bits_ += (value >> i) & 1 ? '1' : '0';
 }
 
 void TBitWriter::PutAuxLength(int length) {
-    if (length < 7) {
-        Put(3, static_cast<uint32_t>(length));
-        return;
-    }
-    for (int i = 0; i < length - 4; ++i) Put(1, 1);
-    Put(1, 0);
-}
-
-Bytes TBitWriter::Data() const {
-    test::Bytes out((bits_.size() + 7) / 8, 0);
-    for (size_t i = 0; i < bits_.size(); ++i)
-        if (bits_[i]) out[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
-    return out;
+    if (length < 7) return Put(3, static_cast<uint32_t>(length));
+    bits_ += std::string(static_cast<size_t>(length - 4), '1') + '0';
 }
 
 namespace {
 
 using namespace lh5;
 
-// One bit at a time from the data; 0 bits past its end.
+// One bit at a time; 0 bits past the end of the data.
 class TSlowBits {
 public:
-    explicit TSlowBits(const test::Bytes& data) : data_(data) {}
-    int Bit() {
-        const size_t byte = pos_ / 8;
-        const int bit = byte < data_.size() ? (data_[byte] >> (7 - pos_ % 8)) & 1 : 0;
-        ++pos_;
-        return bit;
-    }
+    explicit TSlowBits(const Bytes& data) : bits_(UnpackBits(data)) {}
     uint32_t Get(int n) {
         uint32_t v = 0;
-        for (int i = 0; i < n; ++i) v = v << 1 | static_cast<uint32_t>(Bit());
+        for (int i = 0; i < n; ++i, ++pos_) v = v << 1 | (pos_ < bits_.size() && bits_[pos_] == '1');
         return v;
     }
 
 private:
-    const test::Bytes& data_;
+    std::string bits_;
     size_t pos_ = 0;
 };
 
-// A canonical code, decoded one bit at a time.
+// A canonical code: codes of one length are consecutive numbers, in symbol
+// order, after the codes of all shorter lengths.
 class TSlowCode {
 public:
     // A code that yields one symbol without reading bits.
-    static TSlowCode Single(int symbol, int alphabet) {
-        if (symbol >= alphabet) throw ELZHBadDecodeTable();
+    static TSlowCode Single(uint32_t symbol, int alphabet) {
+        if (symbol >= static_cast<uint32_t>(alphabet)) throw ELZHBadDecodeTable();
         TSlowCode code;
-        code.single_ = symbol;
+        code.single_ = static_cast<int>(symbol);
         return code;
     }
     static TSlowCode FromLengths(const std::vector<int>& lengths) {
-        TSlowCode code;
         uint64_t kraft = 0;
         for (int len : lengths) {
             if (len > kMaxCodeLen) throw ELZHBadDecodeTable();
             if (len > 0) kraft += uint64_t{1} << (kMaxCodeLen - len);
         }
         if (kraft != uint64_t{1} << kMaxCodeLen) throw ELZHBadDecodeTable();
-        for (int len = 1; len <= kMaxCodeLen; ++len)
+        TSlowCode code;
+        uint32_t next = 0;
+        for (int len = 1; len <= kMaxCodeLen; ++len, next <<= 1)
             for (size_t s = 0; s < lengths.size(); ++s)
-                if (lengths[s] == len) {
-                    code.sorted_.push_back(static_cast<int>(s));
-                    ++code.count_[len];
-                }
+                if (lengths[s] == len) code.codes_[{len, next++}] = static_cast<int>(s);
         return code;
     }
-    // Codes of one length are consecutive numbers, in symbol order, after
-    // the codes of all shorter lengths.
     int Decode(TSlowBits& in) const {
         if (single_ >= 0) return single_;
-        uint32_t value = 0, first = 0, index = 0;
+        uint32_t value = 0;
         for (int len = 1; len <= kMaxCodeLen; ++len) {
-            value |= static_cast<uint32_t>(in.Bit());
-            if (value - first < count_[len]) return sorted_[index + value - first];
-            index += count_[len];
-            first = (first + count_[len]) << 1;
-            value <<= 1;
+            value = value << 1 | in.Get(1);
+            if (auto found = codes_.find({len, value}); found != codes_.end()) return found->second;
         }
         throw ELZHBadDecodeTable();  // unreachable for a complete code
     }
 
 private:
-    uint32_t count_[kMaxCodeLen + 1] = {};
-    std::vector<int> sorted_;
+    std::map<std::pair<int, uint32_t>, int> codes_;
     int single_ = -1;
 };
 
-TSlowCode ReadAuxCode(TSlowBits& in, int count, int width, int special, std::vector<int>& lengths) {
+// The code-length table (special 3: a 2-bit zero run follows the third
+// length) or the distance table.
+TSlowCode ReadAuxCode(TSlowBits& in, int count, int width, int special) {
     const int n = static_cast<int>(in.Get(width));
-    lengths.assign(count, 0);
-    if (n == 0) return TSlowCode::Single(static_cast<int>(in.Get(width)), count);
-    std::vector<int> read;
-    while (static_cast<int>(read.size()) < n) {
+    if (n == 0) return TSlowCode::Single(in.Get(width), count);
+    std::vector<int> lengths;
+    while (static_cast<int>(lengths.size()) < n) {
         int len = static_cast<int>(in.Get(3));
         if (len == 7)
-            while (len < 20 && in.Bit() == 1) ++len;
-        if (len == 20) in.Bit();  // the 17th bit of the longest field is consumed unseen
-        read.push_back(len);
-        if (static_cast<int>(read.size()) == special)
-            for (uint32_t run = in.Get(2); run > 0; --run) read.push_back(0);
+            while (len < 20 && in.Get(1) == 1) ++len;
+        if (len == 20) in.Get(1);  // the 17th bit of the longest field is consumed unseen
+        lengths.push_back(len);
+        if (static_cast<int>(lengths.size()) == special) lengths.resize(lengths.size() + in.Get(2), 0);
     }
-    for (int i = 0; i < count && i < static_cast<int>(read.size()); ++i) lengths[i] = read[i];
+    lengths.resize(static_cast<size_t>(count));
     return TSlowCode::FromLengths(lengths);
 }
 
-TSlowCode ReadCharCode(TSlowBits& in, const TSlowCode& lenCode, TBlockTrace& block) {
+// Code-length symbols 0, 1 and 2 are runs of 1, 3..18 and 20..531 zeros;
+// symbol t > 2 is length t - 2.
+TSlowCode ReadCharCode(TSlowBits& in, const TSlowCode& lenCode) {
     const int n = static_cast<int>(in.Get(kCharCountBits));
-    block.CharLengths.assign(kCharAlphabet, 0);
-    if (n == 0) {
-        block.CharSingle = static_cast<int>(in.Get(kCharCountBits));
-        return TSlowCode::Single(block.CharSingle, kCharAlphabet);
-    }
-    int i = 0;
-    while (i < n) {
+    if (n == 0) return TSlowCode::Single(in.Get(kCharCountBits), kCharAlphabet);
+    std::vector<int> lengths;
+    while (static_cast<int>(lengths.size()) < n) {
         const int t = lenCode.Decode(in);
-        block.LenItems.push_back(t);
-        int run = 0;
-        if (t == 0) run = 1;
-        if (t == 1) run = static_cast<int>(in.Get(4)) + 3;
-        if (t == 2) run = static_cast<int>(in.Get(9)) + 20;
-        if (run == 0) {
-            if (i < kCharAlphabet) block.CharLengths[i] = t - 2;
-            ++i;
-        } else {
-            if (i + run > kCharAlphabet + 1) throw ELZHBadDecodeTable();
-            i += run;
-        }
+        const int run = t == 0 ? 1 : t == 1 ? static_cast<int>(in.Get(4)) + 3 : t == 2 ? static_cast<int>(in.Get(9)) + 20 : 0;
+        if (static_cast<int>(lengths.size()) + run > kCharAlphabet + 1) throw ELZHBadDecodeTable();
+        lengths.resize(lengths.size() + static_cast<size_t>(run), 0);
+        if (run == 0) lengths.push_back(t - 2);
     }
-    return TSlowCode::FromLengths(block.CharLengths);
+    lengths.resize(kCharAlphabet);
+    return TSlowCode::FromLengths(lengths);
 }
 
 }  // namespace
 
 Bytes ReferenceExpand(const Bytes& codecData, int32_t uncompressedSize, TReferenceTrace* trace) {
     TReferenceTrace local;
-    TReferenceTrace& t = trace ? *trace : local;
-    Bytes out;
-    if (uncompressedSize <= 0) return out;
+    TReferenceTrace& symbols = trace ? *trace : local;
     TSlowBits in(codecData);
-    std::vector<uint8_t> window(kWindowSize, kInitialWindowByte);
-    size_t pos = 0;
+    Bytes out(kWindowSize, kInitialWindowByte);  // the initial window, then the output
+    const size_t end = kWindowSize + static_cast<size_t>(std::max(uncompressedSize, 0));
     uint32_t left = 0;
     TSlowCode charCode, distCode;
-    while (static_cast<int64_t>(out.size()) < uncompressedSize) {
+    while (out.size() < end) {
         if (left == 0) {
-            TBlockTrace block;
-            block.Count = in.Get(16);
-            left = block.Count == 0 ? 65536 : block.Count;
-            const TSlowCode lenCode = ReadAuxCode(in, kLenAlphabet, 5, 3, block.LenLengths);
-            charCode = ReadCharCode(in, lenCode, block);
-            distCode = ReadAuxCode(in, kDistAlphabet, 4, -1, block.DistLengths);
-            t.Blocks.push_back(block);
+            left = in.Get(16);
+            if (left == 0) left = 65536;
+            const TSlowCode lenCode = ReadAuxCode(in, kLenAlphabet, 5, 3);
+            charCode = ReadCharCode(in, lenCode);
+            distCode = ReadAuxCode(in, kDistAlphabet, 4, -1);
         }
         --left;
         const int c = charCode.Decode(in);
         if (c < 256) {
-            t.Symbols.push_back({c, -1});
-            window[pos++ % kWindowSize] = static_cast<uint8_t>(c);
+            symbols.push_back({c, -1});
             out.push_back(static_cast<uint8_t>(c));
             continue;
         }
         const int cls = distCode.Decode(in);
         const int distance = cls <= 1 ? cls : (1 << (cls - 1)) + static_cast<int>(in.Get(cls - 1));
-        t.Symbols.push_back({c, distance});
-        size_t from = pos + kWindowSize - static_cast<size_t>(distance) - 1;
-        for (int k = 0; k < c - 253; ++k) {
-            const uint8_t b = window[from++ % kWindowSize];
-            window[pos++ % kWindowSize] = b;
-            out.push_back(b);
-        }
+        symbols.push_back({c, distance});
+        for (int k = 0; k < c - 253; ++k) out.push_back(out[out.size() - static_cast<size_t>(distance) - 1]);
     }
-    return out;
+    return Bytes(out.begin() + kWindowSize, out.end());
 }
 
 }  // namespace vorn::test
