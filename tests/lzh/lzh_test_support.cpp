@@ -1,7 +1,5 @@
 #include "tests/lzh/lzh_test_support.h"
 
-#include <limits>
-
 #include "compress/lzh/lzh_constants.h"
 
 namespace vorn::test {
@@ -25,20 +23,6 @@ std::string PositionCode(int d) {
     std::string bits;
     for (int k = 0; k < LzhPosLen[u]; ++k) bits += (LzhPosCode[u] >> (7 - k)) & 1 ? '1' : '0';
     for (int k = 5; k >= 0; --k) bits += (d >> k) & 1 ? '1' : '0';
-    return bits;
-}
-
-Bytes PackBits(const std::string& bits) {
-    Bytes out((bits.size() + 7) / 8, 0);
-    for (size_t k = 0; k < bits.size(); ++k)
-        if (bits[k] == '1') out[k / 8] = static_cast<uint8_t>(out[k / 8] | (0x80 >> (k % 8)));
-    return out;
-}
-
-std::string UnpackBits(const Bytes& bytes) {
-    std::string bits;
-    for (uint8_t b : bytes)
-        for (int k = 7; k >= 0; --k) bits += (b >> k) & 1 ? '1' : '0';
     return bits;
 }
 
@@ -81,20 +65,6 @@ std::vector<LzhToken> ReadTokens(const Bytes& codecData, int size) {
         done += symbol - LzhMatchSymbolBase;
     }
     return tokens;
-}
-
-LzhEngine::LzhEngine() {
-    s.OutBuffer = std::make_unique<uint8_t[]>(kEngineBlockSize);
-    s.OutPos = s.OutBuffer.get();
-    s.OutEnd = s.OutPos + kEngineBlockSize;
-    s.OutputBudget = std::numeric_limits<int32_t>::max();
-    s.DestStream = &dest;
-}
-
-Bytes LzhEngine::Written() {
-    dest.Write(s.OutBuffer.get(), static_cast<size_t>(s.OutPos - s.OutBuffer.get()));
-    s.OutPos = s.OutBuffer.get();
-    return dest.Bytes();
 }
 
 }  // namespace vorn::test

@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "compress/codec_state.h"
 #include "compress/lzh/lzh_model.h"
-#include "compress/stream.h"
 #include "tests/support/test_support.h"
 
 namespace vorn::test {
@@ -26,10 +24,6 @@ std::string SymbolCode(const TLzhState& z, int symbol);
 // The position code of distance d, first bit first.
 std::string PositionCode(int d);
 
-// Bits to bytes, the last byte filled with 0 bits.
-Bytes PackBits(const std::string& bits);
-std::string UnpackBits(const Bytes& bytes);
-
 struct LzhToken {
     int length = 1;  // 1: a literal
     int value = 0;   // the literal byte, or the match distance
@@ -43,9 +37,7 @@ class LzhTokenWriter {
 public:
     void Put(const LzhToken& token);
     void PutSymbol(uint16_t symbol);
-    const std::string& Bits() const { return bits_; }
     Bytes Data() const { return PackBits(bits_); }
-    LzhModel& Model() { return model_; }
 
 private:
     LzhModel model_;
@@ -54,14 +46,5 @@ private:
 
 // Reads codec data back into tokens until their lengths reach size.
 std::vector<LzhToken> ReadTokens(const Bytes& codecData, int size);
-
-// An engine with a memory destination and no run around it, for calling
-// the codec's coders one by one.
-struct LzhEngine {
-    LzhEngine();
-    Bytes Written();
-    TCodecState s;
-    TMemoryStream dest;
-};
 
 }  // namespace vorn::test
