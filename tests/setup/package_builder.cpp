@@ -1,16 +1,11 @@
 #include "tests/setup/package_builder.h"
 
-#include "compress/vorn_codec.h"
-#include "compress/vorn_header.h"
-
 namespace vorn::setup::test {
 
 namespace {
 
-void Append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
-
 void AppendField(Bytes& out, const std::string& text) {
-    Append(out, text);
+    out.insert(out.end(), text.begin(), text.end());
     out.push_back('|');
 }
 
@@ -19,8 +14,6 @@ void AppendLe32(Bytes& out, uint32_t value) {
 }
 
 }  // namespace
-
-Bytes AsBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 Bytes PackageBody(const TestPackage& package) {
     Bytes out;
@@ -49,14 +42,9 @@ Bytes InstallerBytes(const Bytes& image, const TestPackage& package) {
     return WithTrailer(std::move(out), static_cast<uint32_t>(image.size()));
 }
 
-Bytes StoredStream(const std::string& content) { return CompressedStream(AsBytes(content), kMethodStored); }
-
 Bytes CompressedStream(const Bytes& content, uint8_t method) {
     TVornCodec codec;
-    TMemoryStream source(content);
-    TMemoryStream dest;
-    codec.CompressStream(dest, source, method);
-    return dest.Bytes();
+    return vorn::test::CompressBytes(codec, content, method);
 }
 
 }  // namespace vorn::setup::test

@@ -3,13 +3,14 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
 #include <string>
-#include <vector>
+
+#include "compress/vorn_header.h"
+#include "tests/support/test_support.h"
 
 namespace vorn::setup::test {
 
-using Bytes = std::vector<uint8_t>;
+using vorn::test::Bytes;
 
 struct TestEntry {
     std::string Destination;
@@ -28,12 +29,12 @@ struct TestPackage {
 Bytes PackageBody(const TestPackage& package);
 // image + package body + trailer pointing at the body.
 Bytes InstallerBytes(const Bytes& image, const TestPackage& package);
-// image + body + a trailer with the given PackageStart.
+// bytes + a trailer with the given PackageStart.
 Bytes WithTrailer(Bytes bytes, uint32_t packageStart);
-// A whole stream of the stored method ("NON" header) holding content.
-Bytes StoredStream(const std::string& content);
 // A whole stream of the given method index, as the component compresses it.
 Bytes CompressedStream(const Bytes& content, uint8_t method);
-Bytes AsBytes(const std::string& text);
+// A whole stream of the stored method ("NON" header) holding content.
+inline Bytes StoredStream(const std::string& content) { return CompressedStream(vorn::test::Text(content), kMethodStored); }
+inline Bytes AsBytes(const std::string& text) { return vorn::test::Text(text); }
 
 }  // namespace vorn::setup::test

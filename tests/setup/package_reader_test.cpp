@@ -14,49 +14,40 @@ using test::AsBytes;
 using test::Bytes;
 using vorn::test::Hex;
 
-constexpr uint32_t kExampleImageSize = 0x1C000;
-
-test::TestPackage SampleSuite() {
-    test::TestEntry program{"<p>\\Sample\\sample.exe", '0', {"?Sample", "", "Sample", "", ""},
-                            "1sample.exe", Bytes(1234, 0xA5)};
-    test::TestEntry notes{"<p>\\Sample\\notes.txt", '2', {}, "0", Bytes(100, 0x5A)};
-    return {"Sample Suite", {program, notes}};
-}
-
 TEST(PackageReader, SampleSuiteLayoutReadsFieldByField) {
-    const Bytes file = test::InstallerBytes(Bytes(kExampleImageSize, 0), SampleSuite());
-    ASSERT_EQ(file.size(), kExampleImageSize + 1442u);
+    constexpr uint32_t kImage = 0x1C000;
+    const test::TestEntry program{"<p>\\Sample\\sample.exe", '0', {"?Sample", "", "Sample", "", ""}, "1sample.exe",
+                                  Bytes(1234, 0xA5)};
+    const test::TestEntry notes{"<p>\\Sample\\notes.txt", '2', {}, "0", Bytes(100, 0x5A)};
+    const Bytes file = test::InstallerBytes(Bytes(kImage, 0), {"Sample Suite", {program, notes}});
+    ASSERT_EQ(file.size(), kImage + 1442u);
     // Title, entry 1's fields and its StreamLength, as the package starts.
-    const Bytes head = Hex(
-        "53 61 6D 70 6C 65 20 53 75 69 74 65 7C"
-        "3C 70 3E 5C 53 61 6D 70 6C 65 5C 73 61 6D 70 6C 65 2E 65 78 65 7C 30"
-        "3F 53 61 6D 70 6C 65 7C 7C 53 61 6D 70 6C 65 7C 7C 7C"
-        "31 73 61 6D 70 6C 65 2E 65 78 65 7C D2 04 00 00");
-    EXPECT_EQ(Bytes(file.begin() + kExampleImageSize, file.begin() + kExampleImageSize + 70), head);
+    EXPECT_EQ(Bytes(file.begin() + kImage, file.begin() + kImage + 70),
+              Hex("53 61 6D 70 6C 65 20 53 75 69 74 65 7C"
+                  "3C 70 3E 5C 53 61 6D 70 6C 65 5C 73 61 6D 70 6C 65 2E 65 78 65 7C 30"
+                  "3F 53 61 6D 70 6C 65 7C 7C 53 61 6D 70 6C 65 7C 7C 7C"
+                  "31 73 61 6D 70 6C 65 2E 65 78 65 7C D2 04 00 00"));
     // End marker and PackageStart close the file.
     EXPECT_EQ(Bytes(file.end() - 5, file.end()), Hex("7C 00 C0 01 00"));
 
     TMemoryStream stream(file);
     TPackageReader reader(stream);
     reader.Locate();
-    EXPECT_EQ(reader.ReadField(), "Sample Suite");
-    EXPECT_EQ(reader.ReadField(), "<p>\\Sample\\sample.exe");
+    for (const char* field : {"Sample Suite", "<p>\\Sample\\sample.exe"}) EXPECT_EQ(reader.ReadField(), field);
     EXPECT_EQ(reader.ReadRunMode(), 0);
-    for (const char* shortcut : {"?Sample", "", "Sample", "", ""}) EXPECT_EQ(reader.ReadField(), shortcut);
-    EXPECT_EQ(reader.ReadField(), "1sample.exe");
-    EXPECT_EQ(stream.Position(), kExampleImageSize + 66);
+    for (const char* field : {"?Sample", "", "Sample", "", "", "1sample.exe"}) EXPECT_EQ(reader.ReadField(), field);
+    EXPECT_EQ(stream.Position(), kImage + 66);
     ASSERT_EQ(reader.ReadStreamLength(), 1234u);
     TMemoryStream entryStream;
     reader.CopyStream(entryStream, 1234);
     EXPECT_EQ(entryStream.Bytes(), Bytes(1234, 0xA5));
-    EXPECT_EQ(stream.Position(), kExampleImageSize + 1304);
+    EXPECT_EQ(stream.Position(), kImage + 1304);
     EXPECT_EQ(reader.ReadField(), "<p>\\Sample\\notes.txt");
     EXPECT_EQ(reader.ReadRunMode(), 2);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(reader.ReadField(), "");
-    EXPECT_EQ(reader.ReadField(), "0");
+    for (const char* field : {"", "", "", "", "", "0"}) EXPECT_EQ(reader.ReadField(), field);
     EXPECT_EQ(reader.ReadStreamLength(), 100u);
     reader.CopyStream(entryStream, 100);
-    EXPECT_EQ(reader.ReadField(), "");  // end marker
+    EXPECT_EQ(reader.ReadField(), "");                // end marker
     EXPECT_THROW(reader.ReadField(), EPackageError);  // never into the trailer
 }
 
@@ -71,18 +62,13 @@ TEST(PackageReader, RunModeDigitSharesItsSegmentWithTheDesktopField) {
     EXPECT_THROW(reader.ReadRunMode(), EConvertError);  // a separator is no digit
 }
 
-// A minimal PE header: one section whose raw data ends at 0x400.
+// A minimal PE: "PE\0\0", i386, one section of 0x200 raw bytes at 0x200.
 Bytes PeImage() {
     Bytes image(0x400, 0);
-    image[0] = 'M';
-    image[1] = 'Z';
-    image[0x3C] = 0x40;
-    const Bytes pe = Hex("50 45 00 00 4C 01 01 00");  // "PE\0\0", i386, one section
-    std::copy(pe.begin(), pe.end(), image.begin() + 0x40);
-    image[0x40 + 20] = 0xE0;  // optional header size
-    const size_t section = 0x40 + 24 + 0xE0;
-    const Bytes raw = Hex("00 02 00 00 00 02 00 00");  // SizeOfRawData 0x200 at 0x200
-    std::copy(raw.begin(), raw.end(), image.begin() + section + 16);
+    auto put = [&](size_t at, const Bytes& bytes) { std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at)); };
+    put(0, Hex("4D 5A")), put(0x3C, Hex("40"));
+    put(0x40, Hex("50 45 00 00 4C 01 01 00")), put(0x40 + 20, Hex("E0"));  // optional header size
+    put(0x40 + 24 + 0xE0 + 16, Hex("00 02 00 00 00 02 00 00"));
     return image;
 }
 
@@ -91,11 +77,7 @@ TEST(PackageReader, PackageStartMustLieBehindTheProgramImage) {
     EXPECT_EQ(ExecutableImageEnd(pe), 0x400);
     TMemoryStream plain(AsBytes("not a program"));
     EXPECT_EQ(ExecutableImageEnd(plain), 0);
-
-    Bytes installer = PeImage();
-    const Bytes body = test::PackageBody({"", {}});
-    installer.insert(installer.end(), body.begin(), body.end());
-    TMemoryStream good(test::WithTrailer(installer, 0x400));
+    TMemoryStream good(test::InstallerBytes(PeImage(), {"", {}}));
     TPackageReader reader(good);
     reader.Locate();
     EXPECT_EQ(reader.ReadField(), "");
@@ -115,8 +97,7 @@ TEST_P(DamagedPackage, StopsWithAPackageError) {
     auto readAll = [&] {
         reader.Locate();
         reader.ReadField();
-        for (;;) {
-            if (reader.ReadField().empty()) return;
+        while (!reader.ReadField().empty()) {
             reader.ReadRunMode();
             for (int i = 0; i < 6; ++i) reader.ReadField();
             TNullStream sink;
@@ -130,16 +111,14 @@ const Bytes kOneEntry = test::PackageBody({"T", {{"c:\\a", '0', {}, "", AsBytes(
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DamagedPackage,
-    testing::Values(
-        Damage{"TooShortForATrailer", AsBytes("MZ")},
-        Damage{"ProgramWithoutPackage", test::WithTrailer(PeImage(), 0)},
-        Damage{"TrailerPointsPastTheEnd", test::WithTrailer(AsBytes("T||"), 0xFFFFFFFF)},
-        Damage{"TrailerPointsAtItself", test::WithTrailer(AsBytes("T||"), 3)},
-        Damage{"EndsInsideTheTitle", test::WithTrailer(AsBytes("Title without end"), 0)},
-        Damage{"EndsInsideAShortcut", test::WithTrailer(AsBytes("T|c:\\a|0Desk"), 0)},
-        Damage{"EndsInsideStreamLength", test::WithTrailer(AsBytes("T|c:\\a|0||||||\x03"), 0)},
-        Damage{"StreamLengthPastTheEnd",
-               test::WithTrailer(Bytes(kOneEntry.begin(), kOneEntry.end() - 3), 0)}),
+    testing::Values(Damage{"TooShortForATrailer", AsBytes("MZ")},
+                    Damage{"ProgramWithoutPackage", test::WithTrailer(PeImage(), 0)},
+                    Damage{"TrailerPointsPastTheEnd", test::WithTrailer(AsBytes("T||"), 0xFFFFFFFF)},
+                    Damage{"TrailerPointsAtItself", test::WithTrailer(AsBytes("T||"), 3)},
+                    Damage{"EndsInsideTheTitle", test::WithTrailer(AsBytes("Title without end"), 0)},
+                    Damage{"EndsInsideAShortcut", test::WithTrailer(AsBytes("T|c:\\a|0Desk"), 0)},
+                    Damage{"EndsInsideStreamLength", test::WithTrailer(AsBytes("T|c:\\a|0||||||\x03"), 0)},
+                    Damage{"StreamLengthPastTheEnd", test::WithTrailer(Bytes(kOneEntry.begin(), kOneEntry.end() - 3), 0)}),
     [](const testing::TestParamInfo<Damage>& info) { return info.param.name; });
 
 }  // namespace

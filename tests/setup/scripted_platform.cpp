@@ -82,10 +82,6 @@ bool ScriptedPlatform::HasFile(const std::string& windowsPath) const {
     return fs::is_regular_file(HostPath(windowsPath));
 }
 
-void ScriptedPlatform::StartCom() { ++StartComCalls; }
-
-std::string ScriptedPlatform::ModulePath() { return Module; }
-
 int ScriptedPlatform::ShowBox(const std::string& text, const std::string& caption, uint32_t style) {
     Boxes.push_back({text, caption, style});
     if (style != kBoxYesNoQuestion) return kAnswerOk;
@@ -98,8 +94,6 @@ int ScriptedPlatform::ShowBox(const std::string& text, const std::string& captio
     return answer;
 }
 
-void ScriptedPlatform::Execute(const std::string& file) { Executed.push_back(file); }
-
 std::unique_ptr<TStream> ScriptedPlatform::OpenRead(const std::string& path) {
     return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::OpenRead);
 }
@@ -107,8 +101,6 @@ std::unique_ptr<TStream> ScriptedPlatform::OpenRead(const std::string& path) {
 std::unique_ptr<TStream> ScriptedPlatform::CreateNew(const std::string& path) {
     return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::Create);
 }
-
-bool ScriptedPlatform::Exists(const std::string& path) { return HasFile(path); }
 
 bool ScriptedPlatform::RemoveFile(const std::string& path) {
     if (LockedFiles.count(Lowercase(path))) return false;
@@ -127,8 +119,6 @@ uint32_t ScriptedPlatform::DriveTypeOf(const std::string& root) {
     return found == DriveTypes.end() ? kDriveFixed : found->second;
 }
 
-uint32_t ScriptedPlatform::PlatformId() { return Id; }
-
 std::string ScriptedPlatform::RegistryString(RegistryRoot root, const std::string& keyPath,
                                              const std::string& subKey,
                                              const std::string& valueName) {
@@ -145,11 +135,5 @@ void ScriptedPlatform::MakeShellLink(const std::string& linkPath, const std::str
     Links.push_back({linkPath, target, workingFolder});
     PutFile(linkPath, std::vector<uint8_t>(target.begin(), target.end()));
 }
-
-std::string ScriptedPlatform::LocalDate() { return Date; }
-
-std::string ScriptedPlatform::LocalTime() { return Time; }
-
-int32_t ScriptedPlatform::TodayDayNumber() { return Today; }
 
 }  // namespace vorn::setup::test

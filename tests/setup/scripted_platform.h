@@ -66,24 +66,24 @@ public:
     bool HasFile(const std::string& windowsPath) const;
 
     // --- Platform ---
-    void StartCom() override;
-    std::string ModulePath() override;
+    void StartCom() override { ++StartComCalls; }
+    std::string ModulePath() override { return Module; }
     int ShowBox(const std::string& text, const std::string& caption, uint32_t style) override;
-    void Execute(const std::string& file) override;
+    void Execute(const std::string& file) override { Executed.push_back(file); }
     std::unique_ptr<TStream> OpenRead(const std::string& path) override;
     std::unique_ptr<TStream> CreateNew(const std::string& path) override;
-    bool Exists(const std::string& path) override;
+    bool Exists(const std::string& path) override { return HasFile(path); }
     bool RemoveFile(const std::string& path) override;
     bool MakeFolder(const std::string& path) override;
     uint32_t DriveTypeOf(const std::string& root) override;
-    uint32_t PlatformId() override;
+    uint32_t PlatformId() override { return Id; }
     std::string RegistryString(RegistryRoot root, const std::string& keyPath,
                                const std::string& subKey, const std::string& valueName) override;
     void MakeShellLink(const std::string& linkPath, const std::string& target,
                        const std::string& workingFolder) override;
-    std::string LocalDate() override;
-    std::string LocalTime() override;
-    int32_t TodayDayNumber() override;
+    std::string LocalDate() override { return Date; }
+    std::string LocalTime() override { return Time; }
+    int32_t TodayDayNumber() override { return Today; }
 
 private:
     using RegistryName = std::tuple<RegistryRoot, std::string, std::string, std::string>;
