@@ -3,15 +3,7 @@
 # no half-written files. Usage: vorn_cli_test.sh PATH_TO_VORN
 set -u
 vorn=$(realpath "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-passed=0 failed=0
-
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
+source "$(dirname "$(realpath "$0")")/cli_check.sh"
 
 head -c 200000 /dev/urandom > random.bin
 for i in $(seq 1 3000); do echo "line $i of the sample, with some repeated words words words"; done > text.txt
@@ -64,5 +56,4 @@ check "no subcommand is a usage error" [ $? -eq 2 ]
 "$vorn" expand -k notanumber t.rle x.out > /dev/null 2>&1
 check "bad key is a usage error" [ $? -eq 2 ]
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+cli_summary

@@ -5,15 +5,7 @@
 set -u
 vornpack=$(realpath "$1")
 examples=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-passed=0 failed=0
-
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
+source "$(dirname "$(realpath "$0")")/cli_check.sh"
 
 cp -r "$examples/sample" sample
 head -c 4096 /dev/zero > stub.bin
@@ -70,5 +62,4 @@ check "an unknown subcommand is a usage error" [ $? -eq 2 ]
 "$vornpack" --version | grep -q "^vornpack "
 check "--version names the tool" [ $? -eq 0 ]
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+cli_summary
