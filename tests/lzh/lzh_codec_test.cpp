@@ -3,7 +3,10 @@
 // data that is cut short or damaged.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "compress/exceptions.h"
+#include "compress/lzh/lzh_constants.h"
 #include "compress/vorn_header.h"
 #include "tests/lzh/lzh_test_support.h"
 
@@ -108,10 +111,45 @@ TEST(LzhRoundTrip, EveryLengthClassAndKind) {
             // The codec alone, also where storing would win.
             ASSERT_EQ(Expand(Compress(input), size), input);
         }
-        // Several MiB; the binary data takes codes of 17 bits, written in two pieces.
         const Bytes large = MakeData(kind, 3 << 20, 77);
         ASSERT_EQ(Expand(Compress(large), large.size()), large) << KindName(kind);
     }
+}
+
+// Runs of 13 letters, each coded as one match of its length: every
+// letter's previous run lies within the window, and the pair of letters at
+// each boundary is new there. Nine lengths whose counts grow like Fibonacci
+// numbers stack the unused symbols nine levels under the root, so the
+// bytes 200..255 at the end take codes of 17 and 18 bits.
+Bytes LongCodeData() {
+    std::vector<int> counts;
+    for (int chain = 345, weight = 346; counts.size() < 9; std::tie(chain, weight) = std::pair(chain + weight, chain + 1))
+        counts.push_back(weight - 1);
+    Bytes out;
+    int letter = 0, step = 1, inBlock = 0;
+    for (int h = 8; h >= 0; --h) {
+        for (int n = 0; n < counts[static_cast<size_t>(h)]; ++n) {
+            out.insert(out.end(), static_cast<size_t>(52 + h), static_cast<uint8_t>('A' + letter));
+            letter = (letter + step) % 13;
+            if (++inBlock == 13) inBlock = 0, step = step % 12 + 1;
+        }
+    }
+    for (int b = 200; b < 256; ++b) out.push_back(static_cast<uint8_t>(b));
+    return out;
+}
+
+TEST(LzhCodec, CodesLongerThan16BitsGoOutWhole) {
+    const Bytes input = LongCodeData();
+    const Bytes codecData = Compress(input);
+    ASSERT_EQ(Expand(codecData, input.size()), input);
+    LzhModel model;
+    size_t longest = 0;
+    for (const LzhToken& t : ReadTokens(codecData, static_cast<int>(input.size()))) {
+        const auto symbol = static_cast<uint16_t>(t.length == 1 ? t.value : t.length + LzhMatchSymbolBase);
+        longest = std::max(longest, SymbolCode(model.z, symbol).size());
+        LzhUpdateModel(model.z, symbol);
+    }
+    EXPECT_EQ(longest, 18u);
 }
 
 TEST(LzhCodec, CompressibleDataIsStoredAsLzhAndRandomDataFallsBackToStored) {
