@@ -240,15 +240,8 @@ TEST(ExpandStream, ComponentRecoversAfterEveryKindOfFailure) {
     EXPECT_EQ(ExpandBytes(codec, good), kText);
 }
 
-TEST(Component, PropertiesAndOwnership) {
+TEST(Component, TargetPathAndOwnership) {
     TVornCodec codec;
-    EXPECT_EQ(codec.Key, 0);
-    EXPECT_EQ(codec.HeaderAllowance, 0);
-    EXPECT_EQ(codec.ElapsedTicks(), 0);
-    EXPECT_FALSE(codec.MakeDirectories || codec.ExceptionOnFileError || codec.CheckSpaceBeforeExpand);
-    EXPECT_FALSE(codec.OnShowProgress || codec.OnExpand || codec.OnRecognize || codec.OnCompress ||
-                 codec.OnCheckFile);
-
     codec.SetTargetPath("c:\\apps");
     EXPECT_EQ(codec.TargetPath(), "c:\\apps\\");
     codec.SetTargetPath("c:\\apps\\");

@@ -101,7 +101,10 @@ TSlowCode ReadCharCode(TSlowBits& in, const TSlowCode& lenCode) {
     std::vector<int> lengths;
     while (static_cast<int>(lengths.size()) < n) {
         const int t = lenCode.Decode(in);
-        const int run = t == 0 ? 1 : t == 1 ? static_cast<int>(in.Get(4)) + 3 : t == 2 ? static_cast<int>(in.Get(9)) + 20 : 0;
+        const int run = t == 0   ? 1
+                        : t == 1 ? static_cast<int>(in.Get(4)) + 3
+                        : t == 2 ? static_cast<int>(in.Get(9)) + 20
+                                 : 0;
         if (static_cast<int>(lengths.size()) + run > kCharAlphabet + 1) throw ELZHBadDecodeTable();
         lengths.resize(lengths.size() + static_cast<size_t>(run), 0);
         if (run == 0) lengths.push_back(t - 2);

@@ -12,7 +12,9 @@
 namespace vorn::test {
 namespace {
 
-Bytes Expand(const Bytes& codecData, size_t size) { return CodecExpand(codecData, kMethodLh5, static_cast<int64_t>(size)); }
+Bytes Expand(const Bytes& codecData, size_t size) {
+    return CodecExpand(codecData, kMethodLh5, static_cast<int64_t>(size));
+}
 
 // The stream of one block of count symbols, its tables written by the
 // caller; padded with ones so that a reader running on never sees a tidy end.
@@ -175,7 +177,8 @@ TEST(Lh5Streams, ImpossibleTablesAreRefused) {
         {"incomplete code", [](W& w) { AuxLengths(w, 5, {2, 2, 2}, 3); }},
         {"over-full code that wraps to 0", [](W& w) { AuxLengths(w, 5, {1, 1, 1, 1}, 3); }},
         {"length 17 in the code-length table", [](W& w) { AuxLengths(w, 5, {1, 2, 17, 17, 16}, 3); }},
-        {"length 20 in the distance table", [](W& w) { SingleLen(w, 0), SingleChar(w, 'x'), AuxLengths(w, 4, {1, 20}); }},
+        {"length 20 in the distance table",
+         [](W& w) { SingleLen(w, 0), SingleChar(w, 'x'), AuxLengths(w, 4, {1, 20}); }},
         {"single code-length symbol 19", [](W& w) { SingleLen(w, 19); }},
         {"single code-length symbol 31", [](W& w) { SingleLen(w, 31); }},
         {"single character 510", [](W& w) { SingleLen(w, 0), SingleChar(w, 510); }},

@@ -59,7 +59,8 @@ TEST(LzhCodec, CompressorPicksTheTokensItShould) {
         for (uint8_t b : MakeData(DataKind::Random, static_cast<size_t>(gap), 3)) input.push_back('a' + b % 26);
         for (char c : std::string("ABCDEFGH")) input.push_back(static_cast<uint8_t>(c));
         const Bytes codecData = Compress(input);
-        EXPECT_EQ(ReadTokens(codecData, static_cast<int>(input.size())).back(), gap == 4028 ? Match(8, 4035) : Lit('H'));
+        EXPECT_EQ(ReadTokens(codecData, static_cast<int>(input.size())).back(),
+                  gap == 4028 ? Match(8, 4035) : Lit('H'));
         EXPECT_EQ(Expand(codecData, input.size()), input);
     }
 }
@@ -123,8 +124,10 @@ TEST(LzhRoundTrip, EveryLengthClassAndKind) {
 // bytes 200..255 at the end take codes of 17 and 18 bits.
 Bytes LongCodeData() {
     std::vector<int> counts;
-    for (int chain = 345, weight = 346; counts.size() < 9; std::tie(chain, weight) = std::pair(chain + weight, chain + 1))
+    for (int chain = 345, weight = 346; counts.size() < 9;) {
         counts.push_back(weight - 1);
+        std::tie(chain, weight) = std::pair(chain + weight, chain + 1);
+    }
     Bytes out;
     int letter = 0, step = 1, inBlock = 0;
     for (int h = 8; h >= 0; --h) {

@@ -34,7 +34,9 @@ TestEntry Entry(const std::string& destination, const std::string& content, char
 
 class Installer : public testing::Test {
 protected:
-    int Install(const TestPackage& package) { return InstallRaw(test::InstallerBytes(AsBytes("program image"), package)); }
+    int Install(const TestPackage& package) {
+        return InstallRaw(test::InstallerBytes(AsBytes("program image"), package));
+    }
     int InstallRaw(const Bytes& installer) {
         platform.PutFile(platform.Module, installer);
         return TInstaller(platform).Run();
@@ -50,7 +52,8 @@ protected:
     }
     // Every box as "caption|style|text".
     Lines Boxes() const {
-        const std::map<uint32_t, std::string> styles = {{kBoxOk, "ok"}, {kBoxYesNoQuestion, "yes/no"}, {kBoxErrorTaskModal, "error"}};
+        const std::map<uint32_t, std::string> styles = {
+            {kBoxOk, "ok"}, {kBoxYesNoQuestion, "yes/no"}, {kBoxErrorTaskModal, "error"}};
         Lines boxes;
         for (const auto& b : platform.Boxes) boxes.push_back(b.Caption + "|" + styles.at(b.Style) + "|" + b.Text);
         return boxes;
@@ -105,13 +108,14 @@ TEST_F(Installer, ReplaceRules) {
     platform.Answers = {kAnswerNo, kAnswerYes};
     const std::string longName = "D" + std::string(300, 'x');
     EXPECT_EQ(Install({"", {Entry("c:\\app\\a", "new", '0', "0"), Entry("c:\\app\\b", "new", '0', "1"),
-                             Entry("c:\\app\\c", "new", '0', "1C Name"), Entry("c:\\app\\d", "new", '0', "1" + longName),
-                             Entry("c:\\app\\e", "new", '0', "")}}),
+                            Entry("c:\\app\\c", "new", '0', "1C Name"),
+                            Entry("c:\\app\\d", "new", '0', "1" + longName), Entry("c:\\app\\e", "new", '0', "")}}),
               0);
     for (auto [name, text] : {std::pair{"a", "new"}, {"b", "old"}, {"c", "old"}, {"d", "new"}, {"e", "new"}})
         EXPECT_EQ(platform.FileText("c:\\app\\"s + name), text) << name;
     const auto replace = [](const std::string& name) {
-        return "sample.exe" + kYesNo + "You are about to replace:     \r\r\"" + name + "\"\r\rDo you want to replace it?";
+        return "sample.exe" + kYesNo + "You are about to replace:     \r\r\"" + name +
+               "\"\r\rDo you want to replace it?";
     };
     ASSERT_EQ(Boxes().size(), 3u);
     EXPECT_EQ(Boxes()[0], replace("C Name"));
@@ -150,7 +154,8 @@ TEST_F(Installer, FailedExtractionEndsTheLoopButRunsTheRunAtEndProgram) {
     EXPECT_FALSE(platform.HasFile("c:\\app\\third.txt"));
     EXPECT_FALSE(platform.HasFile(kTemp));
     EXPECT_EQ(Log(), (Lines{kStart, "Extracting file: c:\\app\\first.txt...   ", "OK",
-                            "Extracting file: c:\\app\\second.txt...   ", "ERROR: Extract failed - aborting installation",
+                            "Extracting file: c:\\app\\second.txt...   ",
+                            "ERROR: Extract failed - aborting installation",
                             "Run at the end: \"c:\\app\\first.txt\""}));
     EXPECT_TRUE(LastBoxText().ends_with("sample.log\r\n\r\nExtract failed - aborting installation\r\n"));
 }
@@ -163,7 +168,8 @@ TEST_F(Installer, RunModesOneAtOnceAndOnlyTheLastRunModeTwoAtTheEnd) {
     const Lines log = Log();
     EXPECT_EQ(Lines(log.begin() + 3, log.begin() + 6), (Lines{"Extracting file: c:\\app\\now.exe...   ", "OK",
                                                               "Running: \"c:\\app\\now.exe\""}));
-    EXPECT_EQ(Lines(log.end() - 2, log.end()), (Lines{"Completed with NO errors.", "Run at the end: \"c:\\app\\late.txt\""}));
+    EXPECT_EQ(Lines(log.end() - 2, log.end()),
+              (Lines{"Completed with NO errors.", "Run at the end: \"c:\\app\\late.txt\""}));
 }
 
 TEST_F(Installer, ShortcutsAskedCreatedAndMissingFolders) {
@@ -245,7 +251,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Unhandled{"StreamLengthPastTheEnd", kStreamCutShort, "EPackageError"},
                     Unhandled{"RunModeNotADigit", Raw("|c:\\a||||||||"), "EConvertError"},
                     Unhandled{"ShellFolderNotAString", Raw("|c:\\a|0Link|"), "ERegistryDataType"},
-                    Unhandled{"DestinationCannotBeCreated", Raw("|c:\\a\\|0||||||\x01\x00\x00\x00x|"s), "EStreamError"}),
+                    Unhandled{"DestinationCannotBeCreated", Raw("|c:\\a\\|0||||||\x01\x00\x00\x00x|"s),
+                              "EStreamError"}),
     [](const testing::TestParamInfo<Unhandled>& info) { return info.param.name; });
 
 TEST_F(Installer, MissingShellLinkObjectIsUnhandled) {

@@ -34,7 +34,9 @@ Bytes WithTrailer(Bytes bytes, uint32_t packageStart);
 // A whole stream of the given method index, as the component compresses it.
 Bytes CompressedStream(const Bytes& content, uint8_t method);
 // A whole stream of the stored method ("NON" header) holding content.
-inline Bytes StoredStream(const std::string& content) { return CompressedStream(vorn::test::Text(content), kMethodStored); }
+inline Bytes StoredStream(const std::string& content) {
+    return CompressedStream(vorn::test::Text(content), kMethodStored);
+}
 inline Bytes AsBytes(const std::string& text) { return vorn::test::Text(text); }
 
 }  // namespace vorn::setup::test

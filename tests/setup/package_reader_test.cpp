@@ -65,7 +65,9 @@ TEST(PackageReader, RunModeDigitSharesItsSegmentWithTheDesktopField) {
 // A minimal PE: "PE\0\0", i386, one section of 0x200 raw bytes at 0x200.
 Bytes PeImage() {
     Bytes image(0x400, 0);
-    auto put = [&](size_t at, const Bytes& bytes) { std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at)); };
+    auto put = [&](size_t at, const Bytes& bytes) {
+        std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+    };
     put(0, Hex("4D 5A")), put(0x3C, Hex("40"));
     put(0x40, Hex("50 45 00 00 4C 01 01 00")), put(0x40 + 20, Hex("E0"));  // optional header size
     put(0x40 + 24 + 0xE0 + 16, Hex("00 02 00 00 00 02 00 00"));
@@ -118,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Damage{"EndsInsideTheTitle", test::WithTrailer(AsBytes("Title without end"), 0)},
                     Damage{"EndsInsideAShortcut", test::WithTrailer(AsBytes("T|c:\\a|0Desk"), 0)},
                     Damage{"EndsInsideStreamLength", test::WithTrailer(AsBytes("T|c:\\a|0||||||\x03"), 0)},
-                    Damage{"StreamLengthPastTheEnd", test::WithTrailer(Bytes(kOneEntry.begin(), kOneEntry.end() - 3), 0)}),
+                    Damage{"StreamLengthPastTheEnd",
+                           test::WithTrailer(Bytes(kOneEntry.begin(), kOneEntry.end() - 3), 0)}),
     [](const testing::TestParamInfo<Damage>& info) { return info.param.name; });
 
 }  // namespace
