@@ -238,7 +238,7 @@ Bytes Raw(const std::string& text, uint32_t start = 3) { return test::WithTraile
 
 const Bytes kStreamCutShort = [] {
     Bytes body = test::PackageBody({"", {Entry("c:\\a", "0123456789")}});
-    body.resize(body.size() - 5);
+    body.erase(body.end() - 5, body.end());
     body.insert(body.begin(), {'i', 'm', 'g'});
     return test::WithTrailer(body, 3);
 }();
