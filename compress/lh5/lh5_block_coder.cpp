@@ -132,9 +132,6 @@ private:
     int lenCount_[kMaxCodeLen + 1] = {};
 };
 
-int MakeTree(TCodecState& s, int n, uint16_t* freq, uint8_t* len, uint16_t* code) {
-    return TTreeBuilder(s, n, freq, len, code).Make();
-}
 
 // Character lengths in use: 510 lowered past trailing zeros.
 int UsedCharLengths(const uint8_t* lengths) {
@@ -299,12 +296,12 @@ void Lh5ResetBlock(TCodecState& s) {
 
 void Lh5SendBlock(TCodecState& s) {
     TLh5State& st = s.Lh5;
-    const int root = MakeTree(s, kCharAlphabet, st.CharFreq.get(), st.CharLen.get(), st.CharCode.get());
+    const int root = Lh5MakeTree(s, kCharAlphabet, st.CharFreq.get(), st.CharLen.get(), st.CharCode.get());
     const int size = st.CharFreq[root];
     Lh5PutBits(s, kBlockCountBits, static_cast<uint16_t>(size));
     if (root >= kCharAlphabet) {
         CountLenFreq(st);
-        const int lenRoot = MakeTree(s, kLenAlphabet, st.LenFreq, st.AuxLen, st.AuxCode.get());
+        const int lenRoot = Lh5MakeTree(s, kLenAlphabet, st.LenFreq, st.AuxLen, st.AuxCode.get());
         if (lenRoot >= kLenAlphabet) {
             WriteAuxLengths(s, kLenAlphabet, kLenCountBits, kLenSpecial);
         } else {
@@ -318,7 +315,7 @@ void Lh5SendBlock(TCodecState& s) {
     }
     // Built only now: the distance code shares AuxLen and AuxCode with the
     // code-length code written above.
-    const int distRoot = MakeTree(s, kDistAlphabet, st.DistFreq, st.AuxLen, st.AuxCode.get());
+    const int distRoot = Lh5MakeTree(s, kDistAlphabet, st.DistFreq, st.AuxLen, st.AuxCode.get());
     if (distRoot >= kDistAlphabet) {
         WriteAuxLengths(s, kDistAlphabet, kDistCountBits, kNoSpecial);
     } else {
@@ -327,6 +324,10 @@ void Lh5SendBlock(TCodecState& s) {
     WriteSymbols(s, size);
     std::fill_n(st.CharFreq.get(), kCharAlphabet, uint16_t{0});
     std::fill_n(st.DistFreq, kDistAlphabet, uint16_t{0});
+}
+
+int Lh5MakeTree(TCodecState& s, int n, uint16_t* freq, uint8_t* len, uint16_t* code) {
+    return TTreeBuilder(s, n, freq, len, code).Make();
 }
 
 }  // namespace vorn

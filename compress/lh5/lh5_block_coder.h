@@ -17,6 +17,11 @@ void Lh5PutBits(TCodecState& s, int n, uint16_t x);
 void Lh5SendBlock(TCodecState& s);
 // Empties the block buffer and the frequencies for a new run.
 void Lh5ResetBlock(TCodecState& s);
+// Builds the Huffman code of an n-symbol alphabet from freq (which needs
+// room for 2n - 1 entries: inner nodes go after the symbols) into len
+// (at most 16 bits, a complete code) and code (canonical, left-aligned).
+// Returns the root, or the only symbol used (length 0) when fewer than two are.
+int Lh5MakeTree(TCodecState& s, int n, uint16_t* freq, uint8_t* len, uint16_t* code);
 
 // The distance class of a distance minus one: its number of significant bits.
 inline int Lh5DistanceClass(uint32_t p) { return std::bit_width(p); }

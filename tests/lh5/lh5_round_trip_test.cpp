@@ -6,6 +6,9 @@
 #include <algorithm>
 
 #include "compress/exceptions.h"
+#include "compress/lh5/lh5.h"
+#include "compress/lh5/lh5_block_coder.h"
+#include "compress/lh5/lh5_constants.h"
 #include "compress/vorn_header.h"
 #include "tests/lh5/lh5_reference.h"
 #include "tests/support/test_support.h"
@@ -61,6 +64,38 @@ int LongestMatchAt(const TReferenceTrace& trace, int distance) {
     for (const auto& symbol : trace)
         if (symbol.Distance == distance) longest = std::max(longest, symbol.Symbol - 253);
     return longest;
+}
+
+TEST(Lh5Compressor, CodeLengthsAreLimitedTo16BitsAndStayComplete) {
+    // 22 Fibonacci weights would need a tree 21 levels deep.
+    using lh5::kCharAlphabet;
+    TCodecState s;
+    TLh5Arrays arrays(s, true);
+    uint16_t freq[2 * kCharAlphabet - 1] = {};
+    uint8_t len[kCharAlphabet];
+    uint16_t code[kCharAlphabet];
+    for (int i = 0, a = 1, b = 1; i < 22; ++i, b = a + b, a = b - a) freq[i] = static_cast<uint16_t>(a);
+    ASSERT_GE(Lh5MakeTree(s, kCharAlphabet, freq, len, code), kCharAlphabet);
+
+    uint32_t kraft = 0;
+    for (int i = 0; i < 22; ++i) {
+        ASSERT_GE(len[i], 1);
+        ASSERT_LE(len[i], 16);
+        kraft += 1u << (16 - len[i]);
+        if (i > 0) {
+            EXPECT_LE(len[i], len[i - 1]) << "a heavier symbol never gets a longer code";
+        }
+    }
+    EXPECT_EQ(kraft, 1u << 16) << "the limited code is still complete";
+    EXPECT_EQ(len[0], 16);
+    EXPECT_EQ(std::count(len + 22, len + kCharAlphabet, 0), kCharAlphabet - 22);
+    // Canonical: codes grow with (length, symbol) and none is a prefix of another.
+    for (int i = 0; i < 22; ++i)
+        for (int j = 0; j < 22; ++j)
+            if (i != j && len[i] <= len[j]) {
+                const auto mask = static_cast<uint16_t>(0xFFFF << (16 - len[i]));
+                EXPECT_NE(code[j] & mask, code[i]) << i << " is a prefix of " << j;
+            }
 }
 
 TEST(Lh5Compressor, MatchChoicesAndTheWindowsReach) {
