@@ -4,6 +4,7 @@
 
 #include "compress/exceptions.h"
 #include "compress/vorn_codec.h"
+#include "setup/folders.h"
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
 #include "tools/vornpack/codepage.h"
@@ -13,19 +14,6 @@
 namespace vorn::pack {
 
 namespace {
-
-std::string Lowercase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-std::string Trimmed(const std::string& text) {
-    size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= 32) ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) --last;
-    return text.substr(first, last - first);
-}
 
 // The installer's folders under readable names.
 std::string ResolveMacros(std::string path) {
@@ -43,7 +31,7 @@ std::string ResolveMacros(std::string path) {
 }  // namespace
 
 std::string ExtractPath(const std::string& destination, const std::string& codepage) {
-    const std::string path = ResolveMacros(Lowercase(Trimmed(destination)));
+    const std::string path = ResolveMacros(setup::Lowercase(setup::Trim(destination)));
     std::filesystem::path out;
     size_t start = 0;
     while (start <= path.size()) {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "compress/vorn_header.h"
+#include "setup/folders.h"
 #include "tools/vornpack/codepage.h"
 
 namespace vorn::pack {
@@ -54,19 +55,9 @@ private:
     std::filesystem::path path_;
 };
 
-std::string Lowercase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // The destination as the installer sees it: lowercased, trimmed of bytes <= 32.
 std::string Normalized(const std::string& destination) {
-    std::string text = Lowercase(destination);
-    auto keep = [](char c) { return static_cast<unsigned char>(c) > 32; };
-    auto first = std::find_if(text.begin(), text.end(), keep);
-    auto last = std::find_if(text.rbegin(), text.rend(), keep).base();
-    return first < last ? std::string(first, last) : std::string();
+    return setup::Trim(setup::Lowercase(destination));
 }
 
 void CheckDestination(const Checker& check, const toml::node& node, const std::string& text) {
