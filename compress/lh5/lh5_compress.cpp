@@ -69,7 +69,7 @@ private:
         st_.FreeNode = 1;
         for (int i = 1; i < kInternalNodes - 1; ++i) next_[i] = static_cast<uint16_t>(i + 1);
         next_[kInternalNodes - 1] = 0;
-        std::fill(next_ + kHashBase, next_ + kNodeNextSize - 1, uint16_t{0});
+        std::fill(next_ + kHashBase, next_ + kNodeNextSize, uint16_t{0});
     }
 
     // Reads the first window of text behind 8,448 bytes of history; bytes
@@ -95,7 +95,10 @@ private:
         if (st_.FoundLen > st_.TextLeft) st_.FoundLen = st_.TextLeft;
     }
 
-    static int HashHead(int q, int c) { return q + kHashStride * c + kHashBase; }
+    static int HashHead(int q, int c) {
+        const uint32_t key = static_cast<uint32_t>(q) << 8 | static_cast<uint32_t>(c);
+        return kHashBase + static_cast<int>(key * 0x9E3779B1u >> (32 - kHashBits));
+    }
 
     int Child(int q, int c) {
         int r = next_[HashHead(q, c)];

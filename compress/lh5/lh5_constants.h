@@ -65,9 +65,9 @@ inline constexpr int kInternalNodes = kWindowSize;           // 1..8,191
 inline constexpr int kRootBase = kWindowSize;                // root of byte c: 8,192 + c
 inline constexpr int kNodeLevelSize = kWindowSize + 256 + 1;  // 8,449
 inline constexpr int kLeafEnd = 2 * kWindowSize;              // leaves 8,192..16,383
-inline constexpr int kHashBase = 2 * kWindowSize;             // heads 16,384..28,911
-inline constexpr int kHashStride = 16;
-inline constexpr int kNodeNextSize = kHashBase + kRootBase + 256 + kHashStride * 255 + 1;  // 28,913
+inline constexpr int kHashBase = 2 * kWindowSize;             // heads from 16,384 on
+inline constexpr int kHashBits = 15;
+inline constexpr int kNodeNextSize = kHashBase + (1 << kHashBits);  // 49,152
 inline constexpr uint16_t kPercolateFlag = 0x8000;
 inline constexpr uint16_t kPositionMask = 0x7FFF;
 
