@@ -19,22 +19,28 @@ namespace vorn {
 
 inline constexpr int32_t kEngineBlockSize = 8192;
 
+// A byte of the engine's buffers and of codec windows. A type of its own,
+// not uint8_t: a store through uint8_t may change any object, so after each
+// byte written the compiler would have to reload OutPos, OutLimit and the
+// codec's own state from memory. A TOctet store changes only TOctets.
+enum class TOctet : uint8_t {};
+
 struct TCodecState {
     // Run-length codec state, set up by every run.
     bool FirstByte = false;
     bool SourceExhausted = false;
     bool InRun = false;
 
-    std::unique_ptr<uint8_t[]> InBuffer;   // allocated per run
-    std::unique_ptr<uint8_t[]> OutBuffer;  // allocated per run
-    const uint8_t* InEnd = nullptr;
-    const uint8_t* InPos = nullptr;
-    uint8_t* OutEnd = nullptr;
-    uint8_t* OutPos = nullptr;
+    std::unique_ptr<TOctet[]> InBuffer;   // allocated per run
+    std::unique_ptr<TOctet[]> OutBuffer;  // allocated per run
+    const TOctet* InEnd = nullptr;
+    const TOctet* InPos = nullptr;
+    TOctet* OutEnd = nullptr;
+    TOctet* OutPos = nullptr;
     // Where the next stretch of work for the slow paths begins and ends.
-    const uint8_t* InSettled = nullptr;  // bytes before it are in ReadChecksum
-    uint8_t* OutSettled = nullptr;       // bytes before it are counted and summed
-    uint8_t* OutLimit = nullptr;         // OutEnd, or sooner where the budget ends
+    const TOctet* InSettled = nullptr;  // bytes before it are in ReadChecksum
+    TOctet* OutSettled = nullptr;       // bytes before it are counted and summed
+    TOctet* OutLimit = nullptr;         // OutEnd, or sooner where the budget ends
 
     TStream* SourceStream = nullptr;  // borrowed
     TStream* DestStream = nullptr;    // borrowed
@@ -81,7 +87,7 @@ inline uint8_t ReadSourceByte(TCodecState& s) {
     if (s.InPos == s.InEnd) [[unlikely]] {
         if (!RefillInBuffer(s)) return 0;
     }
-    uint8_t b = *s.InPos++;
+    uint8_t b = static_cast<uint8_t>(*s.InPos++);
     if (s.UnscrambleInput) [[unlikely]]
         b = ApplyKey(s, b);
     return b;
@@ -93,7 +99,7 @@ inline void WriteDestByte(TCodecState& s, uint8_t b) {
         MakeRoomForOutput(s);
     if (s.ScrambleOutput) [[unlikely]]
         b = ApplyKey(s, b);
-    *s.OutPos++ = b;
+    *s.OutPos++ = TOctet{b};
 }
 
 // Percentage of done in total, without overflowing done * 100.

@@ -11,9 +11,9 @@ namespace vorn {
 
 namespace {
 
-uint32_t ByteSum(const uint8_t* p, size_t n) {
+uint32_t ByteSum(const TOctet* p, size_t n) {
     uint32_t sum = 0;
-    for (size_t i = 0; i < n; ++i) sum += p[i];
+    for (size_t i = 0; i < n; ++i) sum += static_cast<uint8_t>(p[i]);
     return sum;
 }
 

@@ -21,8 +21,8 @@ int32_t ClampToInt32(int64_t n) {
 // Frees the run's buffers on every path out of it.
 struct RunBuffers {
     explicit RunBuffers(TCodecState& state) : s(state) {
-        s.InBuffer = std::make_unique_for_overwrite<uint8_t[]>(kEngineBlockSize);
-        s.OutBuffer = std::make_unique_for_overwrite<uint8_t[]>(kEngineBlockSize);
+        s.InBuffer = std::make_unique_for_overwrite<TOctet[]>(kEngineBlockSize);
+        s.OutBuffer = std::make_unique_for_overwrite<TOctet[]>(kEngineBlockSize);
         s.InPos = s.InEnd = s.InSettled = s.InBuffer.get();
         s.OutPos = s.OutSettled = s.OutLimit = s.OutBuffer.get();
         s.OutEnd = s.OutPos + kEngineBlockSize;
