@@ -53,6 +53,16 @@ check "an existing output survives a failure" grep -qx keep existing.out
 check "unknown method is a usage error" [ $? -eq 2 ]
 "$vorn" > /dev/null 2>&1
 check "no subcommand is a usage error" [ $? -eq 2 ]
+# A target that is not a regular file is written in place, not replaced.
+mkfifo pipe
+timeout 20 cat pipe > piped.out &
+reader=$!
+"$vorn" expand -q t.lh5 pipe > /dev/null 2>&1
+check "expand into a pipe exits 0" [ $? -eq 0 ]
+wait $reader
+check "expand into a pipe writes through it" cmp -s text.txt piped.out
+check "the pipe stays a pipe" [ -p pipe ]
+
 "$vorn" expand -k notanumber t.rle x.out > /dev/null 2>&1
 check "bad key is a usage error" [ $? -eq 2 ]
 

@@ -7,6 +7,7 @@
 #include "compress/exceptions.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
+#include "tools/common/buffered_stream.h"
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
 
@@ -58,7 +59,8 @@ int32_t ParseKey(const std::string& text) {
 
 int RunCompress(const CompressOptions& options) {
     try {
-        TFileStream source(options.input, FileMode::OpenRead);
+        TFileStream file(options.input, FileMode::OpenRead);
+        TBufferedStream source(file);
         OutputFile output(options.output);
         TVornCodec codec;
         codec.Key = options.key;
@@ -81,7 +83,8 @@ int RunCompress(const CompressOptions& options) {
 
 int RunExpand(const ExpandOptions& options) {
     try {
-        TFileStream source(options.input, FileMode::OpenRead);
+        TFileStream file(options.input, FileMode::OpenRead);
+        TBufferedStream source(file);
         TVornHeader header;
         const bool hasHeader = ReadHeader(source, header);
         source.Seek(0);
@@ -91,7 +94,9 @@ int RunExpand(const ExpandOptions& options) {
         ProgressBar bar("expanding", options.quiet);
         codec.OnShowProgress = bar.Handler();
         codec.ExpandStream(output.Stream(), source);
-        const int64_t expanded = output.Stream().Size();
+        // Counted from what was verified, not from the output's size: a
+        // device such as /dev/null has none.
+        const int64_t expanded = hasHeader ? header.UncompressedSize : source.Size();
         output.Commit();
         if (hasHeader)
             std::printf("%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes, checksum 0x%08" PRIX32 " verified\n",

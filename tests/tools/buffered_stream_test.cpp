@@ -1,0 +1,78 @@
+// TBufferedStream must be indistinguishable from the stream below it: every
+// mix of reads, writes, seeks and resizes gives the same bytes, positions
+// and sizes as the same calls made on that stream directly.
+#include "tools/common/buffered_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+using vorn::SeekOrigin;
+using vorn::TMemoryStream;
+using vorn::tools::TBufferedStream;
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);
+    return v;
+}
+
+TEST(BufferedStream, RandomOperationsMatchTheStreamBelow) {
+    for (size_t capacity : {1u, 16u, 1000u}) {
+        TMemoryStream model(Pattern(3000, 1));
+        TMemoryStream inner(Pattern(3000, 1));
+        TBufferedStream buffered(inner, capacity);
+        std::mt19937 rng(static_cast<uint32_t>(capacity));
+        for (int step = 0; step < 4000; ++step) {
+            const size_t n = rng() % 40 + (rng() % 50 == 0 ? 2000 : 0);
+            switch (rng() % 6) {
+                case 0:
+                case 1: {
+                    std::vector<uint8_t> a(n), b(n);
+                    ASSERT_EQ(buffered.Read(a.data(), n), model.Read(b.data(), n));
+                    ASSERT_EQ(a, b);
+                    break;
+                }
+                case 2:
+                case 3: {
+                    const auto bytes = Pattern(n, static_cast<uint8_t>(step));
+                    buffered.Write(bytes.data(), n);
+                    model.Write(bytes.data(), n);
+                    break;
+                }
+                case 4: {
+                    const int64_t to = static_cast<int64_t>(rng() % 4000);
+                    buffered.Seek(to);
+                    model.Seek(to);
+                    break;
+                }
+                default: {
+                    const int64_t size = static_cast<int64_t>(rng() % 4000);
+                    buffered.SetSize(size);
+                    model.SetSize(size);
+                }
+            }
+            ASSERT_EQ(buffered.Position(), model.Position()) << "step " << step;
+            ASSERT_EQ(buffered.Size(), model.Size()) << "step " << step;
+        }
+        buffered.Flush();
+        EXPECT_EQ(inner.Bytes(), model.Bytes()) << "capacity " << capacity;
+    }
+}
+
+TEST(BufferedStream, WritesReachTheStreamBelowOnlyWhenFlushedOrFull) {
+    TMemoryStream inner;
+    TBufferedStream buffered(inner, 8);
+    buffered.Write("abcde", 5);
+    EXPECT_EQ(inner.Size(), 0);
+    EXPECT_EQ(buffered.Size(), 5);
+    buffered.Write("fghij", 5);  // does not fit behind the first five
+    EXPECT_EQ(inner.Size(), 5);
+    buffered.Flush();
+    EXPECT_EQ(inner.Size(), 10);
+}
+
+}  // namespace
