@@ -2,10 +2,16 @@
 // choice between a literal and a match.
 //
 // The trie holds every position of the window. Internal nodes (1..8,191)
-// stand for a common prefix of NodeLevel bytes, roots (8,192 + c) for the
-// first byte, leaves (8,192..16,383) for one text position each; a node's
+// stand for a common prefix of Level bytes, roots (8,192 + c) for the first
+// byte, leaves (8,192..16,383) for one text position each; a node's
 // children hang in hash chains keyed by (node, next byte). Insertion of the
 // current position and the search for its longest match are one walk.
+//
+// The walks are short and their loops end where the data says, so the time
+// goes to mispredicted branches and to loads that miss the first-level
+// cache. Hence the wide hash table, the selects where a branch would be a
+// coin toss, and the order of some independent steps: work whose loads the
+// next steps need comes before loops that end at random.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -19,38 +25,53 @@ namespace {
 
 using namespace lh5;
 
+inline constexpr uint32_t kHashMultiplier = 0x9E3779B1u;
+
+// The keys of two bytes under one node differ by d < 256; their products
+// must lie a head's width apart, so that they never share a head.
+constexpr bool BytesOfOneNodeShareNoHead() {
+    for (uint32_t d = 1; d < 256; ++d) {
+        const uint32_t gap = d * kHashMultiplier;
+        if (std::min(gap, 0u - gap) < (1u << (32 - kHashBits))) return false;
+    }
+    return true;
+}
+static_assert(BytesOfOneNodeShareNoHead());
+
 class TCompressor {
 public:
     explicit TCompressor(TCodecState& s)
         : s_(s),
           st_(s.Lh5),
           text_(st_.TextBuf.get()),
-          level_(st_.NodeLevel.get()),
-          childCount_(st_.NodeChildCount.get()),
-          position_(st_.NodePosition.get()),
-          parent_(st_.NodeParent.get()),
+          nodes_(st_.Nodes.get()),
           prev_(st_.NodePrev.get()),
           next_(st_.NodeNext.get()) {}
 
     void Run() {
         InitTree();
         Lh5ResetBlock(s_);
-        if (!FillText()) return;  // an empty source writes nothing
-        st_.FoundPos = 0;
-        st_.FoundLen = 0;
+        if (FillText()) Code();  // an empty source writes nothing
+        SaveSearchState();
+    }
+
+private:
+    void Code() {
+        foundPos_ = 0;
+        foundLen_ = 0;
         InsertNode();
-        while (st_.TextLeft > 0) {
-            const int lastLen = st_.FoundLen;
-            const int lastPos = st_.FoundPos;
+        while (textLeft_ > 0) {
+            const int lastLen = foundLen_;
+            const int lastPos = foundPos_;
             NextMatch();
             ClampMatch();
-            if (st_.FoundLen > lastLen || lastLen < kMinMatch) {
-                Lh5Output(s_, text_[st_.TextPos - 1], 0);
+            if (foundLen_ > lastLen || lastLen < kMinMatch) {
+                Lh5Output(s_, text_[textPos_ - 1], 0);
                 continue;
             }
             // A match is taken only if the next position has no longer one.
             Lh5Output(s_, static_cast<uint32_t>(lastLen + kMatchSymbolBias),
-                      static_cast<uint32_t>(st_.TextPos - lastPos - 2) & kWindowMask);
+                      static_cast<uint32_t>(textPos_ - lastPos - 2) & kWindowMask);
             for (int k = 1; k < lastLen; ++k) NextMatch();
             ClampMatch();
         }
@@ -58,15 +79,25 @@ public:
         Lh5PutBits(s_, 7, 0);  // completes the last byte, if one is open
     }
 
-private:
+    // The search runs on plain ints; the state block gets them when the run ends.
+    void SaveSearchState() {
+        st_.TextPos = static_cast<int16_t>(textPos_);
+        st_.TextLeft = static_cast<int16_t>(textLeft_);
+        st_.FoundPos = static_cast<int16_t>(foundPos_);
+        st_.FoundLen = static_cast<int16_t>(foundLen_);
+        st_.FreeNode = static_cast<int16_t>(freeNode_);
+    }
+
     void InitTree() {
         for (int c = 0; c < 256; ++c) {
-            level_[kRootBase + c] = 1;
-            childCount_[kRootBase + c] = 0;
-            position_[kRootBase + c] = 0;
+            TLh5Node& root = nodes_[kRootBase + c];
+            root.Position = 0;
+            root.Level = 1;
+            root.ChildCount = 0;
+            root.ChildXor = 0;
         }
-        std::fill(parent_ + kRootBase, parent_ + kLeafEnd, uint16_t{0});
-        st_.FreeNode = 1;
+        for (int leaf = kRootBase; leaf < kLeafEnd; ++leaf) nodes_[leaf].Parent = 0;
+        freeNode_ = 1;
         for (int i = 1; i < kInternalNodes - 1; ++i) next_[i] = static_cast<uint16_t>(i + 1);
         next_[kInternalNodes - 1] = 0;
         std::fill(next_ + kHashBase, next_ + kNodeNextSize, uint16_t{0});
@@ -75,7 +106,7 @@ private:
     // Reads the first window of text behind 8,448 bytes of history; bytes
     // past the end of the source are spaces and are not counted in TextLeft.
     bool FillText() {
-        st_.TextPos = static_cast<int16_t>(kTextStart);
+        textPos_ = kTextStart;
         int left = 0;
         for (int i = kTextStart; i < kTextEnd; ++i) {
             const uint8_t b = ReadSourceByte(s_);
@@ -86,24 +117,26 @@ private:
                 ++left;
             }
         }
-        st_.TextLeft = static_cast<int16_t>(left);
+        textLeft_ = left;
         return left > 0;
     }
 
     // The last match never reaches past the end of the source.
-    void ClampMatch() {
-        if (st_.FoundLen > st_.TextLeft) st_.FoundLen = st_.TextLeft;
-    }
+    void ClampMatch() { foundLen_ = std::min(foundLen_, textLeft_); }
 
+    // 65,536 heads keep most chains to one node, which the walks below then
+    // leave without a mispredicted branch. A chain holds at most one child
+    // of any node (see kHashMultiplier), so the parent alone identifies it.
     static int HashHead(int q, int c) {
         const uint32_t key = static_cast<uint32_t>(q) << 8 | static_cast<uint32_t>(c);
-        return kHashBase + static_cast<int>(key * 0x9E3779B1u >> (32 - kHashBits));
+        return kHashBase + static_cast<int>(key * kHashMultiplier >> (32 - kHashBits));
     }
 
     int Child(int q, int c) {
+        TLh5Node* const nodes = nodes_;
         int r = next_[HashHead(q, c)];
-        parent_[0] = static_cast<uint16_t>(q);  // sentinel: ends the chain walk
-        while (parent_[r] != q) r = next_[r];
+        nodes[0].Parent = static_cast<uint16_t>(q);  // sentinel: ends the chain walk
+        while (nodes[r].Parent != q) r = next_[r];
         return r;
     }
 
@@ -113,166 +146,222 @@ private:
         const int t = next_[h];
         next_[h] = static_cast<uint16_t>(r);
         next_[r] = static_cast<uint16_t>(t);
-        prev_[t] = static_cast<uint16_t>(r);
-        prev_[r] = static_cast<uint16_t>(h);
-        parent_[r] = static_cast<uint16_t>(q);
-        ++childCount_[q];
+        prev_[t] = static_cast<uint32_t>(r);
+        prev_[r] = static_cast<uint32_t>(h);
+        TLh5Node& parent = nodes_[q];
+        nodes_[r].Parent = static_cast<uint16_t>(q);
+        ++parent.ChildCount;
+        parent.ChildXor ^= static_cast<uint16_t>(r);
     }
 
-    // Puts `to` in the place of `from` in from's sibling chain.
+    // Takes r out of its sibling chain.
+    void Unlink(int r) {
+        const uint32_t before = prev_[r];
+        const int after = next_[r];
+        next_[before] = static_cast<uint16_t>(after);
+        prev_[after] = before;
+    }
+
+    // Puts `to` in the place of `from`: the same parent, the same place in
+    // the sibling chain.
     void TakePlace(int from, int to) {
-        int t = prev_[from];
-        prev_[to] = static_cast<uint16_t>(t);
-        next_[t] = static_cast<uint16_t>(to);
-        t = next_[from];
-        next_[to] = static_cast<uint16_t>(t);
-        prev_[t] = static_cast<uint16_t>(to);
+        TLh5Node* const nodes = nodes_;
+        const int parent = nodes[from].Parent;
+        const uint32_t before = prev_[from];
+        const int after = next_[from];
+        nodes[to].Parent = static_cast<uint16_t>(parent);
+        nodes[parent].ChildXor ^= static_cast<uint16_t>(from ^ to);
+        prev_[to] = before;
+        next_[to] = static_cast<uint16_t>(after);
+        next_[before] = static_cast<uint16_t>(to);
+        prev_[after] = static_cast<uint32_t>(to);
     }
 
     // A new internal node above `old`, where the current text departs from it.
     void Split(int old) {
-        const int node = st_.FreeNode;
-        st_.FreeNode = static_cast<int16_t>(next_[node]);
-        childCount_[node] = 0;
+        const int textPos = textPos_;
+        const int foundLen = foundLen_;
+        const int node = freeNode_;
+        freeNode_ = next_[node];
         TakePlace(old, node);
-        parent_[node] = parent_[old];
-        level_[node] = static_cast<uint8_t>(st_.FoundLen);
-        position_[node] = static_cast<uint16_t>(st_.TextPos);
-        MakeChild(node, text_[st_.FoundPos + st_.FoundLen], old);
-        MakeChild(node, text_[st_.TextPos + st_.FoundLen], st_.TextPos);
+        TLh5Node& inner = nodes_[node];
+        inner.Position = static_cast<uint16_t>(textPos);
+        inner.Level = static_cast<uint8_t>(foundLen);
+        inner.ChildCount = 0;
+        inner.ChildXor = 0;
+        const uint8_t oldByte = text_[foundPos_ + foundLen];
+        const uint8_t newByte = text_[textPos + foundLen];
+        MakeChild(node, oldByte, old);
+        MakeChild(node, newByte, textPos);
     }
 
-    // How far a and b agree from `from` on, up to `limit` (at most 256 bytes
-    // past positions that leave room for them in the text). Eight bytes at
-    // a time, for the long common prefixes of repetitive text.
-    static int CommonLength(const uint8_t* a, const uint8_t* b, int from, int limit) {
-        if constexpr (std::endian::native == std::endian::little) {
-            for (; from + 8 <= limit; from += 8) {
-                uint64_t x, y;
-                std::memcpy(&x, a + from, 8);
-                std::memcpy(&y, b + from, 8);
-                if (x != y) return from + std::countr_zero(x ^ y) / 8;
+    // How far a and b agree from `from` on, up to `limit`, eight bytes at a
+    // time. One compare settles most calls, however far the match runs past
+    // the limit, so the branches stay predictable. Reads up to 7 bytes past
+    // the limit.
+    static int CommonLengthByWords(const uint8_t* a, const uint8_t* b, int from, int limit) {
+        while (from < limit) {
+            uint64_t x, y;
+            std::memcpy(&x, a + from, 8);
+            std::memcpy(&y, b + from, 8);
+            if (x != y) {
+                const uint64_t diff = x ^ y;
+                const int same = std::endian::native == std::endian::little ? std::countr_zero(diff)
+                                                                            : std::countl_zero(diff);
+                return std::min(from + same / 8, limit);
             }
+            from += 8;
         }
+        return limit;
+    }
+
+    // The same without reading past the limit, for the last positions
+    // before a slide, where the words would run off the text.
+    static int CommonLengthByBytes(const uint8_t* a, const uint8_t* b, int from, int limit) {
         while (from < limit && a[from] == b[from]) ++from;
         return from;
     }
 
     // A stored position at or above TextPos stands for the one 8,192 lower.
-    int Unwrap(int position) const { return position >= st_.TextPos ? position - kWindowSize : position; }
+    static int Unwrap(int position, int textPos) { return position >= textPos ? position - kWindowSize : position; }
+
+    // Where the previous position matched foundLen + 1 bytes, this one
+    // matches at least foundLen at the position after that match: climbs
+    // from that position's leaf to the node r whose parent q is shallower.
+    // Returns r, q in `q`.
+    int ClimbFromPreviousMatch(int foundLen, int& q) {
+        TLh5Node* const nodes = nodes_;
+        int r = (foundPos_ + 1) | kRootBase;
+        while (nodes[r].Parent == 0) r = next_[r];  // a replaced leaf leads to its successor
+        q = nodes[r].Parent;
+        while (nodes[q].Level >= foundLen) {
+            r = q;
+            q = nodes[q].Parent;
+        }
+        return r;
+    }
+
+    // Passes the current position up from q, which the climb skipped.
+    void PercolateCurrent(int q) {
+        TLh5Node* const nodes = nodes_;
+        const int textPos = textPos_;
+        int t = q;
+        while (nodes[t].Position & kPercolateFlag) {
+            nodes[t].Position = static_cast<uint16_t>(textPos);
+            t = nodes[t].Parent;
+        }
+        // Roots keep position 0; a select rather than a branch, which the
+        // data would decide at random.
+        nodes[t].Position = static_cast<uint16_t>(t < kRootBase ? textPos | kPercolateFlag : 0);
+    }
 
     // Inserts TextPos and sets FoundPos/FoundLen to its longest match.
     void InsertNode() {
-        const int textPos = st_.TextPos;
+        // The ancestors above the climb take no part in the walk, so their
+        // update, whose loop ends at random, comes after it.
+        int percolateFrom = 0;
+        WalkDown(percolateFrom);
+        if (percolateFrom != 0) PercolateCurrent(percolateFrom);
+    }
+
+    // The walk of InsertNode; sets percolateFrom to the node above the
+    // climb, if it climbed.
+    void WalkDown(int& percolateFrom) {
+        TLh5Node* const nodes = nodes_;
+        const uint8_t* const current = text_ + textPos_;
+        const int textPos = textPos_;
+        // A word compare reads at most kMaxMatch + 7 bytes from here on.
+        const bool wordsFit = textPos + kMaxMatch + 7 <= kTextEnd;
         int q = 0;
         int r = 0;
-        int foundLen = st_.FoundLen;
+        int foundLen = foundLen_;
         if (foundLen >= 4) {
-            // The previous position matched foundLen bytes, so this one
-            // matches at least foundLen - 1 at the position after that match:
-            // start from the node reached through it instead of the root.
             --foundLen;
-            r = (st_.FoundPos + 1) | kRootBase;
-            while (parent_[r] == 0) r = next_[r];  // a replaced leaf leads to its successor
-            q = parent_[r];
-            while (level_[q] >= foundLen) {
-                r = q;
-                q = parent_[q];
-            }
-            int t = q;
-            while (position_[t] & kPercolateFlag) {
-                position_[t] = static_cast<uint16_t>(textPos);
-                t = parent_[t];
-            }
-            if (t < kRootBase) position_[t] = static_cast<uint16_t>(textPos | kPercolateFlag);
+            r = ClimbFromPreviousMatch(foundLen, q);
+            percolateFrom = q;
         } else {
-            q = text_[textPos] + kRootBase;
-            const int c = text_[textPos + 1];
-            r = Child(q, c);
+            q = current[0] + kRootBase;
+            r = Child(q, current[1]);
             if (r == 0) {
-                MakeChild(q, c, textPos);
-                st_.FoundLen = 1;
+                MakeChild(q, current[1], textPos);
+                foundLen_ = 1;
                 return;
             }
             foundLen = 2;
         }
-        const uint8_t* current = text_ + textPos;
         for (;;) {
             int limit = kMaxMatch;
             int foundPos = r;
             if (r < kRootBase) {
-                limit = level_[r];
-                foundPos = position_[r] & kPositionMask;
+                limit = nodes[r].Level;
+                foundPos = nodes[r].Position & kPositionMask;
             }
-            foundPos = Unwrap(foundPos);
-            st_.FoundPos = static_cast<int16_t>(foundPos);
-            foundLen = CommonLength(current, text_ + foundPos, foundLen, limit);
+            foundPos = Unwrap(foundPos, textPos);
+            foundPos_ = foundPos;
+            foundLen = wordsFit ? CommonLengthByWords(current, text_ + foundPos, foundLen, limit)
+                                : CommonLengthByBytes(current, text_ + foundPos, foundLen, limit);
             if (foundLen < limit) {
-                st_.FoundLen = static_cast<int16_t>(foundLen);
+                foundLen_ = foundLen;
                 Split(r);
                 return;
             }
             if (foundLen == kMaxMatch) break;
-            position_[r] = static_cast<uint16_t>(textPos);
+            nodes[r].Position = static_cast<uint16_t>(textPos);
             q = r;
             const int c = current[foundLen];
             r = Child(q, c);
             if (r == 0) {
                 MakeChild(q, c, textPos);
-                st_.FoundLen = static_cast<int16_t>(foundLen);
+                foundLen_ = foundLen;
                 return;
             }
             ++foundLen;
         }
         // Leaf r equals the current text over the longest match: the current
         // position takes its place, and r leads to it from now on.
-        st_.FoundLen = static_cast<int16_t>(foundLen);
+        foundLen_ = foundLen;
         TakePlace(r, textPos);
-        parent_[textPos] = static_cast<uint16_t>(q);
-        parent_[r] = 0;
+        nodes[r].Parent = 0;
         next_[r] = static_cast<uint16_t>(textPos);
     }
 
     // Percolates the newest position of removed node r up its ancestors.
     void PercolateUp(int r, int newest) {
-        int q = parent_[r];
-        while (position_[q] & kPercolateFlag) {
-            newest = std::max(newest, Unwrap(position_[q] & kPositionMask));
-            position_[q] = static_cast<uint16_t>(newest | kWindowSize);
-            q = parent_[q];
+        TLh5Node* const nodes = nodes_;
+        const int textPos = textPos_;
+        int q = nodes[r].Parent;
+        while (nodes[q].Position & kPercolateFlag) {
+            newest = std::max(newest, Unwrap(nodes[q].Position & kPositionMask, textPos));
+            nodes[q].Position = static_cast<uint16_t>(newest | kWindowSize);
+            q = nodes[q].Parent;
         }
-        if (q < kRootBase) {
-            newest = std::max(newest, Unwrap(position_[q]));
-            position_[q] = static_cast<uint16_t>(newest | kWindowSize | kPercolateFlag);
-        }
+        newest = std::max(newest, Unwrap(nodes[q].Position, textPos));
+        nodes[q].Position = static_cast<uint16_t>(q < kRootBase ? newest | kWindowSize | kPercolateFlag : 0);
     }
 
     // Removes the leaf of the position 8,192 back (numbered TextPos), and
     // its parent when that is left with one child.
     void DeleteNode() {
-        const int textPos = st_.TextPos;
-        if (parent_[textPos] == 0) return;
-        int r = prev_[textPos];
-        int t = next_[textPos];
-        next_[r] = static_cast<uint16_t>(t);
-        prev_[t] = static_cast<uint16_t>(r);
-        r = parent_[textPos];
-        parent_[textPos] = 0;
-        --childCount_[r];
-        if (r >= kRootBase || childCount_[r] > 1) return;
+        TLh5Node* const nodes = nodes_;
+        const int textPos = textPos_;
+        if (nodes[textPos].Parent == 0) return;
+        Unlink(textPos);
+        const int r = nodes[textPos].Parent;
+        nodes[textPos].Parent = 0;
+        if (r >= kRootBase) return;  // roots stay, whatever their children
+        nodes[r].ChildXor ^= static_cast<uint16_t>(textPos);
+        if (--nodes[r].ChildCount > 1) return;
 
-        t = Unwrap(position_[r] & kPositionMask);
-        PercolateUp(r, t);
-        const int child = Child(r, text_[t + level_[r]]);
-        const int before = prev_[child];
-        const int after = next_[child];
-        next_[before] = static_cast<uint16_t>(after);
-        prev_[after] = static_cast<uint16_t>(before);
+        // Its only child takes its place. The relinking goes first, so its
+        // loads overlap the percolation loop; PercolateUp still finds r's
+        // parent, which is cleared after it.
+        const int child = nodes[r].ChildXor;
+        Unlink(child);
         TakePlace(r, child);
-        parent_[child] = parent_[r];
-        parent_[r] = 0;
-        next_[r] = static_cast<uint16_t>(st_.FreeNode);
-        st_.FreeNode = static_cast<int16_t>(r);
+        PercolateUp(r, Unwrap(nodes[r].Position & kPositionMask, textPos));
+        nodes[r].Parent = 0;
+        next_[r] = static_cast<uint16_t>(freeNode_);
+        freeNode_ = r;
     }
 
     // Moves the text back by a window and reads the next one behind it; at
@@ -285,13 +374,13 @@ private:
             if (s_.SourceExhausted) break;
             ++read;
         }
-        st_.TextLeft = static_cast<int16_t>(st_.TextLeft + read);
-        st_.TextPos = static_cast<int16_t>(kWindowSize);
+        textLeft_ += read;
+        textPos_ = kWindowSize;
     }
 
     void NextMatch() {
-        --st_.TextLeft;
-        if (++st_.TextPos == kTextSlideAt) Slide();
+        --textLeft_;
+        if (++textPos_ == kTextSlideAt) Slide();
         DeleteNode();
         InsertNode();
     }
@@ -299,12 +388,15 @@ private:
     TCodecState& s_;
     TLh5State& st_;
     uint8_t* const text_;
-    uint8_t* const level_;
-    uint8_t* const childCount_;
-    uint16_t* const position_;
-    uint16_t* const parent_;
-    uint16_t* const prev_;
+    TLh5Node* const nodes_;
+    uint32_t* const prev_;
     uint16_t* const next_;
+    // Search state, kept as plain ints while the run goes on.
+    int textPos_ = 0;
+    int textLeft_ = 0;
+    int foundPos_ = 0;
+    int foundLen_ = 0;
+    int freeNode_ = 0;
 };
 
 }  // namespace

@@ -63,11 +63,11 @@ inline constexpr int kTextSlideAt = 2 * kWindowSize;        // 16,384
 inline constexpr int kTextEnd = 2 * kWindowSize + kMaxMatch;  // 16,640 bytes of text
 inline constexpr int kInternalNodes = kWindowSize;           // 1..8,191
 inline constexpr int kRootBase = kWindowSize;                // root of byte c: 8,192 + c
-inline constexpr int kNodeLevelSize = kWindowSize + 256 + 1;  // 8,449
 inline constexpr int kLeafEnd = 2 * kWindowSize;              // leaves 8,192..16,383
-inline constexpr int kHashBase = 2 * kWindowSize;             // heads from 16,384 on
-inline constexpr int kHashBits = 15;
-inline constexpr int kNodeNextSize = kHashBase + (1 << kHashBits);  // 49,152
+inline constexpr int kNodeCount = kLeafEnd;                   // node 0 is nil
+inline constexpr int kHashBase = kNodeCount;                  // heads from 16,384 on
+inline constexpr int kHashBits = 16;
+inline constexpr int kNodeNextSize = kHashBase + (1 << kHashBits);  // 81,920
 inline constexpr uint16_t kPercolateFlag = 0x8000;
 inline constexpr uint16_t kPositionMask = 0x7FFF;
 

@@ -24,11 +24,8 @@ void Lh5AllocState(TCodecState& s, bool compressing) {
         Obtain(st.AuxTable, kAuxTableSize);
         Obtain(st.CharLen, kCharLenSize);
         if (compressing) {
-            Obtain(st.NodeLevel, kNodeLevelSize);
-            Obtain(st.NodeChildCount, kNodeLevelSize);
-            Obtain(st.NodePosition, kNodeLevelSize);
-            Obtain(st.NodeParent, kLeafEnd + 1);
-            Obtain(st.NodePrev, kLeafEnd + 1);
+            Obtain(st.Nodes, kNodeCount);
+            Obtain(st.NodePrev, kNodeCount);
             Obtain(st.NodeNext, kNodeNextSize);
             Obtain(st.BlockBuf, kBlockBufSize + 1);
             Obtain(st.CharFreq, kTreeSize);
@@ -51,10 +48,7 @@ void Lh5AllocState(TCodecState& s, bool compressing) {
 void Lh5FreeState(TCodecState& s) {
     TLh5State& st = s.Lh5;
     st.TextBuf.reset();
-    st.NodeLevel.reset();
-    st.NodeChildCount.reset();
-    st.NodePosition.reset();
-    st.NodeParent.reset();
+    st.Nodes.reset();
     st.NodePrev.reset();
     st.BlockBuf.reset();
     st.TreeLeft.reset();

@@ -9,13 +9,27 @@
 
 namespace vorn {
 
+// A node of the compressor's match trie: the fields that a climb, a
+// percolation or a step down reads together, in one 8-byte record. The
+// sibling links live apart in NodePrev and NodeNext, whose index space
+// includes the hash heads. Roots (8,192 + c) share their numbers with
+// leaves without conflict: roots use only Position, Level, ChildCount and
+// ChildXor, leaves only Parent and the sibling links.
+struct TLh5Node {
+    uint16_t Parent;    // 0 when the node is not in the trie; Parent of node 0 is the search sentinel
+    uint16_t Position;  // internal nodes and roots: a recent position, bit 15 the percolation flag
+    uint8_t Level;      // internal nodes and roots: length of the prefix the node stands for
+    uint8_t ChildCount;
+    uint16_t ChildXor;  // internal nodes: the XOR of the children's numbers, which names the
+                        // only child of a node left with one without a search
+};
+static_assert(sizeof(TLh5Node) == 8);
+
 struct TLh5State {
     std::unique_ptr<uint8_t[]> TextBuf;          // expand: the ring window; compress: the text
-    std::unique_ptr<uint8_t[]> NodeLevel;        // match trie (compressing)
-    std::unique_ptr<uint8_t[]> NodeChildCount;
-    std::unique_ptr<uint16_t[]> NodePosition;
-    std::unique_ptr<uint16_t[]> NodeParent;
-    std::unique_ptr<uint16_t[]> NodePrev;
+    std::unique_ptr<TLh5Node[]> Nodes;           // match trie (compressing), nodes 0..16,383
+    std::unique_ptr<uint32_t[]> NodePrev;        // previous in the sibling chain: a node, or a head's
+                                                 // index in NodeNext (past 16 bits, hence 32)
     std::unique_ptr<uint8_t[]> BlockBuf;         // symbols of the block being filled
 
     uint8_t BitByte = 0;   // compress: the output byte being assembled
@@ -38,7 +52,8 @@ struct TLh5State {
     int16_t TextPos = 0;
     int16_t FoundPos = 0;
     int16_t FreeNode = 0;
-    std::unique_ptr<uint16_t[]> NodeNext;        // trie sibling links, free list and hash heads
+    std::unique_ptr<uint16_t[]> NodeNext;        // next in the sibling chain, the free list, a
+                                                 // replaced leaf's successor; then the hash heads
     uint8_t TreeDepth = 0;
     uint16_t BlockBufPos = 0;
     uint16_t FlagMask = 0;
