@@ -12,18 +12,13 @@
 
 #include "compress/events.h"
 #include "compress/lh5/lh5_state.h"
+#include "compress/octet.h"
 #include "compress/lzh/lzh_state.h"
 #include "compress/stream.h"
 
 namespace vorn {
 
 inline constexpr int32_t kEngineBlockSize = 8192;
-
-// A byte of the engine's buffers and of codec windows. A type of its own,
-// not uint8_t: a store through uint8_t may change any object, so after each
-// byte written the compiler would have to reload OutPos, OutLimit and the
-// codec's own state from memory. A TOctet store changes only TOctets.
-enum class TOctet : uint8_t {};
 
 struct TCodecState {
     // Run-length codec state, set up by every run.

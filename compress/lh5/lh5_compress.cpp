@@ -43,7 +43,7 @@ public:
     explicit TCompressor(TCodecState& s)
         : s_(s),
           st_(s.Lh5),
-          text_(st_.TextBuf.get()),
+          text_(reinterpret_cast<uint8_t*>(st_.TextBuf.get())),  // compared byte by byte
           nodes_(st_.Nodes.get()),
           prev_(st_.NodePrev.get()),
           next_(st_.NodeNext.get()) {}

@@ -34,37 +34,35 @@ constexpr int NodeOf(uint16_t link) { return link >> kSymbolShift & kNumberMask;
 // Past the end of the source every bit reads as 0; once SourceExhausted is
 // set the engine is not asked again (a cancelled run must stay cancelled).
 struct TBitReader {
-    TCodecState* s;
     uint64_t Window = 0;
-    int Avail = 0;
+    // Bits at the bottom of Window that hold no data yet; counting the gap
+    // rather than the data spares the refill a subtraction from a constant.
+    int Empty = 64;
 
     // Four more bytes when fewer than 32 bits are left: a fixed count keeps
     // the refill free of data-dependent loop exits.
-    void TopUp() {
-        if (Avail >= 32) return;
-        for (int i = 0; i < 4; ++i) {
-            const uint64_t b = s->SourceExhausted ? 0 : ReadSourceByte(*s);
-            Window |= b << (56 - Avail);
-            Avail += 8;
-        }
+    void TopUp(TCodecState& s) {
+        if (Empty <= 32) return;
+        for (int i = 0; i < 4; ++i) Put(s);
     }
     // Leaves at least 57 bits, more than any one step takes.
-    void Refill() {
-        while (Avail <= 56) {
-            const uint64_t b = s->SourceExhausted ? 0 : ReadSourceByte(*s);
-            Window |= b << (56 - Avail);
-            Avail += 8;
-        }
+    void Refill(TCodecState& s) {
+        while (Empty >= 8) Put(s);
     }
-    // n from 1 to 32, n <= Avail.
+    void Put(TCodecState& s) {
+        const uint64_t b = s.SourceExhausted ? 0 : ReadSourceByte(s);
+        Empty -= 8;
+        Window |= b << Empty;
+    }
+    // n from 1 to 32, at most the bits held.
     uint32_t Peek(int n) const { return static_cast<uint32_t>(Window >> (64 - n)); }
-    // n from 0 to 20, n <= Avail.
+    // n from 0 to 20, at most the bits held.
     void Skip(int n) {
         Window <<= n;
-        Avail -= n;
+        Empty += n;
     }
-    uint32_t GetBits(int n) {
-        Refill();
+    uint32_t GetBits(TCodecState& s, int n) {
+        Refill(s);
         const uint32_t v = Peek(n);
         Skip(n);
         return v;
@@ -74,18 +72,20 @@ struct TBitReader {
     uint32_t Decode(const uint16_t* table, int tableBits, const TLh5State& st) {
         uint16_t e = table[Window >> (64 - tableBits)];
         if (e & kNodeFlag) [[unlikely]]
-            e = WalkTree(e, tableBits, st.TreeLeft.get(), st.TreeRight.get());
+            e = WalkTree(e, Window << tableBits, st.TreeLeft.get(), st.TreeRight.get());
         Skip(e & kLengthMask);
         return e >> kSymbolShift;
     }
 
+private:
     // The code is complete, so every link leads to a leaf within the
-    // 16 - tableBits bits below the table's index.
-    uint16_t WalkTree(uint16_t e, int tableBits, const uint16_t* left, const uint16_t* right) const {
-        uint64_t w = Window << tableBits;
+    // 16 - tableBits bits below the table's index, which lead `bits`.
+    // A function of its own that takes the bits by value: the reader's
+    // fields then never need an address and stay in registers.
+    static uint16_t WalkTree(uint16_t e, uint64_t bits, const uint16_t* left, const uint16_t* right) {
         do {
-            e = (w >> 63) ? right[NodeOf(e)] : left[NodeOf(e)];
-            w <<= 1;
+            e = (bits >> 63) ? right[NodeOf(e)] : left[NodeOf(e)];
+            bits <<= 1;
         } while (e & kNodeFlag);
         return e;
     }
@@ -156,18 +156,14 @@ void BuildDecodeTable(int count, const uint8_t* lengths, int tableBits, uint16_t
 // Copies a match that neither reads nor writes across the end of the
 // window. Every match has at least three bytes, and the last eight go
 // through a switch: a loop's exit is what the branch predictor misses most.
-inline void CopyStraight(TCodecState& s, const uint8_t* src, uint8_t* dst, uint32_t length) {
-    uint32_t k = 0;
+inline void CopyStraight(TCodecState& s, const TOctet* from, TOctet* to, uint32_t length) {
     auto step = [&] {
-        const uint8_t b = src[k];
-        dst[k] = b;  // after src[k] is read: a short distance repeats bytes just written
-        WriteDestByte(s, b);
-        ++k;
+        const TOctet b = *from++;
+        *to++ = b;  // after the read: a short distance repeats bytes just written
+        WriteDestByte(s, static_cast<uint8_t>(b));
     };
-    if (length > 8) {
-        while (k < length - 8) step();
-    }
-    switch (length - k) {
+    for (; length > 8; --length) step();
+    switch (length) {
         case 8: step(); [[fallthrough]];
         case 7: step(); [[fallthrough]];
         case 6: step(); [[fallthrough]];
@@ -179,26 +175,29 @@ inline void CopyStraight(TCodecState& s, const uint8_t* src, uint8_t* dst, uint3
 
 // Copies `length` bytes of history from `from` to `pos`, byte by byte, so
 // that a distance shorter than the length repeats the bytes just written.
-inline void CopyMatch(TCodecState& s, uint8_t* text, uint32_t from, uint32_t pos, uint32_t length) {
+// Out of line on purpose: inlined, its many ways into the engine's slow
+// path leave the decoding loop too few registers, and the compiler keeps
+// the bit window in memory.
+[[gnu::noinline]] void CopyMatch(TCodecState& s, TOctet* text, uint32_t from, uint32_t pos, uint32_t length) {
     if (from + length <= kWindowSize && pos + length <= kWindowSize) [[likely]] {
         CopyStraight(s, text + from, text + pos, length);
         return;
     }
     for (uint32_t k = 0; k < length; ++k) {
-        const uint8_t b = text[from];
+        const TOctet b = text[from];
         text[pos] = b;
         from = (from + 1) & kWindowMask;
         pos = (pos + 1) & kWindowMask;
-        WriteDestByte(s, b);
+        WriteDestByte(s, static_cast<uint8_t>(b));
     }
 }
 
 class TExpander {
 public:
-    explicit TExpander(TCodecState& s) : s_(s), st_(s.Lh5) { in_.s = &s; }
+    explicit TExpander(TCodecState& s) : s_(s), st_(s.Lh5) {}
 
     void Run(int32_t uncompressedSize) {
-        std::fill_n(st_.TextBuf.get(), kWindowSize, kInitialWindowByte);
+        std::fill_n(st_.TextBuf.get(), kWindowSize, TOctet{kInitialWindowByte});
         while (done_ < uncompressedSize) {
             if (blockCount_ == 0) ReadBlockHeader();
             DecodeSymbols(uncompressedSize);
@@ -207,7 +206,7 @@ public:
 
 private:
     void ReadBlockHeader() {
-        blockCount_ = in_.GetBits(kBlockCountBits);
+        blockCount_ = in_.GetBits(s_, kBlockCountBits);
         if (blockCount_ == 0) blockCount_ = 1u << kBlockCountBits;
         ReadAuxLengths(kLenAlphabet, kLenCountBits, kLenSpecial);
         ReadCharLengths();
@@ -218,7 +217,7 @@ private:
     // when they are all 1 a unary extension ended by a 0 bit (at most 13
     // further 1 bits are looked at).
     int ReadAuxLength() {
-        in_.Refill();
+        in_.Refill(s_);
         int len = static_cast<int>(in_.Peek(kLenFieldBits));
         if (len < kLenFieldEscape) {
             in_.Skip(kLenFieldBits);
@@ -232,9 +231,9 @@ private:
 
     void ReadAuxLengths(int count, int width, int special) {
         uint8_t* lengths = st_.AuxLen;
-        const int n = static_cast<int>(in_.GetBits(width));
+        const int n = static_cast<int>(in_.GetBits(s_, width));
         if (n == 0) {
-            const uint32_t symbol = in_.GetBits(width);
+            const uint32_t symbol = in_.GetBits(s_, width);
             std::fill_n(lengths, count, uint8_t{0});
             FillSingle(st_.AuxTable.get(), kAuxTableBits, symbol, count);
             return;
@@ -244,7 +243,7 @@ private:
         while (i < n) {
             lengths[i++] = static_cast<uint8_t>(ReadAuxLength());
             if (i == special) {
-                for (uint32_t run = in_.GetBits(kLenSpecialBits); run > 0; --run) lengths[i++] = 0;
+                for (uint32_t run = in_.GetBits(s_, kLenSpecialBits); run > 0; --run) lengths[i++] = 0;
             }
         }
         if (i < count) std::fill(lengths + i, lengths + count, uint8_t{0});
@@ -254,9 +253,9 @@ private:
 
     void ReadCharLengths() {
         uint8_t* lengths = st_.CharLen.get();
-        const int n = static_cast<int>(in_.GetBits(kCharCountBits));
+        const int n = static_cast<int>(in_.GetBits(s_, kCharCountBits));
         if (n == 0) {
-            const uint32_t symbol = in_.GetBits(kCharCountBits);
+            const uint32_t symbol = in_.GetBits(s_, kCharCountBits);
             std::fill_n(lengths, kCharAlphabet, uint8_t{0});
             FillSingle(st_.CharTable.get(), kCharTableBits, symbol, kCharAlphabet);
             return;
@@ -264,15 +263,15 @@ private:
         const uint16_t* table = st_.AuxTable.get();
         int i = 0;
         while (i < n) {
-            in_.Refill();
+            in_.Refill(s_);
             const uint32_t t = in_.Decode(table, kAuxTableBits, st_);
             if (t > kLenSymbolBias) {  // symbols 0..2 are zero runs
                 lengths[i++] = static_cast<uint8_t>(t - kLenSymbolBias);
                 continue;
             }
             int run = 1;
-            if (t == 1) run = static_cast<int>(in_.GetBits(kShortZeroRunBits)) + kShortZeroRunBase;
-            if (t == 2) run = static_cast<int>(in_.GetBits(kLongZeroRunBits)) + kLongZeroRunBase;
+            if (t == 1) run = static_cast<int>(in_.GetBits(s_, kShortZeroRunBits)) + kShortZeroRunBase;
+            if (t == 2) run = static_cast<int>(in_.GetBits(s_, kLongZeroRunBits)) + kLongZeroRunBase;
             if (i + run > kCharLenSize) BadTable();
             std::fill_n(lengths + i, run, uint8_t{0});
             i += run;
@@ -283,34 +282,32 @@ private:
     }
 
     // The hot loop: symbols of the current block until it ends or the
-    // output is complete. Its state sits in locals so that the byte stores
-    // of WriteDestByte cannot force it back to memory; the tree arrays are
-    // fetched only on the rare way into a tree.
+    // output is complete. Its state sits in locals, which stay in registers:
+    // the engine's buffers and the window hold TOctet, whose stores cannot
+    // change them. The tables are fetched from the state where they are used
+    // rather than held, which leaves the registers to the bit window.
     void DecodeSymbols(int32_t uncompressedSize) {
         TBitReader in = in_;
         TCodecState& s = s_;
         const TLh5State& st = st_;
-        const uint16_t* charTable = st.CharTable.get();
-        const uint16_t* distTable = st.AuxTable.get();
-        uint8_t* text = st.TextBuf.get();
         uint32_t pos = pos_;
         int64_t remaining = uncompressedSize - done_;
         uint32_t blockCount = blockCount_;
 
         while (blockCount != 0 && remaining > 0) {
             --blockCount;
-            in.TopUp();  // a character code takes at most 16 bits
-            const uint32_t c = in.Decode(charTable, kCharTableBits, st);
+            in.TopUp(s);  // a character code takes at most 16 bits
+            const uint32_t c = in.Decode(st.CharTable.get(), kCharTableBits, st);
             if (c < kFirstMatchSymbol) {
-                text[pos] = static_cast<uint8_t>(c);
+                Text()[pos] = TOctet{static_cast<uint8_t>(c)};
                 pos = (pos + 1) & kWindowMask;
                 WriteDestByte(s, static_cast<uint8_t>(c));
                 --remaining;
                 continue;
             }
             const uint32_t length = c - kMatchSymbolBias;
-            in.TopUp();  // a distance code and its extra bits take at most 28
-            const uint32_t distClass = in.Decode(distTable, kAuxTableBits, st);
+            in.TopUp(s);  // a distance code and its extra bits take at most 28
+            const uint32_t distClass = in.Decode(st.AuxTable.get(), kAuxTableBits, st);
             uint32_t distance = distClass;  // classes 0 and 1 have no extra bits
             if (distClass > 1) {
                 distance = (1u << (distClass - 1)) | in.Peek(static_cast<int>(distClass - 1));
@@ -318,7 +315,7 @@ private:
             }
             const uint32_t from = (pos - distance - 1) & kWindowMask;
             remaining -= length;
-            CopyMatch(s, text, from, pos, length);
+            CopyMatch(s, Text(), from, pos, length);
             pos = (pos + length) & kWindowMask;
         }
         in_ = in;
@@ -326,6 +323,8 @@ private:
         done_ = uncompressedSize - remaining;
         blockCount_ = blockCount;
     }
+
+    TOctet* Text() const { return st_.TextBuf.get(); }
 
     TCodecState& s_;
     TLh5State& st_;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "compress/lh5/lh5_constants.h"
+#include "compress/octet.h"
 
 namespace vorn {
 
@@ -26,7 +27,7 @@ struct TLh5Node {
 static_assert(sizeof(TLh5Node) == 8);
 
 struct TLh5State {
-    std::unique_ptr<uint8_t[]> TextBuf;          // expand: the ring window; compress: the text
+    std::unique_ptr<TOctet[]> TextBuf;           // expand: the ring window; compress: the text
     std::unique_ptr<TLh5Node[]> Nodes;           // match trie (compressing), nodes 0..16,383
     std::unique_ptr<uint32_t[]> NodePrev;        // previous in the sibling chain: a node, or a head's
                                                  // index in NodeNext (past 16 bits, hence 32)
