@@ -3,8 +3,9 @@
 // WriteDestByte. Both are inline and cost a compare, a load or store and an
 // increment on the common path: the byte sums, the output count and the
 // output budget are settled a stretch at a time (at each refill, full
-// buffer, budget limit and at the end of the run) rather than per byte. The
-// slow paths live out of line in engine.cpp.
+// buffer, budget limit and at the end of the run) rather than per byte, and
+// a run with a key sends every byte down the slow path, which applies it.
+// The slow paths live out of line in engine.cpp.
 #pragma once
 
 #include <cstdint>
@@ -30,12 +31,14 @@ struct TCodecState {
     std::unique_ptr<TOctet[]> OutBuffer;  // allocated per run
     const TOctet* InEnd = nullptr;
     const TOctet* InPos = nullptr;
+    const TOctet* InLimit = nullptr;    // InEnd; InPos when each byte needs the key
     TOctet* OutEnd = nullptr;
     TOctet* OutPos = nullptr;
     // Where the next stretch of work for the slow paths begins and ends.
     const TOctet* InSettled = nullptr;  // bytes before it are in ReadChecksum
     TOctet* OutSettled = nullptr;       // bytes before it are counted and summed
-    TOctet* OutLimit = nullptr;         // OutEnd, or sooner where the budget ends
+    TOctet* OutLimit = nullptr;         // OutEnd, or sooner where the budget ends;
+                                        // OutPos when each byte needs the key
 
     TStream* SourceStream = nullptr;  // borrowed
     TStream* DestStream = nullptr;    // borrowed
@@ -62,11 +65,10 @@ struct TCodecState {
     TLh5State Lh5;
 };
 
-// Slow paths of the byte operations.
-bool RefillInBuffer(TCodecState& s);  // false: nothing to hand out (end or cancel)
-// Settles the counts; raises EUnableToCompress when the budget is spent and
-// writes out a full buffer, so that OutPos < OutLimit afterwards.
-void MakeRoomForOutput(TCodecState& s);
+// Slow paths of the byte operations: at the end of a block, of the output
+// buffer or of the budget, and for every byte of a run with a key.
+uint8_t ReadSourceByteSlow(TCodecState& s);
+void WriteDestByteSlow(TCodecState& s, uint8_t b);
 // Brings ReadChecksum, WriteChecksum, OutCount and OutputBudget up to date.
 void SettleCounts(TCodecState& s);
 
@@ -79,21 +81,17 @@ inline uint8_t ApplyKey(TCodecState& s, uint8_t b) {
 // The next source byte, or 0 with SourceExhausted set at the end of the
 // source or on a cancel from the progress handler.
 inline uint8_t ReadSourceByte(TCodecState& s) {
-    if (s.InPos == s.InEnd) [[unlikely]] {
-        if (!RefillInBuffer(s)) return 0;
-    }
-    uint8_t b = static_cast<uint8_t>(*s.InPos++);
-    if (s.UnscrambleInput) [[unlikely]]
-        b = ApplyKey(s, b);
-    return b;
+    if (s.InPos == s.InLimit) [[unlikely]]
+        return ReadSourceByteSlow(s);
+    return static_cast<uint8_t>(*s.InPos++);
 }
 
 // Raises EUnableToCompress once the run's output budget is spent.
 inline void WriteDestByte(TCodecState& s, uint8_t b) {
-    if (s.OutPos == s.OutLimit) [[unlikely]]
-        MakeRoomForOutput(s);
-    if (s.ScrambleOutput) [[unlikely]]
-        b = ApplyKey(s, b);
+    if (s.OutPos == s.OutLimit) [[unlikely]] {
+        WriteDestByteSlow(s, b);
+        return;
+    }
     *s.OutPos++ = TOctet{b};
 }
 

@@ -30,13 +30,8 @@ void SettleOutput(TCodecState& s) {
     s.OutSettled = s.OutPos;
 }
 
-}  // namespace
-
-void SettleCounts(TCodecState& s) {
-    SettleInput(s);
-    SettleOutput(s);
-}
-
+// Reads the next block; false when there is none, or on a cancel (which
+// leaves the block in place with SourceExhausted set).
 bool RefillInBuffer(TCodecState& s) {
     SettleInput(s);
     s.SourceExhausted = true;
@@ -51,7 +46,6 @@ bool RefillInBuffer(TCodecState& s) {
         s.BytesRead += static_cast<int32_t>(n);
         int32_t percent = PercentDone(s.BytesRead, s.BytesRead + s.SourceRemaining);
         s.ProgressHandler(percent);
-        // A cancel leaves the block in place and SourceExhausted set.
         if (percent == -1) return false;
     }
     YieldToOthers();
@@ -59,6 +53,8 @@ bool RefillInBuffer(TCodecState& s) {
     return true;
 }
 
+// Settles the counts; raises EUnableToCompress when the budget is spent and
+// writes out a full buffer, so that there is room for one more byte.
 void MakeRoomForOutput(TCodecState& s) {
     SettleOutput(s);
     if (s.OutputBudget <= 0) throw EUnableToCompress();
@@ -67,7 +63,37 @@ void MakeRoomForOutput(TCodecState& s) {
         s.DestStream->Write(s.OutBuffer.get(), kEngineBlockSize);
         s.OutPos = s.OutSettled = s.OutBuffer.get();
     }
-    s.OutLimit = s.OutPos + std::min<int64_t>(s.OutEnd - s.OutPos, s.OutputBudget);
+}
+
+}  // namespace
+
+void SettleCounts(TCodecState& s) {
+    SettleInput(s);
+    SettleOutput(s);
+}
+
+uint8_t ReadSourceByteSlow(TCodecState& s) {
+    if (s.InPos == s.InEnd && !RefillInBuffer(s)) {
+        s.InLimit = s.InPos;  // a cancel's block is still handed out, through here
+        return 0;
+    }
+    uint8_t b = static_cast<uint8_t>(*s.InPos++);
+    if (s.UnscrambleInput) b = ApplyKey(s, b);
+    s.InLimit = s.UnscrambleInput ? s.InPos : s.InEnd;
+    return b;
+}
+
+void WriteDestByteSlow(TCodecState& s, uint8_t b) {
+    MakeRoomForOutput(s);
+    if (s.ScrambleOutput) {
+        *s.OutPos++ = TOctet{ApplyKey(s, b)};
+        s.OutLimit = s.OutPos;
+        return;
+    }
+    // The fast path may go on to the end of the buffer or of the budget,
+    // whichever comes first; the budget counts from OutSettled (= OutPos).
+    s.OutLimit = s.OutSettled + std::min<int64_t>(s.OutEnd - s.OutSettled, s.OutputBudget);
+    *s.OutPos++ = TOctet{b};
 }
 
 int32_t PercentDone(int32_t done, int32_t total) {

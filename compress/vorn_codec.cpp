@@ -23,14 +23,14 @@ struct RunBuffers {
     explicit RunBuffers(TCodecState& state) : s(state) {
         s.InBuffer = std::make_unique_for_overwrite<TOctet[]>(kEngineBlockSize);
         s.OutBuffer = std::make_unique_for_overwrite<TOctet[]>(kEngineBlockSize);
-        s.InPos = s.InEnd = s.InSettled = s.InBuffer.get();
+        s.InPos = s.InEnd = s.InLimit = s.InSettled = s.InBuffer.get();
         s.OutPos = s.OutSettled = s.OutLimit = s.OutBuffer.get();
         s.OutEnd = s.OutPos + kEngineBlockSize;
     }
     ~RunBuffers() {
         s.InBuffer.reset();
         s.OutBuffer.reset();
-        s.InPos = s.InEnd = s.InSettled = nullptr;
+        s.InPos = s.InEnd = s.InLimit = s.InSettled = nullptr;
         s.OutPos = s.OutEnd = s.OutSettled = s.OutLimit = nullptr;
     }
     TCodecState& s;

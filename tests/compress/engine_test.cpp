@@ -122,13 +122,19 @@ TEST(Engine, FullBlocksAreWrittenWhenTheNextByteArrives) {
 
 TEST(Engine, OutputBudgetWhenCompressing) {
     TVornCodec codec;
-    // Stored output of 100 bytes fits a budget of 100; RLE escapes do not.
-    EXPECT_EQ(RunCodecBytes(codec, MakeData(DataKind::Text, 100), kMethodStored, false).size(), 100u);
-    EXPECT_THROW(RunCodecBytes(codec, Bytes(100, 0x94), kMethodRle, false), EUnableToCompress);
-    EXPECT_THROW(RunCodecBytes(codec, Bytes(100, 0x94), kMethodRle, false), EUnableToCompress);
-    codec.HeaderAllowance = 1;
-    EXPECT_THROW(RunCodecBytes(codec, MakeData(DataKind::Text, 100), kMethodStored, false),
-                 EUnableToCompress);
+    // With a key every byte takes the engine's slow path: the budget holds the same.
+    for (int32_t key : {0, 0x01020304}) {
+        codec.Key = key;
+        codec.HeaderAllowance = 0;
+        // Stored output of 20,000 bytes fits a budget of 20,000; RLE escapes do not.
+        const Bytes text = MakeData(DataKind::Text, 20000);
+        EXPECT_EQ(RunCodecBytes(codec, text, kMethodStored, false).size(), 20000u) << key;
+        EXPECT_THROW(RunCodecBytes(codec, Bytes(100, 0x94), kMethodRle, false), EUnableToCompress);
+        codec.HeaderAllowance = 1;
+        EXPECT_THROW(RunCodecBytes(codec, text, kMethodStored, false), EUnableToCompress) << key;
+        EXPECT_EQ(codec.Engine().OutCount, 19999) << "the byte over budget is not counted";
+    }
+    codec.Key = 0;
     codec.HeaderAllowance = 0;
     // One escape byte becomes two: the second is over budget.
     TMemoryStream source(Hex("94")), dest;
