@@ -19,7 +19,7 @@ void TStream::CopyFrom(TStream& source, int64_t n) {
 }
 
 size_t TMemoryStream::Read(void* buffer, size_t n) {
-    if (position_ >= Size()) return 0;
+    if (n == 0 || position_ >= Size()) return 0;  // a 0-byte read may come with no buffer
     size_t count = std::min(n, static_cast<size_t>(Size() - position_));
     std::memcpy(buffer, bytes_.data() + position_, count);
     position_ += static_cast<int64_t>(count);

@@ -18,6 +18,7 @@ int64_t TBufferedStream::Size() const {
 }
 
 size_t TBufferedStream::Read(void* buffer, size_t n) {
+    if (n == 0) return 0;
     if (pending_ > 0) Flush();
     auto* out = static_cast<uint8_t*>(buffer);
     size_t done = 0;
@@ -37,6 +38,7 @@ size_t TBufferedStream::Read(void* buffer, size_t n) {
 }
 
 void TBufferedStream::Write(const void* buffer, size_t n) {
+    if (n == 0) return;
     if (readPos_ != readEnd_) Settle();
     if (pending_ + n > capacity_) Flush();
     if (n >= capacity_) {
