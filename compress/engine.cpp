@@ -74,7 +74,7 @@ void SettleCounts(TCodecState& s) {
 
 uint8_t ReadSourceByteSlow(TCodecState& s) {
     if (s.InPos == s.InEnd && !RefillInBuffer(s)) {
-        s.InLimit = s.InPos;  // a cancel's block is still handed out, through here
+        s.InLimit = s.InPos;  // after a cancel, the block just read is handed out from here
         return 0;
     }
     uint8_t b = static_cast<uint8_t>(*s.InPos++);
