@@ -62,27 +62,64 @@ TEST(PackageReader, RunModeDigitSharesItsSegmentWithTheDesktopField) {
     EXPECT_THROW(reader.ReadRunMode(), EConvertError);  // a separator is no digit
 }
 
-// A minimal PE: "PE\0\0", i386, one section of 0x200 raw bytes at 0x200.
-Bytes PeImage() {
+// A minimal PE32 GUI program for i386: one section of 0x200 raw bytes at
+// 0x200, and the given certificate directory (a file offset and a size).
+Bytes PeImage(uint32_t certificateOffset = 0, uint32_t certificateSize = 0) {
     Bytes image(0x400, 0);
     auto put = [&](size_t at, const Bytes& bytes) {
         std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
     };
     put(0, Hex("4D 5A")), put(0x3C, Hex("40"));
     put(0x40, Hex("50 45 00 00 4C 01 01 00")), put(0x40 + 20, Hex("E0"));  // optional header size
-    put(0x40 + 24 + 0xE0 + 16, Hex("00 02 00 00 00 02 00 00"));
+    put(0x58, Hex("0B 01")), put(0x58 + 68, Hex("02")), put(0x58 + 92, Hex("10"));  // PE32, GUI, 16 directories
+    put(0x58 + 128, test::WithTrailer(test::WithTrailer({}, certificateOffset), certificateSize));
+    put(0x58 + 0xE0 + 16, Hex("00 02 00 00 00 02 00 00"));
     return image;
 }
 
 TEST(PackageReader, PackageStartMustLieBehindTheProgramImage) {
     TMemoryStream pe(PeImage());
-    EXPECT_EQ(ExecutableImageEnd(pe), 0x400);
+    const TPeHeaders headers = ReadPeHeaders(pe);
+    EXPECT_EQ(headers.imageEnd, 0x400);
+    EXPECT_EQ(headers.machine, kMachineI386);
+    EXPECT_EQ(headers.optionalMagic, kOptionalMagicPe32);
+    EXPECT_EQ(headers.subsystem, kSubsystemWindowsGui);
     TMemoryStream plain(AsBytes("not a program"));
-    EXPECT_EQ(ExecutableImageEnd(plain), 0);
+    EXPECT_FALSE(ReadPeHeaders(plain).isPe);
     TMemoryStream good(test::InstallerBytes(PeImage(), {"", {}}));
     TPackageReader reader(good);
     reader.Locate();
     EXPECT_EQ(reader.ReadField(), "");
+}
+
+// A signed file: the trailer sits right before a certificate table that
+// closes the file; any other directory leaves it at the file's end, or, when
+// it lies, stops the reader before it reads anything.
+TEST(PackageReader, CertificateDirectoryPlacesTheTrailer) {
+    const uint32_t end = static_cast<uint32_t>(test::InstallerBytes(PeImage(), {"T", {}}).size());
+    const struct {
+        const char* name;
+        uint32_t offset, size, appended, signature;
+        bool found;
+    } cases[] = {{"absent", 0, 0, 0, 0, true},
+                 {"closing the file", end, 24, 24, 24, true},
+                 {"inside the image", 0x300, 16, 0, 0, true},
+                 {"not reaching the end", end, 16, 24, 0, false},  // the last 4 bytes are no trailer
+                 {"past the end", end + 8, 16, 16, 0, false},
+                 {"size overflowing 32 bits", end, 0xFFFFFFF0, 24, 0, false}};
+    for (const auto& c : cases) {
+        Bytes file = test::InstallerBytes(PeImage(c.offset, c.size), {"T", {}});
+        file.resize(file.size() + c.appended, 0xEE);
+        TMemoryStream stream(file);
+        TPackageReader reader(stream);
+        if (!c.found) {
+            EXPECT_THROW(reader.Locate(), EPackageError) << c.name;
+            continue;
+        }
+        reader.Locate();
+        EXPECT_EQ(reader.ReadField(), "T") << c.name;
+        EXPECT_EQ(reader.SignatureSize(), c.signature) << c.name;
+    }
 }
 
 struct Damage {
