@@ -31,7 +31,8 @@ std::string StubProblem(const std::vector<uint8_t>& stub) {
     else if (pe.optionalMagic != setup::kOptionalMagicPe32)
         std::snprintf(found, sizeof found, "its optional header has magic 0x%03X, not PE32 (0x10B)", pe.optionalMagic);
     else if (pe.subsystem != setup::kSubsystemWindowsGui)
-        std::snprintf(found, sizeof found, "its subsystem is %u, not Windows GUI (2)", pe.subsystem);
+        std::snprintf(found, sizeof found, "its subsystem is %u%s, not Windows GUI (2)", pe.subsystem,
+                      pe.subsystem == 3 ? " (console)" : "");
     else if (pe.certificateSize != 0)
         std::snprintf(found, sizeof found, "it is signed already; sign the installer instead");
     return found;
