@@ -26,39 +26,72 @@ constexpr int64_t kDosHeaderSize = 64;
 constexpr int64_t kNewHeaderOffsetField = 0x3C;
 constexpr int64_t kFileHeaderSize = 24;  // signature and COFF file header
 constexpr int64_t kSectionHeaderSize = 40;
+constexpr int64_t kOptionalHeaderRead = 152;  // through the certificate directory of PE32+
+constexpr int64_t kSubsystemField = 68;
+constexpr uint32_t kCertificateDirectory = 4;
+
+// Where the data directories begin in the optional header, by its magic.
+int64_t DataDirectoriesAt(uint16_t magic) { return magic == kOptionalMagicPe32 ? 96 : 112; }
+
+void ReadCertificateDirectory(const uint8_t* optional, int64_t size, TPeHeaders& pe) {
+    const int64_t directories = DataDirectoriesAt(pe.optionalMagic);
+    const int64_t entry = directories + 8 * kCertificateDirectory;
+    if (size < entry + 8 || Le32(optional + directories - 4) <= kCertificateDirectory) return;
+    pe.certificateOffset = Le32(optional + entry);
+    pe.certificateSize = Le32(optional + entry + 4);
+}
 
 }  // namespace
 
-int64_t ExecutableImageEnd(TStream& file) {
+TPeHeaders ReadPeHeaders(TStream& file) {
     uint8_t dos[kDosHeaderSize];
-    if (!ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return 0;
+    if (!ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return {};
     const int64_t peOffset = Le32(dos + kNewHeaderOffsetField);
-    uint8_t pe[kFileHeaderSize];
-    if (!ReadAt(file, peOffset, pe, sizeof pe) || Le32(pe) != 0x00004550) return 0;
-    const int64_t sectionCount = Le16(pe + 6);
-    const int64_t sectionTable = peOffset + kFileHeaderSize + Le16(pe + 20);
+    uint8_t coff[kFileHeaderSize];
+    if (!ReadAt(file, peOffset, coff, sizeof coff) || Le32(coff) != 0x00004550) return {};
+    const int64_t sectionCount = Le16(coff + 6);
+    const int64_t optionalSize = Le16(coff + 20);
+    const int64_t sectionTable = peOffset + kFileHeaderSize + optionalSize;
     std::vector<uint8_t> sections(static_cast<size_t>(sectionCount * kSectionHeaderSize));
-    if (!ReadAt(file, sectionTable, sections.data(), sections.size())) return 0;
-    int64_t end = sectionTable + static_cast<int64_t>(sections.size());
+    if (!ReadAt(file, sectionTable, sections.data(), sections.size())) return {};
+
+    TPeHeaders pe{.isPe = true, .machine = Le16(coff + 4)};
+    uint8_t optional[kOptionalHeaderRead] = {};
+    const int64_t optionalRead = std::min(optionalSize, kOptionalHeaderRead);
+    ReadAt(file, peOffset + kFileHeaderSize, optional, static_cast<size_t>(optionalRead));
+    if (optionalRead >= kSubsystemField + 2) {
+        pe.optionalMagic = Le16(optional);
+        pe.subsystem = Le16(optional + kSubsystemField);
+        ReadCertificateDirectory(optional, optionalRead, pe);
+    }
+    pe.imageEnd = sectionTable + static_cast<int64_t>(sections.size());
     for (int64_t i = 0; i < sectionCount; ++i) {
         const uint8_t* header = sections.data() + i * kSectionHeaderSize;
-        end = std::max<int64_t>(end, int64_t{Le32(header + 20)} + Le32(header + 16));
+        pe.imageEnd = std::max<int64_t>(pe.imageEnd, int64_t{Le32(header + 20)} + Le32(header + 16));
     }
-    return end;
+    return pe;
 }
 
 void TPackageReader::Locate() {
     const int64_t size = file_.Size();
-    if (size < kTrailerSize) throw EPackageError("No install package: the file is too short");
+    const TPeHeaders pe = ReadPeHeaders(file_);
+    end_ = size - kTrailerSize;
+    if (pe.certificateOffset != 0 || pe.certificateSize != 0) {
+        const int64_t tableEnd = int64_t{pe.certificateOffset} + pe.certificateSize;
+        if (tableEnd > size) throw EPackageError("The program's certificate table lies outside the file");
+        if (tableEnd == size) {
+            end_ = int64_t{pe.certificateOffset} - kTrailerSize;
+            signatureSize_ = pe.certificateSize;
+        }
+    }
+    if (end_ < 0) throw EPackageError("No install package: the file is too short");
     uint8_t trailer[kTrailerSize];
-    file_.Seek(size - kTrailerSize);
+    file_.Seek(end_);
     if (file_.Read(trailer, sizeof trailer) != sizeof trailer)
         throw EPackageError("No install package: its start cannot be read");
     const int64_t start = Le32(trailer);
-    end_ = size - kTrailerSize;
     if (start > end_) throw EPackageError("The install package's start lies outside the file");
-    if (start < ExecutableImageEnd(file_))
-        throw EPackageError("No install package behind the program");
+    if (start < pe.imageEnd) throw EPackageError("No install package behind the program");
     file_.Seek(start);
     position_ = start;
 }

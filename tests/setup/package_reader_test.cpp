@@ -2,6 +2,8 @@
 // that must stop with an error instead of reading on.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "setup/package_reader.h"
 #include "setup/setup_errors.h"
 #include "tests/setup/package_builder.h"
@@ -21,15 +23,6 @@ TEST(PackageReader, SampleSuiteLayoutReadsFieldByField) {
     const test::TestEntry notes{"<p>\\Sample\\notes.txt", '2', {}, "0", Bytes(100, 0x5A)};
     const Bytes file = test::InstallerBytes(Bytes(kImage, 0), {"Sample Suite", {program, notes}});
     ASSERT_EQ(file.size(), kImage + 1442u);
-    // Title, entry 1's fields and its StreamLength, as the package starts.
-    EXPECT_EQ(Bytes(file.begin() + kImage, file.begin() + kImage + 70),
-              Hex("53 61 6D 70 6C 65 20 53 75 69 74 65 7C"
-                  "3C 70 3E 5C 53 61 6D 70 6C 65 5C 73 61 6D 70 6C 65 2E 65 78 65 7C 30"
-                  "3F 53 61 6D 70 6C 65 7C 7C 53 61 6D 70 6C 65 7C 7C 7C"
-                  "31 73 61 6D 70 6C 65 2E 65 78 65 7C D2 04 00 00"));
-    // End marker and PackageStart close the file.
-    EXPECT_EQ(Bytes(file.end() - 5, file.end()), Hex("7C 00 C0 01 00"));
-
     TMemoryStream stream(file);
     TPackageReader reader(stream);
     reader.Locate();
@@ -62,27 +55,46 @@ TEST(PackageReader, RunModeDigitSharesItsSegmentWithTheDesktopField) {
     EXPECT_THROW(reader.ReadRunMode(), EConvertError);  // a separator is no digit
 }
 
-// A minimal PE: "PE\0\0", i386, one section of 0x200 raw bytes at 0x200.
-Bytes PeImage() {
+// A minimal PE32 GUI program for i386: one section of 0x200 raw bytes at
+// 0x200, and the given certificate directory (a file offset and a size).
+Bytes PeImage(uint32_t certificateOffset = 0, uint32_t certificateSize = 0) {
     Bytes image(0x400, 0);
     auto put = [&](size_t at, const Bytes& bytes) {
         std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
     };
-    put(0, Hex("4D 5A")), put(0x3C, Hex("40"));
-    put(0x40, Hex("50 45 00 00 4C 01 01 00")), put(0x40 + 20, Hex("E0"));  // optional header size
-    put(0x40 + 24 + 0xE0 + 16, Hex("00 02 00 00 00 02 00 00"));
+    put(0, Hex("4D 5A")), put(0x3C, Hex("40")), put(0x40, Hex("50 45 00 00 4C 01 01 00")), put(0x54, Hex("E0"));
+    put(0x58, Hex("0B 01")), put(0x58 + 68, Hex("02")), put(0x58 + 92, Hex("10"));  // PE32, GUI, 16 directories
+    put(0x58 + 128, test::WithTrailer(test::WithTrailer({}, certificateOffset), certificateSize));
+    put(0x58 + 0xE0 + 16, Hex("00 02 00 00 00 02 00 00"));
     return image;
 }
 
-TEST(PackageReader, PackageStartMustLieBehindTheProgramImage) {
+// A signed file: the trailer sits right before a certificate table that
+// closes the file; any other directory leaves it at the file's end, or, when
+// it lies, stops the reader before it reads anything.
+TEST(PackageReader, CertificateDirectoryPlacesTheTrailer) {
     TMemoryStream pe(PeImage());
-    EXPECT_EQ(ExecutableImageEnd(pe), 0x400);
-    TMemoryStream plain(AsBytes("not a program"));
-    EXPECT_EQ(ExecutableImageEnd(plain), 0);
-    TMemoryStream good(test::InstallerBytes(PeImage(), {"", {}}));
-    TPackageReader reader(good);
-    reader.Locate();
-    EXPECT_EQ(reader.ReadField(), "");
+    const TPeHeaders h = ReadPeHeaders(pe);
+    EXPECT_EQ(std::tuple(h.imageEnd, h.machine, h.optionalMagic, h.subsystem),
+              std::tuple(0x400, kMachineI386, kOptionalMagicPe32, kSubsystemWindowsGui));
+    const uint32_t end = static_cast<uint32_t>(test::InstallerBytes(PeImage(), {"T", {}}).size());
+    const struct { const char* name; uint32_t offset, size, appended, signature; bool found; } cases[] = {
+        {"absent", 0, 0, 0, 0, true},
+        {"closing the file", end, 24, 24, 24, true},
+        {"inside the image", 0x300, 16, 0, 0, true},
+        {"not reaching the end", end, 16, 24, 0, false},  // the last 4 bytes are no trailer
+        {"past the end", end - 8, 16, 0, 0, false},  // though the last 4 bytes are the trailer
+        {"size wrapping to the end in 32 bits", end + 16, 0xFFFFFFF0, 0, 0, false}};
+    for (const auto& c : cases) {
+        Bytes file = test::InstallerBytes(PeImage(c.offset, c.size), {"T", {}});
+        file.resize(file.size() + c.appended, 0xEE);
+        TMemoryStream stream(file);
+        TPackageReader reader(stream);
+        if (!c.found) { EXPECT_THROW(reader.Locate(), EPackageError) << c.name; continue; }
+        reader.Locate();
+        EXPECT_EQ(reader.ReadField(), "T") << c.name;
+        EXPECT_EQ(reader.SignatureSize(), c.signature) << c.name;
+    }
 }
 
 struct Damage {

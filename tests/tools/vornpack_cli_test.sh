@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
 # vornpack as a user meets it: build -> list -> verify -> extract, byte-
 # identical rebuilds, damaged installers, exit codes.
-# Usage: vornpack_cli_test.sh PATH_TO_VORNPACK EXAMPLES_DIR
+# Usage: vornpack_cli_test.sh PATH_TO_VORNPACK EXAMPLES_DIR STUB
 set -u
 vornpack=$(realpath "$1")
 examples=$(realpath "$2")
 source "$(dirname "$(realpath "$0")")/cli_check.sh"
 
 cp -r "$examples/sample" sample
-head -c 4096 /dev/zero > stub.bin
+cp "$3" stub.bin
 
 "$vornpack" build -q sample/app.toml -o one.exe --stub stub.bin > out.txt 2> err.txt
 check "build exits 0" [ $? -eq 0 ]
 "$vornpack" build -q sample/app.toml -o two.exe --stub stub.bin > /dev/null
 check "two builds are byte-identical" cmp -s one.exe two.exe
-check "the stub comes first" cmp -s stub.bin <(head -c 4096 one.exe)
+check "the stub comes first" cmp -s stub.bin <(head -c "$(stat -c %s stub.bin)" one.exe)
+"$vornpack" build -q sample/app.toml -o toml.exe --stub sample/app.toml 2> err.txt
+check "--stub refuses what is no PE32 GUI program, saying what it is" grep -q 'does not start like a PE image' err.txt
 
 "$vornpack" list one.exe > list.txt
 check "list shows the title" grep -qx "title: Vorn Sample Suite" list.txt

@@ -4,16 +4,39 @@
 #include <iterator>
 
 #include "compress/vorn_header.h"
+#include "setup/package_reader.h"
+#include "tools/common/buffered_stream.h"
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/package_builder.h"
+#include "tools/vornpack/signing.h"
 #include "tools/vornpack/stub_image.h"
 
 namespace vorn::pack {
 
 namespace {
+
+// What a given stub is when it is not what the installer must be: a PE32
+// GUI program for i386, not yet signed (signing comes after the package).
+std::string StubProblem(const std::vector<uint8_t>& stub) {
+    TMemoryStream stream(stub);
+    const setup::TPeHeaders pe = setup::ReadPeHeaders(stream);
+    char found[96] = "";
+    if (!pe.isPe)
+        std::snprintf(found, sizeof found, "it does not start like a PE image");
+    else if (pe.machine != setup::kMachineI386)
+        std::snprintf(found, sizeof found, "it is built for machine 0x%04X, not i386 (0x014C)", pe.machine);
+    else if (pe.optionalMagic != setup::kOptionalMagicPe32)
+        std::snprintf(found, sizeof found, "its optional header has magic 0x%03X, not PE32 (0x10B)", pe.optionalMagic);
+    else if (pe.subsystem != setup::kSubsystemWindowsGui)
+        std::snprintf(found, sizeof found, "its subsystem is %u%s, not Windows GUI (2)", pe.subsystem,
+                      pe.subsystem == 3 ? " (console)" : "");
+    else if (pe.certificateSize != 0)
+        std::snprintf(found, sizeof found, "it is signed already; sign the installer instead");
+    return found;
+}
 
 std::vector<uint8_t> LoadStub(const BuildOptions& options) {
     if (options.stub.empty()) {
@@ -23,7 +46,40 @@ std::vector<uint8_t> LoadStub(const BuildOptions& options) {
     }
     std::ifstream in(options.stub, std::ios::binary);
     if (!in) throw EVornError("Cannot open file \"" + options.stub + "\"");
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> stub{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string problem = StubProblem(stub);
+    if (!problem.empty())
+        throw EVornError("--stub \"" + options.stub + "\" is no PE32 i386 GUI program: " + problem);
+    return stub;
+}
+
+std::vector<std::string> SignCommand(const BuildOptions& options, const Manifest& manifest) {
+    if (options.signCommand.empty()) return manifest.signCommand;
+    std::vector<std::string> command = SplitCommandLine(options.signCommand);
+    const std::string missing = MissingPlaceholder(command);
+    if (!missing.empty()) throw ESigningError("--sign-command must name the installer's file with " + missing);
+    return command;
+}
+
+// Builds the installer into the signing area, signs it there and copies the
+// signed file into the output; returns the certificate table's size.
+uint32_t BuildSigned(const Manifest& manifest, const std::vector<uint8_t>& stub,
+                     const std::vector<std::string>& command, const EntryProgress& progress, TStream& out,
+                     std::vector<BuiltEntry>& built) {
+    SigningArea area;
+    {
+        TFileStream file(area.UnsignedPath(), FileMode::Create);
+        tools::TBufferedStream buffered(file);
+        built = BuildInstaller(manifest, stub, buffered, progress);
+        buffered.Flush();
+    }
+    const uint32_t signature = SignInstaller(
+        SubstitutePlaceholders(command, area.UnsignedPath(), area.SignedPath(),
+                               FromCodePage(manifest.title, manifest.codepage)),
+        area);
+    TFileStream signedFile(area.SignedPath(), FileMode::OpenRead);
+    out.CopyFrom(signedFile, signedFile.Size());
+    return signature;
 }
 
 void PrintSummary(const Manifest& manifest, const std::vector<BuiltEntry>& built, int64_t total) {
@@ -50,13 +106,25 @@ int RunBuild(const BuildOptions& options) {
             bar = std::make_unique<tools::ProgressBar>(entry.source.filename().string(), options.quiet);
             return bar->Handler();
         };
-        const auto built = BuildInstaller(manifest, stub, output.Stream(), progress);
+        const std::vector<std::string> command = SignCommand(options, manifest);
+        std::vector<BuiltEntry> built;
+        uint32_t signature = 0;
+        if (command.empty())
+            built = BuildInstaller(manifest, stub, output.Stream(), progress);
+        else
+            signature = BuildSigned(manifest, stub, command, progress, output.Stream(), built);
         bar.reset();
         const int64_t total = output.Stream().Size();
         output.Commit();
         if (!options.quiet) PrintSummary(manifest, built, total);
+        if (!command.empty())
+            std::printf("%s: signed by %s, %" PRIu32 " bytes of signature\n", options.output.c_str(),
+                        command[0].c_str(), signature);
         std::printf("%s: written\n", options.output.c_str());
         return kExitOk;
+    } catch (const ESigningError& error) {
+        std::fprintf(stderr, "vornpack: %s: %s\n", options.output.c_str(), error.what());
+        return kExitBadInput;
     } catch (const EManifestError& error) {
         std::fprintf(stderr, "vornpack: %s\n", error.what());
         return kExitBadInput;

@@ -12,6 +12,7 @@ struct BuildOptions {
     std::string manifest;
     std::string output = "setup.exe";
     std::string stub;  // empty: the stub carried inside vornpack
+    std::string signCommand;  // one command line, split at blanks; overrides [sign]
     bool quiet = false;
 };
 

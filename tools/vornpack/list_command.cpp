@@ -84,10 +84,16 @@ int RunList(const ListOptions& options) {
             else
                 PrintEntryText(entry, options.codepage);
         };
-        WalkPackage(installer, visitor);
+        const uint32_t signature = WalkPackage(installer, visitor);
         if (options.json)
-            std::printf("{\n  \"title\": %s,\n  \"entries\": [%s\n  ]\n}\n",
-                        JsonString(FromCodePage(title, options.codepage)).c_str(), entries.c_str());
+            std::printf("{\n  \"title\": %s,\n  \"signed\": %s,\n  \"signature_size\": %" PRIu32
+                        ",\n  \"entries\": [%s\n  ]\n}\n",
+                        JsonString(FromCodePage(title, options.codepage)).c_str(), signature ? "true" : "false",
+                        signature, entries.c_str());
+        else if (signature)
+            std::printf("signed: %" PRIu32 " bytes of signature\n", signature);
+        else
+            std::printf("signed: no\n");
         return kExitOk;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "vornpack: %s: %s\n", options.installer.c_str(), error.what());

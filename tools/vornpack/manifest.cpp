@@ -11,6 +11,7 @@
 #include "compress/vorn_header.h"
 #include "setup/folders.h"
 #include "tools/vornpack/codepage.h"
+#include "tools/vornpack/signing.h"
 
 namespace vorn::pack {
 
@@ -172,6 +173,26 @@ FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manif
     return entry;
 }
 
+// [sign] command = ["tool", "arg", "{in}", ...]: an argument list, run
+// without a shell, that must name both the unsigned and the signed file.
+std::vector<std::string> ParseSign(const Checker& check, const toml::node& node) {
+    const auto* table = node.as_table();
+    if (!table) check.Fail(node, "sign", "must be a table with a command");
+    check.OnlyKeys(*table, {"command"}, "sign.");
+    const auto* command = table->get("command");
+    if (!command) check.Fail(node, "sign.command", "is missing");
+    const auto* args = command->as_array();
+    if (!args || args->empty()) check.Fail(*command, "sign.command", "must be a list of arguments");
+    std::vector<std::string> result;
+    for (const auto& arg : *args) {
+        if (!arg.is_string()) check.Fail(arg, "sign.command", "every argument must be a string");
+        result.push_back(arg.as_string()->get());
+    }
+    const std::string missing = MissingPlaceholder(result);
+    if (!missing.empty()) check.Fail(*command, "sign.command", "must name the installer's file with " + missing);
+    return result;
+}
+
 }  // namespace
 
 Manifest ParseManifest(const std::string& text, const std::filesystem::path& path) {
@@ -182,7 +203,7 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
     } catch (const toml::parse_error& error) {
         check.Fail(static_cast<int>(error.source().begin.line), "syntax", std::string(error.description()));
     }
-    check.OnlyKeys(root, {"title", "codepage", "file"}, "");
+    check.OnlyKeys(root, {"title", "codepage", "file", "sign"}, "");
 
     Manifest manifest;
     manifest.path = path;
@@ -197,6 +218,8 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
         }
     }
     if (const auto* title = root.get("title")) manifest.title = check.Text(*title, "title", manifest.codepage);
+
+    if (const auto* sign = root.get("sign")) manifest.signCommand = ParseSign(check, *sign);
 
     const auto* files = root.get("file");
     if (!files || !files->is_array_of_tables())

@@ -54,6 +54,9 @@ struct Manifest {
     std::string title;  // in the package's code page
     std::string codepage = "1252";
     std::vector<FileEntry> files;
+    // [sign] command: run on the finished installer; may hold {in}, {out}
+    // and {title} inside its arguments. Empty: the installer stays unsigned.
+    std::vector<std::string> signCommand;
 };
 
 // Reads and checks the manifest. Texts come back converted to the code page.

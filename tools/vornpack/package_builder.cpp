@@ -9,6 +9,7 @@ namespace {
 
 constexpr int64_t kMaxInstallerSize = 0x7FFFFFFF;  // the installer's stream sizes are signed 32-bit
 constexpr uint8_t kHeaderless = 0xFF;
+constexpr int64_t kSigningAlignment = 8;
 
 void WriteLe32(TStream& out, uint32_t value) {
     const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
@@ -114,6 +115,10 @@ std::vector<BuiltEntry> BuildInstaller(const Manifest& manifest, const std::vect
         built.push_back(WriteEntry(manifest, entry, out, progress ? progress(entry, i) : nullptr));
     }
     out.Write("|", 1);
+    // Signing puts an 8-byte aligned certificate table behind the trailer;
+    // zeros ahead of the trailer make that alignment need no padding there.
+    const uint8_t zeros[kSigningAlignment] = {};
+    out.Write(zeros, static_cast<size_t>(-(out.Position() + 4) & (kSigningAlignment - 1)));
     WriteLe32(out, static_cast<uint32_t>(packageStart));
     return built;
 }

@@ -1,5 +1,6 @@
 // Writes an installer: the stub image, the package (title, entries, end
-// marker) and the trailer that points at the package's start.
+// marker), zeros up to a multiple of 8 bytes for signing tools, and the
+// trailer that points at the package's start.
 #pragma once
 
 #include <cstdint>

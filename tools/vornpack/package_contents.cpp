@@ -4,7 +4,7 @@
 
 namespace vorn::pack {
 
-void WalkPackage(TStream& installer, const PackageVisitor& visitor) {
+uint32_t WalkPackage(TStream& installer, const PackageVisitor& visitor) {
     setup::TPackageReader reader(installer);
     reader.Locate();
     const std::string title = reader.ReadField();
@@ -13,7 +13,7 @@ void WalkPackage(TStream& installer, const PackageVisitor& visitor) {
         PackageEntry entry;
         entry.index = index;
         entry.destination = reader.ReadField();
-        if (entry.destination.empty()) return;
+        if (entry.destination.empty()) return reader.SignatureSize();
         entry.runMode = reader.ReadRunMode();
         for (std::string& shortcut : entry.shortcuts) shortcut = reader.ReadField();
         entry.replace = reader.ReadField();

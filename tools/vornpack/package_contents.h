@@ -30,8 +30,9 @@ struct PackageVisitor {
 };
 
 // Raises the installer's package errors (EPackageError, EConvertError) for a
-// file that has no package or a damaged one.
-void WalkPackage(TStream& installer, const PackageVisitor& visitor);
+// file that has no package or a damaged one. Returns the size of the
+// certificate table behind the package (0 for an unsigned installer).
+uint32_t WalkPackage(TStream& installer, const PackageVisitor& visitor);
 
 // How an entry's fields read to a person.
 std::string DescribeRunMode(int32_t runMode);

@@ -162,8 +162,28 @@ Call user32.MessageBoxA(00000000,"EPackageError: No install package behind the p
 Ret  user32.MessageBoxA() retval=00000001
 TRACE
 
+# --- a signed installer (laid out as vornpack does) installs as the unsigned one ---
+case_name=signed
+rm -rf "$drive_c/vorntest" "$drive_c/vorn apps/vorn test" "$drive_c/dl/setup.log" "$link"
+setup=$drive_c/dl/setup.exe size=$(stat -c %s "$drive_c/dl/setup.exe")
+{ head -c $((size - 4)) "$setup"; head -c $(((8 - size % 8) % 8)) /dev/zero; tail -c 4 "$setup"; } >"$work/aligned.exe"
+(cd "$work" && openssl req -x509 -newkey rsa:2048 -nodes -keyout k.pem -out c.pem -days 30 -subj /CN=Test &&
+  osslsigncode sign -certs c.pem -key k.pem -in aligned.exe -out signed.exe) >/dev/null 2>&1 &&
+  cp "$work/signed.exe" "$setup" || fail "osslsigncode could not sign the installer"
+run_installer signed setup.exe 'y@Vorn Test Suite' 'Return@Vorn Test Suite'
+expect_exit 0
+diff -u "$work/install.relay" "$work/signed.relay" >"$work/diff" || fail "boxes differ from the unsigned run:
+$(cat "$work/diff")"
+expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' 'Title: "Vorn Test Suite"' \
+  'Creating "Vorn Readme" shortcut: Vorn Readme for: c:\vorntest\app\readme.txt' \
+  'Extracting file: c:\vorntest\app\readme.txt...   ' 'OK' 'Extracting file: C:\vorntest\app\data.bin...   ' 'OK' \
+  'Extracting file: c:\vorn apps\vorn test\manual.txt...   ' 'OK' 'Completed with NO errors.' \
+  'Run at the end: "c:\vorntest\app\readme.txt"'
+cmp -s "$work/readme.txt" "$drive_c/vorntest/app/readme.txt" && cmp -s "$work/data.bin" "$drive_c/vorntest/app/data.bin" &&
+  cmp -s "$work/manual.txt" "$drive_c/vorn apps/vorn test/manual.txt" || fail "the signed installer's files differ"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; screenshots and traces are in $results"
   exit 1
 fi
-echo "PASS: install, cancel and missing-package runs of the stub under Wine"
+echo "PASS: install, cancel, missing-package and signed runs of the stub under Wine"

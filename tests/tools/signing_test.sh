@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Signed installers: vornpack signs the sample at build time with a throwaway
+# certificate; osslsigncode accepts the result and vornpack still reads its
+# package; a signer that breaks the layout, or fails, is refused.
+# Usage: signing_test.sh PATH_TO_VORNPACK EXAMPLES_DIR
+set -u
+vornpack=$(realpath "$1")
+examples=$(realpath "$2")
+command -v osslsigncode >/dev/null || { echo "SKIP: osslsigncode is missing (scripts/bootstrap installs it)"; exit 77; }
+source "$(dirname "$(realpath "$0")")/cli_check.sh"
+
+cp -r "$examples/sample" sample
+openssl req -x509 -newkey rsa:2048 -nodes -keyout k.pem -out c.pem -days 30 -subj /CN=Test 2>/dev/null
+printf '[sign]\ncommand = ["osslsigncode", "sign", "-certs", "%s", "-key", "%s", "-n", "{title}", "-in", "{in}", "-out", "{out}"]\n' \
+  "$work/c.pem" "$work/k.pem" >>sample/app.toml
+
+"$vornpack" build -q sample/app.toml -o signed.exe > out.txt 2>&1
+check "a signed build exits 0" [ $? -eq 0 ]
+check "osslsigncode verify accepts it" osslsigncode verify -CAfile c.pem -in signed.exe
+"$vornpack" verify -q signed.exe > /dev/null
+check "vornpack verify reads the signed package" [ $? -eq 0 ]
+"$vornpack" list --json signed.exe > list.json
+check "list --json tells the signature's size" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if d['signed'] and d['signature_size'] > 1000 and len(d['entries']) == 3 else 1)"
+"$vornpack" extract -q signed.exe -C out > /dev/null
+check "extract reads the signed package" cmp -s sample/files/readme.txt "out/program files/vorn sample/readme.txt"
+check "the signing material stays out" bash -c "! grep -aq -e PRIVATE -e k.pem signed.exe out.txt"
+
+"$vornpack" build -q sample/app.toml -o plain.exe --sign-command "cp '{in}' {out}" > /dev/null
+check "--sign-command splits at blanks and quotes" [ $? -eq 0 ]
+check "the installer is a multiple of 8 bytes long" [ $(( $(stat -c %s plain.exe) % 8 )) -eq 0 ]
+"$vornpack" build -q sample/app.toml -o bad.exe --sign-command "sh -c 'cp \$0 \$1; echo x >>\$1' {in} {out}" 2> err.txt
+check "a signer that moves the trailer is refused" [ $? -eq 1 ]
+check "the refusal names the command" grep -q '"sh" no longer holds its package' err.txt
+"$vornpack" build -q sample/app.toml -o bad.exe --sign-command "sh -c 'echo no card >&2; exit 3' {in} {out}" 2> err.txt
+check "a failing signer is refused with what it said" grep -q '"sh" failed (exit 3): no card' err.txt
+check "nothing is written when signing fails" [ ! -e bad.exe ]
+
+cli_summary

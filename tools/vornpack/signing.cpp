@@ -1,0 +1,134 @@
+#include "tools/vornpack/signing.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "tools/vornpack/package_contents.h"
+
+extern char** environ;
+
+namespace vorn::pack {
+
+namespace {
+
+constexpr size_t kQuotedOutput = 2000;  // the tail of what the command printed
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+std::string CommandOutput(const SigningArea& area) {
+    std::ifstream in(area.OutputPath(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string output = text.str();
+    if (output.size() > kQuotedOutput) output = "..." + output.substr(output.size() - kQuotedOutput);
+    while (!output.empty() && std::isspace(static_cast<unsigned char>(output.back()))) output.pop_back();
+    return output.empty() ? "(it printed nothing)" : output;
+}
+
+// The command's exit status; its output goes to the area, its input is empty
+// so that it cannot stop to ask for a password.
+int Run(const std::vector<std::string>& command, const SigningArea& area) {
+    std::vector<char*> argv;
+    for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, area.OutputPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        throw ESigningError("cannot start the signing command \"" + command[0] + "\": " + std::strerror(error));
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) throw ESigningError("lost the signing command \"" + command[0] + "\"");
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& line) {
+    std::vector<std::string> args;
+    std::string arg;
+    bool inArg = false;
+    char quote = 0;
+    for (char c : line) {
+        if (quote != 0 && c == quote) {
+            quote = 0;
+        } else if (quote == 0 && (c == '\'' || c == '"')) {
+            quote = c;
+            inArg = true;
+        } else if (quote == 0 && (c == ' ' || c == '\t')) {
+            if (inArg) args.push_back(std::move(arg));
+            arg.clear();
+            inArg = false;
+        } else {
+            arg += c;
+            inArg = true;
+        }
+    }
+    if (quote != 0) throw ESigningError("the signing command has an unclosed quote");
+    if (inArg) args.push_back(std::move(arg));
+    return args;
+}
+
+std::string MissingPlaceholder(const std::vector<std::string>& args) {
+    for (const char* placeholder : {"{in}", "{out}"})
+        if (std::none_of(args.begin(), args.end(),
+                         [&](const std::string& a) { return a.find(placeholder) != std::string::npos; }))
+            return placeholder;
+    return "";
+}
+
+std::vector<std::string> SubstitutePlaceholders(std::vector<std::string> args, const std::string& in,
+                                                const std::string& out, const std::string& title) {
+    for (std::string& arg : args) arg = Replaced(Replaced(Replaced(arg, "{in}", in), "{out}", out), "{title}", title);
+    return args;
+}
+
+SigningArea::SigningArea() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vornpack-sign-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw EStreamError("Cannot create a folder for signing: " + std::string(std::strerror(errno)));
+    folder_ = pattern;
+}
+
+SigningArea::~SigningArea() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+uint32_t SignInstaller(const std::vector<std::string>& command, const SigningArea& area) {
+    const int status = Run(command, area);
+    if (status != 0)
+        throw ESigningError("the signing command \"" + command[0] + "\" failed (exit " + std::to_string(status) +
+                            "): " + CommandOutput(area));
+    if (!std::filesystem::is_regular_file(area.SignedPath()))
+        throw ESigningError("the signing command \"" + command[0] + "\" wrote no signed file at {out}: " +
+                            CommandOutput(area));
+    try {
+        TFileStream signedFile(area.SignedPath(), FileMode::OpenRead);
+        return WalkPackage(signedFile, {});
+    } catch (const EVornError& error) {
+        throw ESigningError("the installer signed by \"" + command[0] + "\" no longer holds its package (" +
+                            error.Message + "); sign with a tool that keeps the file's end as vornpack laid it out");
+    }
+}
+
+}  // namespace vorn::pack

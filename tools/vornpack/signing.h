@@ -1,0 +1,58 @@
+// Signing an installer at build time: an outside command (a code-signing
+// tool) run on the finished installer, with no shell in between, and the
+// signed result read back as the installer reads itself.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "compress/exceptions.h"
+#include "compress/stream.h"
+
+namespace vorn::pack {
+
+// The command failed, or its result lost the package.
+class ESigningError : public EVornError {
+public:
+    using EVornError::EVornError;
+};
+
+// Splits a command line into arguments at blanks; single or double quotes
+// keep blanks inside an argument and are removed. Nothing else is special.
+std::vector<std::string> SplitCommandLine(const std::string& line);
+
+// "{in}" or "{out}" when no argument holds it, else empty: a command that
+// does not name both files cannot sign the installer.
+std::string MissingPlaceholder(const std::vector<std::string>& args);
+
+// Every "{in}", "{out}" and "{title}" inside each argument, replaced.
+std::vector<std::string> SubstitutePlaceholders(std::vector<std::string> args, const std::string& in,
+                                                const std::string& out, const std::string& title);
+
+// A private folder (mode 0700, unpredictable name) holding the unsigned
+// installer, the signed one and the command's output; removed with
+// everything in it when this object goes.
+class SigningArea {
+public:
+    SigningArea();
+    ~SigningArea();
+    SigningArea(const SigningArea&) = delete;
+    SigningArea& operator=(const SigningArea&) = delete;
+
+    std::string UnsignedPath() const { return (folder_ / "unsigned.exe").string(); }
+    std::string SignedPath() const { return (folder_ / "signed.exe").string(); }
+    std::string OutputPath() const { return (folder_ / "command.txt").string(); }
+
+private:
+    std::filesystem::path folder_;
+};
+
+// Runs the command (placeholders already substituted), waits for it, and
+// returns the size of the certificate table of the signed installer, which
+// must still hold a package that reads to its end marker. Raises
+// ESigningError naming the program and quoting what it printed.
+uint32_t SignInstaller(const std::vector<std::string>& command, const SigningArea& area);
+
+}  // namespace vorn::pack
