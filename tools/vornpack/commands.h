@@ -12,6 +12,7 @@ struct BuildOptions {
     std::string manifest;
     std::string output = "setup.exe";
     std::string stub;  // empty: the stub carried inside vornpack
+    size_t jobs = 0;   // entries compressed at once; 0: one per core
     bool quiet = false;
 };
 

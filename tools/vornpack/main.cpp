@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
     buildCommand->add_option("MANIFEST", build.manifest, "the manifest (TOML)")->required();
     buildCommand->add_option("-o,--output", build.output, "the installer to write")->capture_default_str();
     buildCommand->add_option("--stub", build.stub, "use this stub instead of the carried one");
+    buildCommand->add_option("-j,--jobs", build.jobs, "entries compressed at once (default: one per core)")
+        ->check(CLI::PositiveNumber);
     buildCommand->add_flag("-q,--quiet", build.quiet, "print only errors and the result");
 
     ListOptions list;
