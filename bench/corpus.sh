@@ -46,10 +46,11 @@ log_lines() {
                      int(t / 3600000) % 24, int(t / 60000) % 60, int(t / 1000) % 60, t % 1000,
                      level[1 + int(rand() * 6)], unit[1 + int(rand() * 6)],
                      text[1 + int(rand() * 6)], int(rand() * 4000), int(rand() * 65536))
+      if (n + length(line) > size) line = substr(line, 1, size - n)
       printf "%s", line
       n += length(line)
     }
-  }' | head -c "$size"
+  }'
 }
 
 random_bytes() { head -c "$size" /dev/urandom; }

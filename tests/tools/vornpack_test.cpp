@@ -44,9 +44,9 @@ protected:
         }
         return "";
     }
-    Bytes Build(const Manifest& manifest, const Bytes& stub) {
+    Bytes Build(const Manifest& manifest, const Bytes& stub, size_t jobs = 1) {
         TMemoryStream out;
-        pack::BuildInstaller(manifest, stub, out);
+        pack::BuildInstaller(manifest, stub, out, {.jobs = jobs, .progress = {}});
         return out.Bytes();
     }
 
@@ -131,6 +131,33 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         FAIL() << "a locked stream went in";
     } catch (const pack::EManifestError& e) {
         EXPECT_NE(e.Message.find(":1: source: a locked stream"), std::string::npos) << e.Message;
+    }
+}
+
+TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
+    std::string toml;
+    const char* methods[] = {"lh5", "lzh", "rle", "non"};
+    for (int i = 0; i < 9; ++i) {
+        const std::string name = std::to_string(i) + ".dat";
+        WriteFile(name, MakeData(kAllKinds[i % 6], 3000 + 7000 * static_cast<size_t>(i), static_cast<uint32_t>(i)));
+        toml.append("[[file]]\nsource = '").append(name).append("'\ndestination = 'c:\\").append(name);
+        toml.append("'\nmethod = '").append(methods[i % 4]).append("'\n");
+    }
+    const Manifest m = Parse(toml);
+    const Bytes one = Build(m, Hex("4D 5A"), 1);
+    for (size_t jobs : {2u, 3u, 16u}) EXPECT_EQ(Build(m, Hex("4D 5A"), jobs), one) << jobs << " jobs";
+
+    // With two bad entries, the first in manifest order is reported.
+    WriteFile("locked", WithHeader("NON", 1, 2, 2, Hex("01")));
+    const Manifest bad = Parse(toml + "[[file]]\nsource = 'locked'\ndestination = 'c:\\x'\nmethod = 'as-is'\n" +
+                               "[[file]]\nsource = 'locked'\ndestination = 'c:\\y'\nmethod = 'as-is'\n");
+    for (size_t jobs : {1u, 4u}) {
+        try {
+            Build(bad, {}, jobs);
+            ADD_FAILURE() << "a locked stream went in";
+        } catch (const pack::EManifestError& e) {
+            EXPECT_NE(e.Message.find(":37: source: a locked stream"), std::string::npos) << e.Message;
+        }
     }
 }
 

@@ -1,8 +1,13 @@
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <thread>
 
+#include "compress/codec_state.h"
 #include "compress/vorn_header.h"
 #include "setup/package_reader.h"
 #include "tools/common/buffered_stream.h"
@@ -64,13 +69,13 @@ std::vector<std::string> SignCommand(const BuildOptions& options, const Manifest
 // Builds the installer into the signing area, signs it there and copies the
 // signed file into the output; returns the certificate table's size.
 uint32_t BuildSigned(const Manifest& manifest, const std::vector<uint8_t>& stub,
-                     const std::vector<std::string>& command, const EntryProgress& progress, TStream& out,
+                     const std::vector<std::string>& command, const BuildSettings& settings, TStream& out,
                      std::vector<BuiltEntry>& built) {
     SigningArea area;
     {
         TFileStream file(area.UnsignedPath(), FileMode::Create);
         tools::TBufferedStream buffered(file);
-        built = BuildInstaller(manifest, stub, buffered, progress);
+        built = BuildInstaller(manifest, stub, buffered, settings);
         buffered.Flush();
     }
     const uint32_t signature = SignInstaller(
@@ -81,6 +86,52 @@ uint32_t BuildSigned(const Manifest& manifest, const std::vector<uint8_t>& stub,
     out.CopyFrom(signedFile, signedFile.Size());
     return signature;
 }
+
+size_t JobsFor(const BuildOptions& options) {
+    if (options.jobs > 0) return options.jobs;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// One bar for the whole build: the entries' progress, counted in source
+// bytes, summed across the threads that compress them.
+class TotalProgress {
+public:
+    TotalProgress(const Manifest& manifest, bool quiet) : bar_("building", quiet), draw_(bar_.Handler()) {
+        for (const FileEntry& entry : manifest.files) {
+            std::error_code error;
+            const auto size = std::filesystem::file_size(entry.source, error);
+            total_ += error ? 0 : static_cast<int64_t>(size);
+        }
+    }
+
+    EntryProgress ForEntries() {
+        if (!draw_) return {};
+        return [this](const FileEntry& entry, size_t) -> TShowProgressEvent {
+            std::error_code error;
+            const auto size = std::filesystem::file_size(entry.source, error);
+            const int64_t bytes = error ? 0 : static_cast<int64_t>(size);
+            return [this, bytes, shown = int64_t{0}](int32_t& percent) mutable {
+                const int64_t now = bytes * std::clamp(percent, 0, 100) / 100;
+                Add(now - shown);
+                shown = now;
+            };
+        };
+    }
+
+private:
+    void Add(int64_t bytes) {
+        std::lock_guard lock(mutex_);
+        done_ += bytes;
+        int32_t percent = PercentDone(static_cast<int32_t>(done_ >> 10), static_cast<int32_t>(total_ >> 10));
+        draw_(percent);
+    }
+
+    tools::ProgressBar bar_;
+    TShowProgressEvent draw_;
+    std::mutex mutex_;
+    int64_t total_ = 0;
+    int64_t done_ = 0;
+};
 
 void PrintSummary(const Manifest& manifest, const std::vector<BuiltEntry>& built, int64_t total) {
     int64_t sizes = 0;
@@ -101,19 +152,17 @@ int RunBuild(const BuildOptions& options) {
         const Manifest manifest = LoadManifest(options.manifest);
         const std::vector<uint8_t> stub = LoadStub(options);
         tools::OutputFile output(options.output);
-        std::unique_ptr<tools::ProgressBar> bar;
-        auto progress = [&](const FileEntry& entry, size_t) {
-            bar = std::make_unique<tools::ProgressBar>(entry.source.filename().string(), options.quiet);
-            return bar->Handler();
-        };
         const std::vector<std::string> command = SignCommand(options, manifest);
         std::vector<BuiltEntry> built;
         uint32_t signature = 0;
-        if (command.empty())
-            built = BuildInstaller(manifest, stub, output.Stream(), progress);
-        else
-            signature = BuildSigned(manifest, stub, command, progress, output.Stream(), built);
-        bar.reset();
+        {
+            TotalProgress progress(manifest, options.quiet);
+            const BuildSettings settings{.jobs = JobsFor(options), .progress = progress.ForEntries()};
+            if (command.empty())
+                built = BuildInstaller(manifest, stub, output.Stream(), settings);
+            else
+                signature = BuildSigned(manifest, stub, command, settings, output.Stream(), built);
+        }
         const int64_t total = output.Stream().Size();
         output.Commit();
         if (!options.quiet) PrintSummary(manifest, built, total);

@@ -13,6 +13,7 @@ struct BuildOptions {
     std::string output = "setup.exe";
     std::string stub;  // empty: the stub carried inside vornpack
     std::string signCommand;  // one command line, split at blanks; overrides [sign]
+    size_t jobs = 0;   // entries compressed at once; 0: one per core
     bool quiet = false;
 };
 

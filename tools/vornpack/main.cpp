@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
     buildCommand->add_option("--sign-command", build.signCommand,
                              "sign with this command, e.g. \"osslsigncode sign ... -in {in} -out {out}\" (no shell: "
                              "split at blanks, quotes group)");
+    buildCommand->add_option("-j,--jobs", build.jobs, "entries compressed at once (default: one per core)")
+        ->check(CLI::PositiveNumber);
     buildCommand->add_flag("-q,--quiet", build.quiet, "print only errors and the result");
 
     ListOptions list;

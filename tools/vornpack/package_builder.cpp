@@ -1,5 +1,13 @@
 #include "tools/vornpack/package_builder.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 
@@ -74,45 +82,133 @@ uint8_t CopyAsIs(const Manifest& manifest, const FileEntry& entry, TStream& sour
     return method;
 }
 
-BuiltEntry WriteEntry(const Manifest& manifest, const FileEntry& entry, TStream& out,
-                      TShowProgressEvent progress) {
-    WriteField(out, entry.destination);
-    out.Write(reinterpret_cast<const char*>(&entry.run), 1);
-    for (const Shortcut& shortcut : entry.shortcuts) WriteField(out, ShortcutField(shortcut));
-    WriteField(out, ReplaceField(entry.replace));
+// An entry's stream, made before its turn to be written.
+struct EncodedEntry {
+    BuiltEntry built;
+    std::unique_ptr<TMemoryStream> stream = std::make_unique<TMemoryStream>();
+};
 
-    const int64_t lengthAt = out.Position();
-    WriteLe32(out, 0);
+EncodedEntry EncodeEntry(const Manifest& manifest, const FileEntry& entry, TShowProgressEvent progress) {
     TFileStream source(entry.source.string(), FileMode::OpenRead);
-    BuiltEntry built{entry.destination, 0, source.Size(), 0};
+    EncodedEntry encoded{.built = {entry.destination, 0, source.Size(), 0}};
     if (entry.method == EntryMethod::AsIs) {
-        built.method = CopyAsIs(manifest, entry, source, out);
+        encoded.built.method = CopyAsIs(manifest, entry, source, *encoded.stream);
     } else {
         TVornCodec codec;
         codec.HeaderAllowance = 1;  // store unless compression saves at least a byte
         codec.OnShowProgress = std::move(progress);
-        built.method = codec.CompressStream(out, source, MethodIndexOf(entry.method));
+        encoded.built.method = codec.CompressStream(*encoded.stream, source, MethodIndexOf(entry.method));
     }
-    const int64_t end = out.Position();
-    if (end > kMaxInstallerSize) throw EManifestError(manifest.path.string() + ": the installer would pass 2 GiB");
-    built.streamLength = static_cast<uint32_t>(end - lengthAt - 4);
-    out.Seek(lengthAt);
-    WriteLe32(out, built.streamLength);
-    out.Seek(end);
-    return built;
+    return encoded;
 }
+
+void WriteEntry(const Manifest& manifest, const FileEntry& entry, EncodedEntry& encoded, TStream& out) {
+    WriteField(out, entry.destination);
+    out.Write(reinterpret_cast<const char*>(&entry.run), 1);
+    for (const Shortcut& shortcut : entry.shortcuts) WriteField(out, ShortcutField(shortcut));
+    WriteField(out, ReplaceField(entry.replace));
+    const int64_t length = encoded.stream->Size();
+    if (out.Position() + 4 + length > kMaxInstallerSize)
+        throw EManifestError(manifest.path.string() + ": the installer would pass 2 GiB");
+    encoded.built.streamLength = static_cast<uint32_t>(length);
+    WriteLe32(out, encoded.built.streamLength);
+    encoded.stream->Seek(0);
+    out.CopyFrom(*encoded.stream, length);
+}
+
+// Encodes the entries on `jobs` threads and hands them to `write` one at a
+// time in manifest order. At most `jobs` encoded entries wait at once, so
+// memory stays bounded whatever the number of entries. The first failure in
+// manifest order is the one raised, as in a single-threaded build.
+class EntryPipeline {
+public:
+    EntryPipeline(const Manifest& manifest, std::vector<TShowProgressEvent> progress, size_t jobs)
+        : manifest_(manifest),
+          progress_(std::move(progress)),
+          slots_(manifest.files.size()),
+          jobs_(std::clamp<size_t>(jobs, 1, std::max<size_t>(1, slots_.size()))) {
+        for (size_t i = 0; i < jobs_; ++i) workers_.emplace_back([this] { Work(); });
+    }
+
+    ~EntryPipeline() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& worker : workers_) worker.join();
+    }
+
+    // Waits for entry i (taken in order from 0) and returns it; rethrows its failure.
+    EncodedEntry Take(size_t i) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return slots_[i].done; });
+        Slot slot = std::move(slots_[i]);
+        taken_ = i + 1;
+        changed_.notify_all();
+        if (slot.failure) std::rethrow_exception(slot.failure);
+        return std::move(*slot.encoded);
+    }
+
+private:
+    struct Slot {
+        std::optional<EncodedEntry> encoded;
+        std::exception_ptr failure;
+        bool done = false;
+    };
+
+    void Work() {
+        for (;;) {
+            size_t i;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return stopping_ || (next_ < slots_.size() && next_ < taken_ + jobs_); });
+                if (stopping_) return;
+                i = next_++;
+            }
+            Slot slot;
+            try {
+                slot.encoded = EncodeEntry(manifest_, manifest_.files[i], progress_[i]);
+            } catch (...) {
+                slot.failure = std::current_exception();
+            }
+            slot.done = true;
+            std::lock_guard lock(mutex_);
+            slots_[i] = std::move(slot);
+            changed_.notify_all();
+        }
+    }
+
+    const Manifest& manifest_;
+    std::vector<TShowProgressEvent> progress_;
+    std::vector<Slot> slots_;
+    const size_t jobs_;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t next_ = 0;   // the next entry a worker takes
+    size_t taken_ = 0;  // entries handed to the writer
+    bool stopping_ = false;
+};
 
 }  // namespace
 
 std::vector<BuiltEntry> BuildInstaller(const Manifest& manifest, const std::vector<uint8_t>& stub,
-                                       TStream& out, const EntryProgress& progress) {
+                                       TStream& out, const BuildSettings& settings) {
     const int64_t packageStart = out.Position() + static_cast<int64_t>(stub.size());
     out.Write(stub.data(), stub.size());
     WriteField(out, manifest.title);
+    std::vector<TShowProgressEvent> progress;
+    for (size_t i = 0; i < manifest.files.size(); ++i)
+        progress.push_back(settings.progress ? settings.progress(manifest.files[i], i) : nullptr);
     std::vector<BuiltEntry> built;
-    for (size_t i = 0; i < manifest.files.size(); ++i) {
-        const FileEntry& entry = manifest.files[i];
-        built.push_back(WriteEntry(manifest, entry, out, progress ? progress(entry, i) : nullptr));
+    {
+        EntryPipeline pipeline(manifest, std::move(progress), settings.jobs);
+        for (size_t i = 0; i < manifest.files.size(); ++i) {
+            EncodedEntry encoded = pipeline.Take(i);
+            WriteEntry(manifest, manifest.files[i], encoded, out);
+            built.push_back(std::move(encoded.built));
+        }
     }
     out.Write("|", 1);
     // Signing puts an 8-byte aligned certificate table behind the trailer;

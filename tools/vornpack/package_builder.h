@@ -21,15 +21,20 @@ struct BuiltEntry {
     uint32_t streamLength = 0;
 };
 
-// Called before each entry is compressed; returns the progress handler to
-// use for it (empty for none).
+// Called once per entry before the build starts; returns the progress
+// handler for that entry (empty for none). Handlers run on worker threads.
 using EntryProgress = std::function<TShowProgressEvent(const FileEntry& entry, size_t index)>;
+
+struct BuildSettings {
+    size_t jobs = 1;  // entries compressed at once, each on a thread of its own
+    EntryProgress progress;
+};
 
 // Raises EManifestError for a source that cannot go into an installer (a
 // locked or unreadable prepared stream, a package over 2 GiB) and
 // EStreamError for I/O failures. The output depends only on the stub, the
-// manifest and the source files.
+// manifest and the source files, whatever the number of jobs.
 std::vector<BuiltEntry> BuildInstaller(const Manifest& manifest, const std::vector<uint8_t>& stub,
-                                       TStream& out, const EntryProgress& progress = {});
+                                       TStream& out, const BuildSettings& settings = {});
 
 }  // namespace vorn::pack
