@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
@@ -26,16 +28,32 @@ std::vector<uint8_t> LoadStub(const BuildOptions& options) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void PrintSummary(const Manifest& manifest, const std::vector<BuiltEntry>& built, int64_t total) {
+void PrintSummary(FILE* to, const Manifest& manifest, const std::vector<BuiltEntry>& built, int64_t total) {
     int64_t sizes = 0;
     for (const BuiltEntry& entry : built) {
         sizes += entry.size;
         const char* method = entry.method < CompressionIDs.size() ? CompressionIDs[entry.method] : "as-is";
-        std::printf("  %-40s %-5s %10" PRId64 " -> %10" PRIu32 "\n",
+        std::fprintf(to, "  %-40s %-5s %10" PRId64 " -> %10" PRIu32 "\n",
                     FromCodePage(entry.destination, manifest.codepage).c_str(), method, entry.size,
                     entry.streamLength);
     }
-    std::printf("%zu files, %" PRId64 " bytes in an installer of %" PRId64 " bytes\n", built.size(), sizes, total);
+    std::fprintf(to, "%zu files, %" PRId64 " bytes in an installer of %" PRId64 " bytes\n", built.size(), sizes, total);
+}
+
+// Writing the installer over the manifest or a source would destroy it
+// (compared by device and inode, so links and other spellings count too).
+void RefuseOutputOverInput(const Manifest& manifest, const std::string& output) {
+    struct stat out {};
+    if (::stat(output.c_str(), &out) != 0) return;
+    auto same = [&](const std::filesystem::path& input) {
+        struct stat in {};
+        return ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+    };
+    if (same(manifest.path)) throw EManifestError(output + ": the output would overwrite the manifest");
+    for (const FileEntry& entry : manifest.files)
+        if (same(entry.source))
+            throw EManifestError(output + ": the output would overwrite the source of the entry at line " +
+                                 std::to_string(entry.line));
 }
 
 }  // namespace
@@ -44,7 +62,8 @@ int RunBuild(const BuildOptions& options) {
     try {
         const Manifest manifest = LoadManifest(options.manifest);
         const std::vector<uint8_t> stub = LoadStub(options);
-        tools::OutputFile output(options.output);
+        RefuseOutputOverInput(manifest, options.output);
+        tools::OutputFile output(options.output, tools::OutputAccess::Seekable);
         std::unique_ptr<tools::ProgressBar> bar;
         auto progress = [&](const FileEntry& entry, size_t) {
             bar = std::make_unique<tools::ProgressBar>(entry.source.filename().string(), options.quiet);
@@ -54,8 +73,9 @@ int RunBuild(const BuildOptions& options) {
         bar.reset();
         const int64_t total = output.Stream().Size();
         output.Commit();
-        if (!options.quiet) PrintSummary(manifest, built, total);
-        std::printf("%s: written\n", options.output.c_str());
+        FILE* report = output.IsStandardOutput() ? stderr : stdout;
+        if (!options.quiet) PrintSummary(report, manifest, built, total);
+        std::fprintf(report, "%s: written\n", options.output.c_str());
         return kExitOk;
     } catch (const EManifestError& error) {
         std::fprintf(stderr, "vornpack: %s\n", error.what());

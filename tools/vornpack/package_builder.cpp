@@ -90,7 +90,7 @@ BuiltEntry WriteEntry(const Manifest& manifest, const FileEntry& entry, TStream&
         TVornCodec codec;
         codec.HeaderAllowance = 1;  // store unless compression saves at least a byte
         codec.OnShowProgress = std::move(progress);
-        built.method = codec.CompressStream(out, source, MethodIndexOf(entry.method));
+        built.method = codec.CompressStream(out, source, MethodIndexOf(entry.method)).Method;
     }
     const int64_t end = out.Position();
     if (end > kMaxInstallerSize) throw EManifestError(manifest.path.string() + ": the installer would pass 2 GiB");
