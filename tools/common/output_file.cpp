@@ -215,6 +215,10 @@ void OutputFile::Discard() {
     if (fd_ >= 0 && fd_ != STDOUT_FILENO) ::close(fd_);
     fd_ = -1;
     if (!committed_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
+    ReleaseSlot();
+}
+
+void OutputFile::ReleaseSlot() {
     if (slot_ >= 0) gSlotUsed[slot_] = 0;
     slot_ = -1;
 }
@@ -230,6 +234,7 @@ void OutputFile::Commit() {
         if (::rename(tempPath_.c_str(), target_.c_str()) != 0) Fail("Cannot create file", path_);
     }
     committed_ = true;
+    ReleaseSlot();
 }
 
 }  // namespace vorn::tools

@@ -41,6 +41,7 @@ public:
 private:
     void OpenTemporary(const std::string& target);
     void Discard();  // closes everything; removes the temporary file unless committed
+    void ReleaseSlot();
 
     std::string path_;
     std::string target_;      // what the temporary file is renamed to; empty: written in place
