@@ -181,7 +181,7 @@ void TVornCodec::RunCodecBody(uint8_t method, int32_t uncompressedSize, uint32_t
     checksum = expanding ? s.WriteChecksum : s.ReadChecksum;
 }
 
-uint8_t TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t method) {
+TCompressResult TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t method) {
     if (method >= CompressionIDs.size() || !CodecFor(method).Compress)
         throw EVornError(std::string("No built-in compressor for method \"") +
                          (method < CompressionIDs.size() ? CompressionIDs[method] : "?") + "\"");
@@ -193,7 +193,7 @@ uint8_t TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t metho
     const int32_t size = ClampToInt32(size64);
     // A header with no codec data is 21 bytes, which a reader takes for
     // headerless data: the stream of nothing is written as nothing.
-    if (size == 0) return kMethodStored;
+    if (size == 0) return {kMethodStored, 0, 0};
 
     TVornHeader header;
     header.UncompressedSize = size;
@@ -216,8 +216,9 @@ uint8_t TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t metho
     } restore{OnShowProgress, callerHandler};
 
     uint32_t checksum = 0;
+    int32_t written = 0;
     try {
-        RunCodec(dest, source, size, size, method, checksum, false, false);
+        written = RunCodec(dest, source, size, size, method, checksum, false, false);
     } catch (const EUnableToCompress&) {
         // Store instead. The attempt wrote at most as many bytes as the
         // stored copy does, unless HeaderAllowance is negative: cut the rest.
@@ -225,8 +226,8 @@ uint8_t TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t metho
         method = kMethodStored;
         source.Seek(sourceStart);
         dest.Seek(destStart + kHeaderSize);
-        RunCodecWithBudget(dest, source, size, size, kMethodStored, checksum, false, false,
-                           kUnlimitedBudget);
+        written = RunCodecWithBudget(dest, source, size, size, kMethodStored, checksum, false, false,
+                                     kUnlimitedBudget);
         if (dest.Position() < reached) dest.SetSize(dest.Position());
     }
     if (cancelled) {
@@ -241,7 +242,7 @@ uint8_t TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t metho
     dest.Seek(destStart);
     dest.Write(header.Encode().data(), kHeaderSize);
     dest.Seek(dataEnd);
-    return method;
+    return {method, kHeaderSize + int64_t{written}, header.Checksum};
 }
 
 }  // namespace vorn

@@ -14,6 +14,13 @@
 
 namespace vorn {
 
+// What CompressStream wrote, so that callers need not read it back.
+struct TCompressResult {
+    uint8_t Method = 0;        // index of the method in the header ("NON" when stored)
+    int64_t BytesWritten = 0;  // header and codec data; 0 for an empty source
+    uint32_t Checksum = 0;     // as stored in the header, key included
+};
+
 class TVornCodec : public TComponent {
 public:
     explicit TVornCodec(TComponent* owner = nullptr);
@@ -60,8 +67,9 @@ public:
     // Writes a whole stream, header and codec data, from source's position
     // to its end. When the method cannot shrink the data it stores it as
     // "NON" instead, leaving no trace of the attempt. An empty source gives
-    // an empty (headerless) stream. Returns the method index written.
-    uint8_t CompressStream(TStream& dest, TStream& source, uint8_t method);
+    // an empty (headerless) stream. dest must be able to seek back: the
+    // header is completed when the data is done.
+    TCompressResult CompressStream(TStream& dest, TStream& source, uint8_t method);
 
 private:
     int32_t RunCodecWithBudget(TStream& dest, TStream& source, int32_t sourceSize,

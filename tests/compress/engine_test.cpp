@@ -210,7 +210,9 @@ TEST(CompressStream, StoresWhatDoesNotShrinkWithoutATrace) {
     RecordingStream dest(Bytes(5, 0xEE));
     dest.Seek(5);
     TMemoryStream source(data);
-    EXPECT_EQ(codec.CompressStream(dest, source, kMethodRle), kMethodStored);
+    const TCompressResult done = codec.CompressStream(dest, source, kMethodRle);
+    EXPECT_EQ(done.Method, kMethodStored);
+    EXPECT_EQ(done.BytesWritten, static_cast<int64_t>(kHeaderSize + data.size()));
     const Bytes& out = dest.Bytes();
     ASSERT_EQ(out.size(), 5 + kHeaderSize + data.size());
     EXPECT_EQ(TVornHeader::Decode(out.data() + 5).Id(), "NON");
@@ -220,7 +222,7 @@ TEST(CompressStream, StoresWhatDoesNotShrinkWithoutATrace) {
     // A negative allowance lets the attempt grow past the stored copy: cut it.
     TMemoryStream source2(Bytes(50000, 0x94)), dest2;
     codec.HeaderAllowance = -40000;  // budget 90,000; the attempt needs 100,000
-    EXPECT_EQ(codec.CompressStream(dest2, source2, kMethodRle), kMethodStored);
+    EXPECT_EQ(codec.CompressStream(dest2, source2, kMethodRle).BytesWritten, kHeaderSize + 50000);
     EXPECT_EQ(dest2.Size(), static_cast<int64_t>(kHeaderSize + 50000));
 }
 

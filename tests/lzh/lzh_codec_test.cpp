@@ -161,7 +161,7 @@ TEST(LzhCodec, CompressibleDataIsStoredAsLzhAndRandomDataFallsBackToStored) {
     EXPECT_EQ(std::string(stream.begin() + 5, stream.begin() + 8), "LZH");
     const Bytes noise = MakeData(DataKind::Random, 20000);
     TMemoryStream source(noise), dest;
-    EXPECT_EQ(codec.CompressStream(dest, source, kMethodLzh), kMethodStored);
+    EXPECT_EQ(codec.CompressStream(dest, source, kMethodLzh).Method, kMethodStored);
     EXPECT_EQ(ExpandBytes(codec, dest.Bytes()), noise);
     EXPECT_EQ(codec.Engine().Lzh.RingBuf, nullptr) << "arrays released after the failed attempt";
 }

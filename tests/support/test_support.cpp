@@ -96,8 +96,14 @@ std::string KindName(DataKind kind) {
 Bytes CompressBytes(TVornCodec& codec, const Bytes& input, uint8_t method) {
     TMemoryStream source(input);
     TMemoryStream dest;
-    codec.CompressStream(dest, source, method);
-    return dest.Bytes();
+    const TCompressResult done = codec.CompressStream(dest, source, method);
+    const Bytes& out = dest.Bytes();
+    // Every compressing test also checks the result against what was written.
+    if (done.BytesWritten != dest.Size() ||
+        (!out.empty() && (TVornHeader::Decode(out.data()).Id() != CompressionIDs[done.Method] ||
+                          TVornHeader::Decode(out.data()).Checksum != done.Checksum)))
+        throw std::logic_error("CompressStream's result differs from what it wrote");
+    return out;
 }
 
 Bytes ExpandBytes(TVornCodec& codec, const Bytes& stream) {

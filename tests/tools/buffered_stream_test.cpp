@@ -10,7 +10,6 @@
 
 namespace {
 
-using vorn::SeekOrigin;
 using vorn::TMemoryStream;
 using vorn::tools::TBufferedStream;
 
@@ -22,38 +21,24 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
 
 TEST(BufferedStream, RandomOperationsMatchTheStreamBelow) {
     for (size_t capacity : {1u, 16u, 1000u}) {
-        TMemoryStream model(Pattern(3000, 1));
-        TMemoryStream inner(Pattern(3000, 1));
+        TMemoryStream model(Pattern(3000, 1)), inner(Pattern(3000, 1));
         TBufferedStream buffered(inner, capacity);
         std::mt19937 rng(static_cast<uint32_t>(capacity));
         for (int step = 0; step < 4000; ++step) {
             const size_t n = rng() % 40 + (rng() % 50 == 0 ? 2000 : 0);
-            switch (rng() % 6) {
-                case 0:
-                case 1: {
-                    std::vector<uint8_t> a(n), b(n);
-                    ASSERT_EQ(buffered.Read(a.data(), n), model.Read(b.data(), n));
-                    ASSERT_EQ(a, b);
-                    break;
-                }
-                case 2:
-                case 3: {
-                    const auto bytes = Pattern(n, static_cast<uint8_t>(step));
-                    buffered.Write(bytes.data(), n);
-                    model.Write(bytes.data(), n);
-                    break;
-                }
-                case 4: {
-                    const int64_t to = static_cast<int64_t>(rng() % 4000);
-                    buffered.Seek(to);
-                    model.Seek(to);
-                    break;
-                }
-                default: {
-                    const int64_t size = static_cast<int64_t>(rng() % 4000);
-                    buffered.SetSize(size);
-                    model.SetSize(size);
-                }
+            const unsigned op = rng() % 6;
+            if (op < 2) {
+                std::vector<uint8_t> a(n), b(n);
+                ASSERT_EQ(buffered.Read(a.data(), n), model.Read(b.data(), n));
+                ASSERT_EQ(a, b);
+            } else if (op < 4) {
+                const auto bytes = Pattern(n, static_cast<uint8_t>(step));
+                buffered.Write(bytes.data(), n);
+                model.Write(bytes.data(), n);
+            } else {
+                const int64_t to = static_cast<int64_t>(rng() % 4000);
+                op == 4 ? buffered.Seek(to) : buffered.SetSize(to);
+                op == 4 ? model.Seek(to) : model.SetSize(to);
             }
             ASSERT_EQ(buffered.Position(), model.Position()) << "step " << step;
             ASSERT_EQ(buffered.Size(), model.Size()) << "step " << step;
@@ -61,18 +46,6 @@ TEST(BufferedStream, RandomOperationsMatchTheStreamBelow) {
         buffered.Flush();
         EXPECT_EQ(inner.Bytes(), model.Bytes()) << "capacity " << capacity;
     }
-}
-
-TEST(BufferedStream, WritesReachTheStreamBelowOnlyWhenFlushedOrFull) {
-    TMemoryStream inner;
-    TBufferedStream buffered(inner, 8);
-    buffered.Write("abcde", 5);
-    EXPECT_EQ(inner.Size(), 0);
-    EXPECT_EQ(buffered.Size(), 5);
-    buffered.Write("fghij", 5);  // does not fit behind the first five
-    EXPECT_EQ(inner.Size(), 5);
-    buffered.Flush();
-    EXPECT_EQ(inner.Size(), 10);
 }
 
 }  // namespace

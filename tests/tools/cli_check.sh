@@ -10,6 +10,21 @@ check() {
   if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
 }
 
+no_temp() { [ -z "$(ls -A | grep -F .part)" ]; }
+
+# interrupted SIGNAL NAME CMD...: CMD stopped by SIGNAL while writing has a private
+# temporary file, removes it and exits with the signal's status (128+n).
+interrupted() {
+  local signal=$1 name=$2 part="" i; shift 2
+  "$@" > /dev/null 2>&1 &
+  local pid=$!
+  for i in $(seq 100); do part=$(ls -A | grep -F .part); [ -n "$part" ] && break; sleep 0.1; done
+  check "$name: the temporary file is 0600" [ -n "$part" -a "$(stat -c %a "$part" 2>/dev/null)" = 600 ]
+  kill -s "$signal" $pid; wait $pid
+  check "$name: exits 128+SIG$signal" [ $? -eq $((128 + $(kill -l "$signal"))) ]
+  check "$name: leaves no temporary file" no_temp
+}
+
 cli_summary() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]

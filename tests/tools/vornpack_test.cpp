@@ -53,33 +53,6 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(Vornpack, ManifestWordsBecomePackageValues) {
-    WriteFile("a.exe", Hex("4D 5A"));
-    const Manifest m = Parse(R"(
-title = "Sample Suite"
-[[file]]
-source = "a.exe"
-destination = '<p>\Sample\a.exe'
-run = "at-end"
-replace = { ask = "a.exe" }
-method = "rle"
-shortcuts.desktop = { name = "Sample", ask = true }
-shortcuts.sendto = { name = "Send" }
-)");
-    ASSERT_EQ(m.files.size(), 1u);
-    const pack::FileEntry& e = m.files[0];
-    EXPECT_EQ(m.title, "Sample Suite");
-    EXPECT_EQ(e.destination, "<p>\\Sample\\a.exe");
-    EXPECT_EQ(e.run, pack::RunMode::AtEnd);
-    EXPECT_EQ(e.replace.kind, pack::ReplaceRule::Ask);
-    EXPECT_EQ(e.method, pack::EntryMethod::Rle);
-    EXPECT_EQ(e.shortcuts[0].name, "Sample");
-    EXPECT_TRUE(e.shortcuts[0].ask);
-    EXPECT_EQ(e.shortcuts[4].name, "Send");
-    EXPECT_FALSE(e.shortcuts[4].ask);
-    EXPECT_EQ(e.line, 3);
-}
-
 TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
     WriteFile("a", Hex("01"));
     WriteFile("locked", WithHeader("NON", 1, 2, 2, Hex("01")));
@@ -94,17 +67,12 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {ok, "1: destination: is missing"},
         {ok + "destination = '<p>\\" + long256 + "'",
          "3: destination: the installer keeps only 255 characters after <p>"},
-        {ok + "destination = 'c:\\<u>\\" + long256 + "'",
-         "3: destination: the installer keeps only 255 characters after <u>"},
         {ok + "destination = 'c:\\a'\nshortcuts.desktop = { name = '" + long256 + "' }",
          "4: shortcuts.desktop.name: longer than 255 characters; the installer would cut it"},
         {ok + "destination = 'c:\\a'\nshortcuts.startup = { name = '?x' }",
          "4: shortcuts.startup.name: a name starting with \"?\" would be read as a question"},
-        {ok + "destination = 'c:\\a'\nreplace = { ask = '" + long256 + "' }",
-         "4: replace.ask: longer than 255 characters; the installer would cut it"},
         {ok + "destination = 'c:\\a'\nreplace = 'sometimes'",
          "4: replace: must be \"always\", \"never\" or { ask = \"question\" }"},
-        {ok + "destination = 'c:\\a'\nrun = 'later'", "4: run: must be \"never\", \"now\" or \"at-end\""},
         {"[[file]]\nsource = \"missing\"\ndestination = 'c:\\a'", "2: source: \"" + (dir_ / "missing").string() +
                                                                   "\" is not a readable file"},
         {ok + "destination = 'c:\\A'\n" + ok + "destination = 'C:\\a '",
@@ -112,26 +80,20 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {ok + "destination = 'c:\\\u20AC\u0141'", "3: destination: \"\u0141\" has no place in code page 1252"},
         {"codepage = 1250\n" + ok + "destination = 'c:\\\u0141'", ""},
         {"codepage = 99999\n" + ok + "destination = 'c:\\a'", "1: codepage: unknown code page CP99999"},
-        {ok + "destination = 'c:\\a'\ndestinaton = 'x'", "4: destinaton: unknown field"},
         {"title = 'x'", "1: file: the manifest needs at least one [[file]] table"},
-        {"title = ", "1: syntax: "},
+        {"[[file]]\nsource = 5", "2: source: expected a string, found an integer"},
+        {"codepage = true\n" + ok, "1: codepage: expected an integer or a string, found a boolean"},
+        {"file = 'a'", "1: file: expected an array, found a string"},
+        {ok + "destination = 'c:\\a'\nrun = 1", "4: run: expected a string, found an integer"},
+        {ok + "destination = 'c:\\a'\nreplace = []", "4: replace: expected a string or a table, found an array"},
+        {ok + "destination = 'c:\\a'\nshortcuts.sendto = { name = 'x', ask = 'yes' }",
+         "4: shortcuts.sendto.ask: expected a boolean, found a string"},
     };
-    for (const auto& c : cases) {
-        const std::string error = ParseError(c.toml);
-        if (c.error == "1: syntax: ")
-            EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
-        else
-            EXPECT_EQ(error, c.error) << c.toml;
-    }
+    for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml), c.error) << c.toml;
     // A locked prepared stream is refused when the package is built.
     const Manifest m = Parse("[[file]]\nsource = 'locked'\ndestination = 'c:\\a'\nmethod = 'as-is'");
     TMemoryStream out;
-    try {
-        pack::BuildInstaller(m, {}, out);
-        FAIL() << "a locked stream went in";
-    } catch (const pack::EManifestError& e) {
-        EXPECT_NE(e.Message.find(":1: source: a locked stream"), std::string::npos) << e.Message;
-    }
+    EXPECT_THROW(pack::BuildInstaller(m, {}, out), pack::EManifestError);
 }
 
 TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
@@ -169,121 +131,50 @@ TEST_F(Vornpack, PackageBytesFollowTheLayout) {
     WriteFile("sample.exe", stream1);
     WriteFile("notes.txt", stream2);
     const Manifest m = Parse(R"(title = "Sample Suite"
-[[file]]
-source = "sample.exe"
-destination = '<p>\Sample\sample.exe'
-method = "as-is"
-replace = { ask = "sample.exe" }
-shortcuts.desktop = { name = "Sample", ask = true }
-shortcuts.programs = { name = "Sample" }
-[[file]]
-source = "notes.txt"
-destination = '<p>\Sample\notes.txt'
-method = "as-is"
-run = "at-end"
+file = [
+  { source = "sample.exe", destination = '<p>\Sample\sample.exe', method = "as-is", replace = { ask = "sample.exe" }, shortcuts = { desktop = { name = "Sample", ask = true }, programs = { name = "Sample" } } },
+  { source = "notes.txt", destination = '<p>\Sample\notes.txt', method = "as-is", run = "at-end" }]
 )");
     const Bytes stub(0x1C000, 0xCC);
-    const Bytes file = Build(m, stub);
-    ASSERT_EQ(file.size(), 0x1C000u + 1448);  // 6 zeros ahead of the trailer reach a multiple of 8
-    auto text = [&](size_t offset, size_t size) {
-        return std::string(file.begin() + 0x1C000 + offset, file.begin() + 0x1C000 + offset + size);
-    };
-    auto bytes = [&](size_t offset, size_t size) {
-        return Bytes(file.begin() + 0x1C000 + offset, file.begin() + 0x1C000 + offset + size);
-    };
-    EXPECT_EQ(Bytes(file.begin(), file.begin() + 0x1C000), stub);
-    EXPECT_EQ(text(0, 13), "Sample Suite|");
-    EXPECT_EQ(text(13, 22), "<p>\\Sample\\sample.exe|");
-    EXPECT_EQ(text(35, 1), "0");
-    EXPECT_EQ(text(36, 8), "?Sample|");
-    EXPECT_EQ(text(44, 1), "|");
-    EXPECT_EQ(text(45, 7), "Sample|");
-    EXPECT_EQ(text(52, 2), "||");
-    EXPECT_EQ(text(54, 12), "1sample.exe|");
-    EXPECT_EQ(bytes(66, 4), Hex("D2 04 00 00"));
-    EXPECT_EQ(bytes(70, 1234), stream1);
-    EXPECT_EQ(text(1304, 21), "<p>\\Sample\\notes.txt|");
-    EXPECT_EQ(text(1325, 1), "2");
-    EXPECT_EQ(text(1326, 5), "|||||");
-    EXPECT_EQ(text(1331, 2), "0|");
-    EXPECT_EQ(bytes(1333, 4), Hex("64 00 00 00"));
-    EXPECT_EQ(bytes(1337, 100), stream2);
-    EXPECT_EQ(text(1437, 1), "|");
-    EXPECT_EQ(bytes(1438, 10), Hex("00 00 00 00 00 00 00 C0 01 00"));
+    auto text = [](const std::string& t) { return Bytes(t.begin(), t.end()); };
+    const Bytes parts[] = {stub,    text("Sample Suite|<p>\\Sample\\sample.exe|0?Sample||Sample|||1sample.exe|"),
+                           Hex("D2 04 00 00"), stream1, text("<p>\\Sample\\notes.txt|2|||||0|"),
+                           Hex("64 00 00 00"), stream2, text("|"), Hex("00 00 00 00 00 00 00 C0 01 00")};  // zeros reach a multiple of 8
+    Bytes expected;
+    for (const Bytes& part : parts) expected.insert(expected.end(), part.begin(), part.end());
+    EXPECT_EQ(Build(m, stub), expected);
 }
 
-TEST_F(Vornpack, BuiltPackageReadsBackAndIsReproducible) {
-    const Bytes data = MakeData(DataKind::Runs, 50000);
-    WriteFile("readme.txt", data);
-    WriteFile("random.bin", MakeData(DataKind::Random, 3000));
+TEST_F(Vornpack, BuiltEntriesReadBackAndAreStoredWhenCompressionDoesNotPay) {
+    const Bytes runs = MakeData(DataKind::Runs, 50000);
+    WriteFile("runs", runs);
+    WriteFile("random", MakeData(DataKind::Random, 3000));
     WriteFile("empty", {});
-    const std::string toml = R"(title = "T"
-[[file]]
-source = "readme.txt"
-destination = '<w>\readme.txt'
-method = "rle"
-shortcuts.startup = { name = "Read me", ask = true }
-[[file]]
-source = "random.bin"
-destination = 'random.bin'
-method = "rle"
-replace = "never"
-[[file]]
-source = "empty"
-destination = 'd:\empty'
-)";
-    const Bytes first = Build(Parse(toml), Hex("00 01 02"));
-    EXPECT_EQ(Build(Parse(toml), Hex("00 01 02")), first) << "same manifest, same bytes";
-
-    TMemoryStream installer(first);
-    std::vector<pack::PackageEntry> entries;
+    std::string toml;
+    for (std::string name : {"runs", "random", "empty"})
+        toml += "[[file]]\nsource = '" + name + "'\ndestination = 'c:\\" + name + "'\nmethod = 'rle'\n";
+    TMemoryStream installer(Build(Parse(toml), Hex("00")));
+    std::vector<std::string> methods;
     std::vector<Bytes> contents;
-    std::string title;
-    pack::WalkPackage(installer, {[&](const std::string& t) { title = t; },
-                                  [&](const pack::PackageEntry& e, TStream& s) {
-                                      entries.push_back(e);
+    pack::WalkPackage(installer, {nullptr, [&](const pack::PackageEntry& e, TStream& s) {
+                                      methods.push_back(pack::MethodName(e));
                                       TVornCodec codec;
                                       TMemoryStream out;
                                       codec.ExpandStream(out, s);
                                       contents.push_back(out.Bytes());
                                   }});
-    EXPECT_EQ(title, "T");
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[0].shortcuts[1], "?Read me");
-    EXPECT_EQ(pack::MethodName(entries[0]), "RLE");
-    EXPECT_EQ(contents[0], data);
-    EXPECT_EQ(pack::MethodName(entries[1]), "NON") << "random data is stored";
-    EXPECT_EQ(pack::DescribeReplace(entries[1].replace), "never");
-    EXPECT_EQ(pack::MethodName(entries[2]), "headerless") << "an empty file is an empty stream";
-    EXPECT_EQ(entries[2].streamLength, 0u);
+    EXPECT_EQ(methods, (std::vector<std::string>{"RLE", "NON", "headerless"})) << "empty: an empty stream";
+    ASSERT_EQ(contents.size(), 3u);
+    EXPECT_EQ(contents[0], runs);
     EXPECT_TRUE(contents[2].empty());
-}
-
-TEST_F(Vornpack, DamagedPackagesAreRefused) {
-    WriteFile("a", MakeData(DataKind::Text, 1000));
-    const Bytes good = Build(Parse("[[file]]\nsource='a'\ndestination='c:\\a'\nmethod='rle'"), Hex("00"));
-    auto walk = [](const Bytes& file) {
-        TMemoryStream installer(file);
-        pack::WalkPackage(installer, {});
-    };
-    walk(good);
-    EXPECT_THROW(walk(Bytes(good.begin(), good.end() - 1)), setup::EPackageError);
-    Bytes trailer = good;
-    trailer[trailer.size() - 2] = 0x7F;  // points past the end
-    EXPECT_THROW(walk(trailer), setup::EPackageError);
-    Bytes cut(good.begin(), good.begin() + 20);  // ends inside the destination
-    cut.insert(cut.end(), {1, 0, 0, 0});
-    EXPECT_THROW(walk(cut), setup::EPackageError);
 }
 
 TEST(ExtractPath, MacrosBecomeFoldersAndNothingEscapes) {
     EXPECT_EQ(pack::ExtractPath("<P>\\Sample\\App.EXE", "1252"), "program files/sample/app.exe");
     EXPECT_EQ(pack::ExtractPath("<w>\\a.ini", "1252"), "windows/a.ini");
-    EXPECT_EQ(pack::ExtractPath("<s>\\a.dll", "1252"), "windows/system/a.dll");
     EXPECT_EQ(pack::ExtractPath("c:\\tmp<u>\\x", "1252"), "c/tmpdate stamp/x");
     EXPECT_EQ(pack::ExtractPath("d:\\..\\..\\etc\\passwd", "1252"), "d/etc/passwd");
     EXPECT_EQ(pack::ExtractPath("\\..\\x", "1252"), "installer drive/x");
-    EXPECT_EQ(pack::ExtractPath("c:\\a/../../b", "1252"), "c/a/b");
     EXPECT_EQ(pack::ExtractPath("c:\\caf\xE9", "1252"), "c/caf\xC3\xA9");
 }
 

@@ -1,9 +1,19 @@
-// An output file that appears under its name only when complete: it is
-// written under a temporary name beside the target and renamed by Commit().
-// Without Commit() the temporary file is removed. A target that exists and
-// is not a regular file (a device such as /dev/null, a pipe) is written in
-// place: renaming over it would replace the device with a file. Writes are
-// gathered into large ones (TBufferedStream); Commit() hands on the last.
+// An output file that appears under its name only when complete.
+//
+// A regular file (new or existing) is written under an unpredictable name
+// beside it, created exclusively with mode 0600, and renamed over it by
+// Commit(), which gives it the replaced file's mode bits (a new file gets
+// 0666 less the umask). When the name is a symbolic link, the link stays and
+// the file it leads to is replaced. Without Commit(), and on SIGINT, SIGTERM
+// or SIGHUP, the temporary file is removed.
+//
+// Anything else is written in place, never renamed over: "-" or any name of
+// the standard output (/dev/stdout, a file that is the open stdout) writes
+// to descriptor 1; a device or a FIFO is opened and written. A caller that
+// seeks back (OutputAccess::Seekable) then writes into an unnamed temporary
+// file that Commit() copies out.
+//
+// Writes are gathered into large ones (TBufferedStream).
 #pragma once
 
 #include <memory>
@@ -14,20 +24,34 @@
 
 namespace vorn::tools {
 
+enum class OutputAccess { Sequential, Seekable };
+
 class OutputFile {
 public:
-    explicit OutputFile(std::string path);
+    explicit OutputFile(std::string path, OutputAccess access = OutputAccess::Sequential);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
     TStream& Stream() { return *buffered_; }
     void Commit();
+    // The data goes to standard output: reports belong on stderr.
+    bool IsStandardOutput() const { return toStdout_; }
 
 private:
+    void OpenTemporary(const std::string& target);
+    void Discard();  // closes everything; removes the temporary file unless committed
+    void ReleaseSlot();
+
     std::string path_;
-    std::string tempPath_;  // empty when the target is written in place
-    std::unique_ptr<TFileStream> stream_;
+    std::string target_;      // what the temporary file is renamed to; empty: written in place
+    std::string tempPath_;
+    int slot_ = -1;           // of tempPath_ among the names removed on a signal
+    unsigned mode_ = 0;       // given to the file on Commit()
+    int fd_ = -1;             // the output itself: the temporary file, a device or stdout
+    bool toStdout_ = false;
+    std::unique_ptr<TStream> direct_;   // over fd_
+    std::unique_ptr<TStream> staging_;  // a seekable stand-in for an output that cannot seek
     std::unique_ptr<TBufferedStream> buffered_;
     bool committed_ = false;
 };

@@ -42,6 +42,9 @@ bool ReadHeader(TStream& stream, TVornHeader& header) {
     return header.HasMagic();
 }
 
+// The summary line: on stderr when the data itself goes to stdout.
+FILE* ReportTo(const OutputFile& output) { return output.IsStandardOutput() ? stderr : stdout; }
+
 }  // namespace
 
 int32_t ParseKey(const std::string& text) {
@@ -61,20 +64,17 @@ int RunCompress(const CompressOptions& options) {
     try {
         TFileStream file(options.input, FileMode::OpenRead);
         TBufferedStream source(file);
-        OutputFile output(options.output);
+        OutputFile output(options.output, OutputAccess::Seekable);
         TVornCodec codec;
         codec.Key = options.key;
         ProgressBar bar("compressing", options.quiet);
         codec.OnShowProgress = bar.Handler();
-        const uint8_t method = codec.CompressStream(output.Stream(), source, MethodIndex(options.method));
-        const int64_t packed = output.Stream().Size();
+        const TCompressResult done = codec.CompressStream(output.Stream(), source, MethodIndex(options.method));
         output.Commit();
-        TFileStream written(options.output, FileMode::OpenRead);
-        TVornHeader header;
-        ReadHeader(written, header);
-        std::printf("%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes (%.1f%%), checksum 0x%08" PRIX32 "\n",
-                    options.input.c_str(), options.output.c_str(), CompressionIDs[method],
-                    source.Size(), packed, Percent(packed, source.Size()), header.Checksum);
+        std::fprintf(ReportTo(output),
+                     "%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes (%.1f%%), checksum 0x%08" PRIX32 "\n",
+                     options.input.c_str(), options.output.c_str(), CompressionIDs[done.Method], source.Size(),
+                     done.BytesWritten, Percent(done.BytesWritten, source.Size()), done.Checksum);
         return kExitOk;
     } catch (const std::exception& error) {
         return Fail(options.input, error);
@@ -98,13 +98,14 @@ int RunExpand(const ExpandOptions& options) {
         // device such as /dev/null has none.
         const int64_t expanded = hasHeader ? header.UncompressedSize : source.Size();
         output.Commit();
+        FILE* report = ReportTo(output);
         if (hasHeader)
-            std::printf("%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes, checksum 0x%08" PRIX32 " verified\n",
-                        options.input.c_str(), options.output.c_str(), header.Id().c_str(),
-                        source.Size(), expanded, header.Checksum);
+            std::fprintf(report, "%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes, checksum 0x%08" PRIX32 " verified\n",
+                         options.input.c_str(), options.output.c_str(), header.Id().c_str(), source.Size(),
+                         expanded, header.Checksum);
         else
-            std::printf("%s -> %s: headerless, %" PRId64 " bytes copied\n", options.input.c_str(),
-                        options.output.c_str(), expanded);
+            std::fprintf(report, "%s -> %s: headerless, %" PRId64 " bytes copied\n", options.input.c_str(),
+                         options.output.c_str(), expanded);
         return kExitOk;
     } catch (const std::exception& error) {
         return Fail(options.input, error);

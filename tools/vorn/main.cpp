@@ -38,14 +38,14 @@ int main(int argc, char** argv) {
     AddKeyOption(*compressCommand, compress.key);
     compressCommand->add_flag("-q,--quiet", compress.quiet, "No progress bar");
     compressCommand->add_option("IN", compress.input)->required();
-    compressCommand->add_option("OUT", compress.output)->required();
+    compressCommand->add_option("OUT", compress.output, "the stream to write; - for stdout")->required();
 
     ExpandOptions expand;
     auto* expandCommand = app.add_subcommand("expand", "Expand the stream IN into OUT");
     AddKeyOption(*expandCommand, expand.key);
     expandCommand->add_flag("-q,--quiet", expand.quiet, "No progress bar");
     expandCommand->add_option("IN", expand.input)->required();
-    expandCommand->add_option("OUT", expand.output)->required();
+    expandCommand->add_option("OUT", expand.output, "the file to write; - for stdout")->required();
 
     InfoOptions info;
     auto* infoCommand = app.add_subcommand("info", "Show the header of the stream FILE");

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -133,16 +135,32 @@ private:
     int64_t done_ = 0;
 };
 
-void PrintSummary(const Manifest& manifest, const std::vector<BuiltEntry>& built, int64_t total) {
+void PrintSummary(FILE* to, const Manifest& manifest, const std::vector<BuiltEntry>& built, int64_t total) {
     int64_t sizes = 0;
     for (const BuiltEntry& entry : built) {
         sizes += entry.size;
         const char* method = entry.method < CompressionIDs.size() ? CompressionIDs[entry.method] : "as-is";
-        std::printf("  %-40s %-5s %10" PRId64 " -> %10" PRIu32 "\n",
+        std::fprintf(to, "  %-40s %-5s %10" PRId64 " -> %10" PRIu32 "\n",
                     FromCodePage(entry.destination, manifest.codepage).c_str(), method, entry.size,
                     entry.streamLength);
     }
-    std::printf("%zu files, %" PRId64 " bytes in an installer of %" PRId64 " bytes\n", built.size(), sizes, total);
+    std::fprintf(to, "%zu files, %" PRId64 " bytes in an installer of %" PRId64 " bytes\n", built.size(), sizes, total);
+}
+
+// Writing the installer over the manifest or a source would destroy it
+// (compared by device and inode, so links and other spellings count too).
+void RefuseOutputOverInput(const Manifest& manifest, const std::string& output) {
+    struct stat out {};
+    if (::stat(output.c_str(), &out) != 0) return;
+    auto same = [&](const std::filesystem::path& input) {
+        struct stat in {};
+        return ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+    };
+    if (same(manifest.path)) throw EManifestError(output + ": the output would overwrite the manifest");
+    for (const FileEntry& entry : manifest.files)
+        if (same(entry.source))
+            throw EManifestError(output + ": the output would overwrite the source of the entry at line " +
+                                 std::to_string(entry.line));
 }
 
 }  // namespace
@@ -151,7 +169,8 @@ int RunBuild(const BuildOptions& options) {
     try {
         const Manifest manifest = LoadManifest(options.manifest);
         const std::vector<uint8_t> stub = LoadStub(options);
-        tools::OutputFile output(options.output);
+        RefuseOutputOverInput(manifest, options.output);
+        tools::OutputFile output(options.output, tools::OutputAccess::Seekable);
         const std::vector<std::string> command = SignCommand(options, manifest);
         std::vector<BuiltEntry> built;
         uint32_t signature = 0;
@@ -165,11 +184,12 @@ int RunBuild(const BuildOptions& options) {
         }
         const int64_t total = output.Stream().Size();
         output.Commit();
-        if (!options.quiet) PrintSummary(manifest, built, total);
+        FILE* report = output.IsStandardOutput() ? stderr : stdout;
+        if (!options.quiet) PrintSummary(report, manifest, built, total);
         if (!command.empty())
-            std::printf("%s: signed by %s, %" PRIu32 " bytes of signature\n", options.output.c_str(),
-                        command[0].c_str(), signature);
-        std::printf("%s: written\n", options.output.c_str());
+            std::fprintf(report, "%s: signed by %s, %" PRIu32 " bytes of signature\n", options.output.c_str(),
+                         command[0].c_str(), signature);
+        std::fprintf(report, "%s: written\n", options.output.c_str());
         return kExitOk;
     } catch (const ESigningError& error) {
         std::fprintf(stderr, "vornpack: %s: %s\n", options.output.c_str(), error.what());

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     BuildOptions build;
     auto* buildCommand = app.add_subcommand("build", "Build an installer from a manifest");
     buildCommand->add_option("MANIFEST", build.manifest, "the manifest (TOML)")->required();
-    buildCommand->add_option("-o,--output", build.output, "the installer to write")->capture_default_str();
+    buildCommand->add_option("-o,--output", build.output, "the installer to write; - for stdout")->capture_default_str();
     buildCommand->add_option("--stub", build.stub, "use this stub (a PE32 i386 GUI program), not the carried one");
     buildCommand->add_option("--sign-command", build.signCommand,
                              "sign with this command, e.g. \"osslsigncode sign ... -in {in} -out {out}\" (no shell: "

@@ -18,6 +18,23 @@ namespace vorn::pack {
 namespace {
 
 constexpr size_t kMaxText = 255;  // the installer cuts names, questions and paths after a macro here
+constexpr std::uintmax_t kMaxManifestSize = 16 << 20;
+
+// "a string", "an integer", ... for messages about a value's type.
+std::string TypeName(toml::node_type type) {
+    switch (type) {
+        case toml::node_type::string: return "a string";
+        case toml::node_type::integer: return "an integer";
+        case toml::node_type::floating_point: return "a floating-point number";
+        case toml::node_type::boolean: return "a boolean";
+        case toml::node_type::array: return "an array";
+        case toml::node_type::table: return "a table";
+        case toml::node_type::date: return "a date";
+        case toml::node_type::time: return "a time";
+        case toml::node_type::date_time: return "a date-time";
+        default: return "nothing";
+    }
+}
 
 class Checker {
 public:
@@ -30,10 +47,21 @@ public:
         Fail(static_cast<int>(node.source().begin.line), field, what);
     }
 
+    [[noreturn]] void WrongType(const toml::node& node, const std::string& field, const std::string& expected) const {
+        Fail(node, field, "expected " + expected + ", found " + TypeName(node.type()));
+    }
+    // The value of key, if present, checked to be of the given type.
+    const toml::node* Get(const toml::table& table, std::string_view key, const std::string& field,
+                          toml::node_type type) const {
+        const toml::node* node = table.get(key);
+        if (node && node->type() != type) WrongType(*node, field, TypeName(type));
+        return node;
+    }
+
     // A string field converted to the code page, without the separator.
     std::string Text(const toml::node& node, const std::string& field, const std::string& codepage) const {
         const auto* value = node.as_string();
-        if (!value) Fail(node, field, "must be a string");
+        if (!value) WrongType(node, field, "a string");
         std::string converted;
         try {
             converted = ToCodePage(value->get(), codepage);
@@ -98,13 +126,15 @@ ReplaceRule ParseReplace(const Checker& check, const toml::node& node, const std
         if (word->get() == "never") return {ReplaceRule::Never, ""};
     } else if (const auto* table = node.as_table()) {
         check.OnlyKeys(*table, {"ask"}, "replace.");
-        if (const auto* ask = table->get("ask")) {
+        if (const auto* ask = check.Get(*table, "ask", "replace.ask", toml::node_type::string)) {
             std::string question = check.Text(*ask, "replace.ask", codepage);
             if (question.empty()) check.Fail(*ask, "replace.ask", "the question must not be empty");
             if (question.size() > kMaxText)
                 check.Fail(*ask, "replace.ask", "longer than 255 characters; the installer would cut it");
             return {ReplaceRule::Ask, question};
         }
+    } else {
+        check.WrongType(node, "replace", "a string or a table");
     }
     check.Fail(node, "replace", "must be \"always\", \"never\" or { ask = \"question\" }");
 }
@@ -112,16 +142,14 @@ ReplaceRule ParseReplace(const Checker& check, const toml::node& node, const std
 Shortcut ParseShortcut(const Checker& check, const toml::node& node, const std::string& field,
                        const std::string& codepage) {
     const auto* table = node.as_table();
-    if (!table) check.Fail(node, field, "must be { name = \"...\", ask = true|false }");
+    if (!table) check.WrongType(node, field, "a table such as { name = \"...\", ask = true }");
     check.OnlyKeys(*table, {"name", "ask"}, field + ".");
-    const auto* name = table->get("name");
+    const auto* name = check.Get(*table, "name", field + ".name", toml::node_type::string);
     if (!name) check.Fail(node, field + ".name", "is missing");
     Shortcut shortcut;
     shortcut.name = check.Text(*name, field + ".name", codepage);
-    if (const auto* ask = table->get("ask")) {
-        if (!ask->is_boolean()) check.Fail(*ask, field + ".ask", "must be true or false");
+    if (const auto* ask = check.Get(*table, "ask", field + ".ask", toml::node_type::boolean))
         shortcut.ask = ask->as_boolean()->get();
-    }
     if (shortcut.name.empty()) check.Fail(*name, field + ".name", "must not be empty");
     if (shortcut.name.size() > kMaxText)
         check.Fail(*name, field + ".name", "longer than 255 characters; the installer would cut it");
@@ -147,23 +175,24 @@ FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manif
     check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "shortcuts"}, "");
     FileEntry entry;
     entry.line = static_cast<int>(table.source().begin.line);
-    const auto* source = table.get("source");
-    if (!source || !source->is_string()) check.Fail(entry.line, "source", "is missing");
+    const auto* source = check.Get(table, "source", "source", toml::node_type::string);
+    if (!source) check.Fail(entry.line, "source", "is missing");
     entry.source = manifest.path.parent_path() / source->as_string()->get();
     CheckSource(check, *source, entry.source);
 
-    const auto* destination = table.get("destination");
+    const auto* destination = check.Get(table, "destination", "destination", toml::node_type::string);
     if (!destination) check.Fail(entry.line, "destination", "is missing");
     entry.destination = check.Text(*destination, "destination", manifest.codepage);
     CheckDestination(check, *destination, entry.destination);
 
-    if (const auto* run = table.get("run")) entry.run = ParseRun(check, *run);
+    if (const auto* run = check.Get(table, "run", "run", toml::node_type::string))
+        entry.run = ParseRun(check, *run);
     if (const auto* replace = table.get("replace"))
         entry.replace = ParseReplace(check, *replace, manifest.codepage);
-    if (const auto* method = table.get("method")) entry.method = ParseMethod(check, *method);
-    if (const auto* shortcuts = table.get("shortcuts")) {
+    if (const auto* method = check.Get(table, "method", "method", toml::node_type::string))
+        entry.method = ParseMethod(check, *method);
+    if (const auto* shortcuts = check.Get(table, "shortcuts", "shortcuts", toml::node_type::table)) {
         const auto* folders = shortcuts->as_table();
-        if (!folders) check.Fail(*shortcuts, "shortcuts", "must be a table of folders");
         check.OnlyKeys(*folders, {"desktop", "startup", "programs", "start-menu", "sendto"}, "shortcuts.");
         for (size_t i = 0; i < kShortcutFolders.size(); ++i)
             if (const auto* node = folders->get(kShortcutFolders[i]))
@@ -210,18 +239,19 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
     if (const auto* codepage = root.get("codepage")) {
         if (const auto* number = codepage->as_integer()) manifest.codepage = std::to_string(number->get());
         else if (const auto* word = codepage->as_string()) manifest.codepage = word->get();
-        else check.Fail(*codepage, "codepage", "must be a Windows code page number such as 1252");
+        else check.WrongType(*codepage, "codepage", "an integer or a string");
         try {
             ToCodePage("", manifest.codepage);
         } catch (const std::invalid_argument& error) {
             check.Fail(*codepage, "codepage", error.what());
         }
     }
-    if (const auto* title = root.get("title")) manifest.title = check.Text(*title, "title", manifest.codepage);
+    if (const auto* title = check.Get(root, "title", "title", toml::node_type::string))
+        manifest.title = check.Text(*title, "title", manifest.codepage);
 
     if (const auto* sign = root.get("sign")) manifest.signCommand = ParseSign(check, *sign);
 
-    const auto* files = root.get("file");
+    const auto* files = check.Get(root, "file", "file", toml::node_type::array);
     if (!files || !files->is_array_of_tables())
         check.Fail(1, "file", "the manifest needs at least one [[file]] table");
     std::map<std::string, int> seen;  // destination as installed -> line
@@ -237,6 +267,12 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
 }
 
 Manifest LoadManifest(const std::filesystem::path& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        throw EManifestError(path.string() + ": the manifest is not a regular file");
+    if (std::filesystem::exists(status) && std::filesystem::file_size(path, error) > kMaxManifestSize)
+        throw EManifestError(path.string() + ": the manifest is larger than 16 MiB");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw EManifestError(path.string() + ": cannot read the manifest");
     std::stringstream text;

@@ -97,7 +97,7 @@ EncodedEntry EncodeEntry(const Manifest& manifest, const FileEntry& entry, TShow
         TVornCodec codec;
         codec.HeaderAllowance = 1;  // store unless compression saves at least a byte
         codec.OnShowProgress = std::move(progress);
-        encoded.built.method = codec.CompressStream(*encoded.stream, source, MethodIndexOf(entry.method));
+        encoded.built.method = codec.CompressStream(*encoded.stream, source, MethodIndexOf(entry.method)).Method;
     }
     return encoded;
 }
