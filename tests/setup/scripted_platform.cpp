@@ -99,6 +99,9 @@ std::unique_ptr<TStream> ScriptedPlatform::OpenRead(const std::string& path) {
 }
 
 std::unique_ptr<TStream> ScriptedPlatform::CreateNew(const std::string& path) {
+    // As Windows: error 5 on read-only media, 123 for a name with "?" in it.
+    if (ReadOnlyDrives.count(Lowercase(path.substr(0, 1))[0]) || path.find('?') != std::string::npos)
+        throw EStreamError("Cannot create file \"" + path + "\"");
     return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::Create);
 }
 
@@ -109,6 +112,7 @@ bool ScriptedPlatform::RemoveFile(const std::string& path) {
 }
 
 bool ScriptedPlatform::MakeFolder(const std::string& path) {
+    if (ReadOnlyDrives.count(Lowercase(path.substr(0, 1))[0])) return false;
     std::error_code error;
     return fs::create_directory(HostPath(path), error);
 }

@@ -40,6 +40,8 @@ public:
     std::map<char, uint32_t> DriveTypes;  // by lowercase letter; fixed when absent
     std::set<std::string> LockedFiles;    // lowercased paths DeleteFileA refuses
     std::set<std::string> DeniedKeys;     // lowercased key paths that cannot be opened
+    std::set<char> ReadOnlyDrives;        // by lowercase letter: nothing can be created there
+    std::string Temp = "C:\\Users\\Me\\Temp\\";
     bool ShellLinksAvailable = true;
     std::string Date = "12/5/2026";
     std::string Time = "3:04:05 PM";
@@ -68,6 +70,7 @@ public:
     // --- Platform ---
     void StartCom() override { ++StartComCalls; }
     std::string ModulePath() override { return Module; }
+    std::string TempFolder() override { return Temp; }
     int ShowBox(const std::string& text, const std::string& caption, uint32_t style) override;
     void Execute(const std::string& file) override { Executed.push_back(file); }
     std::unique_ptr<TStream> OpenRead(const std::string& path) override;
