@@ -8,7 +8,9 @@ examples=$(realpath "$2")
 source "$(dirname "$(realpath "$0")")/cli_check.sh"
 
 cp -r "$examples/sample" sample
-head -c 4096 /dev/zero > stub.bin
+# A stand-in stub: zeros around the execution-level slot that build fills.
+{ head -c 2048 /dev/zero; printf '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>'
+  head -c 1976 /dev/zero; } > stub.bin
 
 "$vornpack" build -q sample/app.toml -o one.exe --stub stub.bin > out.txt 2> err.txt
 check "build exits 0" [ $? -eq 0 ]
@@ -24,6 +26,15 @@ check "list shows the run mode" grep -q "run: at-end" list.txt
 check "list shows the method" grep -q "LH5" list.txt
 "$vornpack" list --json one.exe > list.json
 check "list --json is JSON" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if len(d['entries'])==3 and d['entries'][2]['shortcuts']['desktop']['ask'] else 1)"
+
+{ echo 'elevation = "user"'; cat sample/app.toml; } > sample/user.toml
+"$vornpack" build -q sample/user.toml -o user.exe > /dev/null && "$vornpack" list user.exe > user.txt
+check "a per-user installer asks for no elevation" grep -qx "elevation: user" user.txt
+"$vornpack" build -q sample/app.toml -o admin.exe > /dev/null && "$vornpack" list --json admin.exe > admin.json
+check "an installer asks for admin by default" grep -qx '  "elevation": "admin",' admin.json
+head -c 4096 /dev/zero > bare.bin
+"$vornpack" build -q sample/app.toml -o bare.exe --stub bare.bin 2> err.txt
+check "a stub without the slot is refused" grep -q "the stub cannot take an execution level: it has no" err.txt
 
 "$vornpack" verify -q one.exe > verify.txt
 check "verify passes a sound installer" [ $? -eq 0 ]

@@ -10,6 +10,7 @@
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/package_builder.h"
 #include "tools/vornpack/stub_image.h"
+#include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::pack {
 
@@ -43,7 +44,8 @@ void PrintSummary(const Manifest& manifest, const std::vector<BuiltEntry>& built
 int RunBuild(const BuildOptions& options) {
     try {
         const Manifest manifest = LoadManifest(options.manifest);
-        const std::vector<uint8_t> stub = LoadStub(options);
+        std::vector<uint8_t> stub = LoadStub(options);
+        SetElevation(stub, manifest.elevation);
         tools::OutputFile output(options.output);
         std::unique_ptr<tools::ProgressBar> bar;
         auto progress = [&](const FileEntry& entry, size_t) {

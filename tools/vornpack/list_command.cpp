@@ -7,6 +7,7 @@
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/manifest.h"
 #include "tools/vornpack/package_contents.h"
+#include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::pack {
 
@@ -71,6 +72,9 @@ std::string EntryJson(const PackageEntry& entry, const std::string& codepage) {
 int RunList(const ListOptions& options) {
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
+        const std::optional<Elevation> level = ReadElevation(installer);
+        const char* elevation = level ? ElevationName(*level) : nullptr;
+        if (!options.json) std::printf("elevation: %s\n", elevation ? elevation : "unknown (no execution level in the stub)");
         std::string title;
         std::string entries;
         PackageVisitor visitor;
@@ -86,8 +90,9 @@ int RunList(const ListOptions& options) {
         };
         WalkPackage(installer, visitor);
         if (options.json)
-            std::printf("{\n  \"title\": %s,\n  \"entries\": [%s\n  ]\n}\n",
-                        JsonString(FromCodePage(title, options.codepage)).c_str(), entries.c_str());
+            std::printf("{\n  \"title\": %s,\n  \"elevation\": %s,\n  \"entries\": [%s\n  ]\n}\n",
+                        JsonString(FromCodePage(title, options.codepage)).c_str(),
+                        elevation ? JsonString(elevation).c_str() : "null", entries.c_str());
         return kExitOk;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "vornpack: %s: %s\n", options.installer.c_str(), error.what());
