@@ -74,7 +74,8 @@ int RunList(const ListOptions& options) {
         TFileStream installer(options.installer, FileMode::OpenRead);
         const std::optional<Elevation> level = ReadElevation(installer);
         const char* elevation = level ? ElevationName(*level) : nullptr;
-        if (!options.json) std::printf("elevation: %s\n", elevation ? elevation : "unknown (no execution level in the stub)");
+        if (!options.json)
+            std::printf("elevation: %s\n", elevation ? elevation : "unknown (no execution level in the stub)");
         std::string title;
         std::string entries;
         PackageVisitor visitor;

@@ -149,7 +149,8 @@ std::set<std::string> ParseWaived(const Checker& check, const toml::node& node) 
     if (!list) check.Fail(node, "no-check", "must be a list of rule names");
     for (const auto& name : *list) {
         const auto* text = name.as_string();
-        if (!text || std::find(kDestinationRules.begin(), kDestinationRules.end(), text->get()) == kDestinationRules.end())
+        const auto& rules = kDestinationRules;
+        if (!text || std::find(rules.begin(), rules.end(), text->get()) == rules.end())
             check.Fail(name, "no-check", "no such rule; the rules are " + DestinationRuleNames());
         names.insert(text->get());
     }
