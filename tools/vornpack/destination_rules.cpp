@@ -40,21 +40,17 @@ std::string Stem(const std::string& part) {
     return stem;
 }
 
-std::string PartRule(const std::string& part, std::string& reason) {
-    for (char c : part)
-        if (kForbidden.find(c) != std::string_view::npos) {
-            reason = Quoted(part) + " holds " + Quoted(std::string(1, c)) + ", which Windows forbids in names";
-            return "forbidden-character";
-        }
-    if (kDeviceNames.count(Stem(part))) {
-        reason = Quoted(part) + " is the device " + Stem(part) + " on Windows, never a file or folder";
-        return "device-name";
-    }
-    if (part != "." && part != ".." && (part.back() == ' ' || part.back() == '.')) {
-        reason = Quoted(part) + " ends in a space or a dot, which Windows drops from names";
-        return "trailing-space-or-dot";
-    }
-    return "";
+// Calls breach(rule, reason) for every rule a folder or file name breaks.
+template <class Breach>
+void CheckName(const std::string& part, const Breach& breach) {
+    const size_t forbidden = part.find_first_of(kForbidden);
+    if (forbidden != std::string::npos)
+        breach("forbidden-character", Quoted(part) + " holds " + Quoted(part.substr(forbidden, 1)) +
+                                          ", which Windows forbids in names");
+    if (kDeviceNames.count(Stem(part)))
+        breach("device-name", Quoted(part) + " is the device " + Stem(part) + " on Windows, never a file or folder");
+    if (part != "." && part != ".." && (part.back() == ' ' || part.back() == '.'))
+        breach("trailing-space-or-dot", Quoted(part) + " ends in a space or a dot, which Windows drops from names");
 }
 
 // The installer's path with every macro at its longest, the drive supplied.
@@ -102,12 +98,8 @@ std::optional<RuleBreach> CheckDestinationRules(const std::string& destination,
                              " Windows takes at most 259");
     const std::vector<std::string> parts = Parts(longest);
     const bool drive = longest.size() >= 2 && longest[1] == ':';
-    for (size_t i = drive ? 1 : 0; i < parts.size(); ++i) {
-        if (parts[i].empty()) continue;
-        std::string reason;
-        const std::string rule = PartRule(parts[i], reason);
-        if (!rule.empty()) breach(rule, reason);
-    }
+    for (size_t i = drive ? 1 : 0; i < parts.size(); ++i)
+        if (!parts[i].empty()) CheckName(parts[i], breach);
     if (found.empty()) return std::nullopt;
     return found.front();
 }
