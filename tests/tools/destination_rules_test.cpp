@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "tools/vornpack/manifest.h"
+#include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::pack {
 namespace {
@@ -61,6 +62,16 @@ TEST(DestinationRules, EachRuleRefusesWithLineReasonAndNameAndCanBeWaived) {
         EXPECT_EQ(error.empty(), c.error.empty()) << error;
         const std::string waiver = "(rule " + c.rule + "; no-check = [\"" + c.rule + "\"] in the entry waives it)";
         EXPECT_TRUE(c.rule.empty() || error.ends_with(waiver)) << error;
+    }
+}
+
+// The level is rewritten in place (vornpack_cli_test), in the one slot there must be.
+TEST(StubManifest, AStubWithoutExactlyOneLevelSlotIsRefused) {
+    const std::string tag = "<requestedExecutionLevel ", admin = "level=\"requireAdministrator\" uiAccess=\"false\"/>";
+    const std::string unpadded = tag + "level=\"asInvoker\" uiAccess=\"false\"/>";
+    for (const std::string& stub : {"MZ" + admin, tag + admin + tag + admin, unpadded}) {
+        std::vector<uint8_t> bytes(stub.begin(), stub.end());
+        EXPECT_THROW(SetElevation(bytes, Elevation::User), EVornError) << stub;
     }
 }
 
