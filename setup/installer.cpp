@@ -58,8 +58,7 @@ void TInstaller::StartUp() {
     installerPath_ = Lowercase(modulePath_);
     const std::string workFolder = FindWorkFolder(platform_, installerPath_);
     installerName_ = installerPath_.substr(installerPath_.rfind('\\') + 1);
-    tempPath_ = workFolder + WithExtension(installerName_, ".tmp");
-    log_ = std::make_unique<TInstallLog>(platform_, workFolder + WithExtension(installerName_, ".log"));
+    OpenLog(workFolder);
     log_->Line(StartLineNow());
     summary_.Start(StartLineNow());
     compressor_ = std::make_unique<TVornCodec>();
@@ -68,6 +67,33 @@ void TInstaller::StartUp() {
     reader_->Locate();
     folders_ = LoadSystemFolders(platform_);
     title_ = reader_->ReadField();
+}
+
+std::string TInstaller::InTempFolder(const std::string& extension) {
+    return Lowercase(platform_.TempFolder()) + WithExtension(installerName_, extension);
+}
+
+// Where the work folder takes no files (read-only media, a folder the code
+// page cannot name), the log and the temporary file go to the user's
+// temporary folder instead.
+void TInstaller::OpenLog(const std::string& workFolder) {
+    tempPath_ = workFolder + WithExtension(installerName_, ".tmp");
+    try {
+        log_ = std::make_unique<TInstallLog>(platform_, workFolder + WithExtension(installerName_, ".log"));
+    } catch (const EStreamError&) {
+        tempPath_ = InTempFolder(".tmp");
+        log_ = std::make_unique<TInstallLog>(platform_, InTempFolder(".log"));
+    }
+}
+
+void TInstaller::CreateTempFile() {
+    try {
+        tempStream_ = platform_.CreateNew(tempPath_);
+    } catch (const EStreamError&) {
+        if (tempPath_ == InTempFolder(".tmp")) throw;
+        tempPath_ = InTempFolder(".tmp");
+        tempStream_ = platform_.CreateNew(tempPath_);
+    }
 }
 
 std::string TInstaller::StartLineNow() {
@@ -101,7 +127,7 @@ bool TInstaller::InstallEntry() {
     replaceRule_ = reader_->ReadField();
     destination_ = QualifyDrive(destination_, modulePath_);
     CreatePathFolders(platform_, destination_);
-    tempStream_ = platform_.CreateNew(tempPath_);
+    CreateTempFile();
     reader_->CopyStream(*tempStream_, reader_->ReadStreamLength());
     bool keepGoing = true;
     if (ShouldExtract())

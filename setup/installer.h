@@ -32,6 +32,9 @@ public:
 private:
     void RunSteps();
     void StartUp();
+    std::string InTempFolder(const std::string& extension);
+    void OpenLog(const std::string& workFolder);
+    void CreateTempFile();
     std::string StartLineNow();
     bool Confirmed();
     void Cancel();

@@ -37,8 +37,13 @@ public:
 
     // CoInitialize with a null argument; the result is ignored.
     virtual void StartCom() = 0;
-    // GetModuleFileNameA of the running module, in the case the system reports.
+    // GetModuleFileNameA of the running module, in the case the system reports;
+    // its short (8.3) form where the code page lacks a character of the path
+    // and a short form exists.
     virtual std::string ModulePath() = 0;
+    // GetTempPathA: the user's temporary folder, ending in "\"; in its short
+    // form where the code page cannot hold it.
+    virtual std::string TempFolder() = 0;
     // MessageBoxA with no owner window; returns the answer (kAnswerYes, ...).
     virtual int ShowBox(const std::string& text, const std::string& caption, uint32_t style) = 0;
     // ShellExecuteA: no owner, default verb, no parameters, no folder, SW_SHOW; never waited for.

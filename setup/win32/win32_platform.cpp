@@ -62,6 +62,35 @@ std::wstring Wide(const std::string& text) {
     return wide;
 }
 
+// Room for the longest wide path, with its NUL.
+constexpr DWORD kLongestPath = 32768;
+using WideText = std::vector<wchar_t>;
+
+// The text in the ANSI code page; false when the code page lacks one of its
+// characters (best-fit substitutes count as lacking: they name another file).
+bool ToAnsi(const wchar_t* wide, std::string& ansi) {
+    const bool utf8 = ::GetACP() == CP_UTF8;  // holds everything, and takes no flags
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL lossy = FALSE;
+    BOOL* lossyOut = utf8 ? nullptr : &lossy;
+    const int size = ::WideCharToMultiByte(CP_ACP, flags, wide, -1, nullptr, 0, nullptr, lossyOut);
+    std::vector<char> text(static_cast<size_t>(size > 0 ? size : 1), '\0');
+    ::WideCharToMultiByte(CP_ACP, flags, wide, -1, text.data(), size, nullptr, lossyOut);
+    ansi = text.data();
+    return !lossy;
+}
+
+// A path the ANSI calls can open: the path itself when the code page holds
+// it, else its short (8.3) form when that exists and the code page holds it,
+// else the lossy conversion (with "?" where characters are missing).
+std::string AnsiUsablePath(const WideText& path) {
+    std::string ansi, shortAnsi;
+    if (ToAnsi(path.data(), ansi)) return ansi;
+    WideText shortPath(kLongestPath);
+    const DWORD length = ::GetShortPathNameW(path.data(), shortPath.data(), kLongestPath);
+    return length > 0 && length < kLongestPath && ToAnsi(shortPath.data(), shortAnsi) ? shortAnsi : ansi;
+}
+
 std::string TwoDigits(WORD value) {
     return std::string{static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10)};
 }
@@ -71,12 +100,15 @@ std::string TwoDigits(WORD value) {
 void TWin32Platform::StartCom() { ::CoInitialize(nullptr); }
 
 std::string TWin32Platform::ModulePath() {
-    std::vector<char> path(MAX_PATH);
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) return std::string(path.data(), length);
-        path.resize(path.size() * 2);
-    }
+    WideText path(kLongestPath);
+    ::GetModuleFileNameW(nullptr, path.data(), kLongestPath);
+    return AnsiUsablePath(path);
+}
+
+std::string TWin32Platform::TempFolder() {
+    WideText path(kLongestPath);
+    ::GetTempPathW(kLongestPath, path.data());
+    return AnsiUsablePath(path);
 }
 
 int TWin32Platform::ShowBox(const std::string& text, const std::string& caption, uint32_t style) {

@@ -9,6 +9,7 @@ class TWin32Platform : public Platform {
 public:
     void StartCom() override;
     std::string ModulePath() override;
+    std::string TempFolder() override;
     int ShowBox(const std::string& text, const std::string& caption, uint32_t style) override;
     void Execute(const std::string& file) override;
     std::unique_ptr<TStream> OpenRead(const std::string& path) override;

@@ -13,17 +13,12 @@ namespace vorn::setup::test {
 
 namespace fs = std::filesystem;
 
-namespace {
-std::string WithoutLeadingSlash(const std::string& key) {
-    return key.starts_with('\\') ? key.substr(1) : key;
-}
-}  // namespace
-
 ScriptedPlatform::ScriptedPlatform() {
     std::string pattern = (fs::temp_directory_path() / "vorn-setup-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     root_ = pattern;
     for (char drive = 'a'; drive <= 'z'; ++drive) fs::create_directory(root_ / std::string(1, drive));
+    fs::create_directories(HostPath(Temp));
 }
 
 ScriptedPlatform::~ScriptedPlatform() {
@@ -34,24 +29,19 @@ ScriptedPlatform::~ScriptedPlatform() {
 ScriptedPlatform::RegistryName ScriptedPlatform::Name(RegistryRoot root, const std::string& key,
                                                       const std::string& subKey,
                                                       const std::string& value) {
-    return {root, Lowercase(WithoutLeadingSlash(key)), Lowercase(subKey), Lowercase(value)};
+    const std::string path = key.starts_with('\\') ? key.substr(1) : key;
+    return {root, Lowercase(path), Lowercase(subKey), Lowercase(value)};
 }
 
-void ScriptedPlatform::SetString(RegistryRoot root, const std::string& key,
-                                 const std::string& subKey, const std::string& value,
-                                 const std::string& text) {
-    registry_[Name(root, key, subKey, value)] = {text, true};
-}
-
-void ScriptedPlatform::SetNonString(RegistryRoot root, const std::string& key,
-                                    const std::string& subKey, const std::string& value) {
-    registry_[Name(root, key, subKey, value)] = {"", false};
+void ScriptedPlatform::SetValue(RegistryRoot root, const std::string& key, const std::string& subKey,
+                                const std::string& value, std::optional<std::string> text) {
+    registry_[Name(root, key, subKey, value)] = std::move(text);
 }
 
 void ScriptedPlatform::SetShellFolders() {
     for (const char* folder : {"Desktop", "Startup", "Programs", "Start Menu", "SendTo"})
-        SetString(RegistryRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer",
-                  "Shell Folders", folder, std::string("C:\\Users\\Me\\") + folder);
+        SetValue(RegistryRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer",
+                 "Shell Folders", folder, std::string("C:\\Users\\Me\\") + folder);
 }
 
 fs::path ScriptedPlatform::HostPath(const std::string& windowsPath) const {
@@ -83,7 +73,8 @@ bool ScriptedPlatform::HasFile(const std::string& windowsPath) const {
 }
 
 int ScriptedPlatform::ShowBox(const std::string& text, const std::string& caption, uint32_t style) {
-    Boxes.push_back({text, caption, style});
+    const char* name = style == kBoxOk ? "ok" : style == kBoxYesNoQuestion ? "yes/no" : "error";
+    Boxes.push_back(caption + "|" + name + "|" + text);
     if (style != kBoxYesNoQuestion) return kAnswerOk;
     if (Answers.empty()) {
         ++Unanswered;
@@ -99,7 +90,13 @@ std::unique_ptr<TStream> ScriptedPlatform::OpenRead(const std::string& path) {
 }
 
 std::unique_ptr<TStream> ScriptedPlatform::CreateNew(const std::string& path) {
+    if (ReadOnly(path))
+        throw EStreamError("Cannot create file \"" + path + "\"");
     return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::Create);
+}
+
+bool ScriptedPlatform::ReadOnly(const std::string& path) const {
+    return ReadOnlyDrives.count(Lowercase(path.substr(0, 1))[0]) != 0;
 }
 
 bool ScriptedPlatform::RemoveFile(const std::string& path) {
@@ -109,6 +106,7 @@ bool ScriptedPlatform::RemoveFile(const std::string& path) {
 }
 
 bool ScriptedPlatform::MakeFolder(const std::string& path) {
+    if (ReadOnly(path)) return false;
     std::error_code error;
     return fs::create_directory(HostPath(path), error);
 }
@@ -122,17 +120,16 @@ uint32_t ScriptedPlatform::DriveTypeOf(const std::string& root) {
 std::string ScriptedPlatform::RegistryString(RegistryRoot root, const std::string& keyPath,
                                              const std::string& subKey,
                                              const std::string& valueName) {
-    if (DeniedKeys.count(Lowercase(WithoutLeadingSlash(keyPath)))) return "";
     auto found = registry_.find(Name(root, keyPath, subKey, valueName));
     if (found == registry_.end()) return "";
-    if (!found->second.IsString) throw ERegistryDataType(valueName);
-    return found->second.Text;
+    if (!found->second) throw ERegistryDataType(valueName);
+    return *found->second;
 }
 
 void ScriptedPlatform::MakeShellLink(const std::string& linkPath, const std::string& target,
                                      const std::string& workingFolder) {
     if (!ShellLinksAvailable) throw EShellLinkError("Class not registered");
-    Links.push_back({linkPath, target, workingFolder});
+    Links.push_back(linkPath + " -> " + target + " in " + workingFolder);
     PutFile(linkPath, std::vector<uint8_t>(target.begin(), target.end()));
 }
 

@@ -7,6 +7,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -16,58 +17,41 @@
 
 namespace vorn::setup::test {
 
-struct RecordedBox {
-    std::string Text;
-    std::string Caption;
-    uint32_t Style;
-};
-
-struct RecordedLink {
-    std::string LinkPath;
-    std::string Target;
-    std::string WorkingFolder;
-};
-
 class ScriptedPlatform : public Platform {
 public:
     ScriptedPlatform();
     ~ScriptedPlatform() override;
 
-    // --- the script ---
     std::deque<int> Answers;  // one per yes/no question, in order
     std::string Module = "C:\\Downloads\\Sample.EXE";
+    std::string Temp = "C:\\Users\\Me\\Temp\\";
     uint32_t Id = kPlatformNt;
     std::map<char, uint32_t> DriveTypes;  // by lowercase letter; fixed when absent
+    std::set<char> ReadOnlyDrives;        // by lowercase letter: nothing can be created there
     std::set<std::string> LockedFiles;    // lowercased paths DeleteFileA refuses
-    std::set<std::string> DeniedKeys;     // lowercased key paths that cannot be opened
     bool ShellLinksAvailable = true;
     std::string Date = "12/5/2026";
     std::string Time = "3:04:05 PM";
     int32_t Today = 46361;
 
-    void SetString(RegistryRoot root, const std::string& key, const std::string& subKey,
-                   const std::string& value, const std::string& text);
-    void SetNonString(RegistryRoot root, const std::string& key, const std::string& subKey,
-                      const std::string& value);
-    // The usual shell folders of a user, under c:\users\me.
+    // A value; without text, one that is no string.
+    void SetValue(RegistryRoot root, const std::string& key, const std::string& subKey,
+                  const std::string& value, std::optional<std::string> text);
     void SetShellFolders();
 
-    // --- what happened ---
-    std::vector<RecordedBox> Boxes;
+    std::vector<std::string> Boxes;     // "caption|ok|text", "...|yes/no|...", "...|error|..."
     std::vector<std::string> Executed;
-    std::vector<RecordedLink> Links;
-    int StartComCalls = 0;
+    std::vector<std::string> Links;     // "link -> target in folder"
     int Unanswered = 0;  // questions asked after the script ran out
 
-    // --- files seen through the drive mapping ---
     std::filesystem::path HostPath(const std::string& windowsPath) const;
     void PutFile(const std::string& windowsPath, const std::vector<uint8_t>& bytes);
     std::string FileText(const std::string& windowsPath) const;
     bool HasFile(const std::string& windowsPath) const;
 
-    // --- Platform ---
-    void StartCom() override { ++StartComCalls; }
+    void StartCom() override {}
     std::string ModulePath() override { return Module; }
+    std::string TempFolder() override { return Temp; }
     int ShowBox(const std::string& text, const std::string& caption, uint32_t style) override;
     void Execute(const std::string& file) override { Executed.push_back(file); }
     std::unique_ptr<TStream> OpenRead(const std::string& path) override;
@@ -87,15 +71,12 @@ public:
 
 private:
     using RegistryName = std::tuple<RegistryRoot, std::string, std::string, std::string>;
-    struct RegistryValue {
-        std::string Text;
-        bool IsString;
-    };
     static RegistryName Name(RegistryRoot root, const std::string& key, const std::string& subKey,
                              const std::string& value);
+    bool ReadOnly(const std::string& path) const;
 
     std::filesystem::path root_;
-    std::map<RegistryName, RegistryValue> registry_;
+    std::map<RegistryName, std::optional<std::string>> registry_;  // empty: no string
 };
 
 }  // namespace vorn::setup::test

@@ -23,7 +23,16 @@ check "an installer written into a pipe is the same" cmp -s one.exe piped.exe
 "$vornpack" list --json one.exe > list.json
 check "list --json is JSON" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if len(d['entries'])==3 and d['entries'][2]['shortcuts']['desktop']['ask'] else 1)"
 
-check "verify passes a sound installer" "$vornpack" verify -q one.exe
+{ echo 'elevation = "user"'; cat sample/app.toml; } > sample/user.toml
+"$vornpack" build -q sample/user.toml -o user.exe > /dev/null && "$vornpack" list user.exe > user.txt
+check "a per-user installer asks for no elevation" grep -qx "elevation: user" user.txt
+rm sample/user.toml
+"$vornpack" build -q sample/app.toml -o admin.exe > /dev/null && "$vornpack" list --json admin.exe > admin.json
+check "an installer asks for admin by default" grep -qx '  "elevation": "admin",' admin.json
+
+"$vornpack" verify -q one.exe > verify.txt
+check "verify passes a sound installer" [ $? -eq 0 ]
+
 "$vornpack" extract -q one.exe -C out > /dev/null
 check "extract writes every file under readable folders" \
   cmp -s sample/files/license.txt "out/program files/vorn sample/license.txt"

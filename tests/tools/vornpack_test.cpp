@@ -76,7 +76,8 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"[[file]]\nsource = \"missing\"\ndestination = 'c:\\a'", "2: source: \"" + (dir_ / "missing").string() +
                                                                   "\" is not a readable file"},
         {ok + "destination = 'c:\\A'\n" + ok + "destination = 'C:\\a '",
-         "4: destination: the same destination as the entry at line 1"},
+         "4: destination: the same destination as the entry at line 1"
+         " (rule duplicate; no-check = [\"duplicate\"] in the entry waives it)"},
         {ok + "destination = 'c:\\\u20AC\u0141'", "3: destination: \"\u0141\" has no place in code page 1252"},
         {"codepage = 1250\n" + ok + "destination = 'c:\\\u0141'", ""},
         {"codepage = 99999\n" + ok + "destination = 'c:\\a'", "1: codepage: unknown code page CP99999"},

@@ -20,6 +20,7 @@
 #include "tools/vornpack/package_builder.h"
 #include "tools/vornpack/signing.h"
 #include "tools/vornpack/stub_image.h"
+#include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::pack {
 
@@ -168,7 +169,8 @@ void RefuseOutputOverInput(const Manifest& manifest, const std::string& output) 
 int RunBuild(const BuildOptions& options) {
     try {
         const Manifest manifest = LoadManifest(options.manifest);
-        const std::vector<uint8_t> stub = LoadStub(options);
+        std::vector<uint8_t> stub = LoadStub(options);
+        SetElevation(stub, manifest.elevation);
         RefuseOutputOverInput(manifest, options.output);
         tools::OutputFile output(options.output, tools::OutputAccess::Seekable);
         const std::vector<std::string> command = SignCommand(options, manifest);

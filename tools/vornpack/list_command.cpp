@@ -7,6 +7,7 @@
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/manifest.h"
 #include "tools/vornpack/package_contents.h"
+#include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::pack {
 
@@ -71,6 +72,10 @@ std::string EntryJson(const PackageEntry& entry, const std::string& codepage) {
 int RunList(const ListOptions& options) {
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
+        const std::optional<Elevation> level = ReadElevation(installer);
+        const char* elevation = level ? ElevationName(*level) : nullptr;
+        if (!options.json)
+            std::printf("elevation: %s\n", elevation ? elevation : "unknown (no execution level in the stub)");
         std::string title;
         std::string entries;
         PackageVisitor visitor;
@@ -86,10 +91,11 @@ int RunList(const ListOptions& options) {
         };
         const uint32_t signature = WalkPackage(installer, visitor);
         if (options.json)
-            std::printf("{\n  \"title\": %s,\n  \"signed\": %s,\n  \"signature_size\": %" PRIu32
+            std::printf("{\n  \"title\": %s,\n  \"elevation\": %s,\n  \"signed\": %s,\n  \"signature_size\": %" PRIu32
                         ",\n  \"entries\": [%s\n  ]\n}\n",
-                        JsonString(FromCodePage(title, options.codepage)).c_str(), signature ? "true" : "false",
-                        signature, entries.c_str());
+                        JsonString(FromCodePage(title, options.codepage)).c_str(),
+                        elevation ? JsonString(elevation).c_str() : "null", signature ? "true" : "false", signature,
+                        entries.c_str());
         else if (signature)
             std::printf("signed: %" PRIu32 " bytes of signature\n", signature);
         else

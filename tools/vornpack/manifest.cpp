@@ -12,6 +12,7 @@
 #include "setup/folders.h"
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/signing.h"
+#include "tools/vornpack/destination_rules.h"
 
 namespace vorn::pack {
 
@@ -171,8 +172,28 @@ void CheckSource(const Checker& check, const toml::node& node, const std::filesy
         check.Fail(node, "source", "larger than 2 GiB; the installer's sizes are signed 32-bit");
 }
 
+std::set<std::string> ParseWaived(const Checker& check, const toml::node& node) {
+    std::set<std::string> names;
+    const auto* list = node.as_array();
+    if (!list) check.Fail(node, "no-check", "must be a list of rule names");
+    for (const auto& name : *list) {
+        const auto* text = name.as_string();
+        const auto& rules = kDestinationRules;
+        if (!text || std::find(rules.begin(), rules.end(), text->get()) == rules.end())
+            check.Fail(name, "no-check", "no such rule; the rules are " + DestinationRuleNames());
+        names.insert(text->get());
+    }
+    return names;
+}
+
+Elevation ParseElevation(const Checker& check, const toml::node& node) {
+    const auto* value = node.as_string();
+    if (const auto level = value ? ElevationNamed(value->get()) : std::nullopt) return *level;
+    check.Fail(node, "elevation", "must be \"admin\" or \"user\"");
+}
+
 FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manifest& manifest) {
-    check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "shortcuts"}, "");
+    check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "shortcuts", "no-check"}, "");
     FileEntry entry;
     entry.line = static_cast<int>(table.source().begin.line);
     const auto* source = check.Get(table, "source", "source", toml::node_type::string);
@@ -184,6 +205,9 @@ FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manif
     if (!destination) check.Fail(entry.line, "destination", "is missing");
     entry.destination = check.Text(*destination, "destination", manifest.codepage);
     CheckDestination(check, *destination, entry.destination);
+    if (const auto* waived = table.get("no-check")) entry.waived = ParseWaived(check, *waived);
+    if (const auto breach = CheckDestinationRules(entry.destination, entry.waived, entry.line))
+        check.Fail(*destination, "destination", breach->Message());
 
     if (const auto* run = check.Get(table, "run", "run", toml::node_type::string))
         entry.run = ParseRun(check, *run);
@@ -232,7 +256,7 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
     } catch (const toml::parse_error& error) {
         check.Fail(static_cast<int>(error.source().begin.line), "syntax", std::string(error.description()));
     }
-    check.OnlyKeys(root, {"title", "codepage", "file", "sign"}, "");
+    check.OnlyKeys(root, {"title", "codepage", "elevation", "file", "sign"}, "");
 
     Manifest manifest;
     manifest.path = path;
@@ -248,21 +272,16 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
     }
     if (const auto* title = check.Get(root, "title", "title", toml::node_type::string))
         manifest.title = check.Text(*title, "title", manifest.codepage);
+    if (const auto* elevation = root.get("elevation")) manifest.elevation = ParseElevation(check, *elevation);
 
     if (const auto* sign = root.get("sign")) manifest.signCommand = ParseSign(check, *sign);
 
     const auto* files = check.Get(root, "file", "file", toml::node_type::array);
     if (!files || !files->is_array_of_tables())
         check.Fail(1, "file", "the manifest needs at least one [[file]] table");
-    std::map<std::string, int> seen;  // destination as installed -> line
-    for (const auto& node : *files->as_array()) {
-        FileEntry entry = ParseEntry(check, *node.as_table(), manifest);
-        auto [at, added] = seen.emplace(Normalized(entry.destination), entry.line);
-        if (!added)
-            check.Fail(entry.line, "destination",
-                       "the same destination as the entry at line " + std::to_string(at->second));
-        manifest.files.push_back(std::move(entry));
-    }
+    for (const auto& node : *files->as_array())
+        manifest.files.push_back(ParseEntry(check, *node.as_table(), manifest));
+    if (const auto breach = CheckEntryRules(manifest.files)) check.Fail(breach->line, breach->field, breach->Message());
     return manifest;
 }
 

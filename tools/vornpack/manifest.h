@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "compress/exceptions.h"
+#include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::pack {
 
@@ -46,6 +48,7 @@ struct FileEntry {
     std::array<Shortcut, 5> shortcuts;
     ReplaceRule replace;
     EntryMethod method = EntryMethod::Lh5;
+    std::set<std::string> waived;  // destination rules the vendor switched off
     int line = 0;  // of the [[file]] table, for messages
 };
 
@@ -53,6 +56,7 @@ struct Manifest {
     std::filesystem::path path;
     std::string title;  // in the package's code page
     std::string codepage = "1252";
+    Elevation elevation = Elevation::Admin;  // what the installer asks Windows for
     std::vector<FileEntry> files;
     // [sign] command: run on the finished installer; may hold {in}, {out}
     // and {title} inside its arguments. Empty: the installer stays unsigned.

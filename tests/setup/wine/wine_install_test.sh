@@ -24,6 +24,7 @@ work=$(mktemp -d /tmp/vorn-wine-XXXXXX)
 source "$here/../../../scripts/wine_session.sh"
 cleanup() {
   wine_session_stop
+  chattr -i "$work/cd" 2>/dev/null || true
   [ -n "${VORN_WINE_KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -182,8 +183,39 @@ expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' 'Title: "Vorn Te
 cmp -s "$work/readme.txt" "$drive_c/vorntest/app/readme.txt" && cmp -s "$work/data.bin" "$drive_c/vorntest/app/data.bin" &&
   cmp -s "$work/manual.txt" "$drive_c/vorn apps/vorn test/manual.txt" || fail "the signed installer's files differ"
 
+# --- read-only media, and a folder the code page (1252) cannot name ---
+# media_case CASE EXE LOGDIR: runs EXE (no title, one file) agreeing to all;
+# the file must be installed and the log the summary names must lie in
+# LOGDIR and hold the whole run.
+media_case() {
+  case_name=$1
+  rm -rf "$drive_c/vorntest"
+  wine_run_answering "$1" "$2"
+  expect_exit 0
+  cmp -s "$work/manual.txt" "$drive_c/vorntest/media/manual.txt" || fail "the file was not installed"
+  local named log
+  named=$(sed -nE 's/.*see the log file: (.*)\\r\\n\\r\\n\\r\\nCompleted with NO errors\\r\\n".*/\1/p' \
+    "$work/$1.relay" | sed 's/\\\\/\\/g')
+  log=$(timeout 60 winepath -u "$named" 2>/dev/null)
+  [ -n "$named" ] && [ "$(dirname "$log")" -ef "$3" ] || fail "the summary names \"$named\", no log in $3"
+  [ "$(tail -1 "$log" 2>/dev/null)" = $'Completed with NO errors.\r' ] || fail "the log is not complete"
+  [ ! -e "$3/setup.tmp" ] || fail "the temporary file was left behind"
+}
+far="$drive_c/Загрузки 下载"
+mkdir -p "$work/cd" "$far"
+"$builder" "$stub" "$work/cd/setup.exe" "" 'C:\VornTest\Media\manual.txt' 0 '' lh5 "$work/manual.txt"
+cp "$work/cd/setup.exe" "$far/"
+chmod a-w "$work/cd"
+[ "$(id -u)" != 0 ] || chattr +i "$work/cd"  # root writes past permissions
+ln -sfn "$work/cd" "$WINEPREFIX/dosdevices/r:"
+timeout 60 wine reg add 'HKLM\Software\Wine\Drives' /v r: /t REG_SZ /d cdrom /f >/dev/null 2>&1
+media_case cdrom 'r:\setup.exe' "$(find "$drive_c/users" -maxdepth 4 -iname temp -type d | head -1)"
+media_case nonansi 'C:\Загрузки 下载\setup.exe' "$far"
+grep -aq 'Program: \\"c:\\\\[^"]*~[^"]*\\\\setup.exe\\"' "$work/nonansi.relay" ||
+  fail "the installer did not name itself by its short path"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; screenshots and traces are in $results"
   exit 1
 fi
-echo "PASS: install, cancel, missing-package and signed runs of the stub under Wine"
+echo "PASS: install, cancel, missing-package, signed, read-only media and non-ANSI folder runs of the stub under Wine"
