@@ -129,6 +129,16 @@ Bytes CodecExpand(const Bytes& codecData, uint8_t method, int64_t uncompressedSi
     return RunCodecBytes(codec, codecData, method, true, static_cast<int32_t>(uncompressedSize));
 }
 
+std::string RoundTripFault(const Bytes& input, uint8_t method) {
+    TVornCodec codec;
+    const Bytes stream = CompressBytes(codec, input, method);
+    if (CompressBytes(codec, input, method) != stream) return "second stream differs";
+    if (ExpandBytes(codec, stream) != input) return "stream expands wrong";
+    if (CodecExpand(CodecCompress(input, method), method, static_cast<int64_t>(input.size())) != input)
+        return "codec data expands wrong";
+    return "";
+}
+
 Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t checksum,
                  int32_t lockLevel, const Bytes& codecData, uint8_t archiveType) {
     TVornHeader header;

@@ -38,6 +38,10 @@ Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool 
 // A codec alone on a fresh component: compressing never falls back for size.
 Bytes CodecCompress(const Bytes& input, uint8_t method);
 Bytes CodecExpand(const Bytes& codecData, uint8_t method, int64_t uncompressedSize);
+// Compresses input twice through the component and once through the codec
+// alone, and expands both: "" when the streams agree and give input back,
+// else what went wrong.
+std::string RoundTripFault(const Bytes& input, uint8_t method);
 
 // A stream header followed by codec data.
 Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t checksum,
