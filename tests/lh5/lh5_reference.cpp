@@ -6,40 +6,29 @@
 #include "compress/lh5/lh5_constants.h"
 
 namespace vorn::test {
-
-void TBitWriter::Put(int n, uint32_t value) {
-    for (int i = n - 1; i >= 0; --i) bits_ += (value >> i) & 1 ? '1' : '0';
-}
-
-void TBitWriter::PutAuxLength(int length) {
-    if (length < 7) return Put(3, static_cast<uint32_t>(length));
-    bits_ += std::string(static_cast<size_t>(length - 4), '1') + '0';
-}
-
 namespace {
 
 using namespace lh5;
 
-// One bit at a time; 0 bits past the end of the data.
 class TSlowBits {
 public:
-    explicit TSlowBits(const Bytes& data) : bits_(UnpackBits(data)) {}
+    explicit TSlowBits(const Bytes& data) : data_(data) {}
     uint32_t Get(int n) {
         uint32_t v = 0;
-        for (int i = 0; i < n; ++i, ++pos_) v = v << 1 | (pos_ < bits_.size() && bits_[pos_] == '1');
+        for (int i = 0; i < n; ++i, ++pos_)
+            v = v << 1 | (pos_ / 8 < data_.size() && (data_[pos_ / 8] >> (7 - pos_ % 8) & 1));
         return v;
     }
 
 private:
-    std::string bits_;
+    const Bytes& data_;
     size_t pos_ = 0;
 };
 
 // A canonical code: codes of one length are consecutive numbers, in symbol
-// order, after the codes of all shorter lengths.
+// order, after the codes of all shorter lengths. A single symbol reads no bits.
 class TSlowCode {
 public:
-    // A code that yields one symbol without reading bits.
     static TSlowCode Single(uint32_t symbol, int alphabet) {
         if (symbol >= static_cast<uint32_t>(alphabet)) throw ELZHBadDecodeTable();
         TSlowCode code;
@@ -63,11 +52,9 @@ public:
     int Decode(TSlowBits& in) const {
         if (single_ >= 0) return single_;
         uint32_t value = 0;
-        for (int len = 1; len <= kMaxCodeLen; ++len) {
-            value = value << 1 | in.Get(1);
-            if (auto found = codes_.find({len, value}); found != codes_.end()) return found->second;
-        }
-        throw ELZHBadDecodeTable();  // unreachable for a complete code
+        for (int len = 1;; ++len)
+            if (auto found = codes_.find({len, value = value << 1 | in.Get(1)}); found != codes_.end())
+                return found->second;
     }
 
 private:
@@ -115,9 +102,7 @@ TSlowCode ReadCharCode(TSlowBits& in, const TSlowCode& lenCode) {
 
 }  // namespace
 
-Bytes ReferenceExpand(const Bytes& codecData, int32_t uncompressedSize, TReferenceTrace* trace) {
-    TReferenceTrace local;
-    TReferenceTrace& symbols = trace ? *trace : local;
+Bytes ReferenceExpand(const Bytes& codecData, int32_t uncompressedSize) {
     TSlowBits in(codecData);
     Bytes out(kWindowSize, kInitialWindowByte);  // the initial window, then the output
     const size_t end = kWindowSize + static_cast<size_t>(std::max(uncompressedSize, 0));
@@ -134,13 +119,11 @@ Bytes ReferenceExpand(const Bytes& codecData, int32_t uncompressedSize, TReferen
         --left;
         const int c = charCode.Decode(in);
         if (c < 256) {
-            symbols.push_back({c, -1});
             out.push_back(static_cast<uint8_t>(c));
             continue;
         }
         const int cls = distCode.Decode(in);
         const int distance = cls <= 1 ? cls : (1 << (cls - 1)) + static_cast<int>(in.Get(cls - 1));
-        symbols.push_back({c, distance});
         for (int k = 0; k < c - 253; ++k) out.push_back(out[out.size() - static_cast<size_t>(distance) - 1]);
     }
     return Bytes(out.begin() + kWindowSize, out.end());
