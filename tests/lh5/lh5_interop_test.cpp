@@ -51,12 +51,6 @@ void PutLe(Bytes& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-uint32_t GetLe(const Bytes& in, size_t at, int bytes) {
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | in.at(at + static_cast<size_t>(i));
-    return value;
-}
-
 // A level-0 archive of one member: header size and checksum, method, sizes,
 // DOS time, attribute, level, name, CRC-16 of the original; the codec data;
 // the end mark.
@@ -80,13 +74,16 @@ Bytes Level0Archive(const std::string& name, const Bytes& codecData, const Bytes
 
 // The method and codec data of the first member of a level-0 or level-2 archive.
 std::pair<std::string, Bytes> FirstMember(const Bytes& archive) {
-    const uint32_t packed = GetLe(archive, 7, 4);
-    const int level = archive.at(20);
-    const size_t start = level == 0 ? archive[0] + 2u : level == 2 ? GetLe(archive, 0, 2) : 0;
+    auto le = [&](size_t at, int bytes) {
+        uint32_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i) value = value << 8 | archive.at(at + static_cast<size_t>(i));
+        return value;
+    };
+    const size_t packed = le(7, 4), level = archive.at(20);
+    const size_t start = level == 0 ? archive[0] + 2u : level == 2 ? le(0, 2) : 0;
     if (start == 0 || start + packed > archive.size()) throw std::runtime_error("unexpected archive layout");
-    return {std::string(archive.begin() + 2, archive.begin() + 7),
-            Bytes(archive.begin() + static_cast<std::ptrdiff_t>(start),
-                  archive.begin() + static_cast<std::ptrdiff_t>(start + packed))};
+    const auto from = archive.begin() + static_cast<std::ptrdiff_t>(start);
+    return {std::string(archive.begin() + 2, archive.begin() + 7), Bytes(from, from + static_cast<std::ptrdiff_t>(packed))};
 }
 
 class Lh5Interop : public ::testing::Test {
