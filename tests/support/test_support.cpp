@@ -24,20 +24,6 @@ Bytes Hex(const std::string& text) {
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-Bytes PackBits(const std::string& bits) {
-    Bytes out((bits.size() + 7) / 8, 0);
-    for (size_t k = 0; k < bits.size(); ++k)
-        if (bits[k] == '1') out[k / 8] = static_cast<uint8_t>(out[k / 8] | (0x80 >> (k % 8)));
-    return out;
-}
-
-std::string UnpackBits(const Bytes& bytes) {
-    std::string bits;
-    for (uint8_t b : bytes)
-        for (int k = 7; k >= 0; --k) bits += (b >> k) & 1 ? '1' : '0';
-    return bits;
-}
-
 std::string ToHex(const Bytes& bytes) {
     std::string out;
     char buf[4];

@@ -16,9 +16,6 @@ using Bytes = std::vector<uint8_t>;
 Bytes Hex(const std::string& text);
 std::string ToHex(const Bytes& bytes);
 Bytes Text(const std::string& text);
-// Bits as '0' and '1', first bit first; packing fills the last byte with 0 bits.
-Bytes PackBits(const std::string& bits);
-std::string UnpackBits(const Bytes& bytes);
 
 // Deterministic test data of a given length.
 enum class DataKind { Text, Binary, Runs, Random, OneByte, Escapes };
