@@ -18,14 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool Installed(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // Runs a shell command in dir, its output discarded; returns the exit status.
 int RunIn(const fs::path& dir, const std::string& command) {
     return std::system(("cd '" + dir.string() + "' && " + command + " >/dev/null 2>&1").c_str());
 }
+
+bool Installed(const std::string& tool) { return RunIn("/", "command -v " + tool) == 0; }
 
 void WriteFile(const fs::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -88,10 +86,7 @@ std::pair<std::string, Bytes> FirstMember(const Bytes& archive) {
 
 class Lh5Interop : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("vorn-lh5-interop-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
+    void SetUp() override { fs::create_directories(dir_); }
     void TearDown() override { fs::remove_all(dir_); }
 
     // Inputs of every kind: generated text, runs and binary, a real
@@ -109,7 +104,7 @@ protected:
         };
     }
 
-    fs::path dir_;
+    const fs::path dir_ = fs::temp_directory_path() / ("vorn-lh5-interop-" + std::to_string(::getpid()));
 };
 
 TEST_F(Lh5Interop, PeersVerifyOurCodecData) {

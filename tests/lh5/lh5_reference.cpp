@@ -1,6 +1,6 @@
 #include "tests/lh5/lh5_reference.h"
 
-#include <map>
+#include <vector>
 
 #include "compress/exceptions.h"
 #include "compress/lh5/lh5_constants.h"
@@ -27,46 +27,42 @@ private:
 
 // A canonical code: codes of one length are consecutive numbers, in symbol
 // order, after the codes of all shorter lengths. A single symbol reads no bits.
-class TSlowCode {
-public:
-    static TSlowCode Single(uint32_t symbol, int alphabet) {
+struct TSlowCode {
+    std::vector<std::vector<int>> ByLength;  // the symbols of each length, in order
+    int Single = -1;
+
+    static TSlowCode Of(uint32_t symbol, int alphabet) {
         if (symbol >= static_cast<uint32_t>(alphabet)) throw ELZHBadDecodeTable();
-        TSlowCode code;
-        code.single_ = static_cast<int>(symbol);
-        return code;
+        return {{}, static_cast<int>(symbol)};
     }
-    static TSlowCode FromLengths(const std::vector<int>& lengths) {
+    static TSlowCode Of(const std::vector<int>& lengths) {
+        TSlowCode code{std::vector<std::vector<int>>(kMaxCodeLen + 1)};
         uint64_t kraft = 0;
-        for (int len : lengths) {
-            if (len > kMaxCodeLen) throw ELZHBadDecodeTable();
-            if (len > 0) kraft += uint64_t{1} << (kMaxCodeLen - len);
+        for (size_t s = 0; s < lengths.size(); ++s) {
+            if (lengths[s] > kMaxCodeLen) throw ELZHBadDecodeTable();
+            if (lengths[s] == 0) continue;
+            kraft += uint64_t{1} << (kMaxCodeLen - lengths[s]);
+            code.ByLength[static_cast<size_t>(lengths[s])].push_back(static_cast<int>(s));
         }
         if (kraft != uint64_t{1} << kMaxCodeLen) throw ELZHBadDecodeTable();
-        TSlowCode code;
-        uint32_t next = 0;
-        for (int len = 1; len <= kMaxCodeLen; ++len, next <<= 1)
-            for (size_t s = 0; s < lengths.size(); ++s)
-                if (lengths[s] == len) code.codes_[{len, next++}] = static_cast<int>(s);
         return code;
     }
     int Decode(TSlowBits& in) const {
-        if (single_ >= 0) return single_;
-        uint32_t value = 0;
-        for (int len = 1;; ++len)
-            if (auto found = codes_.find({len, value = value << 1 | in.Get(1)}); found != codes_.end())
-                return found->second;
+        if (Single >= 0) return Single;
+        uint32_t value = 0, first = 0;  // the code read so far, the first code of its length
+        for (size_t len = 1;; ++len) {
+            value = value << 1 | in.Get(1);
+            if (value - first < ByLength[len].size()) return ByLength[len][value - first];
+            first = (first + static_cast<uint32_t>(ByLength[len].size())) << 1;
+        }
     }
-
-private:
-    std::map<std::pair<int, uint32_t>, int> codes_;
-    int single_ = -1;
 };
 
 // The code-length table (special 3: a 2-bit zero run follows the third
 // length) or the distance table.
 TSlowCode ReadAuxCode(TSlowBits& in, int count, int width, int special) {
     const int n = static_cast<int>(in.Get(width));
-    if (n == 0) return TSlowCode::Single(in.Get(width), count);
+    if (n == 0) return TSlowCode::Of(in.Get(width), count);
     std::vector<int> lengths;
     while (static_cast<int>(lengths.size()) < n) {
         int len = static_cast<int>(in.Get(3));
@@ -77,14 +73,14 @@ TSlowCode ReadAuxCode(TSlowBits& in, int count, int width, int special) {
         if (static_cast<int>(lengths.size()) == special) lengths.resize(lengths.size() + in.Get(2), 0);
     }
     lengths.resize(static_cast<size_t>(count));
-    return TSlowCode::FromLengths(lengths);
+    return TSlowCode::Of(lengths);
 }
 
 // Code-length symbols 0, 1 and 2 are runs of 1, 3..18 and 20..531 zeros;
 // symbol t > 2 is length t - 2.
 TSlowCode ReadCharCode(TSlowBits& in, const TSlowCode& lenCode) {
     const int n = static_cast<int>(in.Get(kCharCountBits));
-    if (n == 0) return TSlowCode::Single(in.Get(kCharCountBits), kCharAlphabet);
+    if (n == 0) return TSlowCode::Of(in.Get(kCharCountBits), kCharAlphabet);
     std::vector<int> lengths;
     while (static_cast<int>(lengths.size()) < n) {
         const int t = lenCode.Decode(in);
@@ -97,7 +93,7 @@ TSlowCode ReadCharCode(TSlowBits& in, const TSlowCode& lenCode) {
         if (run == 0) lengths.push_back(t - 2);
     }
     lengths.resize(kCharAlphabet);
-    return TSlowCode::FromLengths(lengths);
+    return TSlowCode::Of(lengths);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <tuple>
 
-#include "compress/exceptions.h"
 #include "compress/vorn_header.h"
 #include "tests/support/test_support.h"
 
@@ -14,13 +13,6 @@ namespace {
 
 Bytes Compress(const Bytes& input) { return CodecCompress(input, kMethodLzh); }
 Bytes Expand(const Bytes& codecData, int64_t size) { return CodecExpand(codecData, kMethodLzh, size); }
-
-// 64-bit FNV-1a, to pin codec data without spelling out its bytes.
-uint64_t Digest(const Bytes& bytes) {
-    uint64_t h = 0xCBF29CE484222325u;
-    for (uint8_t b : bytes) h = (h ^ b) * 0x100000001B3u;
-    return h;
-}
 
 TEST(LzhCodec, VectorsBothWays) {
     const struct {
@@ -134,17 +126,6 @@ TEST(LzhCodec, CodesLongerThan16BitsGoOutWhole) {
     EXPECT_EQ(Expand(codecData, input.size()), input);
 }
 
-TEST(LzhCodec, CompressibleDataIsStoredAsLzhAndRandomDataFallsBackToStored) {
-    TVornCodec codec;
-    const Bytes stream = CompressBytes(codec, MakeData(DataKind::Text, 20000), kMethodLzh);
-    EXPECT_EQ(std::string(stream.begin() + 5, stream.begin() + 8), "LZH");
-    const Bytes noise = MakeData(DataKind::Random, 20000);
-    TMemoryStream source(noise), dest;
-    EXPECT_EQ(codec.CompressStream(dest, source, kMethodLzh), kMethodStored);
-    EXPECT_EQ(ExpandBytes(codec, dest.Bytes()), noise);
-    EXPECT_EQ(codec.Engine().Lzh.RingBuf, nullptr) << "arrays released after the failed attempt";
-}
-
 // Missing bits read as 0: a cut stream expands exactly as the same stream
 // padded with zero bytes.
 TEST(LzhCodec, TruncatedDataReadsZeroBits) {
@@ -161,15 +142,7 @@ TEST(LzhCodec, TruncatedDataReadsZeroBits) {
     }
 }
 
-TEST(LzhCodec, DamagedDataStaysInBoundsAndFailsTheChecksum) {
-    const Bytes input = MakeData(DataKind::Binary, 20000, 6);
-    TVornCodec codec;
-    const Bytes stream = CompressBytes(codec, input, kMethodLzh);
-    for (size_t at : {size_t{kHeaderSize}, stream.size() / 2, stream.size() - 1}) {
-        Bytes damaged = stream;
-        damaged[at] ^= 0x5A;
-        EXPECT_THROW(ExpandBytes(codec, damaged), EBadChecksum) << at;
-    }
+TEST(LzhCodec, RandomDataStaysInBounds) {
     for (uint32_t seed = 1; seed <= 20; ++seed) {
         const Bytes out = Expand(MakeData(DataKind::Random, 1 + seed * 97, seed), 50000);
         EXPECT_GE(out.size(), 50000u);

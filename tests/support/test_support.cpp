@@ -146,4 +146,10 @@ uint32_t ByteSum(const Bytes& bytes) {
     return sum;
 }
 
+uint64_t Digest(const Bytes& bytes) {
+    uint64_t h = 0xCBF29CE484222325u;
+    for (uint8_t b : bytes) h = (h ^ b) * 0x100000001B3u;
+    return h;
+}
+
 }  // namespace vorn::test

@@ -45,5 +45,7 @@ Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t check
                  int32_t lockLevel, const Bytes& codecData, uint8_t archiveType = 0);
 
 uint32_t ByteSum(const Bytes& bytes);
+// 64-bit FNV-1a, to pin codec data without spelling out its bytes.
+uint64_t Digest(const Bytes& bytes);
 
 }  // namespace vorn::test
