@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <numeric>
 #include <random>
 #include <stdexcept>
 
@@ -27,11 +28,8 @@ Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 std::string ToHex(const Bytes& bytes) {
     std::string out;
     char buf[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", bytes[i]);
-        out += buf;
-    }
-    return out;
+    for (uint8_t b : bytes) out.append(buf, static_cast<size_t>(std::snprintf(buf, sizeof buf, "%02X ", b)));
+    return out.substr(0, out.size() - !out.empty());
 }
 
 Bytes MakeData(DataKind kind, size_t size, uint32_t seed) {
@@ -80,23 +78,20 @@ std::string KindName(DataKind kind) {
 }
 
 Bytes CompressBytes(TVornCodec& codec, const Bytes& input, uint8_t method) {
-    TMemoryStream source(input);
-    TMemoryStream dest;
+    TMemoryStream source(input), dest;
     codec.CompressStream(dest, source, method);
     return dest.Bytes();
 }
 
 Bytes ExpandBytes(TVornCodec& codec, const Bytes& stream) {
-    TMemoryStream source(stream);
-    TMemoryStream dest;
+    TMemoryStream source(stream), dest;
     codec.ExpandStream(dest, source);
     return dest.Bytes();
 }
 
 Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool expanding,
                     int32_t uncompressedSize, uint32_t* checksum) {
-    TMemoryStream source(input);
-    TMemoryStream dest;
+    TMemoryStream source(input), dest;
     uint32_t sum = 0;
     codec.RunCodec(dest, source, static_cast<int32_t>(input.size()), uncompressedSize, method, sum,
                    expanding, false);
@@ -135,16 +130,11 @@ Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t check
     header.ArchiveType = archiveType;
     const auto encoded = header.Encode();
     Bytes out(encoded.size() + codecData.size());
-    std::copy(encoded.begin(), encoded.end(), out.begin());
-    std::copy(codecData.begin(), codecData.end(), out.begin() + kHeaderSize);
+    std::copy(codecData.begin(), codecData.end(), std::copy(encoded.begin(), encoded.end(), out.begin()));
     return out;
 }
 
-uint32_t ByteSum(const Bytes& bytes) {
-    uint32_t sum = 0;
-    for (uint8_t b : bytes) sum += b;
-    return sum;
-}
+uint32_t ByteSum(const Bytes& bytes) { return std::accumulate(bytes.begin(), bytes.end(), uint32_t{0}); }
 
 uint64_t Digest(const Bytes& bytes) {
     uint64_t h = 0xCBF29CE484222325u;
