@@ -3,8 +3,6 @@
 // and data that is cut short or damaged.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "compress/vorn_header.h"
 #include "tests/support/test_support.h"
 
@@ -84,18 +82,15 @@ TEST(LzhRoundTrip, EveryLengthClassAndKind) {
 // Runs of 13 letters, each coded as one match of its length: every
 // letter's previous run lies within the window, and the pair of letters at
 // each boundary is new there. Nine lengths whose counts grow like Fibonacci
-// numbers stack the unused symbols nine levels under the root, so the
-// bytes 200..255 at the end take codes of 17 and 18 bits.
+// numbers (each the sum of the two before, plus one) stack the unused
+// symbols nine levels under the root, so the bytes 200..255 at the end take
+// codes of 17 and 18 bits.
 Bytes LongCodeData() {
-    std::vector<int> counts;
-    for (int chain = 345, weight = 346; counts.size() < 9;) {
-        counts.push_back(weight - 1);
-        std::tie(chain, weight) = std::pair(chain + weight, chain + 1);
-    }
+    const int counts[] = {345, 345, 691, 1037, 1729, 2767, 4497, 7265, 11763};
     Bytes out;
     int letter = 0, step = 1, inBlock = 0;
     for (int h = 8; h >= 0; --h) {
-        for (int n = 0; n < counts[static_cast<size_t>(h)]; ++n) {
+        for (int n = 0; n < counts[h]; ++n) {
             out.insert(out.end(), static_cast<size_t>(52 + h), static_cast<uint8_t>('A' + letter));
             letter = (letter + step) % 13;
             if (++inBlock == 13) inBlock = 0, step = step % 12 + 1;
@@ -107,10 +102,8 @@ Bytes LongCodeData() {
 
 TEST(LzhCodec, CodesLongerThan16BitsGoOutWhole) {
     // The digest was taken when the longest code read back was 18 bits.
-    const Bytes input = LongCodeData();
-    const Bytes codecData = Compress(input);
-    EXPECT_EQ(Digest(codecData), 0xbaa4c818a40cb1bcu);
-    EXPECT_EQ(Expand(codecData, input.size()), input);
+    EXPECT_EQ(Digest(Compress(LongCodeData())), 0xbaa4c818a40cb1bcu);
+    EXPECT_EQ(RoundTripFault(LongCodeData(), kMethodLzh), "");
 }
 
 // Missing bits read as 0: a cut stream expands exactly as the same stream
