@@ -45,22 +45,21 @@ uint16_t Crc16(const Bytes& data) {
     return crc;
 }
 
-void PutLe(Bytes& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 // A level-0 archive of one member: header size and checksum, method, sizes,
 // DOS time, attribute, level, name, CRC-16 of the original; the codec data;
 // the end mark.
 Bytes Level0Archive(const std::string& name, const Bytes& codecData, const Bytes& original) {
     Bytes header = Text("-lh5-");
-    PutLe(header, static_cast<uint32_t>(codecData.size()), 4);
-    PutLe(header, static_cast<uint32_t>(original.size()), 4);
-    PutLe(header, 0x5A8C6000, 4);  // 2025-04-12 12:00:00
-    PutLe(header, 0x20, 2);        // attribute, level 0
+    auto putLe = [&](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) header.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    };
+    putLe(static_cast<uint32_t>(codecData.size()), 4);
+    putLe(static_cast<uint32_t>(original.size()), 4);
+    putLe(0x5A8C6000, 4);  // 2025-04-12 12:00:00
+    putLe(0x20, 2);        // attribute, level 0
     header.push_back(static_cast<uint8_t>(name.size()));
     header.insert(header.end(), name.begin(), name.end());
-    PutLe(header, Crc16(original), 2);
+    putLe(Crc16(original), 2);
     Bytes archive(2 + header.size());
     archive[0] = static_cast<uint8_t>(header.size());
     archive[1] = static_cast<uint8_t>(ByteSum(header));
@@ -70,16 +69,15 @@ Bytes Level0Archive(const std::string& name, const Bytes& codecData, const Bytes
     return archive;
 }
 
-// The method and codec data of the first member of a level-0 or level-2 archive.
+// The method and codec data of the first member of a level-2 archive, as jlha writes them.
 std::pair<std::string, Bytes> FirstMember(const Bytes& archive) {
     auto le = [&](size_t at, int bytes) {
-        uint32_t value = 0;
+        size_t value = 0;
         for (int i = bytes - 1; i >= 0; --i) value = value << 8 | archive.at(at + static_cast<size_t>(i));
         return value;
     };
-    const size_t packed = le(7, 4), level = archive.at(20);
-    const size_t start = level == 0 ? archive[0] + 2u : level == 2 ? le(0, 2) : 0;
-    if (start == 0 || start + packed > archive.size()) throw std::runtime_error("unexpected archive layout");
+    const size_t start = le(0, 2), packed = le(7, 4);
+    if (archive.at(20) != 2 || start + packed > archive.size()) throw std::runtime_error("unexpected archive layout");
     const auto from = archive.begin() + static_cast<std::ptrdiff_t>(start);
     return {std::string(archive.begin() + 2, archive.begin() + 7), Bytes(from, from + static_cast<std::ptrdiff_t>(packed))};
 }
