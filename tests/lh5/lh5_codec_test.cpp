@@ -1,7 +1,5 @@
-// The LH5 codec: exact codec data both ways, hand-built streams that pin
-// down how a block header is read, impossible tables that must be refused,
-// round trips, the compressor's output pinned, and damaged streams. The
-// bit-by-bit reference decoder agrees on each.
+// The LH5 codec: known, hand-built and refused streams, round trips, the
+// compressor's output pinned, damaged streams; the reference agrees on each.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,9 +16,7 @@ namespace vorn::test {
 namespace {
 
 Bytes Compress(const Bytes& input) { return CodecCompress(input, kMethodLh5); }
-Bytes Expand(const Bytes& codecData, size_t size) {
-    return CodecExpand(codecData, kMethodLh5, static_cast<int64_t>(size));
-}
+Bytes Expand(const Bytes& codecData, int64_t size) { return CodecExpand(codecData, kMethodLh5, size); }
 
 // Codec data written as fields "width:value", most significant bit first,
 // and "Ln", a length in the code-length or distance table: 3 bits, or
@@ -29,10 +25,7 @@ Bytes Bits(const std::string& fields) {
     Bytes out;
     size_t at = 0;
     auto put = [&](int n, uint32_t v) {
-        for (int i = n - 1; i >= 0; --i, ++at) {
-            if (at % 8 == 0) out.push_back(0);
-            out.back() = static_cast<uint8_t>(out.back() | ((v >> i) & 1) << (7 - at % 8));
-        }
+        for (int i = n - 1; i >= 0; --i, ++at) out.resize(at / 8 + 1), out.back() |= ((v >> i) & 1) << (7 - at % 8);
     };
     std::istringstream in(fields);
     for (std::string f; in >> f;) {
@@ -150,8 +143,6 @@ TEST(Lh5RoundTrip, EveryLengthAndKindAlsoThroughTheReference) {
             EXPECT_EQ(ReferenceExpand(Compress(input), static_cast<int32_t>(size)), input) << KindName(kind) << size;
         }
     }
-    for (DataKind kind : {DataKind::Text, DataKind::Binary, DataKind::Runs})
-        EXPECT_EQ(RoundTripFault(MakeData(kind, 5u << 20, 9), kMethodLh5), "") << KindName(kind);
     // Literals whose neighbours in the character table lie 1, 2, 3, 18, 19
     // and 20 symbols apart: every kind of zero run in the table.
     const Bytes used = {0x20, 0x22, 0x25, 0x29, 0x3C, 0x50, 0x65};
@@ -180,7 +171,6 @@ TEST(Lh5Compressor, CodeLengthsAreLimitedTo16BitsAndStayComplete) {
     }
     EXPECT_EQ(kraft, 1u << 16) << "the limited code is still complete";
     EXPECT_EQ(len[0], 16);
-    EXPECT_EQ(std::count(len + 22, len + kCharAlphabet, 0), kCharAlphabet - 22);
 }
 
 TEST(Lh5Compressor, MatchesReachBack8191Bytes) {
@@ -219,22 +209,13 @@ TEST(Lh5Compressor, OutputIsPinnedBitForBit) {
     EXPECT_EQ(Digest(Compress(Sample(70000))), 0xe2c4801b9ea5b466u);
 }
 
-// Both decoders give the same bytes, or both refuse the tables.
+// Both decoders give the same bytes, or both refuse the tables; never
+// short, and at most the tail of one match past the size.
 void ExpectSameAsReference(const Bytes& codecData, int32_t size, const std::string& what) {
-    auto run = [&](auto expand) -> std::pair<bool, Bytes> {
-        try {
-            return {false, expand()};
-        } catch (const ELZHBadDecodeTable&) {
-            return {true, {}};
-        }
-    };
-    const auto fast = run([&] { return CodecExpand(codecData, kMethodLh5, size); });
-    const auto slow = run([&] { return ReferenceExpand(codecData, size); });
-    ASSERT_EQ(fast, slow) << what;
-    if (fast.first) return;
-    // Never short, and at most the tail of one match past the size.
-    ASSERT_GE(fast.second.size(), static_cast<size_t>(size)) << what;
-    ASSERT_LE(fast.second.size(), static_cast<size_t>(size) + 255) << what;
+    const Bytes fast = Outcome([&] { return Expand(codecData, size); });
+    ASSERT_EQ(fast, Outcome([&] { return ReferenceExpand(codecData, size); })) << what;
+    const auto n = static_cast<int32_t>(fast.size());
+    ASSERT_TRUE(fast == kRefused || (n >= size && n <= size + 255)) << what;
 }
 
 TEST(Lh5BadInput, FlippedTruncatedAndRandomStreamsAgreeWithTheReference) {
