@@ -33,42 +33,30 @@ std::string ToHex(const Bytes& bytes) {
 }
 
 Bytes MakeData(DataKind kind, size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes out;
-    out.reserve(size);
     static const char* const kWords[] = {"the ", "install ", "folder ", "stream ", "codec ",
                                          "{\n", "}\n", "return ", "int ", "0x1A, ", "\t", ";\n"};
-    switch (kind) {
-        case DataKind::Text:
-            while (out.size() < size) {
-                const char* w = kWords[rng() % std::size(kWords)];
-                for (; *w && out.size() < size; ++w) out.push_back(static_cast<uint8_t>(*w));
-            }
-            break;
-        case DataKind::Binary:
-            // Structured like machine code: small values, repeated opcodes, addresses.
-            while (out.size() < size) {
-                uint32_t r = rng();
+    std::mt19937 rng(seed);
+    Bytes out;
+    while (out.size() < size) {
+        const uint32_t r = rng();
+        switch (kind) {
+            case DataKind::Text:
+                for (const char* w = kWords[r % std::size(kWords)]; *w; ++w) out.push_back(static_cast<uint8_t>(*w));
+                break;
+            case DataKind::Binary:  // like machine code: small values, repeated opcodes, addresses
                 out.push_back(static_cast<uint8_t>((r & 3) == 0 ? 0 : (r >> 8) % 40 + 0x80 * ((r >> 20) & 1)));
+                break;
+            case DataKind::Runs: {
+                const auto b = static_cast<uint8_t>(r % 8 == 0 ? 0x94 : rng() % 4);
+                out.insert(out.end(), 1 + rng() % 300, b);
+                break;
             }
-            break;
-        case DataKind::Runs:
-            while (out.size() < size) {
-                uint8_t b = static_cast<uint8_t>(rng() % 8 == 0 ? 0x94 : rng() % 4);
-                size_t n = 1 + rng() % 300;
-                for (size_t i = 0; i < n && out.size() < size; ++i) out.push_back(b);
-            }
-            break;
-        case DataKind::Random:
-            while (out.size() < size) out.push_back(static_cast<uint8_t>(rng()));
-            break;
-        case DataKind::OneByte:
-            out.assign(size, 0x61);
-            break;
-        case DataKind::Escapes:
-            while (out.size() < size) out.push_back(rng() % 4 ? 0x94 : static_cast<uint8_t>(rng()));
-            break;
+            case DataKind::Random: out.push_back(static_cast<uint8_t>(r)); break;
+            case DataKind::OneByte: out.push_back(0x61); break;
+            case DataKind::Escapes: out.push_back(r % 4 ? 0x94 : static_cast<uint8_t>(rng())); break;
+        }
     }
+    out.resize(size);
     return out;
 }
 
