@@ -186,10 +186,8 @@ Bytes Sample(size_t size) {
 }
 
 TEST(Lh5Compressor, OutputIsPinnedBitForBit) {
-    // Which earlier position the trie reports, its ties and its percolation,
-    // the lazy match and the 256-byte limit decide every bit of the output.
-    // Inputs of 70,000 bytes cross eight slides; runs reach the 256-byte
-    // matches that replace a leaf.
+    // The trie's choices, its ties and percolation, the lazy match and the
+    // 256-byte limit decide every bit; 70,000 bytes cross eight slides.
     const std::pair<DataKind, uint64_t> cases[] = {
         {DataKind::Text, 0x9168394d126fdca1u},    {DataKind::Binary, 0x3b2121a3d36f4086u},
         {DataKind::Runs, 0x9cd2d6f587ad9089u},    {DataKind::Random, 0xb2902c55e7bfcb74u},

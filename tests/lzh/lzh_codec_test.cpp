@@ -42,9 +42,8 @@ TEST(LzhCodec, Vectors) {
 }
 
 TEST(LzhCodec, OutputIsPinnedBitForBit) {
-    // The match trees' choices (the longest, and the nearest of equals) and
-    // the adaptive model with its rebuilds at 0x8000 decide every bit; the
-    // random input runs through two rebuilds.
+    // The match trees' choices (the longest, the nearest of equals) and the
+    // model's rebuilds at 0x8000 (two in the random input) decide every bit.
     const std::pair<DataKind, uint64_t> cases[] = {
         {DataKind::Text, 0x0dafe74c5f8f97c6u},    {DataKind::Binary, 0x3cdef94f18bf8830u},
         {DataKind::Runs, 0x5583101445fac006u},    {DataKind::Random, 0x541d7c87b186216bu},
