@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <numeric>
 #include <random>
 #include <stdexcept>
 
@@ -24,67 +25,38 @@ Bytes Hex(const std::string& text) {
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-Bytes PackBits(const std::string& bits) {
-    Bytes out((bits.size() + 7) / 8, 0);
-    for (size_t k = 0; k < bits.size(); ++k)
-        if (bits[k] == '1') out[k / 8] = static_cast<uint8_t>(out[k / 8] | (0x80 >> (k % 8)));
-    return out;
-}
-
-std::string UnpackBits(const Bytes& bytes) {
-    std::string bits;
-    for (uint8_t b : bytes)
-        for (int k = 7; k >= 0; --k) bits += (b >> k) & 1 ? '1' : '0';
-    return bits;
-}
-
 std::string ToHex(const Bytes& bytes) {
     std::string out;
     char buf[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", bytes[i]);
-        out += buf;
-    }
-    return out;
+    for (uint8_t b : bytes) out.append(buf, static_cast<size_t>(std::snprintf(buf, sizeof buf, "%02X ", b)));
+    return out.substr(0, out.size() - !out.empty());
 }
 
 Bytes MakeData(DataKind kind, size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes out;
-    out.reserve(size);
     static const char* const kWords[] = {"the ", "install ", "folder ", "stream ", "codec ",
                                          "{\n", "}\n", "return ", "int ", "0x1A, ", "\t", ";\n"};
-    switch (kind) {
-        case DataKind::Text:
-            while (out.size() < size) {
-                const char* w = kWords[rng() % std::size(kWords)];
-                for (; *w && out.size() < size; ++w) out.push_back(static_cast<uint8_t>(*w));
-            }
-            break;
-        case DataKind::Binary:
-            // Structured like machine code: small values, repeated opcodes, addresses.
-            while (out.size() < size) {
-                uint32_t r = rng();
+    std::mt19937 rng(seed);
+    Bytes out;
+    while (out.size() < size) {
+        const uint32_t r = rng();
+        switch (kind) {
+            case DataKind::Text:
+                for (const char* w = kWords[r % std::size(kWords)]; *w; ++w) out.push_back(static_cast<uint8_t>(*w));
+                break;
+            case DataKind::Binary:  // like machine code: small values, repeated opcodes, addresses
                 out.push_back(static_cast<uint8_t>((r & 3) == 0 ? 0 : (r >> 8) % 40 + 0x80 * ((r >> 20) & 1)));
+                break;
+            case DataKind::Runs: {
+                const auto b = static_cast<uint8_t>(r % 8 == 0 ? 0x94 : rng() % 4);
+                out.insert(out.end(), 1 + rng() % 300, b);
+                break;
             }
-            break;
-        case DataKind::Runs:
-            while (out.size() < size) {
-                uint8_t b = static_cast<uint8_t>(rng() % 8 == 0 ? 0x94 : rng() % 4);
-                size_t n = 1 + rng() % 300;
-                for (size_t i = 0; i < n && out.size() < size; ++i) out.push_back(b);
-            }
-            break;
-        case DataKind::Random:
-            while (out.size() < size) out.push_back(static_cast<uint8_t>(rng()));
-            break;
-        case DataKind::OneByte:
-            out.assign(size, 0x61);
-            break;
-        case DataKind::Escapes:
-            while (out.size() < size) out.push_back(rng() % 4 ? 0x94 : static_cast<uint8_t>(rng()));
-            break;
+            case DataKind::Random: out.push_back(static_cast<uint8_t>(r)); break;
+            case DataKind::OneByte: out.push_back(0x61); break;
+            case DataKind::Escapes: out.push_back(r % 4 ? 0x94 : static_cast<uint8_t>(rng())); break;
+        }
     }
+    out.resize(size);
     return out;
 }
 
@@ -107,16 +79,14 @@ Bytes CompressBytes(TVornCodec& codec, const Bytes& input, uint8_t method) {
 }
 
 Bytes ExpandBytes(TVornCodec& codec, const Bytes& stream) {
-    TMemoryStream source(stream);
-    TMemoryStream dest;
+    TMemoryStream source(stream), dest;
     codec.ExpandStream(dest, source);
     return dest.Bytes();
 }
 
 Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool expanding,
                     int32_t uncompressedSize, uint32_t* checksum) {
-    TMemoryStream source(input);
-    TMemoryStream dest;
+    TMemoryStream source(input), dest;
     uint32_t sum = 0;
     codec.RunCodec(dest, source, static_cast<int32_t>(input.size()), uncompressedSize, method, sum,
                    expanding, false);
@@ -135,6 +105,16 @@ Bytes CodecExpand(const Bytes& codecData, uint8_t method, int64_t uncompressedSi
     return RunCodecBytes(codec, codecData, method, true, static_cast<int32_t>(uncompressedSize));
 }
 
+std::string RoundTripFault(const Bytes& input, uint8_t method) {
+    TVornCodec codec;
+    const Bytes stream = CompressBytes(codec, input, method);
+    if (CompressBytes(codec, input, method) != stream) return "second stream differs";
+    if (ExpandBytes(codec, stream) != input) return "stream expands wrong";
+    if (CodecExpand(CodecCompress(input, method), method, static_cast<int64_t>(input.size())) != input)
+        return "codec data expands wrong";
+    return "";
+}
+
 Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t checksum,
                  int32_t lockLevel, const Bytes& codecData, uint8_t archiveType) {
     TVornHeader header;
@@ -145,15 +125,16 @@ Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t check
     header.ArchiveType = archiveType;
     const auto encoded = header.Encode();
     Bytes out(encoded.size() + codecData.size());
-    std::copy(encoded.begin(), encoded.end(), out.begin());
-    std::copy(codecData.begin(), codecData.end(), out.begin() + kHeaderSize);
+    std::copy(codecData.begin(), codecData.end(), std::copy(encoded.begin(), encoded.end(), out.begin()));
     return out;
 }
 
-uint32_t ByteSum(const Bytes& bytes) {
-    uint32_t sum = 0;
-    for (uint8_t b : bytes) sum += b;
-    return sum;
+uint32_t ByteSum(const Bytes& bytes) { return std::accumulate(bytes.begin(), bytes.end(), uint32_t{0}); }
+
+uint64_t Digest(const Bytes& bytes) {
+    uint64_t h = 0xCBF29CE484222325u;
+    for (uint8_t b : bytes) h = (h ^ b) * 0x100000001B3u;
+    return h;
 }
 
 }  // namespace vorn::test

@@ -16,9 +16,6 @@ using Bytes = std::vector<uint8_t>;
 Bytes Hex(const std::string& text);
 std::string ToHex(const Bytes& bytes);
 Bytes Text(const std::string& text);
-// Bits as '0' and '1', first bit first; packing fills the last byte with 0 bits.
-Bytes PackBits(const std::string& bits);
-std::string UnpackBits(const Bytes& bytes);
 
 // Deterministic test data of a given length.
 enum class DataKind { Text, Binary, Runs, Random, OneByte, Escapes };
@@ -38,11 +35,17 @@ Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool 
 // A codec alone on a fresh component: compressing never falls back for size.
 Bytes CodecCompress(const Bytes& input, uint8_t method);
 Bytes CodecExpand(const Bytes& codecData, uint8_t method, int64_t uncompressedSize);
+// Compresses input twice through the component and once through the codec
+// alone, and expands both: "" when the streams agree and give input back,
+// else what went wrong.
+std::string RoundTripFault(const Bytes& input, uint8_t method);
 
 // A stream header followed by codec data.
 Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t checksum,
                  int32_t lockLevel, const Bytes& codecData, uint8_t archiveType = 0);
 
 uint32_t ByteSum(const Bytes& bytes);
+// 64-bit FNV-1a, to pin codec data without spelling out its bytes.
+uint64_t Digest(const Bytes& bytes);
 
 }  // namespace vorn::test
