@@ -166,8 +166,9 @@ TEST(LzhCodec, CompressibleDataIsStoredAsLzhAndRandomDataFallsBackToStored) {
     EXPECT_EQ(codec.Engine().Lzh.RingBuf, nullptr) << "arrays released after the failed attempt";
 }
 
-// Missing bits read as 0: a cut stream expands exactly as the same stream
-// padded with zero bytes.
+// Missing bits read as 0 and the expander stops at the first symbol that
+// took one: a cut stream expands as the start of the same stream padded
+// with zero bytes.
 TEST(LzhCodec, TruncatedDataReadsZeroBits) {
     const Bytes input = MakeData(DataKind::Text, 30000, 4);
     const Bytes full = Compress(input);
@@ -176,9 +177,9 @@ TEST(LzhCodec, TruncatedDataReadsZeroBits) {
         Bytes padded = truncated;
         padded.resize(full.size() + 64, 0);
         const Bytes out = Expand(truncated, input.size());
-        EXPECT_GE(out.size(), input.size()) << cut;
+        const Bytes whole = Expand(padded, input.size());
         EXPECT_LE(out.size(), input.size() + 59) << cut;
-        EXPECT_EQ(out, Expand(padded, input.size())) << cut;
+        EXPECT_TRUE(out.size() <= whole.size() && std::equal(out.begin(), out.end(), whole.begin())) << cut;
     }
 }
 
@@ -193,7 +194,6 @@ TEST(LzhCodec, DamagedDataStaysInBoundsAndFailsTheChecksum) {
     }
     for (uint32_t seed = 1; seed <= 20; ++seed) {
         const Bytes out = Expand(MakeData(DataKind::Random, 1 + seed * 97, seed), 50000);
-        EXPECT_GE(out.size(), 50000u);
         EXPECT_LE(out.size(), 50000u + 59);
     }
 }
