@@ -12,8 +12,9 @@
 
 namespace {
 
-// LZH and LH5 run on to the size their header claims, however little data
-// follows; a claim of gigabytes is sound but would stall the fuzzer.
+// The expanders stop at the size their header claims, and a few bytes of
+// LH5 data can honestly claim 16 MB (a block of 65,536 matches coded in no
+// bits): claims of gigabytes would stall the fuzzer.
 constexpr int32_t kLargestExpansion = 1 << 20;
 
 bool ClaimsTooMuch(const vorn::TMemoryStream& stream) {

@@ -1,5 +1,6 @@
 // Runs every file in the given folders (or the given files) through a fuzz
 // target once, so that saved inputs are ordinary tests without libFuzzer.
+// Finding no input at all fails: a moved or empty folder would pass unseen.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -30,6 +31,10 @@ int main(int argc, char** argv) {
         } else if (std::filesystem::exists(path)) {
             count += RunFile(path);
         }
+    }
+    if (count == 0) {
+        std::fprintf(stderr, "no inputs found: nothing was run\n");
+        return 1;
     }
     std::printf("%d passed, 0 failed\n", count);
     return 0;
