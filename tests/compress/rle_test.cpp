@@ -8,8 +8,6 @@
 namespace vorn::test {
 namespace {
 
-Bytes Repeat(uint8_t b, size_t n) { return Bytes(n, b); }
-
 TEST(Rle, EncoderWritesTheItemTable) {
     const struct {
         Bytes input;
@@ -24,10 +22,10 @@ TEST(Rle, EncoderWritesTheItemTable) {
         {Hex("94"), "94 00"},
         {Hex("94 94 94"), "94 00 94 00 94 00"},
         {Hex("00 00 00"), "00 94 03"},
-        {Repeat(0x41, 255), "41 94 FF"},
-        {Repeat(0x41, 256), "41 94 FF 41"},
-        {Repeat(0x41, 257), "41 94 FF 41 41"},
-        {Repeat(0x41, 600), "41 94 FF 41 94 FF 41 94 5A"},
+        {Bytes(255, 0x41), "41 94 FF"},
+        {Bytes(256, 0x41), "41 94 FF 41"},
+        {Bytes(257, 0x41), "41 94 FF 41 41"},
+        {Bytes(600, 0x41), "41 94 FF 41 94 FF 41 94 5A"},
     };
     TVornCodec codec;
     codec.HeaderAllowance = -16;  // let escapes grow the data
