@@ -1,10 +1,8 @@
-// The body shared by the expander fuzz targets. The first two input bytes
-// give the uncompressed size (little-endian, up to 65,535), the rest is
-// codec data. Whatever it holds, the expander refuses its tables or writes
-// at most size + overshoot bytes (a last match may reach past the size),
-// and the component, told the sum of what was written, accepts the run
-// only when it wrote exactly the size. The whole input then goes through
-// the compressor and back and must come out unchanged.
+// The body shared by the expander fuzz targets: two bytes of uncompressed
+// size (little-endian), then codec data. The expander refuses its tables or
+// writes at most size + overshoot bytes (a last match may reach past the
+// size); the component, told the sum of what was written, accepts only a
+// run that wrote exactly the size. The whole input then round-trips.
 #pragma once
 
 #include <cstdint>

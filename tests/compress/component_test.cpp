@@ -70,9 +70,8 @@ TEST(ExpandStream, ArchiveTypeMethodIdsAndTheRecognizeHandler) {
         asked.push_back(id);
         recognized = id == "ZIP";
     };
-    EXPECT_EQ(codec.GetCompressMethod("CUS"), kMethodCustom);
-    EXPECT_EQ(codec.GetCompressMethod("LH5"), kMethodLh5);
-    EXPECT_EQ(codec.GetCompressMethod("ZIP"), kMethodCustom);
+    EXPECT_EQ((std::vector{codec.GetCompressMethod("CUS"), codec.GetCompressMethod("LH5"), codec.GetCompressMethod("ZIP")}),
+              (std::vector<uint8_t>{kMethodCustom, kMethodLh5, kMethodCustom}));
     EXPECT_THROW(codec.GetCompressMethod("ARJ"), EUnrecognizedCompressionMethod);
     EXPECT_EQ(asked, (std::vector<std::string>{"ZIP", "ARJ"})) << "IDs of the table are not asked about";
 }
@@ -100,13 +99,7 @@ TEST(ExpandStream, ChecksumAndKeyRules) {
     const int32_t key = 0x01020304;
     Bytes scrambled = kText;
     for (size_t i = 0; i < scrambled.size(); ++i) scrambled[i] ^= static_cast<uint8_t>(key >> (8 * (i % 4)));
-    const struct {
-        const char* id;
-        int32_t lockLevel, key;
-        uint32_t stored;
-        const Bytes& data;
-        std::string error;
-    } cases[] = {
+    const struct { const char* id; int32_t lockLevel, key; uint32_t stored; const Bytes& data; std::string error; } cases[] = {
         {"NON", 0, 0, sum, kText, ""},
         {"NON", 0, 0, sum + 1, kText, kBad},
         {"NON", 0, 0, 0, kText, ""},  // "NON" with a stored 0 is not compared; RLE is
@@ -206,7 +199,7 @@ TEST(ExpandStream, ComponentRecoversAfterEveryKindOfFailure) {
     TVornCodec codec;
     const Bytes good = WithHeader("NON", 11, ByteSum(kText), 0, kText);
     for (const Bytes& bad : {WithHeader("NON", 11, 1, 0, kText), WithHeader("NON", 11, 1, 2, kText),
-                             WithHeader("XXX", 11, 1, 0, kText), WithHeader("NON", 11, 1, 0, kText, 1)}) {
+                             WithHeader("XXX", 11, 1, 0, kText), WithHeader("LH5", 9, 1, 0, Hex("00 01 FF FF"))}) {
         EXPECT_NE(ExpandError(codec, bad), "");
         EXPECT_EQ(ExpandBytes(codec, good), kText);
         EXPECT_EQ(codec.Engine().InBuffer, nullptr) << "buffers are released between runs";

@@ -1,6 +1,9 @@
-// The engine frame: buffering, byte sums, key scrambling, progress and
-// cancel, the output budget, and the compressing front operation.
+// The engine frame (buffering, byte sums, key scrambling, progress and
+// cancel, the output budget), the compressing front operation, the
+// run-length codec and the streams.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "compress/codec_state.h"
 #include "compress/exceptions.h"
@@ -24,20 +27,14 @@ public:
     size_t maxRead = SIZE_MAX;
 };
 
-TEST(Engine, PercentDoneInBothForms) {
-    EXPECT_EQ(PercentDone(16384, 20000), 81);
-    EXPECT_EQ(PercentDone(402388, 402388), 100);
-    EXPECT_EQ(PercentDone(8192, 1000000), 0);
-    EXPECT_EQ(PercentDone(2000000000, 2000000000), 100) << "no overflow of done * 100";
-}
-
 TEST(Engine, StoredRunsReadWriteReportAndCancel) {
-    const struct {
-        int32_t sourceSize, streamSize;
-        size_t cancelAt, maxRead;  // the progress call that answers -1; the longest read
-        std::vector<int32_t> progress;
-        std::vector<size_t> writes;  // a full block goes out when the next byte arrives
-    } cases[] = {
+    // PercentDone in both forms; the last would overflow done * 100.
+    EXPECT_EQ((std::vector{PercentDone(16384, 20000), PercentDone(402388, 402388), PercentDone(8192, 1000000),
+                           PercentDone(2000000000, 2000000000)}),
+              (std::vector{81, 100, 0, 100}));
+    // cancelAt: the progress call that answers -1; a full block goes out when the next byte arrives.
+    const struct { int32_t sourceSize, streamSize; size_t cancelAt, maxRead; std::vector<int32_t> progress;
+                   std::vector<size_t> writes; } cases[] = {
         {20000, 20000, 0, SIZE_MAX, {0, 40, 81, 100, 100}, {8192, 8192, 3616}},
         {0, 0, 0, SIZE_MAX, {0, 100}, {}},
         {8192, 8192, 0, SIZE_MAX, {0, 100, 100}, {8192}},
@@ -113,33 +110,96 @@ TEST(CompressStream, WritesHeaderAndRoundTrips) {
 TEST(CompressStream, StoresWhatDoesNotShrinkWithoutATrace) {
     TVornCodec codec;
     const Bytes data = MakeData(DataKind::Escapes, 50000);  // RLE nearly doubles it
-    RecordingStream dest(Bytes(5, 0xEE));
+    TMemoryStream source(data), dest(Bytes(5, 0xEE));
     dest.Seek(5);
-    TMemoryStream source(data);
     EXPECT_EQ(codec.CompressStream(dest, source, kMethodRle), kMethodStored);
-    const Bytes& out = dest.Bytes();
-    ASSERT_EQ(out.size(), 5 + kHeaderSize + data.size());
-    EXPECT_EQ(TVornHeader::Decode(out.data() + 5).Id(), "NON");
-    EXPECT_EQ(Bytes(out.begin() + 5 + kHeaderSize, out.end()), data);
-    EXPECT_EQ(dest.Position(), static_cast<int64_t>(out.size()));
+    EXPECT_EQ(Bytes(dest.Bytes().begin() + 5, dest.Bytes().end()), WithHeader("NON", 50000, ByteSum(data), 0, data));
+    EXPECT_EQ(dest.Position(), dest.Size());
     // A negative allowance lets the attempt grow past the stored copy: cut it.
     TMemoryStream source2(Bytes(50000, 0x94)), dest2;
     codec.HeaderAllowance = -40000;  // budget 90,000; the attempt needs 100,000
     EXPECT_EQ(codec.CompressStream(dest2, source2, kMethodRle), kMethodStored);
     EXPECT_EQ(dest2.Size(), static_cast<int64_t>(kHeaderSize + 50000));
-
 }
 
 TEST(CompressStream, CancelLeavesNothingBehind) {
     TVornCodec codec;
-    codec.OnShowProgress = [](int32_t& p) {
-        if (p == 40) p = -1;
-    };
+    codec.OnShowProgress = [](int32_t& p) { p = p == 40 ? -1 : p; };
     TMemoryStream source(MakeData(DataKind::Text, 20000)), dest(Hex("01 02"));
     dest.Seek(2);
     EXPECT_THROW(codec.CompressStream(dest, source, kMethodRle), EOperationCancelled);
     EXPECT_EQ(dest.Bytes(), Hex("01 02"));
     EXPECT_TRUE(codec.OnShowProgress) << "the caller's handler is put back";
+}
+
+TEST(Rle, EncoderWritesTheItemTable) {
+    const struct { Bytes input; const char* codecData; } cases[] = {
+        {{}, ""}, {Hex("41 41"), "41 41"}, {Hex("41 41 41"), "41 94 03"},
+        {Hex("41 41 41 41 41"), "41 94 05"}, {Hex("41 41 41 42"), "41 94 03 42"},
+        {Hex("41 41 94"), "41 41 94 00"}, {Hex("94"), "94 00"}, {Hex("94 94 94"), "94 00 94 00 94 00"},
+        {Hex("00 00 00"), "00 94 03"}, {Bytes(255, 0x41), "41 94 FF"}, {Bytes(256, 0x41), "41 94 FF 41"},
+        {Bytes(257, 0x41), "41 94 FF 41 41"}, {Bytes(600, 0x41), "41 94 FF 41 94 FF 41 94 5A"},
+    };
+    TVornCodec codec;
+    codec.HeaderAllowance = -16;  // let escapes grow the data
+    for (const auto& c : cases) {
+        const Bytes encoded = RunCodecBytes(codec, c.input, kMethodRle, false);
+        EXPECT_EQ(ToHex(encoded), ToHex(Hex(c.codecData))) << "input of " << c.input.size();
+        EXPECT_EQ(RunCodecBytes(codec, encoded, kMethodRle, true), c.input);
+    }
+}
+
+TEST(Rle, DecoderHandlesItemsTheEncoderNeverWrites) {
+    TVornCodec codec;
+    for (auto [codecData, out] : {std::pair{"94 05", "00 00 00 00"},  // a leading run repeats RunByte 0
+                                  {"41 94", "41 94"},  // a count cut off by the end reads as 0
+                                  {"41 94 01", "41"}, {"41 94 02", "41 41"},  // counts 1 and 2
+                                  {"41 94 02 94 03", "41 41 94 94"}})  // after a run, RunByte is the escape
+        EXPECT_EQ(RunCodecBytes(codec, Hex(codecData), kMethodRle, true), Hex(out)) << codecData;
+}
+
+std::string TempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() / ("vorn_stream_test_" + name)).string();
+}
+
+TEST(FileStream, CreateTruncatesReadCountsSetSizeAndCopy) {
+    const std::string path = TempPath("a");
+    {
+        TFileStream f(path, FileMode::Create);
+        f.Write("0123456789", 10);
+    }
+    {
+        TFileStream f(path, FileMode::Create);  // truncates
+        f.Write("abc", 3);
+    }
+    TFileStream f(path, FileMode::OpenRead);
+    char buf[8] = {};
+    EXPECT_EQ(f.Read(buf, sizeof buf) + f.Read(buf + 3, sizeof buf - 3), 3u);
+    EXPECT_STREQ(buf, "abc");
+    f.Seek(-2, SeekOrigin::End);
+    EXPECT_EQ(f.Position(), 1);
+    EXPECT_THROW(f.Write("x", 1), EStreamError) << "opened read-only";
+
+    TFileStream g(path, FileMode::Create);
+    TMemoryStream source(MakeData(DataKind::Random, 100000));
+    g.CopyFrom(source, 100000);
+    g.SetSize(10);
+    EXPECT_EQ(g.Size() + g.Position(), 20);
+    source.Seek(0);
+    EXPECT_THROW(g.CopyFrom(source, 100001), EStreamError) << "the source ends first";
+    std::filesystem::remove(path);
+}
+
+TEST(MemoryStream, WritingPastTheEndGrowsAndSetSizeClampsThePosition) {
+    TMemoryStream m;
+    m.Seek(3);
+    m.Write("x", 1);
+    EXPECT_EQ(m.Bytes(), Hex("00 00 00 78"));
+    m.SetSize(2);
+    EXPECT_EQ(m.Position(), 2);
+    char c;
+    EXPECT_EQ(m.Read(&c, 1), 0u);
+    EXPECT_THROW(m.Seek(-3, SeekOrigin::End), EStreamError);
 }
 
 }  // namespace
