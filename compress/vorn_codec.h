@@ -48,6 +48,10 @@ public:
     // headerless source is copied through unchanged.
     void ExpandStream(TStream& dest, TStream& source);
 
+    // Runs the method (or OnExpand) and judges the result: the byte sum and
+    // the key rules, and for the built-in methods exactly destSize bytes
+    // written from the codec data alone. EBadChecksum when that fails, or
+    // EInvalidKey for a locked stream, which cannot tell damage from a key.
     void ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceSize, int32_t destSize,
                          uint32_t storedChecksum, uint8_t method, const std::string& CompressID,
                          int32_t lockLevel);
