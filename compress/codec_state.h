@@ -52,13 +52,19 @@ struct TCodecState {
     int32_t SourceRemaining = 0;
     int32_t ReadChunk = 0;
     int32_t BytesRead = 0;  // kept only while a progress handler is assigned
-    int32_t OutCount = 0;
+    // 64 bits: an expanding run has no budget, and damaged data may make it
+    // write more than any header can claim.
+    int64_t OutCount = 0;
 
     bool UnscrambleInput = false;
     bool ScrambleOutput = false;
     uint8_t KeyBytes[4] = {0, 0, 0, 0};
     int16_t KeyIndex = 0;
-    int32_t OutputBudget = 0;
+    int64_t OutputBudget = 0;
+    // Set by an expander that took bits or bytes from beyond the end of its
+    // codec data (missing data read as zeros): what it wrote is not the
+    // stream's, whatever the byte sum says.
+    bool ReadPastEnd = false;
     TShowProgressEvent ProgressHandler;
 
     TLzhState Lzh;

@@ -23,7 +23,7 @@ void SettleInput(TCodecState& s) {
 }
 
 void SettleOutput(TCodecState& s) {
-    const auto n = static_cast<int32_t>(s.OutPos - s.OutSettled);
+    const int64_t n = s.OutPos - s.OutSettled;
     s.WriteChecksum += ByteSum(s.OutSettled, static_cast<size_t>(n));
     s.OutCount += n;
     s.OutputBudget -= n;

@@ -64,8 +64,10 @@ void RleExpand(TCodecState& s) {
         if (b != RleEscape) {
             WriteDestByte(s, b);
         } else {
-            // A count cut off by the end of the data reads as 0: one escape byte.
+            // A count cut off by the end of the data reads as 0: one escape
+            // byte, made up rather than read.
             uint8_t count = ReadSourceByte(s);
+            if (s.SourceExhausted) s.ReadPastEnd = true;
             if (count == 0) {
                 WriteDestByte(s, RleEscape);
             } else {

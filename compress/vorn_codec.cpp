@@ -13,6 +13,7 @@ namespace vorn {
 namespace {
 
 constexpr int32_t kUnlimitedBudget = std::numeric_limits<int32_t>::max();
+constexpr int64_t kNoBudget = std::numeric_limits<int64_t>::max();
 
 int32_t ClampToInt32(int64_t n) {
     return static_cast<int32_t>(std::clamp<int64_t>(n, 0, kUnlimitedBudget));
@@ -91,6 +92,7 @@ void TVornCodec::ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceS
                                  const std::string& CompressID, int32_t lockLevel) {
     if (lockLevel > 0 && Key == 0) throw EInvalidKey();
     uint32_t computed = 0;
+    bool truthful = true;  // what a custom handler wrote is its own affair
     const uint32_t started = TickCount();
     elapsedTicks_ = static_cast<int32_t>(started);
     if (method == kMethodCustom) {
@@ -107,20 +109,26 @@ void TVornCodec::ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceS
             if (lockLevel > 0) throw EInvalidKey();
             throw;
         }
+        // A byte sum misses zeros that are missing or invented: the run must
+        // also have written exactly the header's size from its own data.
+        truthful = engine_->OutCount == destSize && !engine_->ReadPastEnd;
     }
     elapsedTicks_ = static_cast<int32_t>(TickCount() - started);
 
-    if (computed == storedChecksum) return;
+    if (truthful && computed == storedChecksum) return;
     if (storedChecksum == 0 && method == kMethodStored) return;
     if (lockLevel <= 0) throw EBadChecksum();
-    if (static_cast<uint32_t>(Key) + computed == storedChecksum) return;
+    if (truthful && static_cast<uint32_t>(Key) + computed == storedChecksum) return;
     throw EInvalidKey();
 }
 
 int32_t TVornCodec::RunCodec(TStream& dest, TStream& source, int32_t sourceSize,
                              int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
                              bool expanding, bool scrambled) {
-    const int32_t budget = expanding ? kUnlimitedBudget : sourceSize - HeaderAllowance;
+    // Expanding has no budget: the caller judges the count against the
+    // header afterwards, and a budget would report a compressing failure.
+    const int64_t budget =
+        expanding ? kNoBudget : int64_t{sourceSize} - HeaderAllowance;
     return RunCodecWithBudget(dest, source, sourceSize, uncompressedSize, method, checksum,
                               expanding, scrambled, budget);
 }
@@ -128,8 +136,10 @@ int32_t TVornCodec::RunCodec(TStream& dest, TStream& source, int32_t sourceSize,
 int32_t TVornCodec::RunCodecWithBudget(TStream& dest, TStream& source, int32_t sourceSize,
                                        int32_t uncompressedSize, uint8_t method,
                                        uint32_t& checksum, bool expanding, bool scrambled,
-                                       int32_t outputBudget) {
+                                       int64_t outputBudget) {
     TCodecState& s = *engine_;
+    s.OutCount = 0;  // a run cancelled at the start wrote nothing
+    s.ReadPastEnd = false;
     s.ProgressHandler = OnShowProgress;
     if (OnShowProgress) {
         int32_t percent = 0;
@@ -150,7 +160,6 @@ int32_t TVornCodec::RunCodecWithBudget(TStream& dest, TStream& source, int32_t s
         s.ReadChecksum = 0;
         s.WriteChecksum = 0;
         s.BytesRead = 0;
-        s.OutCount = 0;
         s.OutputBudget = outputBudget;
         s.ScrambleOutput = !expanding && Key != 0;
         s.UnscrambleInput = expanding && Key != 0 && scrambled;
@@ -165,7 +174,7 @@ int32_t TVornCodec::RunCodecWithBudget(TStream& dest, TStream& source, int32_t s
         int32_t percent = 100;
         OnShowProgress(percent);
     }
-    return s.OutCount;
+    return ClampToInt32(s.OutCount);
 }
 
 void TVornCodec::RunCodecBody(uint8_t method, int32_t uncompressedSize, uint32_t& checksum,

@@ -55,12 +55,18 @@ public:
     // headerless source is copied through unchanged.
     void ExpandStream(TStream& dest, TStream& source);
 
+    // Runs the method (or OnExpand) and judges the result: the byte sum and
+    // the key rules, and for the built-in methods exactly destSize bytes
+    // written from the codec data alone. EBadChecksum when that fails, or
+    // EInvalidKey for a locked stream, which cannot tell damage from a key.
     void ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceSize, int32_t destSize,
                          uint32_t storedChecksum, uint8_t method, const std::string& CompressID,
                          int32_t lockLevel);
 
     // Runs one codec over the engine in either direction; returns the bytes
-    // written (compressing) and sets checksum to the sum of the plain bytes.
+    // written and sets checksum to the sum of the plain bytes. Expanding
+    // checks nothing: Engine() then tells how many bytes were written and
+    // whether the codec read past the end of its data.
     int32_t RunCodec(TStream& dest, TStream& source, int32_t sourceSize, int32_t uncompressedSize,
                      uint8_t method, uint32_t& checksum, bool expanding, bool scrambled);
 
@@ -74,7 +80,7 @@ public:
 private:
     int32_t RunCodecWithBudget(TStream& dest, TStream& source, int32_t sourceSize,
                                int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
-                               bool expanding, bool scrambled, int32_t outputBudget);
+                               bool expanding, bool scrambled, int64_t outputBudget);
     void RunCodecBody(uint8_t method, int32_t uncompressedSize, uint32_t& checksum, bool expanding);
 
     std::unique_ptr<TCodecState> engine_;

@@ -1,9 +1,8 @@
-// The body shared by the expander fuzz targets. The first two input bytes
-// give the uncompressed size (little-endian, up to 65,535), the rest is
-// codec data: whatever it holds, the expander either refuses its tables
-// with ELZHBadDecodeTable or writes between size and size + overshoot bytes
-// (a last match may reach past the size). The whole input then goes through
-// the compressor and back and must come out unchanged.
+// The body shared by the expander fuzz targets: two bytes of uncompressed
+// size (little-endian), then codec data. The expander refuses its tables or
+// writes at most size + overshoot bytes (a last match may reach past the
+// size); the component, told the sum of what was written, accepts only a
+// run that wrote exactly the size. The whole input then round-trips.
 #pragma once
 
 #include <cstdint>
@@ -17,12 +16,9 @@
 namespace vorn::fuzz {
 
 inline std::vector<uint8_t> RunOnce(TVornCodec& codec, uint8_t method, std::vector<uint8_t> input,
-                                    int32_t size, bool expanding) {
-    TMemoryStream source(std::move(input));
-    TMemoryStream dest;
-    uint32_t checksum = 0;
-    codec.RunCodec(dest, source, static_cast<int32_t>(source.Size()), size, method, checksum, expanding,
-                   false);
+                                    int32_t size, bool expanding, uint32_t& sum) {
+    TMemoryStream source(std::move(input)), dest;
+    codec.RunCodec(dest, source, static_cast<int32_t>(source.Size()), size, method, sum, expanding, false);
     return dest.Bytes();
 }
 
@@ -30,17 +26,21 @@ inline void ExpandAndRoundTrip(uint8_t method, size_t overshoot, const uint8_t* 
     if (size < 2) return;
     TVornCodec codec;
     codec.HeaderAllowance = -(1 << 24);  // let incompressible input grow
-    const size_t expected = static_cast<size_t>(data[0] | data[1] << 8);
+    const int32_t expected = data[0] | data[1] << 8;
+    const std::vector<uint8_t> codecData(data + 2, data + size);
+    uint32_t sum = 0;
     try {
-        const auto out = RunOnce(codec, method, std::vector<uint8_t>(data + 2, data + size),
-                                 static_cast<int32_t>(expected), true);
-        if (out.size() < expected || out.size() > expected + overshoot) std::abort();
+        if (RunOnce(codec, method, codecData, expected, true, sum).size() > expected + overshoot) std::abort();
+        TMemoryStream source(codecData), dest;
+        codec.ExpandAndVerify(dest, source, static_cast<int32_t>(codecData.size()), expected, sum, method, "", 0);
+        if (dest.Size() != expected) std::abort();
     } catch (const ELZHBadDecodeTable&) {
+    } catch (const EBadChecksum&) {
     }
 
     const std::vector<uint8_t> input(data, data + size);
-    const auto packed = RunOnce(codec, method, input, 0, false);
-    if (RunOnce(codec, method, packed, static_cast<int32_t>(size), true) != input) std::abort();
+    const auto packed = RunOnce(codec, method, input, 0, false, sum);
+    if (RunOnce(codec, method, packed, static_cast<int32_t>(size), true, sum) != input) std::abort();
 }
 
 }  // namespace vorn::fuzz

@@ -15,7 +15,8 @@ void Lh5AllocState(TCodecState& s, bool compressing);
 void Lh5FreeState(TCodecState& s);
 
 // Expands codec data until uncompressedSize bytes are written (the last
-// match may carry a few bytes past it). Missing source reads as 0 bits.
+// match may carry a few bytes past it). Missing source reads as 0 bits, but
+// once the decoder has taken one it stops soon after, with ReadPastEnd set.
 void Lh5Expand(TCodecState& s, int32_t uncompressedSize);
 // Compresses the whole source.
 void Lh5Compress(TCodecState& s);

@@ -33,17 +33,23 @@ constexpr int NodeOf(uint16_t link) { return link >> kSymbolShift & kNumberMask;
 // Up to 64 bits of coded data ahead of the decoder, the earliest at bit 63.
 // Past the end of the source every bit reads as 0; once SourceExhausted is
 // set the engine is not asked again (a cancelled run must stay cancelled).
+// The reader runs ahead of the decoder, so running past the end is judged
+// by what the decoder took: it has taken a zero bit of its own making once
+// fewer bits are left in the window than were made up.
 struct TBitReader {
     uint64_t Window = 0;
     // Bits at the bottom of Window that hold no data yet; counting the gap
     // rather than the data spares the refill a subtraction from a constant.
     int Empty = 64;
+    int MadeUp = 0;  // zero bits put in past the end of the source
 
     // Four more bytes when fewer than 32 bits are left: a fixed count keeps
-    // the refill free of data-dependent loop exits.
-    void TopUp(TCodecState& s) {
-        if (Empty <= 32) return;
+    // the refill free of data-dependent loop exits. False once the decoder
+    // has run past the end, checked only here, off the common path.
+    bool TopUp(TCodecState& s) {
+        if (Empty <= 32) return true;
         for (int i = 0; i < 4; ++i) Put(s);
+        return !Overran();
     }
     // Leaves at least 57 bits, more than any one step takes.
     void Refill(TCodecState& s) {
@@ -53,7 +59,10 @@ struct TBitReader {
         const uint64_t b = s.SourceExhausted ? 0 : ReadSourceByte(s);
         Empty -= 8;
         Window |= b << Empty;
+        if (s.SourceExhausted) [[unlikely]]
+            MadeUp += 8;
     }
+    bool Overran() const { return 64 - Empty < MadeUp; }
     // n from 1 to 32, at most the bits held.
     uint32_t Peek(int n) const { return static_cast<uint32_t>(Window >> (64 - n)); }
     // n from 0 to 20, at most the bits held.
@@ -196,12 +205,17 @@ class TExpander {
 public:
     explicit TExpander(TCodecState& s) : s_(s), st_(s.Lh5) {}
 
+    // Stops early once the decoder has run past the end of the source:
+    // zero bits would decode on, as blocks of 65,536 zeros, to any size.
     void Run(int32_t uncompressedSize) {
         std::fill_n(st_.TextBuf.get(), kWindowSize, TOctet{kInitialWindowByte});
-        while (done_ < uncompressedSize) {
-            if (blockCount_ == 0) ReadBlockHeader();
-            DecodeSymbols(uncompressedSize);
+        while (done_ < uncompressedSize && !in_.Overran()) {
+            if (blockCount_ == 0)
+                ReadBlockHeader();
+            else
+                DecodeSymbols(uncompressedSize);
         }
+        if (in_.Overran()) s_.ReadPastEnd = true;
     }
 
 private:
@@ -296,7 +310,8 @@ private:
 
         while (blockCount != 0 && remaining > 0) {
             --blockCount;
-            in.TopUp(s);  // a character code takes at most 16 bits
+            if (!in.TopUp(s)) [[unlikely]]  // a character code takes at most 16 bits
+                break;
             const uint32_t c = in.Decode(st.CharTable.get(), kCharTableBits, st);
             if (c < kFirstMatchSymbol) {
                 Text()[pos] = TOctet{static_cast<uint8_t>(c)};
@@ -306,7 +321,8 @@ private:
                 continue;
             }
             const uint32_t length = c - kMatchSymbolBias;
-            in.TopUp(s);  // a distance code and its extra bits take at most 28
+            if (!in.TopUp(s)) [[unlikely]]  // a distance code and its extra bits take at most 28
+                break;
             const uint32_t distClass = in.Decode(st.AuxTable.get(), kAuxTableBits, st);
             uint32_t distance = distClass;  // classes 0 and 1 have no extra bits
             if (distClass > 1) {

@@ -10,9 +10,9 @@
 
 namespace vorn {
 
-// Expands until uncompressedSize bytes are written. Running out of source
-// is no error: missing bits read as 0. A damaged last match may carry the
-// output up to 59 bytes past the size.
+// Expands until uncompressedSize bytes are written. Missing bits read as 0,
+// but once a symbol has taken one the expander stops, with ReadPastEnd set.
+// A damaged last match may carry the output up to 59 bytes past the size.
 void LzhExpand(TCodecState& s, int32_t uncompressedSize);
 
 // Compresses the whole source; empty input gives no byte at all.

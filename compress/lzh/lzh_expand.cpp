@@ -18,6 +18,7 @@ namespace {
 struct LzhBitReader {
     uint32_t buf;  // the earliest bit at bit 15; bits above 15 are never set
     int len;
+    int madeUp = 0;  // zero bits put in past the end of the source
 
     explicit LzhBitReader(const TLzhState& z) : buf(z.GetBuf), len(z.GetLen) {}
     void Store(TLzhState& z) const {
@@ -29,10 +30,16 @@ struct LzhBitReader {
     void Refill(TCodecState& s) {
         if (len <= 8) {
             const uint8_t x = ReadSourceByte(s);
-            if (!s.SourceExhausted) buf |= static_cast<uint32_t>(x) << (8 - len);
+            if (!s.SourceExhausted)
+                buf |= static_cast<uint32_t>(x) << (8 - len);
+            else
+                madeUp += 8;
             len += 8;
         }
     }
+    // The decoder has taken a bit of the reader's own making; the byte read
+    // ahead does not count until its bits are taken.
+    bool Overran() const { return len < madeUp; }
 
     // The top n bits (up to 8) after a refill, left in place.
     int Peek(int n) const { return static_cast<int>(buf >> (16 - n)); }
@@ -127,7 +134,9 @@ void LzhExpand(TCodecState& s, int32_t uncompressedSize) {
     int16_t path[LzhMaxPath];
     int r = LzhRingStart;
     int64_t done = 0;  // a damaged last match may carry it past the size
-    while (done < uncompressedSize) {
+    // Every symbol takes at least one bit, so zero bits would decode on to
+    // any size: stop at the first symbol that took one.
+    while (done < uncompressedSize && !in.Overran()) {
         const int c = LzhDecodeSymbol(s, in, table, path);
         if (c < 256) {
             WriteDestByte(s, static_cast<uint8_t>(c));
@@ -140,6 +149,7 @@ void LzhExpand(TCodecState& s, int32_t uncompressedSize) {
         r = CopyMatch(s, ring, r, LzhDecodePosition(s, in), length);
         done += length;
     }
+    if (in.Overran()) s.ReadPastEnd = true;
     in.Store(z);
 }
 

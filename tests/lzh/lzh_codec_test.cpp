@@ -104,8 +104,9 @@ TEST(LzhCodec, CodesLongerThan16BitsGoOutWhole) {
     EXPECT_EQ(RoundTripFault(LongCodeData(), kMethodLzh), "");
 }
 
-// Missing bits read as 0: a cut stream expands exactly as the same stream
-// padded with zero bytes.
+// Missing bits read as 0 and the expander stops at the first symbol that
+// took one: a cut stream expands as the start of the same stream padded
+// with zero bytes.
 TEST(LzhCodec, TruncatedDataReadsZeroBits) {
     const Bytes input = MakeData(DataKind::Text, 30000, 4);
     const Bytes full = Compress(input);
@@ -114,9 +115,9 @@ TEST(LzhCodec, TruncatedDataReadsZeroBits) {
         Bytes padded = truncated;
         padded.resize(full.size() + 64, 0);
         const Bytes out = Expand(truncated, input.size());
-        EXPECT_GE(out.size(), input.size()) << cut;
+        const Bytes whole = Expand(padded, input.size());
         EXPECT_LE(out.size(), input.size() + 59) << cut;
-        EXPECT_EQ(out, Expand(padded, input.size())) << cut;
+        EXPECT_TRUE(out.size() <= whole.size() && std::equal(out.begin(), out.end(), whole.begin())) << cut;
     }
 }
 

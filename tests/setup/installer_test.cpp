@@ -205,5 +205,24 @@ TEST_F(Installer, UnhandledFailuresReportApplicationErrorAndExitWithOne) {
     }
 }
 
+TEST_F(Installer, StreamsShortOverLongOrLyingAboutTheirSizeFailTheirExtraction) {
+    Bytes content = AsBytes("text, then zeros that a byte sum cannot miss");
+    content.resize(4004, 0);
+    Bytes cut = test::CompressedStream(content, kMethodStored), longer = cut;
+    Bytes lie = test::CompressedStream(content, kMethodLh5);
+    cut.resize(cut.size() - 3000);          // zeros missing
+    longer.resize(longer.size() + 100, 0);  // zeros invented
+    std::copy_n(vorn::test::Hex("FF FF FF 7F").begin(), 4, lie.begin() + 8);  // a size of 2,147,483,647
+    for (const Bytes& stream : {cut, longer, lie}) {
+        platform = test::ScriptedPlatform();
+        EXPECT_EQ(Install({"", {{"c:\\app\\data.bin", '0', {}, "", stream}, Entry("c:\\app\\next.txt", "next")}}), 0);
+        EXPECT_EQ(Log(), (Lines{kStart, "Extracting file: c:\\app\\data.bin...   ",
+                                "ERROR: Extract failed - aborting installation"}));
+        EXPECT_EQ(platform.Boxes, Lines{"sample.exe|ok|" + kStart + "\r\n\r\n" + kSeeLog +
+                                        "\r\n\r\nExtract failed - aborting installation\r\n"});
+        EXPECT_FALSE(platform.HasFile("c:\\app\\next.txt"));
+    }
+}
+
 }  // namespace
 }  // namespace vorn::setup

@@ -183,6 +183,24 @@ expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' 'Title: "Vorn Te
 cmp -s "$work/readme.txt" "$drive_c/vorntest/app/readme.txt" && cmp -s "$work/data.bin" "$drive_c/vorntest/app/data.bin" &&
   cmp -s "$work/manual.txt" "$drive_c/vorn apps/vorn test/manual.txt" || fail "the signed installer's files differ"
 
+# --- an LH5 entry whose header claims 2 GiB: its extraction fails at once ---
+case_name=lie
+"$builder" "$stub" "$drive_c/dl/setup.exe" "" 'C:\VornLie\manual.txt' 0 '' lh5 "$work/manual.txt" \
+  'C:\VornLie\readme.txt' 0 '' stored "$work/readme.txt"
+at=$(grep -abo $'VORN\x1aLH5' "$drive_c/dl/setup.exe" | tail -1 | cut -d: -f1)
+printf '\xff\xff\xff\x7f' | dd of="$drive_c/dl/setup.exe" bs=1 seek=$((at + 8)) conv=notrunc status=none
+run_installer lie setup.exe 'Return@setup.exe'
+expect_exit 0
+expect_relay <<'TRACE'
+Call KERNEL32.SetDefaultDllDirectories(00000800)
+Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001
+Call user32.MessageBoxA(00000000,"Program: \"c:\\dl\\setup.exe\" started on DATE at TIME\r\n\r\nFor details see the log file: c:\\dl\\setup.log\r\n\r\nExtract failed - aborting installation\r\n","setup.exe",00000000)
+Ret  user32.MessageBoxA() retval=00000001
+TRACE
+expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' \
+  'Extracting file: c:\vornlie\manual.txt...   ' 'ERROR: Extract failed - aborting installation'
+[ ! -e "$drive_c/vornlie/readme.txt" ] || fail "the run went on after the failed extraction"
+
 # --- read-only media, and a folder the code page (1252) cannot name ---
 # media_case CASE EXE LOGDIR: runs EXE (no title, one file) agreeing to all;
 # the file must be installed and the log the summary names must lie in
@@ -218,4 +236,4 @@ if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; screenshots and traces are in $results"
   exit 1
 fi
-echo "PASS: install, cancel, missing-package, signed, read-only media and non-ANSI folder runs of the stub under Wine"
+echo "PASS: install, cancel, missing-package, signed, lying-stream, read-only media and non-ANSI folder runs of the stub under Wine"
