@@ -2,14 +2,22 @@
 // uncompressed data, on the same inputs: the files of bench/corpus.sh in
 // $VORN_CORPUS (default /tmp/vorn-corpus), or generated text and runs
 // without them. Counters: "ratio" is the stream size over the input size;
-// "vs_lh5" is the stream size over the LH5 stream's.
+// "vs_lh5" is the stream size over the LH5 stream's. ZlibInflate (and
+// LibdeflateInflate where that library was found) expand the same inputs,
+// deflated at zlib's default level, into memory: the ratio to quote beside
+// every figure.
 #include <benchmark/benchmark.h>
+#include <zlib.h>
+#ifdef VORN_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -81,6 +89,44 @@ void CompressInput(benchmark::State& state, uint8_t method, const Bytes& input) 
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }
 
+Bytes Deflated(const Bytes& input) {
+    uLongf size = compressBound(static_cast<uLong>(input.size()));
+    Bytes out(size);
+    if (compress2(out.data(), &size, input.data(), static_cast<uLong>(input.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+        throw std::runtime_error("zlib could not deflate the input");
+    out.resize(size);
+    return out;
+}
+
+void ZlibInflate(benchmark::State& state, const Bytes& input) {
+    const Bytes deflated = Deflated(input);
+    Bytes out(input.size());
+    for (auto _ : state) {
+        uLongf size = static_cast<uLongf>(out.size());
+        if (uncompress(out.data(), &size, deflated.data(), static_cast<uLong>(deflated.size())) != Z_OK)
+            state.SkipWithError("zlib could not inflate");
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["ratio"] = static_cast<double>(deflated.size()) / static_cast<double>(input.size());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+#ifdef VORN_HAVE_LIBDEFLATE
+void LibdeflateInflate(benchmark::State& state, const Bytes& input) {
+    const Bytes deflated = Deflated(input);
+    Bytes out(input.size());
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    for (auto _ : state) {
+        if (libdeflate_zlib_decompress(d, deflated.data(), deflated.size(), out.data(), out.size(), nullptr) !=
+            LIBDEFLATE_SUCCESS)
+            state.SkipWithError("libdeflate could not inflate");
+        benchmark::DoNotOptimize(out.data());
+    }
+    libdeflate_free_decompressor(d);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+#endif
+
 // Registers the benchmarks before main runs; the data lives as long as the
 // process.
 const bool kRegistered = [] {
@@ -101,6 +147,14 @@ const bool kRegistered = [] {
             benchmark::RegisterBenchmark((prefix + "Compress/" + name).c_str(), CompressInput, method, bytes)
                 ->Unit(benchmark::kMillisecond);
         }
+    }
+    for (const auto& [name, bytes] : inputs) {
+        benchmark::RegisterBenchmark(("ZlibInflate/" + name).c_str(), ZlibInflate, bytes)
+            ->Unit(benchmark::kMillisecond);
+#ifdef VORN_HAVE_LIBDEFLATE
+        benchmark::RegisterBenchmark(("LibdeflateInflate/" + name).c_str(), LibdeflateInflate, bytes)
+            ->Unit(benchmark::kMillisecond);
+#endif
     }
     return true;
 }();
