@@ -36,11 +36,10 @@ constexpr int NodeOf(uint16_t link) { return link >> kSymbolShift & kNumberMask;
 // The reader runs ahead of the decoder, so running past the end is judged
 // by what the decoder took: it has taken a zero bit of its own making once
 // fewer bits are left in the window than were made up.
-// The text buffer while expanding: 8 KB of history, then the decoding
-// area. A symbol starts below kSlideAt, so a match and the 7 bytes that
+// The text buffer while expanding (kExpandBufSize): 8 KB of history, then
+// the decoding area. A symbol starts below kSlideAt, so a match and the 15 bytes that
 // its copy may write past itself stay inside the buffer.
-constexpr int kSlideAt = kTextBufSize - kMaxMatch - 8;
-static_assert(kSlideAt > 2 * kWindowSize - kMaxMatch, "the decoding area must hold many symbols");
+constexpr int kSlideAt = kExpandBufSize - kMaxMatch - 16;
 
 // Eight bytes, the first at the top; compilers make this one load and a
 // byte swap.
@@ -104,13 +103,18 @@ struct TBitReader {
         return v;
     }
 
-    // One symbol of a code built by BuildDecodeTable; at most 16 bits.
-    uint32_t Decode(const uint16_t* table, int tableBits, const TLh5State& st) {
-        uint16_t e = table[Window >> (64 - tableBits)];
+    // One symbol of a code built by BuildDecodeTable, at most 16 bits, in
+    // two steps: the table entry for the bits ahead, then the symbol it
+    // leads to, whose bits are taken.
+    uint16_t Lookup(const uint16_t* table, int tableBits) const { return table[Window >> (64 - tableBits)]; }
+    uint32_t Resolve(uint16_t e, int tableBits, const TLh5State& st) {
         if (e & kNodeFlag) [[unlikely]]
             e = WalkTree(e, Window << tableBits, st.TreeLeft.get(), st.TreeRight.get());
         Skip(e & kLengthMask);
         return e >> kSymbolShift;
+    }
+    uint32_t Decode(const uint16_t* table, int tableBits, const TLh5State& st) {
+        return Resolve(Lookup(table, tableBits), tableBits, st);
     }
 
 private:
@@ -190,12 +194,18 @@ void BuildDecodeTable(int count, const uint8_t* lengths, int tableBits, uint16_t
 }
 
 // Copies a match of `length` bytes from `distance` + 1 bytes back. Writes
-// up to 7 bytes past the match, which the decoding area leaves room for:
+// up to 15 bytes past the match, which the decoding area leaves room for:
 // they are overwritten before they count.
 inline void CopyMatch(TOctet* to, uint32_t distance, uint32_t length) {
     const TOctet* from = to - distance - 1;
     TOctet* const end = to + length;
-    if (distance >= 7) [[likely]] {  // 8-byte pieces never overlap
+    if (distance >= 15) [[likely]] {  // 16-byte pieces never overlap
+        do {
+            std::memcpy(to, from, 16);
+            to += 16;
+            from += 16;
+        } while (to < end);
+    } else if (distance >= 7) {
         do {
             std::memcpy(to, from, 8);
             to += 8;
@@ -329,39 +339,46 @@ private:
         TBitReader in = in_;
         TCodecState& s = s_;
         const TLh5State& st = st_;
+        const uint16_t* const charTable = st.CharTable.get();
+        const uint16_t* const auxTable = st.AuxTable.get();
         TOctet* const start = Text() + pos_;
         TOctet* out = start;
-        TOctet* const stop = Text() + kSlideAt;
-        int64_t remaining = uncompressedSize - done_;
+        // One bound for both ends: the output complete, the area full.
+        TOctet* const limit = start + std::min<int64_t>(uncompressedSize - done_, kSlideAt - pos_);
         uint32_t blockCount = blockCount_;
 
-        while (blockCount != 0 && remaining > 0 && out < stop) {
+        // Each symbol starts with the window topped up and the table entry
+        // of its code already loaded: the load of the next entry is under
+        // way while a match is copied.
+        bool more = in.TopUp(s);
+        uint16_t e = in.Lookup(charTable, kCharTableBits);
+        while (more && out < limit && blockCount != 0) {
             --blockCount;
-            if (!in.TopUp(s)) [[unlikely]]
-                break;
-            const uint32_t c = in.Decode(st.CharTable.get(), kCharTableBits, st);
+            const uint32_t c = in.Resolve(e, kCharTableBits, st);
             if (c < kFirstMatchSymbol) {
                 *out++ = TOctet{static_cast<uint8_t>(c)};
-                --remaining;
+                more = in.TopUp(s);
+                e = in.Lookup(charTable, kCharTableBits);
                 continue;
             }
             const uint32_t length = c - kMatchSymbolBias;
-            const uint32_t distClass = in.Decode(st.AuxTable.get(), kAuxTableBits, st);
+            const uint32_t distClass = in.Resolve(in.Lookup(auxTable, kAuxTableBits), kAuxTableBits, st);
             uint32_t distance = distClass;  // classes 0 and 1 have no extra bits
             if (distClass > 1) {
                 distance = (1u << (distClass - 1)) | in.Peek(static_cast<int>(distClass - 1));
                 in.Skip(static_cast<int>(distClass - 1));
             }
+            more = in.TopUp(s);
+            e = in.Lookup(charTable, kCharTableBits);
             CopyMatch(out, distance, length);
             out += length;
-            remaining -= length;
         }
         Deliver(s, start, out);
         in_ = in;
         pos_ = static_cast<uint32_t>(out - Text());
-        done_ = uncompressedSize - remaining;
+        done_ += out - start;
         blockCount_ = blockCount;
-        if (out >= stop) Slide();
+        if (pos_ >= kSlideAt) Slide();
     }
 
     // Keeps the last 8 KB as history at the start of the text buffer.
