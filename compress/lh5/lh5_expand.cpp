@@ -343,21 +343,24 @@ private:
         const uint16_t* const auxTable = st.AuxTable.get();
         TOctet* const start = Text() + pos_;
         TOctet* out = start;
-        // One bound for both ends: the output complete, the area full.
-        TOctet* const limit = start + std::min<int64_t>(uncompressedSize - done_, kSlideAt - pos_);
+        // One bound for all three ends: the output complete, the area full,
+        // and (set to where the output stands) the decoder past the source.
+        TOctet* limit = start + std::min<int64_t>(uncompressedSize - done_, kSlideAt - pos_);
         uint32_t blockCount = blockCount_;
 
         // Each symbol starts with the window topped up and the table entry
         // of its code already loaded: the load of the next entry is under
         // way while a match is copied.
-        bool more = in.TopUp(s);
+        if (!in.TopUp(s)) [[unlikely]]
+            limit = out;
         uint16_t e = in.Lookup(charTable, kCharTableBits);
-        while (more && out < limit && blockCount != 0) {
+        while (out < limit && blockCount != 0) {
             --blockCount;
             const uint32_t c = in.Resolve(e, kCharTableBits, st);
             if (c < kFirstMatchSymbol) {
                 *out++ = TOctet{static_cast<uint8_t>(c)};
-                more = in.TopUp(s);
+                if (!in.TopUp(s)) [[unlikely]]
+                    limit = out;
                 e = in.Lookup(charTable, kCharTableBits);
                 continue;
             }
@@ -368,7 +371,8 @@ private:
                 distance = (1u << (distClass - 1)) | in.Peek(static_cast<int>(distClass - 1));
                 in.Skip(static_cast<int>(distClass - 1));
             }
-            more = in.TopUp(s);
+            if (!in.TopUp(s)) [[unlikely]]
+                limit = out;
             e = in.Lookup(charTable, kCharTableBits);
             CopyMatch(out, distance, length);
             out += length;
