@@ -8,6 +8,7 @@
 // The slow paths live out of line in engine.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -100,6 +101,17 @@ inline void WriteDestByte(TCodecState& s, uint8_t b) {
     }
     *s.OutPos++ = TOctet{b};
 }
+
+// Stretch access, for codecs that can take or give many bytes at once.
+// The readable stretch is the rest of the current input block, the writable
+// one the rest of the output buffer (or of the budget, whichever is
+// sooner); with a key both are empty, so every byte takes the slow path
+// that applies it. Sums and counts settle at the block edges exactly as for
+// single bytes. When a stretch is too short, the byte operations go on.
+inline size_t InputStretch(const TCodecState& s) { return static_cast<size_t>(s.InLimit - s.InPos); }
+inline void TakeInput(TCodecState& s, size_t n) { s.InPos += n; }
+inline size_t OutputStretch(const TCodecState& s) { return static_cast<size_t>(s.OutLimit - s.OutPos); }
+inline void CommitOutput(TCodecState& s, size_t n) { s.OutPos += n; }
 
 // Percentage of done in total, without overflowing done * 100.
 int32_t PercentDone(int32_t done, int32_t total);

@@ -36,6 +36,22 @@ constexpr int NodeOf(uint16_t link) { return link >> kSymbolShift & kNumberMask;
 // The reader runs ahead of the decoder, so running past the end is judged
 // by what the decoder took: it has taken a zero bit of its own making once
 // fewer bits are left in the window than were made up.
+// The text buffer while expanding (kExpandBufSize): 8 KB of history, then
+// the decoding area. A symbol starts below kSlideAt, so a match and the 15 bytes that
+// its copy may write past itself stay inside the buffer.
+constexpr int kSlideAt = kExpandBufSize - kMaxMatch - 16;
+
+// Eight bytes, the first at the top; compilers make this one load and a
+// byte swap.
+inline uint64_t LoadBigEndian64(const TOctet* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = v << 8 | static_cast<uint8_t>(p[i]);
+    return v;
+}
+
+// Empty bits that still leave a whole match in the window.
+constexpr int kFullMatchBits = 64 - 45;
+
 struct TBitReader {
     uint64_t Window = 0;
     // Bits at the bottom of Window that hold no data yet; counting the gap
@@ -43,12 +59,22 @@ struct TBitReader {
     int Empty = 64;
     int MadeUp = 0;  // zero bits put in past the end of the source
 
-    // Four more bytes when fewer than 32 bits are left: a fixed count keeps
-    // the refill free of data-dependent loop exits. False once the decoder
-    // has run past the end, checked only here, off the common path.
+    // Fills the window to at least 57 bits when fewer than 45 are left,
+    // enough for a whole match (16 bits of length code, 16 of distance code
+    // and 13 extra bits). Eight bytes are loaded at once while the input
+    // block holds them; the window takes the whole bytes that fit, exactly
+    // as many as the byte path takes, and the bits of the next byte below
+    // them are the same that it will put there. False once the decoder has
+    // run past the end, checked only here, off the common path.
     bool TopUp(TCodecState& s) {
-        if (Empty <= 32) return true;
-        for (int i = 0; i < 4; ++i) Put(s);
+        if (Empty < kFullMatchBits) return true;
+        if (InputStretch(s) >= 8) [[likely]] {
+            Window |= LoadBigEndian64(s.InPos) >> (64 - Empty);
+            TakeInput(s, static_cast<size_t>(Empty >> 3));
+            Empty &= 7;
+            return true;
+        }
+        Refill(s);
         return !Overran();
     }
     // Leaves at least 57 bits, more than any one step takes.
@@ -77,13 +103,18 @@ struct TBitReader {
         return v;
     }
 
-    // One symbol of a code built by BuildDecodeTable; at most 16 bits.
-    uint32_t Decode(const uint16_t* table, int tableBits, const TLh5State& st) {
-        uint16_t e = table[Window >> (64 - tableBits)];
+    // One symbol of a code built by BuildDecodeTable, at most 16 bits, in
+    // two steps: the table entry for the bits ahead, then the symbol it
+    // leads to, whose bits are taken.
+    uint16_t Lookup(const uint16_t* table, int tableBits) const { return table[Window >> (64 - tableBits)]; }
+    uint32_t Resolve(uint16_t e, int tableBits, const TLh5State& st) {
         if (e & kNodeFlag) [[unlikely]]
             e = WalkTree(e, Window << tableBits, st.TreeLeft.get(), st.TreeRight.get());
         Skip(e & kLengthMask);
         return e >> kSymbolShift;
+    }
+    uint32_t Decode(const uint16_t* table, int tableBits, const TLh5State& st) {
+        return Resolve(Lookup(table, tableBits), tableBits, st);
     }
 
 private:
@@ -162,42 +193,45 @@ void BuildDecodeTable(int count, const uint8_t* lengths, int tableBits, uint16_t
     }
 }
 
-// Copies a match that neither reads nor writes across the end of the
-// window. Every match has at least three bytes, and the last eight go
-// through a switch: a loop's exit is what the branch predictor misses most.
-inline void CopyStraight(TCodecState& s, const TOctet* from, TOctet* to, uint32_t length) {
-    auto step = [&] {
-        const TOctet b = *from++;
-        *to++ = b;  // after the read: a short distance repeats bytes just written
-        WriteDestByte(s, static_cast<uint8_t>(b));
-    };
-    for (; length > 8; --length) step();
-    switch (length) {
-        case 8: step(); [[fallthrough]];
-        case 7: step(); [[fallthrough]];
-        case 6: step(); [[fallthrough]];
-        case 5: step(); [[fallthrough]];
-        case 4: step(); [[fallthrough]];
-        default: step(), step(), step();
+// Copies a match of `length` bytes from `distance` + 1 bytes back. Writes
+// up to 15 bytes past the match, which the decoding area leaves room for:
+// they are overwritten before they count.
+inline void CopyMatch(TOctet* to, uint32_t distance, uint32_t length) {
+    const TOctet* from = to - distance - 1;
+    TOctet* const end = to + length;
+    if (distance >= 15) [[likely]] {  // 16-byte pieces never overlap
+        do {
+            std::memcpy(to, from, 16);
+            to += 16;
+            from += 16;
+        } while (to < end);
+    } else if (distance >= 7) {
+        do {
+            std::memcpy(to, from, 8);
+            to += 8;
+            from += 8;
+        } while (to < end);
+    } else if (distance == 0) {
+        std::memset(to, static_cast<int>(*from), length);
+    } else {
+        do *to++ = *from++;
+        while (to < end);
     }
 }
 
-// Copies `length` bytes of history from `from` to `pos`, byte by byte, so
-// that a distance shorter than the length repeats the bytes just written.
-// Out of line on purpose: inlined, its many ways into the engine's slow
-// path leave the decoding loop too few registers, and the compiler keeps
-// the bit window in memory.
-[[gnu::noinline]] void CopyMatch(TCodecState& s, TOctet* text, uint32_t from, uint32_t pos, uint32_t length) {
-    if (from + length <= kWindowSize && pos + length <= kWindowSize) [[likely]] {
-        CopyStraight(s, text + from, text + pos, length);
-        return;
-    }
-    for (uint32_t k = 0; k < length; ++k) {
-        const TOctet b = text[from];
-        text[pos] = b;
-        from = (from + 1) & kWindowMask;
-        pos = (pos + 1) & kWindowMask;
-        WriteDestByte(s, static_cast<uint8_t>(b));
+// Hands decoded bytes to the engine: straight into the output buffer as far
+// as it has room, one byte through the slow path when it is full (or when a
+// key wants every byte).
+void Deliver(TCodecState& s, const TOctet* from, const TOctet* to) {
+    while (from < to) {
+        const size_t n = std::min(OutputStretch(s), static_cast<size_t>(to - from));
+        if (n == 0) {
+            WriteDestByte(s, static_cast<uint8_t>(*from++));
+            continue;
+        }
+        std::memcpy(s.OutPos, from, n);
+        CommitOutput(s, n);
+        from += n;
     }
 }
 
@@ -208,7 +242,7 @@ public:
     // Stops early once the decoder has run past the end of the source:
     // zero bits would decode on, as blocks of 65,536 zeros, to any size.
     void Run(int32_t uncompressedSize) {
-        std::fill_n(st_.TextBuf.get(), kWindowSize, TOctet{kInitialWindowByte});
+        std::fill_n(Text(), kWindowSize, TOctet{kInitialWindowByte});
         while (done_ < uncompressedSize && !in_.Overran()) {
             if (blockCount_ == 0)
                 ReadBlockHeader();
@@ -295,49 +329,66 @@ private:
                          st_.TreeLeft.get(), st_.TreeRight.get());
     }
 
-    // The hot loop: symbols of the current block until it ends or the
-    // output is complete. Its state sits in locals, which stay in registers:
-    // the engine's buffers and the window hold TOctet, whose stores cannot
-    // change them. The tables are fetched from the state where they are used
-    // rather than held, which leaves the registers to the bit window.
+    // The hot loop: symbols of the current block until it ends, the output
+    // is complete or the decoding area is full. Symbols are decoded into the
+    // text buffer, behind the 8 KB of history that matches reach back into,
+    // and handed to the engine in one piece on the way out. Its state sits
+    // in locals, which stay in registers: the buffers hold TOctet, whose
+    // stores cannot change them.
     void DecodeSymbols(int32_t uncompressedSize) {
         TBitReader in = in_;
         TCodecState& s = s_;
         const TLh5State& st = st_;
-        uint32_t pos = pos_;
-        int64_t remaining = uncompressedSize - done_;
+        const uint16_t* const charTable = st.CharTable.get();
+        const uint16_t* const auxTable = st.AuxTable.get();
+        TOctet* const start = Text() + pos_;
+        TOctet* out = start;
+        // One bound for all three ends: the output complete, the area full,
+        // and (set to where the output stands) the decoder past the source.
+        TOctet* limit = start + std::min<int64_t>(uncompressedSize - done_, kSlideAt - pos_);
         uint32_t blockCount = blockCount_;
 
-        while (blockCount != 0 && remaining > 0) {
+        // Each symbol starts with the window topped up and the table entry
+        // of its code already loaded: the load of the next entry is under
+        // way while a match is copied.
+        if (!in.TopUp(s)) [[unlikely]]
+            limit = out;
+        uint16_t e = in.Lookup(charTable, kCharTableBits);
+        while (out < limit && blockCount != 0) {
             --blockCount;
-            if (!in.TopUp(s)) [[unlikely]]  // a character code takes at most 16 bits
-                break;
-            const uint32_t c = in.Decode(st.CharTable.get(), kCharTableBits, st);
+            const uint32_t c = in.Resolve(e, kCharTableBits, st);
             if (c < kFirstMatchSymbol) {
-                Text()[pos] = TOctet{static_cast<uint8_t>(c)};
-                pos = (pos + 1) & kWindowMask;
-                WriteDestByte(s, static_cast<uint8_t>(c));
-                --remaining;
+                *out++ = TOctet{static_cast<uint8_t>(c)};
+                if (!in.TopUp(s)) [[unlikely]]
+                    limit = out;
+                e = in.Lookup(charTable, kCharTableBits);
                 continue;
             }
             const uint32_t length = c - kMatchSymbolBias;
-            if (!in.TopUp(s)) [[unlikely]]  // a distance code and its extra bits take at most 28
-                break;
-            const uint32_t distClass = in.Decode(st.AuxTable.get(), kAuxTableBits, st);
+            const uint32_t distClass = in.Resolve(in.Lookup(auxTable, kAuxTableBits), kAuxTableBits, st);
             uint32_t distance = distClass;  // classes 0 and 1 have no extra bits
             if (distClass > 1) {
                 distance = (1u << (distClass - 1)) | in.Peek(static_cast<int>(distClass - 1));
                 in.Skip(static_cast<int>(distClass - 1));
             }
-            const uint32_t from = (pos - distance - 1) & kWindowMask;
-            remaining -= length;
-            CopyMatch(s, Text(), from, pos, length);
-            pos = (pos + length) & kWindowMask;
+            if (!in.TopUp(s)) [[unlikely]]
+                limit = out;
+            e = in.Lookup(charTable, kCharTableBits);
+            CopyMatch(out, distance, length);
+            out += length;
         }
+        Deliver(s, start, out);
         in_ = in;
-        pos_ = pos;
-        done_ = uncompressedSize - remaining;
+        pos_ = static_cast<uint32_t>(out - Text());
+        done_ += out - start;
         blockCount_ = blockCount;
+        if (pos_ >= kSlideAt) Slide();
+    }
+
+    // Keeps the last 8 KB as history at the start of the text buffer.
+    void Slide() {
+        std::memmove(Text(), Text() + pos_ - kWindowSize, kWindowSize);
+        pos_ = kWindowSize;
     }
 
     TOctet* Text() const { return st_.TextBuf.get(); }
@@ -346,7 +397,7 @@ private:
     TLh5State& st_;
     TBitReader in_;
     uint32_t blockCount_ = 0;  // 0: a block header is due
-    uint32_t pos_ = 0;
+    uint32_t pos_ = kWindowSize;  // in the text buffer, after the history
     int64_t done_ = 0;  // may pass the size by the tail of a match
 };
 

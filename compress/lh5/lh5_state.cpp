@@ -18,7 +18,7 @@ void Lh5AllocState(TCodecState& s, bool compressing) {
     // If an allocation throws, the constructor of TLh5Arrays has not
     // finished and its destructor will not run: free what was obtained.
     try {
-        Obtain(st.TextBuf, kTextBufSize);
+        Obtain(st.TextBuf, compressing ? kTextBufSize : kExpandBufSize);
         Obtain(st.TreeLeft, kTreeSize);
         Obtain(st.TreeRight, kTreeSize);
         Obtain(st.AuxTable, kAuxTableSize);
