@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
 # The real installer stub under Wine, answered through a virtual display:
 #   wine_install_test.sh STUB BUILD_INSTALLER
-# Checks every message box (text, caption, style, answer) and every shell
-# execute through Wine's relay trace, and that the DLL search is limited to
-# the system folder first of all, and the installed files, the desktop
-# link, the log and the exit code. Skips (77) only where Wine is missing.
+# Boxes and shell executes come from Wine's relay trace. Skips (77) only where Wine is missing.
 set -euo pipefail
 
 stub=$1
@@ -46,12 +43,13 @@ timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v Prog
 drive_c=$WINEPREFIX/drive_c
 mkdir -p "$drive_c/dl"
 
-# run_installer CASE EXE ANSWER...: runs C:\dl\EXE; each ANSWER is KEY@CAPTION
-# for the next box in order (y, n or Return). Leaves CASE.relay (the box and
-# shell-execute lines without addresses, dates or times) and CASE.rc.
+# run_installer CASE EXE RC ANSWER...: runs C:\dl\EXE, expecting exit code RC;
+# each ANSWER is KEY@CAPTION for the next box in order (y, n or Return). Leaves
+# CASE.relay (the box and shell-execute lines without addresses, dates or times).
 run_installer() {
-  local exe=$2 relay=$work/$1.relay n=0 answer window
-  shift 2
+  case_name=$1
+  local exe=$2 rc=$3 relay=$work/$1.relay n=0 answer window
+  shift 3
   (set +e; WINEDEBUG=+relay timeout 120 wine "C:\\dl\\$exe" 2>"$relay.raw"; echo $? >"$work/$case_name.rc") &
   for answer in "$@"; do
     n=$((n + 1))
@@ -69,10 +67,15 @@ run_installer() {
     sed -E 's/^[0-9a-f]+://; s/ ret=[0-9a-f]+$//; s/[0-9a-f]{8} "/"/g;
             s/started on [^ ]+ at [^\\]+\\r/started on DATE at TIME\\r/;
             s/(ShellExecuteA\(\) retval=)[0-9a-f]+/\1ANY/' >"$relay"
+  expect_exit "$rc"
 }
 
+# expect_relay <<TRACE: the boxes and shell executes after the DLL search is
+# limited to the system folder (LOAD_LIBRARY_SEARCH_SYSTEM32).
 expect_relay() {
-  diff -u - "$work/$case_name.relay" >"$work/diff" || fail "relay trace differs:
+  { printf '%s\n' 'Call KERNEL32.SetDefaultDllDirectories(00000800)' \
+      'Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001'; cat; } |
+    diff -u - "$work/$case_name.relay" >"$work/diff" || fail "relay trace differs:
 $(cat "$work/diff")"
 }
 
@@ -81,13 +84,17 @@ expect_exit() {
     fail "exit code $(cat "$work/$case_name.rc" 2>/dev/null) instead of $1"
 }
 
-# expect_log LINE...: the log, CR LF lines, its start line's date and time masked.
+# expect_log LINE...: the log, CR LF lines, its start line's date and time
+# masked; expect_log_of CASE: the same log as CASE's run.
 expect_log() {
   printf '%s\r\n' "$@" >"$work/expected.log"
+  expect_log_of expected
+}
+expect_log_of() {
   sed -E '1s/ started on .* at .*\r$/ started on DATE at TIME\r/' "$drive_c/dl/setup.log" \
     >"$work/actual.log" 2>/dev/null || true
-  cmp -s "$work/expected.log" "$work/actual.log" || fail "log differs:
-$(diff <(od -c "$work/expected.log") <(od -c "$work/actual.log") | head -20)"
+  cmp -s "$work/$1.log" "$work/actual.log" || fail "log differs:
+$(diff <(od -c "$work/$1.log") <(od -c "$work/actual.log") | head -20)"
 }
 
 printf 'Read me first.\r\nThen run the program.\r\n' >"$work/readme.txt"
@@ -98,13 +105,16 @@ for i in $(seq 1 400); do echo "line $i of a manual the installer expands from L
   '\VornTest\App\data.bin' 0 '' raw "$work/data.bin" \
   '<P>\Vorn Test\Manual.txt' 0 '' lh5 "$work/manual.txt"
 
+# expect_files: the stored, headerless and LH5 entries of the confirmed run.
+expect_files() {
+  cmp -s "$work/readme.txt" "$drive_c/vorntest/app/readme.txt" && cmp -s "$work/data.bin" "$drive_c/vorntest/app/data.bin" &&
+    cmp -s "$work/manual.txt" "$drive_c/vorn apps/vorn test/manual.txt" || fail "the installed files differ"
+}
+uninstall() { rm -rf "$drive_c/vorntest" "$drive_c/vorn apps/vorn test" "$drive_c/dl/setup.log" "$link"; }
+
 # --- a confirmed installation ---
-case_name=install
-run_installer install setup.exe 'y@Vorn Test Suite' 'Return@Vorn Test Suite'
-expect_exit 0
+run_installer install setup.exe 0 'y@Vorn Test Suite' 'Return@Vorn Test Suite'
 expect_relay <<'TRACE'
-Call KERNEL32.SetDefaultDllDirectories(00000800)
-Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001
 Call user32.MessageBoxA(00000000,"You are about to install:     \r\r\"Vorn Test Suite\"\r\rDo you want to continue?","Vorn Test Suite",00000024)
 Ret  user32.MessageBoxA() retval=00000006
 Call shell32.ShellExecuteA(00000000,00000000,"c:\\vorntest\\app\\readme.txt",00000000,00000000,00000005)
@@ -120,9 +130,8 @@ expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' \
   'Extracting file: c:\vorn apps\vorn test\manual.txt...   ' 'OK' \
   'Completed with NO errors.' \
   'Run at the end: "c:\vorntest\app\readme.txt"'
-cmp -s "$work/readme.txt" "$drive_c/vorntest/app/readme.txt" || fail "the stored entry differs"
-cmp -s "$work/data.bin" "$drive_c/vorntest/app/data.bin" || fail "the headerless entry differs"
-cmp -s "$work/manual.txt" "$drive_c/vorn apps/vorn test/manual.txt" || fail "the LH5 entry differs"
+cp "$work/actual.log" "$work/install.log"
+expect_files
 [ ! -e "$drive_c/dl/setup.tmp" ] || fail "the temporary file was left behind"
 link=$(find -L "$drive_c/users" -path '*/Desktop/Vorn Readme.lnk' | head -1)
 if [ -z "$link" ]; then
@@ -134,66 +143,46 @@ else
 fi
 
 # --- a cancelled run: no log, no temporary file, nothing installed ---
-case_name=cancel
-rm -rf "$drive_c/vorntest" "$drive_c/vorn apps/vorn test" "$drive_c/dl/setup.log" "$link"
-run_installer cancel setup.exe 'n@Vorn Test Suite' 'Return@Vorn Test Suite'
-expect_exit 0
+uninstall
+run_installer cancel setup.exe 0 'n@Vorn Test Suite' 'Return@Vorn Test Suite'
 expect_relay <<'TRACE'
-Call KERNEL32.SetDefaultDllDirectories(00000800)
-Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001
 Call user32.MessageBoxA(00000000,"You are about to install:     \r\r\"Vorn Test Suite\"\r\rDo you want to continue?","Vorn Test Suite",00000024)
 Ret  user32.MessageBoxA() retval=00000007
 Call user32.MessageBoxA(00000000,"Program: \"c:\\dl\\setup.exe\" started on DATE at TIME\r\n\r\nTitle: \"Vorn Test Suite\"\r\r\r\nInstallation terminated at user's request\r","Vorn Test Suite",00000000)
 Ret  user32.MessageBoxA() retval=00000001
 TRACE
-[ ! -e "$drive_c/dl/setup.log" ] || fail "a cancelled run left its log"
-[ ! -e "$drive_c/dl/setup.tmp" ] || fail "a cancelled run left a temporary file"
-[ ! -e "$drive_c/vorntest" ] && [ ! -e "$drive_c/vorn apps/vorn test" ] ||
-  fail "a cancelled run installed files"
+[ ! -e "$drive_c/dl/setup.log" ] && [ ! -e "$drive_c/dl/setup.tmp" ] && [ ! -e "$drive_c/vorntest" ] &&
+  [ ! -e "$drive_c/vorn apps/vorn test" ] || fail "a cancelled run left its log, its temporary file or files"
 
 # --- the stub without a package: the unhandled-failure report ---
-case_name=nopackage
 cp "$stub" "$drive_c/dl/bare.exe"
-run_installer nopackage bare.exe 'Return@Application Error'
-expect_exit 1
+run_installer nopackage bare.exe 1 'Return@Application Error'
 expect_relay <<'TRACE'
-Call KERNEL32.SetDefaultDllDirectories(00000800)
-Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001
 Call user32.MessageBoxA(00000000,"EPackageError: No install package behind the program","Application Error",00002010)
 Ret  user32.MessageBoxA() retval=00000001
 TRACE
 
 # --- a signed installer (laid out as vornpack does) installs as the unsigned one ---
 case_name=signed
-rm -rf "$drive_c/vorntest" "$drive_c/vorn apps/vorn test" "$drive_c/dl/setup.log" "$link"
+uninstall
 setup=$drive_c/dl/setup.exe size=$(stat -c %s "$drive_c/dl/setup.exe")
 { head -c $((size - 4)) "$setup"; head -c $(((8 - size % 8) % 8)) /dev/zero; tail -c 4 "$setup"; } >"$work/aligned.exe"
 (cd "$work" && openssl req -x509 -newkey rsa:2048 -nodes -keyout k.pem -out c.pem -days 30 -subj /CN=Test &&
   osslsigncode sign -certs c.pem -key k.pem -in aligned.exe -out signed.exe) >/dev/null 2>&1 &&
   cp "$work/signed.exe" "$setup" || fail "osslsigncode could not sign the installer"
-run_installer signed setup.exe 'y@Vorn Test Suite' 'Return@Vorn Test Suite'
-expect_exit 0
+run_installer signed setup.exe 0 'y@Vorn Test Suite' 'Return@Vorn Test Suite'
 diff -u "$work/install.relay" "$work/signed.relay" >"$work/diff" || fail "boxes differ from the unsigned run:
 $(cat "$work/diff")"
-expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' 'Title: "Vorn Test Suite"' \
-  'Creating "Vorn Readme" shortcut: Vorn Readme for: c:\vorntest\app\readme.txt' \
-  'Extracting file: c:\vorntest\app\readme.txt...   ' 'OK' 'Extracting file: C:\vorntest\app\data.bin...   ' 'OK' \
-  'Extracting file: c:\vorn apps\vorn test\manual.txt...   ' 'OK' 'Completed with NO errors.' \
-  'Run at the end: "c:\vorntest\app\readme.txt"'
-cmp -s "$work/readme.txt" "$drive_c/vorntest/app/readme.txt" && cmp -s "$work/data.bin" "$drive_c/vorntest/app/data.bin" &&
-  cmp -s "$work/manual.txt" "$drive_c/vorn apps/vorn test/manual.txt" || fail "the signed installer's files differ"
+expect_log_of install
+expect_files
 
 # --- an LH5 entry whose header claims 2 GiB: its extraction fails at once ---
-case_name=lie
 "$builder" "$stub" "$drive_c/dl/setup.exe" "" 'C:\VornLie\manual.txt' 0 '' lh5 "$work/manual.txt" \
   'C:\VornLie\readme.txt' 0 '' stored "$work/readme.txt"
 at=$(grep -abo $'VORN\x1aLH5' "$drive_c/dl/setup.exe" | tail -1 | cut -d: -f1)
 printf '\xff\xff\xff\x7f' | dd of="$drive_c/dl/setup.exe" bs=1 seek=$((at + 8)) conv=notrunc status=none
-run_installer lie setup.exe 'Return@setup.exe'
-expect_exit 0
+run_installer lie setup.exe 0 'Return@setup.exe'
 expect_relay <<'TRACE'
-Call KERNEL32.SetDefaultDllDirectories(00000800)
-Ret  KERNEL32.SetDefaultDllDirectories() retval=00000001
 Call user32.MessageBoxA(00000000,"Program: \"c:\\dl\\setup.exe\" started on DATE at TIME\r\n\r\nFor details see the log file: c:\\dl\\setup.log\r\n\r\nExtract failed - aborting installation\r\n","setup.exe",00000000)
 Ret  user32.MessageBoxA() retval=00000001
 TRACE
