@@ -1,5 +1,6 @@
-// The package reader: the layout read field by field, and damaged packages
-// that must stop with an error instead of reading on.
+// The package reader: where the trailer lies in signed and unsigned files,
+// and damaged packages that must stop with an error instead of reading on.
+// Reading the fields of a sound package is the installer tests' part.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -15,45 +16,6 @@ namespace {
 using test::AsBytes;
 using test::Bytes;
 using vorn::test::Hex;
-
-TEST(PackageReader, SampleSuiteLayoutReadsFieldByField) {
-    constexpr uint32_t kImage = 0x1C000;
-    const test::TestEntry program{"<p>\\Sample\\sample.exe", '0', {"?Sample", "", "Sample", "", ""}, "1sample.exe",
-                                  Bytes(1234, 0xA5)};
-    const test::TestEntry notes{"<p>\\Sample\\notes.txt", '2', {}, "0", Bytes(100, 0x5A)};
-    const Bytes file = test::InstallerBytes(Bytes(kImage, 0), {"Sample Suite", {program, notes}});
-    ASSERT_EQ(file.size(), kImage + 1442u);
-    TMemoryStream stream(file);
-    TPackageReader reader(stream);
-    reader.Locate();
-    for (const char* field : {"Sample Suite", "<p>\\Sample\\sample.exe"}) EXPECT_EQ(reader.ReadField(), field);
-    EXPECT_EQ(reader.ReadRunMode(), 0);
-    for (const char* field : {"?Sample", "", "Sample", "", "", "1sample.exe"}) EXPECT_EQ(reader.ReadField(), field);
-    EXPECT_EQ(stream.Position(), kImage + 66);
-    ASSERT_EQ(reader.ReadStreamLength(), 1234u);
-    TMemoryStream entryStream;
-    reader.CopyStream(entryStream, 1234);
-    EXPECT_EQ(entryStream.Bytes(), Bytes(1234, 0xA5));
-    EXPECT_EQ(stream.Position(), kImage + 1304);
-    EXPECT_EQ(reader.ReadField(), "<p>\\Sample\\notes.txt");
-    EXPECT_EQ(reader.ReadRunMode(), 2);
-    for (const char* field : {"", "", "", "", "", "0"}) EXPECT_EQ(reader.ReadField(), field);
-    EXPECT_EQ(reader.ReadStreamLength(), 100u);
-    reader.CopyStream(entryStream, 100);
-    EXPECT_EQ(reader.ReadField(), "");                // end marker
-    EXPECT_THROW(reader.ReadField(), EPackageError);  // never into the trailer
-}
-
-TEST(PackageReader, RunModeDigitSharesItsSegmentWithTheDesktopField) {
-    TMemoryStream stream(test::WithTrailer(AsBytes("0|2Readme||"), 0));
-    TPackageReader reader(stream);
-    reader.Locate();
-    EXPECT_EQ(reader.ReadRunMode(), 0);
-    EXPECT_EQ(reader.ReadField(), "");
-    EXPECT_EQ(reader.ReadRunMode(), 2);
-    EXPECT_EQ(reader.ReadField(), "Readme");
-    EXPECT_THROW(reader.ReadRunMode(), EConvertError);  // a separator is no digit
-}
 
 // A minimal PE32 GUI program for i386: one section of 0x200 raw bytes at
 // 0x200, and the given certificate directory (a file offset and a size).
