@@ -21,21 +21,11 @@ ScriptedPlatform::ScriptedPlatform() {
     fs::create_directories(HostPath(Temp));
 }
 
-ScriptedPlatform::~ScriptedPlatform() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-}
-
 ScriptedPlatform::RegistryName ScriptedPlatform::Name(RegistryRoot root, const std::string& key,
                                                       const std::string& subKey,
                                                       const std::string& value) {
     const std::string path = key.starts_with('\\') ? key.substr(1) : key;
     return {root, Lowercase(path), Lowercase(subKey), Lowercase(value)};
-}
-
-void ScriptedPlatform::SetValue(RegistryRoot root, const std::string& key, const std::string& subKey,
-                                const std::string& value, std::optional<std::string> text) {
-    registry_[Name(root, key, subKey, value)] = std::move(text);
 }
 
 void ScriptedPlatform::SetShellFolders() {
@@ -68,10 +58,6 @@ std::string ScriptedPlatform::FileText(const std::string& windowsPath) const {
     return text.str();
 }
 
-bool ScriptedPlatform::HasFile(const std::string& windowsPath) const {
-    return fs::is_regular_file(HostPath(windowsPath));
-}
-
 int ScriptedPlatform::ShowBox(const std::string& text, const std::string& caption, uint32_t style) {
     const char* name = style == kBoxOk ? "ok" : style == kBoxYesNoQuestion ? "yes/no" : "error";
     Boxes.push_back(caption + "|" + name + "|" + text);
@@ -85,24 +71,15 @@ int ScriptedPlatform::ShowBox(const std::string& text, const std::string& captio
     return answer;
 }
 
-std::unique_ptr<TStream> ScriptedPlatform::OpenRead(const std::string& path) {
-    return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::OpenRead);
-}
-
 std::unique_ptr<TStream> ScriptedPlatform::CreateNew(const std::string& path) {
-    if (ReadOnly(path))
-        throw EStreamError("Cannot create file \"" + path + "\"");
+    if (ReadOnly(path)) throw EStreamError("Cannot create file \"" + path + "\"");
     return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::Create);
-}
-
-bool ScriptedPlatform::ReadOnly(const std::string& path) const {
-    return ReadOnlyDrives.count(Lowercase(path.substr(0, 1))[0]) != 0;
 }
 
 bool ScriptedPlatform::RemoveFile(const std::string& path) {
     if (LockedFiles.count(Lowercase(path))) return false;
-    std::error_code error;
-    return fs::remove(HostPath(path), error);
+    std::error_code ignored;
+    return fs::remove(HostPath(path), ignored);
 }
 
 bool ScriptedPlatform::MakeFolder(const std::string& path) {

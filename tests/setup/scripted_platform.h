@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "setup/folders.h"
 #include "setup/platform.h"
 
 namespace vorn::setup::test {
@@ -20,7 +21,7 @@ namespace vorn::setup::test {
 class ScriptedPlatform : public Platform {
 public:
     ScriptedPlatform();
-    ~ScriptedPlatform() override;
+    ~ScriptedPlatform() override { std::error_code ignored; std::filesystem::remove_all(root_, ignored); }
 
     std::deque<int> Answers;  // one per yes/no question, in order
     std::string Module = "C:\\Downloads\\Sample.EXE";
@@ -36,7 +37,9 @@ public:
 
     // A value; without text, one that is no string.
     void SetValue(RegistryRoot root, const std::string& key, const std::string& subKey,
-                  const std::string& value, std::optional<std::string> text);
+                  const std::string& value, std::optional<std::string> text) {
+        registry_[Name(root, key, subKey, value)] = std::move(text);
+    }
     void SetShellFolders();
 
     std::vector<std::string> Boxes;     // "caption|ok|text", "...|yes/no|...", "...|error|..."
@@ -47,14 +50,16 @@ public:
     std::filesystem::path HostPath(const std::string& windowsPath) const;
     void PutFile(const std::string& windowsPath, const std::vector<uint8_t>& bytes);
     std::string FileText(const std::string& windowsPath) const;
-    bool HasFile(const std::string& windowsPath) const;
+    bool HasFile(const std::string& windowsPath) const { return std::filesystem::is_regular_file(HostPath(windowsPath)); }
 
     void StartCom() override {}
     std::string ModulePath() override { return Module; }
     std::string TempFolder() override { return Temp; }
     int ShowBox(const std::string& text, const std::string& caption, uint32_t style) override;
     void Execute(const std::string& file) override { Executed.push_back(file); }
-    std::unique_ptr<TStream> OpenRead(const std::string& path) override;
+    std::unique_ptr<TStream> OpenRead(const std::string& path) override {
+        return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::OpenRead);
+    }
     std::unique_ptr<TStream> CreateNew(const std::string& path) override;
     bool Exists(const std::string& path) override { return HasFile(path); }
     bool RemoveFile(const std::string& path) override;
@@ -73,7 +78,7 @@ private:
     using RegistryName = std::tuple<RegistryRoot, std::string, std::string, std::string>;
     static RegistryName Name(RegistryRoot root, const std::string& key, const std::string& subKey,
                              const std::string& value);
-    bool ReadOnly(const std::string& path) const;
+    bool ReadOnly(const std::string& path) const { return ReadOnlyDrives.count(Lowercase(path.substr(0, 1))[0]) != 0; }
 
     std::filesystem::path root_;
     std::map<RegistryName, std::optional<std::string>> registry_;  // empty: no string
