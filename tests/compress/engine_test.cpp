@@ -80,14 +80,6 @@ TEST(Engine, OutputBudgetWhenCompressing) {
     }
 }
 
-TEST(Engine, ScramblingCyclesTheKeyFromCodecByteZero) {
-    TVornCodec codec;
-    codec.Key = 0x44332211;
-    uint32_t sum = 1;
-    EXPECT_EQ(ToHex(RunCodecBytes(codec, Bytes(9, 0), kMethodStored, false, 0, &sum)), "11 22 33 44 11 22 33 44 11");
-    EXPECT_EQ(sum, 0u) << "compressing sums the plain input";
-}
-
 TEST(CompressStream, WritesHeaderAndRoundTrips) {
     for (int32_t key : {0, 0x7B0C1D2E})
         for (uint8_t method : {kMethodStored, kMethodRle})

@@ -85,12 +85,10 @@ Bytes ExpandBytes(TVornCodec& codec, const Bytes& stream) {
 }
 
 Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool expanding,
-                    int32_t uncompressedSize, uint32_t* checksum) {
+                    int32_t uncompressedSize) {
     TMemoryStream source(input), dest;
     uint32_t sum = 0;
-    codec.RunCodec(dest, source, static_cast<int32_t>(input.size()), uncompressedSize, method, sum,
-                   expanding, false);
-    if (checksum) *checksum = sum;
+    codec.RunCodec(dest, source, static_cast<int32_t>(input.size()), uncompressedSize, method, sum, expanding, false);
     return dest.Bytes();
 }
 
@@ -119,10 +117,8 @@ Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t check
                  int32_t lockLevel, const Bytes& codecData, uint8_t archiveType) {
     TVornHeader header;
     std::copy_n(id.begin(), 3, header.CompressID.begin());
-    header.UncompressedSize = uncompressedSize;
-    header.Checksum = checksum;
-    header.LockLevel = lockLevel;
-    header.ArchiveType = archiveType;
+    header.UncompressedSize = uncompressedSize, header.Checksum = checksum;
+    header.LockLevel = lockLevel, header.ArchiveType = archiveType;
     const auto encoded = header.Encode();
     Bytes out(encoded.size() + codecData.size());
     std::copy(codecData.begin(), codecData.end(), std::copy(encoded.begin(), encoded.end(), out.begin()));

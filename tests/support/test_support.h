@@ -31,7 +31,7 @@ Bytes ExpandBytes(TVornCodec& codec, const Bytes& stream);
 
 // Runs one codec through RunCodec; the raw codec data, no header.
 Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool expanding,
-                    int32_t uncompressedSize = 0, uint32_t* checksum = nullptr);
+                    int32_t uncompressedSize = 0);
 // A codec alone on a fresh component: compressing never falls back for size.
 Bytes CodecCompress(const Bytes& input, uint8_t method);
 Bytes CodecExpand(const Bytes& codecData, uint8_t method, int64_t uncompressedSize);
