@@ -156,22 +156,15 @@ TEST_F(Installer, ShortcutsAskedCreatedAndMissingFolders) {
 // The log goes to c:\ from a removable drive, to the temporary folder where the installer's folder takes none.
 TEST_F(Installer, WorkFolderAndTheTemporaryFolderWhereItTakesNoFiles) {
     const TestPackage package{"", {Entry("c:\\app\\a.txt", "a"), Entry("c:\\app\\b.txt", "b")}};
-    const struct {
-        const char* module;
-        std::string log;
-    } cases[] = {
-        {"A:\\SETUP.EXE", "c:\\setup.log"},                         // a removable drive
-        {"D:\\Setup\\SETUP.EXE", "c:\\users\\me\\temp\\setup.log"},  // a read-only CD-ROM
-    };
     platform.DriveTypes = {{'a', kDriveRemovable}, {'d', kDriveCdRom}};
     platform.ReadOnlyDrives = {'d'};
-    for (const auto& c : cases) {
-        platform.Module = c.module;
-        platform.PutFile(platform.Module, test::InstallerBytes(AsBytes("img"), package));
-        EXPECT_EQ(TInstaller(platform).Run(), 0) << c.module;
-        EXPECT_TRUE(platform.FileText(c.log).ends_with("\r\nCompleted with NO errors.\r\n")) << c.log;
-        EXPECT_NE(platform.Boxes.back().find("see the log file: " + c.log + "\r\n"), std::string::npos);
-        }
+    for (auto [module, log] : {std::pair{"A:\\SETUP.EXE", "c:\\setup.log"},  // a removable drive
+                               {"D:\\Setup\\SETUP.EXE", "c:\\users\\me\\temp\\setup.log"}}) {  // a read-only CD-ROM
+        platform.Module = module;
+        EXPECT_EQ(Install(package), 0) << module;
+        EXPECT_TRUE(platform.FileText(log).ends_with("\r\nCompleted with NO errors.\r\n")) << log;
+        EXPECT_NE(platform.Boxes.back().find("see the log file: "s + log + "\r\n"), std::string::npos);
+    }
     // A folder in the way of the temporary file beside the log.
     platform.Module = "C:\\Downloads\\Sample.EXE";
     std::filesystem::create_directories(platform.HostPath(kTemp));
