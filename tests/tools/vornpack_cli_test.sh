@@ -12,13 +12,11 @@ cp "$3" stub.bin
 
 "$vornpack" build -q sample/app.toml -o one.exe --stub stub.bin > out.txt 2> err.txt
 check "build exits 0" [ $? -eq 0 ]
-"$vornpack" build -q sample/app.toml -o two.exe --stub stub.bin > /dev/null
-check "two builds are byte-identical" cmp -s one.exe two.exe
 check "the stub comes first" cmp -s stub.bin <(head -c "$(stat -c %s stub.bin)" one.exe)
 "$vornpack" build -q sample/app.toml -o toml.exe --stub sample/app.toml 2> err.txt
 check "--stub refuses what is no PE32 GUI program, saying what it is" grep -q 'does not start like a PE image' err.txt
 "$vornpack" build -q sample/app.toml -o - --stub stub.bin 2> /dev/null | cat > piped.exe
-check "an installer written into a pipe is the same" cmp -s one.exe piped.exe
+check "a second build, into a pipe, is byte-identical" cmp -s one.exe piped.exe
 
 "$vornpack" list --json one.exe > list.json
 check "list --json is JSON" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if len(d['entries'])==3 and d['entries'][2]['shortcuts']['desktop']['ask'] else 1)"

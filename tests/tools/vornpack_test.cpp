@@ -55,7 +55,6 @@ protected:
 
 TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
     WriteFile("a", Hex("01"));
-    WriteFile("locked", WithHeader("NON", 1, 2, 2, Hex("01")));
     const std::string ok = "[[file]]\nsource = \"a\"\n";
     const std::string long256(256, 'x');
     const struct {
@@ -86,10 +85,6 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {ok + "destination = 'c:\\a'\nreplace = []", "4: replace: expected a string or a table, found an array"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml), c.error) << c.toml;
-    // A locked prepared stream is refused when the package is built.
-    const Manifest m = Parse("[[file]]\nsource = 'locked'\ndestination = 'c:\\a'\nmethod = 'as-is'");
-    TMemoryStream out;
-    EXPECT_THROW(pack::BuildInstaller(m, {}, out), pack::EManifestError);
 }
 
 TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
