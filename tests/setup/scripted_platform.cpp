@@ -6,8 +6,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "setup/folders.h"
-#include "setup/setup_errors.h"
 
 namespace vorn::setup::test {
 
@@ -22,8 +20,7 @@ ScriptedPlatform::ScriptedPlatform() {
 }
 
 ScriptedPlatform::RegistryName ScriptedPlatform::Name(RegistryRoot root, const std::string& key,
-                                                      const std::string& subKey,
-                                                      const std::string& value) {
+                                                      const std::string& subKey, const std::string& value) {
     const std::string path = key.starts_with('\\') ? key.substr(1) : key;
     return {root, Lowercase(path), Lowercase(subKey), Lowercase(value)};
 }
@@ -71,11 +68,6 @@ int ScriptedPlatform::ShowBox(const std::string& text, const std::string& captio
     return answer;
 }
 
-std::unique_ptr<TStream> ScriptedPlatform::CreateNew(const std::string& path) {
-    if (ReadOnly(path)) throw EStreamError("Cannot create file \"" + path + "\"");
-    return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::Create);
-}
-
 bool ScriptedPlatform::RemoveFile(const std::string& path) {
     if (LockedFiles.count(Lowercase(path))) return false;
     std::error_code ignored;
@@ -95,8 +87,7 @@ uint32_t ScriptedPlatform::DriveTypeOf(const std::string& root) {
 }
 
 std::string ScriptedPlatform::RegistryString(RegistryRoot root, const std::string& keyPath,
-                                             const std::string& subKey,
-                                             const std::string& valueName) {
+                                             const std::string& subKey, const std::string& valueName) {
     auto found = registry_.find(Name(root, keyPath, subKey, valueName));
     if (found == registry_.end()) return "";
     if (!found->second) throw ERegistryDataType(valueName);

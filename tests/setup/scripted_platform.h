@@ -15,6 +15,7 @@
 
 #include "setup/folders.h"
 #include "setup/platform.h"
+#include "setup/setup_errors.h"
 
 namespace vorn::setup::test {
 
@@ -60,7 +61,10 @@ public:
     std::unique_ptr<TStream> OpenRead(const std::string& path) override {
         return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::OpenRead);
     }
-    std::unique_ptr<TStream> CreateNew(const std::string& path) override;
+    std::unique_ptr<TStream> CreateNew(const std::string& path) override {
+        if (ReadOnly(path)) throw EStreamError("Cannot create file \"" + path + "\"");
+        return std::make_unique<TFileStream>(HostPath(path).string(), FileMode::Create);
+    }
     bool Exists(const std::string& path) override { return HasFile(path); }
     bool RemoveFile(const std::string& path) override;
     bool MakeFolder(const std::string& path) override;
