@@ -12,9 +12,8 @@
 namespace vorn::test {
 
 Bytes Hex(const std::string& text) {
-    std::string digits;
-    for (char c : text)
-        if (!std::isspace(static_cast<unsigned char>(c))) digits += c;
+    std::string digits = text;
+    std::erase_if(digits, [](unsigned char c) { return std::isspace(c); });
     if (digits.size() % 2 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         throw std::invalid_argument("bad hex: " + text);
     Bytes out;
