@@ -59,44 +59,35 @@ TEST(PackageReader, CertificateDirectoryPlacesTheTrailer) {
     }
 }
 
-struct Damage {
-    const char* name;
-    Bytes file;
-};
-
-class DamagedPackage : public testing::TestWithParam<Damage> {};
-
 // Every damaged package stops with EPackageError before anything is read on.
-TEST_P(DamagedPackage, StopsWithAPackageError) {
-    TMemoryStream stream(GetParam().file);
-    TPackageReader reader(stream);
-    auto readAll = [&] {
-        reader.Locate();
-        reader.ReadField();
-        while (!reader.ReadField().empty()) {
-            reader.ReadRunMode();
-            for (int i = 0; i < 6; ++i) reader.ReadField();
-            TNullStream sink;
-            reader.CopyStream(sink, reader.ReadStreamLength());
-        }
+TEST(PackageReader, DamagedPackagesStopWithAPackageError) {
+    const Bytes oneEntry = test::PackageBody({"T", {{"c:\\a", '0', {}, "", AsBytes("abc")}}});
+    const std::pair<const char*, Bytes> cases[] = {
+        {"too short for a trailer", AsBytes("MZ")},
+        {"a program without a package", test::WithTrailer(PeImage(), 0)},
+        {"a trailer pointing past the end", test::WithTrailer(AsBytes("T||"), 0xFFFFFFFF)},
+        {"a trailer pointing at itself", test::WithTrailer(AsBytes("T||"), 3)},
+        {"an end inside the title", test::WithTrailer(AsBytes("Title without end"), 0)},
+        {"an end inside a shortcut", test::WithTrailer(AsBytes("T|c:\\a|0Desk"), 0)},
+        {"an end inside the stream length", test::WithTrailer(AsBytes("T|c:\\a|0||||||\x03"), 0)},
+        {"a stream length past the end", test::WithTrailer(Bytes(oneEntry.begin(), oneEntry.end() - 3), 0)},
     };
-    EXPECT_THROW(readAll(), EPackageError);
+    for (const auto& [name, file] : cases) {
+        TMemoryStream stream(file);
+        TPackageReader reader(stream);
+        auto readAll = [&] {
+            reader.Locate();
+            reader.ReadField();
+            while (!reader.ReadField().empty()) {
+                reader.ReadRunMode();
+                for (int i = 0; i < 6; ++i) reader.ReadField();
+                TNullStream sink;
+                reader.CopyStream(sink, reader.ReadStreamLength());
+            }
+        };
+        EXPECT_THROW(readAll(), EPackageError) << name;
+    }
 }
-
-const Bytes kOneEntry = test::PackageBody({"T", {{"c:\\a", '0', {}, "", AsBytes("abc")}}});
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DamagedPackage,
-    testing::Values(Damage{"TooShortForATrailer", AsBytes("MZ")},
-                    Damage{"ProgramWithoutPackage", test::WithTrailer(PeImage(), 0)},
-                    Damage{"TrailerPointsPastTheEnd", test::WithTrailer(AsBytes("T||"), 0xFFFFFFFF)},
-                    Damage{"TrailerPointsAtItself", test::WithTrailer(AsBytes("T||"), 3)},
-                    Damage{"EndsInsideTheTitle", test::WithTrailer(AsBytes("Title without end"), 0)},
-                    Damage{"EndsInsideAShortcut", test::WithTrailer(AsBytes("T|c:\\a|0Desk"), 0)},
-                    Damage{"EndsInsideStreamLength", test::WithTrailer(AsBytes("T|c:\\a|0||||||\x03"), 0)},
-                    Damage{"StreamLengthPastTheEnd",
-                           test::WithTrailer(Bytes(kOneEntry.begin(), kOneEntry.end() - 3), 0)}),
-    [](const testing::TestParamInfo<Damage>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace vorn::setup
