@@ -72,15 +72,18 @@ TEST_F(Installer, NoTitleAsksNothingAndCaptionsWithTheLowercasedName) {
     EXPECT_EQ(platform.Executed, Lines{"c:\\program files\\sample\\app.exe"});
 }
 
-TEST_F(Installer, ReplaceRules) {
-    for (const char* name : {"a", "b", "c", "d"}) platform.PutFile("c:\\app\\"s + name, AsBytes("old"));
+// e is in use: it is skipped, the run goes on and ends with errors.
+TEST_F(Installer, ReplaceRulesAndAnOldFileInUse) {
+    for (const char* name : {"a", "b", "c", "d", "e"}) platform.PutFile("c:\\app\\"s + name, AsBytes("old"));
+    platform.LockedFiles = {"c:\\app\\e"};
     platform.Answers = {kAnswerNo, kAnswerYes};
     const std::string longName = "D" + std::string(300, 'x');
-    EXPECT_EQ(Install({"", {Entry("c:\\app\\a", "new", '0', "0"), Entry("c:\\app\\b", "new", '0', "1"),
+    EXPECT_EQ(Install({"", {Entry("c:\\app\\a", "new", '0', "0"), Entry("c:\\app\\e", "new", '0', "0"),
+                            Entry("c:\\app\\b", "new", '0', "1"),
                             Entry("c:\\app\\c", "new", '0', "1C Name"),
                             Entry("c:\\app\\d", "new", '0', "1" + longName)}}),
               0);
-    for (auto [name, text] : {std::pair{"a", "new"}, {"b", "old"}, {"c", "old"}, {"d", "new"}})
+    for (auto [name, text] : {std::pair{"a", "new"}, {"b", "old"}, {"c", "old"}, {"d", "new"}, {"e", "old"}})
         EXPECT_EQ(platform.FileText("c:\\app\\"s + name), text) << name;
     const auto replace = [](const std::string& name) {
         return "sample.exe" + kYesNo + "You are about to replace:     \r\r\"" + name +
@@ -90,20 +93,11 @@ TEST_F(Installer, ReplaceRules) {
     EXPECT_EQ(platform.Boxes[0], replace("C Name"));
     EXPECT_EQ(platform.Boxes[1], replace(longName.substr(0, 255)));
     EXPECT_EQ(Log(), (Lines{kStart, "Deleting old version of: c:\\app\\a", "Extracting file: c:\\app\\a...   ", "OK",
-                            "Skipping file: c:\\app\\b", "Skipping file: c:\\app\\c",
+                            "Deleting old version of: c:\\app\\e", "ERROR: Can not delete. File currently in use...",
+                            "Skipping file: c:\\app\\e", "Skipping file: c:\\app\\b", "Skipping file: c:\\app\\c",
                             "Deleting old version of: c:\\app\\d", "Extracting file: c:\\app\\d...   ", "OK",
-                            "Completed with NO errors."}));
-}
-
-TEST_F(Installer, OldFileInUseIsSkippedAndTheRunGoesOnWithErrors) {
-    platform.PutFile("c:\\app\\a", AsBytes("old"));
-    platform.LockedFiles = {"c:\\app\\a"};
-    EXPECT_EQ(Install({"", {Entry("c:\\app\\a", "new"), Entry("c:\\app\\b", "new")}}), 0);
-    EXPECT_EQ(platform.FileText("c:\\app\\a"), "old");
-    EXPECT_EQ(Log(), (Lines{kStart, "Deleting old version of: c:\\app\\a",
-                            "ERROR: Can not delete. File currently in use...", "Skipping file: c:\\app\\a",
-                            "Extracting file: c:\\app\\b...   ", "OK", "Completed WITH ERRORS."}));
-    EXPECT_TRUE(platform.Boxes.back().ends_with("\r\n\r\n\r\nCompleted WITH ERRORS\r\n"));
+                            "Completed WITH ERRORS."}));
+    EXPECT_TRUE(platform.Boxes[2].ends_with("\r\n\r\n\r\nCompleted WITH ERRORS\r\n"));
 }
 
 TEST_F(Installer, FailedExtractionEndsTheLoopButRunsTheRunAtEndProgram) {
