@@ -144,12 +144,8 @@ TEST(Rle, DecoderHandlesItemsTheEncoderNeverWrites) {
         EXPECT_EQ(RunCodecBytes(codec, Hex(codecData), kMethodRle, true), Hex(out)) << codecData;
 }
 
-std::string TempPath(const std::string& name) {
-    return (std::filesystem::temp_directory_path() / ("vorn_stream_test_" + name)).string();
-}
-
 TEST(FileStream, CreateTruncatesReadCountsSetSizeAndCopy) {
-    const std::string path = TempPath("a");
+    const std::string path = (std::filesystem::temp_directory_path() / "vorn_stream_test_a").string();
     TFileStream(path, FileMode::Create).Write("0123456789", 10);
     TFileStream(path, FileMode::Create).Write("abc", 3);  // truncates
     TFileStream f(path, FileMode::OpenRead);

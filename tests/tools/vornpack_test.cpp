@@ -37,13 +37,12 @@ protected:
                                                           static_cast<std::streamsize>(bytes.size()));
     }
     Manifest Parse(const std::string& toml) { return pack::ParseManifest(toml, dir_ / "app.toml"); }
-    // The manifest error message, with the manifest's path cut off.
+    // The manifest error message without the manifest's path; "" when it is accepted.
     std::string ParseError(const std::string& toml) {
         try {
             Parse(toml);
         } catch (const pack::EManifestError& e) {
-            const std::string prefix = (dir_ / "app.toml").string() + ":";
-            return e.Message.rfind(prefix, 0) == 0 ? e.Message.substr(prefix.size()) : e.Message;
+            return e.Message.substr((dir_ / "app.toml").string().size() + 1);
         }
         return "";
     }
