@@ -172,7 +172,7 @@ int RunBuild(const BuildOptions& options) {
         std::vector<uint8_t> stub = LoadStub(options);
         SetElevation(stub, manifest.elevation);
         RefuseOutputOverInput(manifest, options.output);
-        tools::OutputFile output(options.output, tools::OutputAccess::Seekable);
+        tools::OutputFile output(options.output);  // entries are written whole: no seeking back
         const std::vector<std::string> command = SignCommand(options, manifest);
         std::vector<BuiltEntry> built;
         uint32_t signature = 0;
