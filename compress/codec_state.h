@@ -72,6 +72,12 @@ struct TCodecState {
     TLh5State Lh5;
 };
 
+// A codec's working array for one run, obtained without being cleared.
+template <typename T>
+void Obtain(std::unique_ptr<T[]>& array, int size) {
+    array = std::make_unique_for_overwrite<T[]>(static_cast<size_t>(size));
+}
+
 // Slow paths of the byte operations: at the end of a block, of the output
 // buffer or of the budget, and for every byte of a run with a key.
 uint8_t ReadSourceByteSlow(TCodecState& s);

@@ -65,10 +65,6 @@ public:
     using EVornError::EVornError;
 };
 
-}  // namespace vorn
-
-namespace vorn {
-
 // Raised by a compressing operation whose progress handler asked to stop.
 class EOperationCancelled : public EVornError {
 public:

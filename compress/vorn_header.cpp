@@ -2,20 +2,9 @@
 
 #include <algorithm>
 
+#include "compress/byte_order.h"
+
 namespace vorn {
-
-namespace {
-
-uint32_t LoadLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void StoreLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
 
 TVornHeader TVornHeader::Decode(const uint8_t* bytes) {
     TVornHeader h;

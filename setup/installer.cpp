@@ -61,7 +61,7 @@ void TInstaller::StartUp() {
     OpenLog(workFolder);
     log_->Line(StartLineNow());
     summary_.Start(StartLineNow());
-    compressor_ = std::make_unique<TVornCodec>();
+    codec_ = std::make_unique<TVornCodec>();
     packageStream_ = platform_.OpenRead(installerPath_);
     reader_ = std::make_unique<TPackageReader>(*packageStream_);
     reader_->Locate();
@@ -176,7 +176,7 @@ bool TInstaller::Extract() {
     std::unique_ptr<TStream> destinationFile = platform_.CreateNew(destination_);
     try {
         log_->Line(ExtractingLine(destination_));
-        compressor_->ExpandStream(*destinationFile, *tempStream_);
+        codec_->ExpandStream(*destinationFile, *tempStream_);
         destinationFile.reset();
         log_->Line(kOkLine);
         RunExtracted();
@@ -199,7 +199,7 @@ void TInstaller::RunExtracted() {
 }
 
 void TInstaller::ReleaseRunObjects() {
-    compressor_.reset();
+    codec_.reset();
     reader_.reset();
     packageStream_.reset();
 }

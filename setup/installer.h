@@ -58,7 +58,7 @@ private:
     std::string title_;
     TSummary summary_;
     std::unique_ptr<TInstallLog> log_;
-    std::unique_ptr<TVornCodec> compressor_;
+    std::unique_ptr<TVornCodec> codec_;
     std::unique_ptr<TStream> packageStream_;
     std::unique_ptr<TPackageReader> reader_;
     std::unique_ptr<TStream> tempStream_;

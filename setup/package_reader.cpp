@@ -3,17 +3,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "compress/byte_order.h"
 #include "setup/setup_errors.h"
 
 namespace vorn::setup {
 
 namespace {
-
-uint32_t Le32(const uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // Reads exactly n bytes at offset, or nothing (returns false).
 bool ReadAt(TStream& file, int64_t offset, uint8_t* out, size_t n) {
@@ -36,9 +31,9 @@ int64_t DataDirectoriesAt(uint16_t magic) { return magic == kOptionalMagicPe32 ?
 void ReadCertificateDirectory(const uint8_t* optional, int64_t size, TPeHeaders& pe) {
     const int64_t directories = DataDirectoriesAt(pe.optionalMagic);
     const int64_t entry = directories + 8 * kCertificateDirectory;
-    if (size < entry + 8 || Le32(optional + directories - 4) <= kCertificateDirectory) return;
-    pe.certificateOffset = Le32(optional + entry);
-    pe.certificateSize = Le32(optional + entry + 4);
+    if (size < entry + 8 || LoadLe32(optional + directories - 4) <= kCertificateDirectory) return;
+    pe.certificateOffset = LoadLe32(optional + entry);
+    pe.certificateSize = LoadLe32(optional + entry + 4);
 }
 
 }  // namespace
@@ -46,28 +41,28 @@ void ReadCertificateDirectory(const uint8_t* optional, int64_t size, TPeHeaders&
 TPeHeaders ReadPeHeaders(TStream& file) {
     uint8_t dos[kDosHeaderSize];
     if (!ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return {};
-    const int64_t peOffset = Le32(dos + kNewHeaderOffsetField);
+    const int64_t peOffset = LoadLe32(dos + kNewHeaderOffsetField);
     uint8_t coff[kFileHeaderSize];
-    if (!ReadAt(file, peOffset, coff, sizeof coff) || Le32(coff) != 0x00004550) return {};
-    const int64_t sectionCount = Le16(coff + 6);
-    const int64_t optionalSize = Le16(coff + 20);
+    if (!ReadAt(file, peOffset, coff, sizeof coff) || LoadLe32(coff) != 0x00004550) return {};
+    const int64_t sectionCount = LoadLe16(coff + 6);
+    const int64_t optionalSize = LoadLe16(coff + 20);
     const int64_t sectionTable = peOffset + kFileHeaderSize + optionalSize;
     std::vector<uint8_t> sections(static_cast<size_t>(sectionCount * kSectionHeaderSize));
     if (!ReadAt(file, sectionTable, sections.data(), sections.size())) return {};
 
-    TPeHeaders pe{.isPe = true, .machine = Le16(coff + 4)};
+    TPeHeaders pe{.isPe = true, .machine = LoadLe16(coff + 4)};
     uint8_t optional[kOptionalHeaderRead] = {};
     const int64_t optionalRead = std::min(optionalSize, kOptionalHeaderRead);
     ReadAt(file, peOffset + kFileHeaderSize, optional, static_cast<size_t>(optionalRead));
     if (optionalRead >= kSubsystemField + 2) {
-        pe.optionalMagic = Le16(optional);
-        pe.subsystem = Le16(optional + kSubsystemField);
+        pe.optionalMagic = LoadLe16(optional);
+        pe.subsystem = LoadLe16(optional + kSubsystemField);
         ReadCertificateDirectory(optional, optionalRead, pe);
     }
     pe.imageEnd = sectionTable + static_cast<int64_t>(sections.size());
     for (int64_t i = 0; i < sectionCount; ++i) {
         const uint8_t* header = sections.data() + i * kSectionHeaderSize;
-        pe.imageEnd = std::max<int64_t>(pe.imageEnd, int64_t{Le32(header + 20)} + Le32(header + 16));
+        pe.imageEnd = std::max<int64_t>(pe.imageEnd, int64_t{LoadLe32(header + 20)} + LoadLe32(header + 16));
     }
     return pe;
 }
@@ -89,7 +84,7 @@ void TPackageReader::Locate() {
     file_.Seek(end_);
     if (file_.Read(trailer, sizeof trailer) != sizeof trailer)
         throw EPackageError("No install package: its start cannot be read");
-    const int64_t start = Le32(trailer);
+    const int64_t start = LoadLe32(trailer);
     if (start > end_) throw EPackageError("The install package's start lies outside the file");
     if (start < pe.imageEnd) throw EPackageError("No install package behind the program");
     file_.Seek(start);
@@ -123,7 +118,7 @@ int32_t TPackageReader::ReadRunMode() {
 uint32_t TPackageReader::ReadStreamLength() {
     uint8_t bytes[4];
     for (uint8_t& b : bytes) b = ReadByte("The install package ends inside a stream length");
-    return Le32(bytes);
+    return LoadLe32(bytes);
 }
 
 void TPackageReader::CopyStream(TStream& dest, uint32_t length) {

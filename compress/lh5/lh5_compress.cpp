@@ -52,7 +52,6 @@ public:
         InitTree();
         Lh5ResetBlock(s_);
         if (FillText()) Code();  // an empty source writes nothing
-        SaveSearchState();
     }
 
 private:
@@ -77,15 +76,6 @@ private:
         }
         Lh5SendBlock(s_);
         Lh5PutBits(s_, 7, 0);  // completes the last byte, if one is open
-    }
-
-    // The search runs on plain ints; the state block gets them when the run ends.
-    void SaveSearchState() {
-        st_.TextPos = static_cast<int16_t>(textPos_);
-        st_.TextLeft = static_cast<int16_t>(textLeft_);
-        st_.FoundPos = static_cast<int16_t>(foundPos_);
-        st_.FoundLen = static_cast<int16_t>(foundLen_);
-        st_.FreeNode = static_cast<int16_t>(freeNode_);
     }
 
     void InitTree() {

@@ -3,15 +3,6 @@
 
 namespace vorn {
 
-namespace {
-
-template <typename T>
-void Obtain(std::unique_ptr<T[]>& field, int size) {
-    field = std::make_unique_for_overwrite<T[]>(static_cast<size_t>(size));
-}
-
-}  // namespace
-
 void Lh5AllocState(TCodecState& s, bool compressing) {
     using namespace lh5;
     TLh5State& st = s.Lh5;

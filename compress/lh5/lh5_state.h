@@ -50,17 +50,12 @@ struct TLh5State {
     std::unique_ptr<uint16_t[]> AuxCode;
     uint16_t LenFreq[lh5::kLenFreqSize] = {};
 
-    int16_t TextPos = 0;
-    int16_t FoundPos = 0;
-    int16_t FreeNode = 0;
     std::unique_ptr<uint16_t[]> NodeNext;        // next in the sibling chain, the free list, a
                                                  // replaced leaf's successor; then the hash heads
     uint8_t TreeDepth = 0;
     uint16_t BlockBufPos = 0;
     uint16_t FlagMask = 0;
     uint16_t FlagPos = 0;
-    int16_t TextLeft = 0;
-    int16_t FoundLen = 0;
 };
 
 }  // namespace vorn

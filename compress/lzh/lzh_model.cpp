@@ -2,14 +2,11 @@
 
 #include <algorithm>
 
+#include "compress/codec_state.h"
+
 namespace vorn {
 
 namespace {
-
-template <typename T>
-void Obtain(std::unique_ptr<T[]>& array, int size) {
-    array = std::make_unique_for_overwrite<T[]>(static_cast<size_t>(size));
-}
 
 // Weights of a pair of slots; sums stay below 0x10000 because the root's
 // weight is capped at LzhMaxFreq.

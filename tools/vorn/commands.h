@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-namespace vorn::tools {
+#include "tools/common/exit_code.h"
 
-enum ExitCode { kExitOk = 0, kExitBadInput = 1, kExitUsage = 2 };
+namespace vorn::tools {
 
 struct CompressOptions {
     std::string method = "lh5";

@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "tools/common/exit_code.h"
+
 namespace vorn::pack {
 
-enum ExitCode { kExitOk = 0, kExitBadInput = 1, kExitUsage = 2 };
+using enum tools::ExitCode;
 
 struct BuildOptions {
     std::string manifest;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 
+#include "compress/byte_order.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 
@@ -20,8 +21,8 @@ constexpr uint8_t kHeaderless = 0xFF;
 constexpr int64_t kSigningAlignment = 8;
 
 void WriteLe32(TStream& out, uint32_t value) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    uint8_t bytes[4];
+    StoreLe32(bytes, value);
     out.Write(bytes, 4);
 }
 
