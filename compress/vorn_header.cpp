@@ -6,6 +6,17 @@
 
 namespace vorn {
 
+std::optional<TVornHeader> PeekHeader(TStream& stream) {
+    const int64_t start = stream.Position();
+    uint8_t bytes[kHeaderSize];
+    if (stream.Size() - start > kHeaderSize && stream.Read(bytes, kHeaderSize) == kHeaderSize) {
+        const TVornHeader header = TVornHeader::Decode(bytes);
+        if (header.HasMagic()) return header;
+    }
+    stream.Seek(start);
+    return std::nullopt;
+}
+
 TVornHeader TVornHeader::Decode(const uint8_t* bytes) {
     TVornHeader h;
     std::copy_n(bytes, 5, h.Magic.begin());

@@ -4,7 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "compress/stream.h"
 
 namespace vorn {
 
@@ -37,5 +40,12 @@ struct TVornHeader {
     static TVornHeader Decode(const uint8_t* bytes);
     std::array<uint8_t, kHeaderSize> Encode() const;
 };
+
+// The header at the stream's position, when more than a header's bytes are
+// left there and they open with the magic; the position is then just behind
+// it. Otherwise nothing, and the position stays where it was.
+// (ExpandStream reads its header on its own: the installer carries it, and
+// every byte of the installer counts.)
+std::optional<TVornHeader> PeekHeader(TStream& stream);
 
 }  // namespace vorn

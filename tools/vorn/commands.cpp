@@ -34,14 +34,6 @@ double Percent(int64_t part, int64_t whole) {
     return whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 100.0;
 }
 
-// Reads the header at the start of a file, if it has one.
-bool ReadHeader(TStream& stream, TVornHeader& header) {
-    uint8_t bytes[kHeaderSize];
-    if (stream.Size() <= kHeaderSize || stream.Read(bytes, kHeaderSize) != kHeaderSize) return false;
-    header = TVornHeader::Decode(bytes);
-    return header.HasMagic();
-}
-
 // The summary line: on stderr when the data itself goes to stdout.
 FILE* ReportTo(const OutputFile& output) { return output.IsStandardOutput() ? stderr : stdout; }
 
@@ -85,8 +77,7 @@ int RunExpand(const ExpandOptions& options) {
     try {
         TFileStream file(options.input, FileMode::OpenRead);
         TBufferedStream source(file);
-        TVornHeader header;
-        const bool hasHeader = ReadHeader(source, header);
+        const std::optional<TVornHeader> header = PeekHeader(source);
         source.Seek(0);
         OutputFile output(options.output);
         TVornCodec codec;
@@ -96,13 +87,13 @@ int RunExpand(const ExpandOptions& options) {
         codec.ExpandStream(output.Stream(), source);
         // Counted from what was verified, not from the output's size: a
         // device such as /dev/null has none.
-        const int64_t expanded = hasHeader ? header.UncompressedSize : source.Size();
+        const int64_t expanded = header ? header->UncompressedSize : source.Size();
         output.Commit();
         FILE* report = ReportTo(output);
-        if (hasHeader)
+        if (header)
             std::fprintf(report, "%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes, checksum 0x%08" PRIX32 " verified\n",
-                         options.input.c_str(), options.output.c_str(), header.Id().c_str(), source.Size(),
-                         expanded, header.Checksum);
+                         options.input.c_str(), options.output.c_str(), header->Id().c_str(), source.Size(),
+                         expanded, header->Checksum);
         else
             std::fprintf(report, "%s -> %s: headerless, %" PRId64 " bytes copied\n", options.input.c_str(),
                          options.output.c_str(), expanded);
@@ -115,11 +106,12 @@ int RunExpand(const ExpandOptions& options) {
 int RunInfo(const InfoOptions& options) {
     try {
         TFileStream source(options.input, FileMode::OpenRead);
-        TVornHeader header;
-        if (!ReadHeader(source, header)) {
+        const std::optional<TVornHeader> peeked = PeekHeader(source);
+        if (!peeked) {
             std::printf("%s: headerless, %" PRId64 " bytes\n", options.input.c_str(), source.Size());
             return kExitOk;
         }
+        const TVornHeader& header = *peeked;
         const int64_t data = source.Size() - kHeaderSize;
         std::printf("file:              %s\n", options.input.c_str());
         std::printf("method:            %s\n", header.Id().c_str());

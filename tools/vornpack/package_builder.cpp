@@ -61,14 +61,11 @@ uint8_t MethodIndexOf(EntryMethod method) {
 // A prepared stream goes in as it is, provided the installer can expand it:
 // no key (the installer sets none), a single stream, a known method.
 uint8_t CopyAsIs(const Manifest& manifest, const FileEntry& entry, TStream& source, TStream& out) {
-    uint8_t bytes[kHeaderSize];
-    const bool big = source.Size() > kHeaderSize;
-    const TVornHeader header = big && source.Read(bytes, kHeaderSize) == kHeaderSize
-                                   ? TVornHeader::Decode(bytes)
-                                   : TVornHeader{.Magic = {}};
+    const std::optional<TVornHeader> peeked = PeekHeader(source);
     source.Seek(0);
     uint8_t method = kHeaderless;
-    if (header.HasMagic()) {
+    if (peeked) {
+        const TVornHeader& header = *peeked;
         if (header.LockLevel > 0) Fail(manifest, entry, "a locked stream; the installer sets no key and could never expand it");
         if (header.ArchiveType != 0) Fail(manifest, entry, "a multi-file archive; the installer expands single streams only");
         TVornCodec probe;

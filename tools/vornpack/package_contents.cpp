@@ -20,10 +20,10 @@ uint32_t WalkPackage(TStream& installer, const PackageVisitor& visitor) {
         entry.streamLength = reader.ReadStreamLength();
         TMemoryStream stream;
         reader.CopyStream(stream, entry.streamLength);
-        const auto& bytes = stream.Bytes();
-        if (bytes.size() > static_cast<size_t>(kHeaderSize)) {
-            entry.header = TVornHeader::Decode(bytes.data());
-            entry.hasHeader = entry.header.HasMagic();
+        stream.Seek(0);
+        if (const std::optional<TVornHeader> header = PeekHeader(stream)) {
+            entry.header = *header;
+            entry.hasHeader = true;
         }
         stream.Seek(0);
         if (visitor.entry) visitor.entry(entry, stream);
