@@ -103,17 +103,15 @@ public:
         for (const FileEntry& entry : manifest.files) {
             std::error_code error;
             const auto size = std::filesystem::file_size(entry.source, error);
-            total_ += error ? 0 : static_cast<int64_t>(size);
+            sizes_.push_back(error ? 0 : static_cast<int64_t>(size));
+            total_ += sizes_.back();
         }
     }
 
     EntryProgress ForEntries() {
         if (!draw_) return {};
-        return [this](const FileEntry& entry, size_t) -> TShowProgressEvent {
-            std::error_code error;
-            const auto size = std::filesystem::file_size(entry.source, error);
-            const int64_t bytes = error ? 0 : static_cast<int64_t>(size);
-            return [this, bytes, shown = int64_t{0}](int32_t& percent) mutable {
+        return [this](const FileEntry&, size_t index) -> TShowProgressEvent {
+            return [this, bytes = sizes_[index], shown = int64_t{0}](int32_t& percent) mutable {
                 const int64_t now = bytes * std::clamp(percent, 0, 100) / 100;
                 Add(now - shown);
                 shown = now;
@@ -132,6 +130,7 @@ private:
     tools::ProgressBar bar_;
     TShowProgressEvent draw_;
     std::mutex mutex_;
+    std::vector<int64_t> sizes_;  // of the sources, in manifest order
     int64_t total_ = 0;
     int64_t done_ = 0;
 };
