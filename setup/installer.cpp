@@ -2,6 +2,7 @@
 
 #include "compress/exceptions.h"
 #include "setup/failure_report.h"
+#include "setup/package_format.h"
 #include "setup/shortcuts.h"
 
 namespace vorn::setup {
@@ -162,11 +163,11 @@ bool TInstaller::ShouldExtract() {
 }
 
 bool TInstaller::ReplaceAllowed() {
-    if (replaceRule_.size() > 1 && replaceRule_[0] == '1') {
+    if (replaceRule_.size() > 1 && replaceRule_[0] == kReplaceAsk) {
         const std::string question = ReplaceQuestion(replaceRule_.substr(1, kShownNameLimit));
         return platform_.ShowBox(question, title_, kBoxYesNoQuestion) == kAnswerYes;
     }
-    return replaceRule_ != "1";
+    return replaceRule_ != kReplaceNever;
 }
 
 bool TInstaller::Extract() {
@@ -191,11 +192,11 @@ bool TInstaller::Extract() {
 }
 
 void TInstaller::RunExtracted() {
-    if (runMode_ == kRunModeAtOnce) {
+    if (runMode_ == RunMode::Now) {
         log_->Line(RunningLine(destination_));
         platform_.Execute(destination_);
     }
-    if (runMode_ == kRunModeAtEnd) runAtEnd_ = destination_;
+    if (runMode_ == RunMode::AtEnd) runAtEnd_ = destination_;
 }
 
 void TInstaller::ReleaseRunObjects() {

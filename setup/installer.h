@@ -14,9 +14,6 @@
 
 namespace vorn::setup {
 
-inline constexpr int kRunModeAtOnce = 1;
-inline constexpr int kRunModeAtEnd = 2;
-
 // The installer's file name with its extension (from the last ".") replaced.
 std::string WithExtension(const std::string& name, const std::string& extension);
 
@@ -63,7 +60,7 @@ private:
     std::unique_ptr<TPackageReader> reader_;
     std::unique_ptr<TStream> tempStream_;
     std::string destination_;
-    int32_t runMode_ = 0;
+    RunMode runMode_ = RunMode::Never;
     std::string replaceRule_;
     bool hadErrors_ = false;
     std::string runAtEnd_;

@@ -107,16 +107,16 @@ std::string TPackageReader::ReadField() {
     }
 }
 
-int32_t TPackageReader::ReadRunMode() {
+RunMode TPackageReader::ReadRunMode() {
     const uint8_t b = ReadByte("The install package ends before a run mode");
     if (b < '0' || b > '9')
         throw EConvertError("'" + std::string(1, static_cast<char>(b)) +
                             "' is not a valid run mode digit");
-    return b - '0';
+    return static_cast<RunMode>(b);
 }
 
 uint32_t TPackageReader::ReadStreamLength() {
-    uint8_t bytes[4];
+    uint8_t bytes[kStreamLengthSize];
     for (uint8_t& b : bytes) b = ReadByte("The install package ends inside a stream length");
     return LoadLe32(bytes);
 }

@@ -9,11 +9,9 @@
 #include <string>
 
 #include "compress/stream.h"
+#include "setup/package_format.h"
 
 namespace vorn::setup {
-
-inline constexpr char kFieldSeparator = '|';
-inline constexpr int64_t kTrailerSize = 4;
 
 class TPackageReader {
 public:
@@ -27,9 +25,19 @@ public:
     uint32_t SignatureSize() const { return signatureSize_; }
     // The bytes up to the next separator, which is consumed.
     std::string ReadField();
-    // One byte taken as a decimal digit; raises EConvertError otherwise.
-    int32_t ReadRunMode();
+    // One byte that must be a decimal digit; raises EConvertError otherwise.
+    RunMode ReadRunMode();
     uint32_t ReadStreamLength();
+    // The next entry's fields, in package order; false at the end marker.
+    // (The installer reads them one at a time, acting between them.)
+    bool ReadEntryFields(TEntryFields& fields) {
+        fields.destination = ReadField();
+        if (fields.destination.empty()) return false;
+        fields.runMode = ReadRunMode();
+        for (std::string& shortcut : fields.shortcuts) shortcut = ReadField();
+        fields.replaceRule = ReadField();
+        return true;
+    }
     // Copies the next length bytes, which must lie inside the package.
     void CopyStream(TStream& dest, uint32_t length);
 

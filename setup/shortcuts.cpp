@@ -1,6 +1,7 @@
 #include "setup/shortcuts.h"
 
 #include "setup/folders.h"
+#include "setup/package_format.h"
 
 namespace vorn::setup {
 
@@ -28,7 +29,7 @@ void OfferShortcut(Platform& platform, TInstallLog& log, const std::string& titl
                    const std::string& destination, const std::string& field,
                    const std::string& folderName) {
     std::string name = field;
-    if (field.starts_with('?')) {
+    if (field.starts_with(kAskFirst)) {
         name = field.substr(1, kNameLimit);
         const std::string question =
             "Do you want to create a " + folderName + " shortcut for\r" + name + "?";

@@ -1,7 +1,6 @@
 // Shortcuts to an entry's destination in the current user's shell folders.
 #pragma once
 
-#include <array>
 #include <string>
 
 #include "setup/install_log.h"
@@ -9,11 +8,7 @@
 
 namespace vorn::setup {
 
-// The shell folders of an entry's five shortcut fields, in package order.
-inline constexpr std::array<const char*, 5> kShortcutFolders = {"Desktop", "Startup", "Programs",
-                                                                "Start Menu", "SendTo"};
-
-// Asks first when the field starts with "?", then makes the link and logs it.
+// Asks first when the field starts with kAskFirst, then makes the link and logs it.
 void OfferShortcut(Platform& platform, TInstallLog& log, const std::string& title,
                    const std::string& destination, const std::string& field,
                    const std::string& folderName);

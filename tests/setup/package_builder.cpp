@@ -4,10 +4,7 @@ namespace vorn::setup::test {
 
 namespace {
 
-void AppendField(Bytes& out, const std::string& text) {
-    out.insert(out.end(), text.begin(), text.end());
-    out.push_back('|');
-}
+void AppendText(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 
 void AppendLe32(Bytes& out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -17,16 +14,14 @@ void AppendLe32(Bytes& out, uint32_t value) {
 
 Bytes PackageBody(const TestPackage& package) {
     Bytes out;
-    AppendField(out, package.Title);
+    AppendText(out, package.Title + kFieldSeparator);
     for (const TestEntry& entry : package.Entries) {
-        AppendField(out, entry.Destination);
-        out.push_back(static_cast<uint8_t>(entry.RunMode));
-        for (const std::string& shortcut : entry.Shortcuts) AppendField(out, shortcut);
-        AppendField(out, entry.ReplaceRule);
+        AppendText(out, EntryFieldBytes({.destination = entry.Destination, .runMode = RunMode{entry.RunMode},
+                                         .shortcuts = entry.Shortcuts, .replaceRule = entry.ReplaceRule}));
         AppendLe32(out, static_cast<uint32_t>(entry.Stream.size()));
         out.insert(out.end(), entry.Stream.begin(), entry.Stream.end());
     }
-    out.push_back('|');
+    out.push_back(kFieldSeparator);
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "compress/vorn_header.h"
+#include "setup/package_format.h"
 #include "tests/support/test_support.h"
 
 namespace vorn::setup::test {
@@ -14,8 +15,8 @@ using vorn::test::Bytes;
 
 struct TestEntry {
     std::string Destination;
-    char RunMode = '0';
-    std::array<std::string, 5> Shortcuts;  // Desktop, Startup, Programs, Start Menu, SendTo
+    char RunMode = '0';  // any byte: a damaged package too
+    std::array<std::string, kShortcutFolders.size()> Shortcuts;
     std::string ReplaceRule;
     Bytes Stream;  // the entry's compressed stream as stored
 };

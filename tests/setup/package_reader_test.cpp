@@ -78,9 +78,7 @@ TEST(PackageReader, DamagedPackagesStopWithAPackageError) {
         auto readAll = [&] {
             reader.Locate();
             reader.ReadField();
-            while (!reader.ReadField().empty()) {
-                reader.ReadRunMode();
-                for (int i = 0; i < 6; ++i) reader.ReadField();
+            for (TEntryFields fields; reader.ReadEntryFields(fields);) {
                 TNullStream sink;
                 reader.CopyStream(sink, reader.ReadStreamLength());
             }

@@ -31,17 +31,17 @@ std::string JsonString(const std::string& utf8) {
 }
 
 std::string ShortcutText(const std::string& field) {
-    return !field.empty() && field[0] == '?' ? field.substr(1) + " (asked)" : field;
+    return !field.empty() && field[0] == setup::kAskFirst ? field.substr(1) + " (asked)" : field;
 }
 
 void PrintEntryText(const PackageEntry& entry, const std::string& codepage) {
     auto text = [&](const std::string& s) { return FromCodePage(s, codepage); };
     std::printf("%zu. %s\n", entry.index, text(entry.destination).c_str());
     std::printf("   run: %s, replace: %s\n", DescribeRunMode(entry.runMode).c_str(),
-                text(DescribeReplace(entry.replace)).c_str());
+                text(DescribeReplace(entry.replaceRule)).c_str());
     for (size_t i = 0; i < entry.shortcuts.size(); ++i)
         if (!entry.shortcuts[i].empty())
-            std::printf("   shortcut in %s: %s\n", kShortcutFolders[i], text(ShortcutText(entry.shortcuts[i])).c_str());
+            std::printf("   shortcut in %s: %s\n", ShortcutKeys()[i].c_str(), text(ShortcutText(entry.shortcuts[i])).c_str());
     std::printf("   %s, %" PRIu32 " bytes", MethodName(entry).c_str(), entry.streamLength);
     if (entry.hasHeader) std::printf(" holding %" PRId32, entry.header.UncompressedSize);
     std::printf("\n");
@@ -55,12 +55,12 @@ std::string EntryJson(const PackageEntry& entry, const std::string& codepage) {
     for (size_t i = 0; i < entry.shortcuts.size(); ++i) {
         const std::string& field = entry.shortcuts[i];
         if (field.empty()) continue;
-        const bool ask = field[0] == '?';
-        json += std::string(first ? "" : ", ") + "\"" + kShortcutFolders[i] + "\": {\"name\": " +
+        const bool ask = field[0] == setup::kAskFirst;
+        json += std::string(first ? "" : ", ") + "\"" + ShortcutKeys()[i] + "\": {\"name\": " +
                 text(ask ? field.substr(1) : field) + ", \"ask\": " + (ask ? "true" : "false") + "}";
         first = false;
     }
-    json += "}, \"replace\": " + text(entry.replace) + ", \"method\": " + JsonString(MethodName(entry)) +
+    json += "}, \"replace\": " + text(entry.replaceRule) + ", \"method\": " + JsonString(MethodName(entry)) +
             ", \"compressed_size\": " + std::to_string(entry.streamLength) + ", \"uncompressed_size\": " +
             (entry.hasHeader ? std::to_string(entry.header.UncompressedSize) : std::to_string(entry.streamLength)) +
             "}";

@@ -74,7 +74,7 @@ public:
         return converted;
     }
 
-    void OnlyKeys(const toml::table& table, std::initializer_list<std::string_view> allowed,
+    void OnlyKeys(const toml::table& table, const std::vector<std::string>& allowed,
                   const std::string& where) const {
         for (const auto& [key, value] : table)
             if (std::find(allowed.begin(), allowed.end(), key.str()) == allowed.end())
@@ -154,7 +154,7 @@ Shortcut ParseShortcut(const Checker& check, const toml::node& node, const std::
     if (shortcut.name.empty()) check.Fail(*name, field + ".name", "must not be empty");
     if (shortcut.name.size() > kMaxText)
         check.Fail(*name, field + ".name", "longer than 255 characters; the installer would cut it");
-    if (!shortcut.ask && shortcut.name[0] == '?')
+    if (!shortcut.ask && shortcut.name[0] == setup::kAskFirst)
         check.Fail(*name, field + ".name", "a name starting with \"?\" would be read as a question");
     return shortcut;
 }
@@ -217,11 +217,11 @@ FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manif
         entry.method = ParseMethod(check, *method);
     if (const auto* shortcuts = check.Get(table, "shortcuts", "shortcuts", toml::node_type::table)) {
         const auto* folders = shortcuts->as_table();
-        check.OnlyKeys(*folders, {"desktop", "startup", "programs", "start-menu", "sendto"}, "shortcuts.");
-        for (size_t i = 0; i < kShortcutFolders.size(); ++i)
-            if (const auto* node = folders->get(kShortcutFolders[i]))
-                entry.shortcuts[i] = ParseShortcut(
-                    check, *node, std::string("shortcuts.") + kShortcutFolders[i], manifest.codepage);
+        const auto& keys = ShortcutKeys();
+        check.OnlyKeys(*folders, {keys.begin(), keys.end()}, "shortcuts.");
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (const auto* node = folders->get(keys[i]))
+                entry.shortcuts[i] = ParseShortcut(check, *node, "shortcuts." + keys[i], manifest.codepage);
     }
     return entry;
 }
@@ -247,6 +247,18 @@ std::vector<std::string> ParseSign(const Checker& check, const toml::node& node)
 }
 
 }  // namespace
+
+const std::array<std::string, setup::kShortcutFolders.size()>& ShortcutKeys() {
+    static const auto keys = [] {
+        std::array<std::string, setup::kShortcutFolders.size()> names;
+        for (size_t i = 0; i < names.size(); ++i) {
+            names[i] = setup::Lowercase(setup::kShortcutFolders[i]);
+            std::replace(names[i].begin(), names[i].end(), ' ', '-');
+        }
+        return names;
+    }();
+    return keys;
+}
 
 Manifest ParseManifest(const std::string& text, const std::filesystem::path& path) {
     Checker check(path);

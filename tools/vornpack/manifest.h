@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "compress/exceptions.h"
+#include "setup/package_format.h"
 #include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::pack {
@@ -21,11 +22,11 @@ public:
     using EVornError::EVornError;
 };
 
-enum class RunMode : char { Never = '0', Now = '1', AtEnd = '2' };
+using setup::RunMode;
 
-// The shell folders a shortcut can go to, in package order.
-inline constexpr std::array<const char*, 5> kShortcutFolders = {"desktop", "startup", "programs",
-                                                                "start-menu", "sendto"};
+// The manifest's and the listings' names of the shortcut folders, in package
+// order: the shell folder's name in lower case, "-" for a space.
+const std::array<std::string, setup::kShortcutFolders.size()>& ShortcutKeys();
 
 struct Shortcut {
     std::string name;  // empty: no shortcut in this folder
@@ -45,7 +46,7 @@ struct FileEntry {
     std::filesystem::path source;  // resolved against the manifest's folder
     std::string destination;       // in the package's code page from here on
     RunMode run = RunMode::Never;
-    std::array<Shortcut, 5> shortcuts;
+    std::array<Shortcut, setup::kShortcutFolders.size()> shortcuts;
     ReplaceRule replace;
     EntryMethod method = EntryMethod::Lh5;
     std::set<std::string> waived;  // destination rules the vendor switched off

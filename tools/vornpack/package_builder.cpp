@@ -11,6 +11,7 @@
 #include "compress/byte_order.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
+#include "setup/package_format.h"
 
 namespace vorn::pack {
 
@@ -26,22 +27,25 @@ void WriteLe32(TStream& out, uint32_t value) {
     out.Write(bytes, 4);
 }
 
-void WriteField(TStream& out, const std::string& text) {
-    out.Write(text.data(), text.size());
-    out.Write("|", 1);
-}
-
-std::string ShortcutField(const Shortcut& shortcut) {
-    return shortcut.ask ? "?" + shortcut.name : shortcut.name;
-}
+void WriteText(TStream& out, const std::string& text) { out.Write(text.data(), text.size()); }
 
 std::string ReplaceField(const ReplaceRule& rule) {
     switch (rule.kind) {
-        case ReplaceRule::Never: return "1";
-        case ReplaceRule::Ask: return "1" + rule.question;
+        case ReplaceRule::Never: return setup::kReplaceNever;
+        case ReplaceRule::Ask: return setup::kReplaceAsk + rule.question;
         case ReplaceRule::Always: break;
     }
-    return "0";
+    return setup::kReplaceAlways;
+}
+
+setup::TEntryFields StoredFields(const FileEntry& entry) {
+    setup::TEntryFields fields{.destination = entry.destination, .runMode = entry.run, .shortcuts = {},
+                               .replaceRule = ReplaceField(entry.replace)};
+    for (size_t i = 0; i < fields.shortcuts.size(); ++i) {
+        const Shortcut& shortcut = entry.shortcuts[i];
+        fields.shortcuts[i] = shortcut.ask ? setup::kAskFirst + shortcut.name : shortcut.name;
+    }
+    return fields;
 }
 
 uint8_t MethodIndexOf(EntryMethod method) {
@@ -101,12 +105,9 @@ EncodedEntry EncodeEntry(const Manifest& manifest, const FileEntry& entry, TShow
 }
 
 void WriteEntry(const Manifest& manifest, const FileEntry& entry, EncodedEntry& encoded, TStream& out) {
-    WriteField(out, entry.destination);
-    out.Write(reinterpret_cast<const char*>(&entry.run), 1);
-    for (const Shortcut& shortcut : entry.shortcuts) WriteField(out, ShortcutField(shortcut));
-    WriteField(out, ReplaceField(entry.replace));
+    WriteText(out, setup::EntryFieldBytes(StoredFields(entry)));
     const int64_t length = encoded.stream->Size();
-    if (out.Position() + 4 + length > kMaxInstallerSize)
+    if (out.Position() + setup::kStreamLengthSize + length > kMaxInstallerSize)
         throw EManifestError(manifest.path.string() + ": the installer would pass 2 GiB");
     encoded.built.streamLength = static_cast<uint32_t>(length);
     WriteLe32(out, encoded.built.streamLength);
@@ -195,7 +196,7 @@ std::vector<BuiltEntry> BuildInstaller(const Manifest& manifest, const std::vect
                                        TStream& out, const BuildSettings& settings) {
     const int64_t packageStart = out.Position() + static_cast<int64_t>(stub.size());
     out.Write(stub.data(), stub.size());
-    WriteField(out, manifest.title);
+    WriteText(out, manifest.title + setup::kFieldSeparator);
     std::vector<TShowProgressEvent> progress;
     for (size_t i = 0; i < manifest.files.size(); ++i)
         progress.push_back(settings.progress ? settings.progress(manifest.files[i], i) : nullptr);
@@ -208,11 +209,11 @@ std::vector<BuiltEntry> BuildInstaller(const Manifest& manifest, const std::vect
             built.push_back(std::move(encoded.built));
         }
     }
-    out.Write("|", 1);
+    out.Write(&setup::kFieldSeparator, 1);  // the end marker
     // Signing puts an 8-byte aligned certificate table behind the trailer;
     // zeros ahead of the trailer make that alignment need no padding there.
     const uint8_t zeros[kSigningAlignment] = {};
-    out.Write(zeros, static_cast<size_t>(-(out.Position() + 4) & (kSigningAlignment - 1)));
+    out.Write(zeros, static_cast<size_t>(-(out.Position() + setup::kTrailerSize) & (kSigningAlignment - 1)));
     WriteLe32(out, static_cast<uint32_t>(packageStart));
     return built;
 }

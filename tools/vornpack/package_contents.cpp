@@ -12,11 +12,7 @@ uint32_t WalkPackage(TStream& installer, const PackageVisitor& visitor) {
     for (size_t index = 1;; ++index) {
         PackageEntry entry;
         entry.index = index;
-        entry.destination = reader.ReadField();
-        if (entry.destination.empty()) return reader.SignatureSize();
-        entry.runMode = reader.ReadRunMode();
-        for (std::string& shortcut : entry.shortcuts) shortcut = reader.ReadField();
-        entry.replace = reader.ReadField();
+        if (!reader.ReadEntryFields(entry)) return reader.SignatureSize();
         entry.streamLength = reader.ReadStreamLength();
         TMemoryStream stream;
         reader.CopyStream(stream, entry.streamLength);
@@ -30,15 +26,15 @@ uint32_t WalkPackage(TStream& installer, const PackageVisitor& visitor) {
     }
 }
 
-std::string DescribeRunMode(int32_t runMode) {
-    if (runMode == 1) return "now";
-    if (runMode == 2) return "at-end";
+std::string DescribeRunMode(setup::RunMode runMode) {
+    if (runMode == setup::RunMode::Now) return "now";
+    if (runMode == setup::RunMode::AtEnd) return "at-end";
     return "never";
 }
 
 std::string DescribeReplace(const std::string& rule) {
-    if (rule == "1") return "never";
-    if (!rule.empty() && rule[0] == '1') return "ask: " + rule.substr(1);
+    if (rule == setup::kReplaceNever) return "never";
+    if (!rule.empty() && rule[0] == setup::kReplaceAsk) return "ask: " + rule.substr(1);
     return "always";
 }
 

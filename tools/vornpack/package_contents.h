@@ -2,22 +2,19 @@
 // verifying and extracting without running anything.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "compress/stream.h"
 #include "compress/vorn_header.h"
+#include "setup/package_format.h"
 
 namespace vorn::pack {
 
-struct PackageEntry {
+// The fields as stored (texts in the package's code page), and the stream's.
+struct PackageEntry : setup::TEntryFields {
     size_t index = 0;  // from 1
-    std::string destination;  // as stored, in the package's code page
-    int32_t runMode = 0;
-    std::array<std::string, 5> shortcuts;  // as stored: "?name" asks
-    std::string replace;                   // as stored
     uint32_t streamLength = 0;
     bool hasHeader = false;
     TVornHeader header;  // when hasHeader
@@ -35,7 +32,7 @@ struct PackageVisitor {
 uint32_t WalkPackage(TStream& installer, const PackageVisitor& visitor);
 
 // How an entry's fields read to a person.
-std::string DescribeRunMode(int32_t runMode);
+std::string DescribeRunMode(setup::RunMode runMode);
 std::string DescribeReplace(const std::string& rule);
 std::string MethodName(const PackageEntry& entry);
 

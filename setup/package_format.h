@@ -1,0 +1,53 @@
+// The install package: what vornpack appends to the installer stub and the
+// installer reads front to back. Behind the program image come the title
+// field, the entries, the end marker (an empty destination field) and the
+// trailer: the title's file offset, 4 bytes little-endian. Every number and
+// fixed name the package stores is defined here, once for the installer that
+// reads it and for vornpack and the tests that write it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace vorn::setup {
+
+// Ends every text field; no field can hold it.
+inline constexpr char kFieldSeparator = '|';
+inline constexpr int64_t kTrailerSize = 4;
+inline constexpr int64_t kStreamLengthSize = 4;
+
+// The run mode byte is a decimal digit; the digits not named here start nothing.
+enum class RunMode : char { Never = '0', Now = '1', AtEnd = '2' };
+
+// The shell folders of an entry's shortcut fields, in package order. A
+// shortcut field is empty (no shortcut), the link's name, or kAskFirst and
+// the name.
+inline constexpr std::array<const char*, 5> kShortcutFolders = {"Desktop", "Startup", "Programs",
+                                                                "Start Menu", "SendTo"};
+inline constexpr char kAskFirst = '?';
+
+// For an existing file: exactly kReplaceNever keeps it, kReplaceAsk followed
+// by a name asks (showing the name), anything else replaces it unasked.
+inline constexpr char kReplaceNever[] = "1";
+inline constexpr char kReplaceAsk = '1';
+inline constexpr char kReplaceAlways[] = "0";
+
+// An entry's fields ahead of its stream, declared in package order. The run
+// mode has no separator behind it. The stream length follows (4 bytes,
+// little-endian), then that many bytes of compressed stream.
+struct TEntryFields {
+    std::string destination;  // never empty: an empty one is the end marker
+    RunMode runMode = RunMode::Never;
+    std::array<std::string, kShortcutFolders.size()> shortcuts;
+    std::string replaceRule;
+};
+
+// The fields as the package stores them.
+inline std::string EntryFieldBytes(const TEntryFields& fields) {
+    std::string bytes = fields.destination + kFieldSeparator + static_cast<char>(fields.runMode);
+    for (const std::string& shortcut : fields.shortcuts) bytes += shortcut + kFieldSeparator;
+    return bytes + fields.replaceRule + kFieldSeparator;
+}
+
+}  // namespace vorn::setup
