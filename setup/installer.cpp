@@ -163,11 +163,12 @@ bool TInstaller::ShouldExtract() {
 }
 
 bool TInstaller::ReplaceAllowed() {
-    if (replaceRule_.size() > 1 && replaceRule_[0] == kReplaceAsk) {
+    const Replace replace = ReplaceOf(replaceRule_);
+    if (replace == Replace::Ask) {
         const std::string question = ReplaceQuestion(replaceRule_.substr(1, kShownNameLimit));
         return platform_.ShowBox(question, title_, kBoxYesNoQuestion) == kAnswerYes;
     }
-    return replaceRule_ != kReplaceNever;
+    return replace == Replace::Always;
 }
 
 bool TInstaller::Extract() {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vorn::setup {
 
@@ -27,11 +28,18 @@ inline constexpr std::array<const char*, 5> kShortcutFolders = {"Desktop", "Star
                                                                 "Start Menu", "SendTo"};
 inline constexpr char kAskFirst = '?';
 
-// For an existing file: exactly kReplaceNever keeps it, kReplaceAsk followed
-// by a name asks (showing the name), anything else replaces it unasked.
+// What an entry's replace rule does with an existing file: exactly
+// kReplaceNever keeps it, kReplaceAsk followed by a name asks (showing the
+// name), anything else replaces it unasked; vornpack writes kReplaceAlways.
+enum class Replace { Always, Never, Ask };
 inline constexpr char kReplaceNever[] = "1";
 inline constexpr char kReplaceAsk = '1';
 inline constexpr char kReplaceAlways[] = "0";
+
+constexpr Replace ReplaceOf(std::string_view rule) {
+    if (rule == kReplaceNever) return Replace::Never;
+    return rule.starts_with(kReplaceAsk) ? Replace::Ask : Replace::Always;
+}
 
 // An entry's fields ahead of its stream, declared in package order. The run
 // mode has no separator behind it. The stream length follows (4 bytes,

@@ -103,13 +103,10 @@ TEST_F(Installer, ReplaceRulesAndAnOldFileInUse) {
 TEST_F(Installer, FailedExtractionEndsTheLoopButRunsTheRunAtEndProgram) {
     Bytes damaged = test::StoredStream("partly written");
     damaged.back() ^= 0xFF;  // the stored checksum no longer matches
-    TestPackage package{"", {Entry("c:\\app\\first.txt", "first", '2'), {"c:\\app\\second.txt", '0', {}, "", damaged},
-                             Entry("c:\\app\\third.txt", "third")}};
-    Bytes installer = test::PackageBody(package);
     // Reading the third entry would stop the run: its run mode is no digit.
-    installer[installer.size() - 1 - package.Entries[2].Stream.size() - 4 - 6 - 1] = 'x';
-    installer.insert(installer.begin(), {'i', 'm', 'g'});
-    EXPECT_EQ(InstallRaw(test::WithTrailer(installer, 3)), 0);
+    EXPECT_EQ(Install({"", {Entry("c:\\app\\first.txt", "first", '2'), {"c:\\app\\second.txt", '0', {}, "", damaged},
+                            Entry("c:\\app\\third.txt", "third", 'x')}}),
+              0);
     EXPECT_EQ(platform.Executed, Lines{"c:\\app\\first.txt"});
     EXPECT_EQ(platform.FileText("c:\\app\\second.txt"), "partly writte\x91");
     EXPECT_FALSE(platform.HasFile(kTemp));

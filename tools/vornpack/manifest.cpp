@@ -123,8 +123,8 @@ EntryMethod ParseMethod(const Checker& check, const toml::node& node) {
 
 ReplaceRule ParseReplace(const Checker& check, const toml::node& node, const std::string& codepage) {
     if (const auto* word = node.as_string()) {
-        if (word->get() == "always") return {ReplaceRule::Always, ""};
-        if (word->get() == "never") return {ReplaceRule::Never, ""};
+        if (word->get() == "always") return {setup::Replace::Always, ""};
+        if (word->get() == "never") return {setup::Replace::Never, ""};
     } else if (const auto* table = node.as_table()) {
         check.OnlyKeys(*table, {"ask"}, "replace.");
         if (const auto* ask = check.Get(*table, "ask", "replace.ask", toml::node_type::string)) {
@@ -132,7 +132,7 @@ ReplaceRule ParseReplace(const Checker& check, const toml::node& node, const std
             if (question.empty()) check.Fail(*ask, "replace.ask", "the question must not be empty");
             if (question.size() > kMaxText)
                 check.Fail(*ask, "replace.ask", "longer than 255 characters; the installer would cut it");
-            return {ReplaceRule::Ask, question};
+            return {setup::Replace::Ask, question};
         }
     } else {
         check.WrongType(node, "replace", "a string or a table");

@@ -34,7 +34,7 @@ struct Shortcut {
 };
 
 struct ReplaceRule {
-    enum Kind { Always, Never, Ask } kind = Always;
+    setup::Replace kind = setup::Replace::Always;
     std::string question;  // shown when kind is Ask
 };
 

@@ -31,9 +31,9 @@ void WriteText(TStream& out, const std::string& text) { out.Write(text.data(), t
 
 std::string ReplaceField(const ReplaceRule& rule) {
     switch (rule.kind) {
-        case ReplaceRule::Never: return setup::kReplaceNever;
-        case ReplaceRule::Ask: return setup::kReplaceAsk + rule.question;
-        case ReplaceRule::Always: break;
+        case setup::Replace::Never: return setup::kReplaceNever;
+        case setup::Replace::Ask: return setup::kReplaceAsk + rule.question;
+        case setup::Replace::Always: break;
     }
     return setup::kReplaceAlways;
 }

@@ -33,8 +33,11 @@ std::string DescribeRunMode(setup::RunMode runMode) {
 }
 
 std::string DescribeReplace(const std::string& rule) {
-    if (rule == setup::kReplaceNever) return "never";
-    if (!rule.empty() && rule[0] == setup::kReplaceAsk) return "ask: " + rule.substr(1);
+    switch (setup::ReplaceOf(rule)) {
+        case setup::Replace::Never: return "never";
+        case setup::Replace::Ask: return "ask: " + rule.substr(1);
+        case setup::Replace::Always: break;
+    }
     return "always";
 }
 
