@@ -116,6 +116,8 @@ void TInstaller::Cancel() {
     platform_.ShowBox(summary_.Text(), title_, kBoxOk);
 }
 
+// Reads the entry's fields one at a time, in the order of TEntryFields:
+// each shortcut is offered as its field is read, before the replace rule.
 bool TInstaller::InstallEntry() {
     destination_ = reader_->ReadField();
     if (destination_.empty()) {
