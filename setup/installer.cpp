@@ -9,8 +9,6 @@ namespace vorn::setup {
 
 namespace {
 
-constexpr size_t kShownNameLimit = 255;
-
 std::string InstallQuestion(const std::string& title) {
     return "You are about to install:     \r\r\"" + title + "\"\r\rDo you want to continue?";
 }
@@ -167,7 +165,7 @@ bool TInstaller::ShouldExtract() {
 bool TInstaller::ReplaceAllowed() {
     const Replace replace = ReplaceOf(replaceRule_);
     if (replace == Replace::Ask) {
-        const std::string question = ReplaceQuestion(replaceRule_.substr(1, kShownNameLimit));
+        const std::string question = ReplaceQuestion(replaceRule_.substr(1, kNameLimit));
         return platform_.ShowBox(question, title_, kBoxYesNoQuestion) == kAnswerYes;
     }
     return replace == Replace::Always;

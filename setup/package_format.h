@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,6 +28,10 @@ enum class RunMode : char { Never = '0', Now = '1', AtEnd = '2' };
 inline constexpr std::array<const char*, 5> kShortcutFolders = {"Desktop", "Startup", "Programs",
                                                                 "Start Menu", "SendTo"};
 inline constexpr char kAskFirst = '?';
+
+// The installer takes at most this many characters of an asked shortcut's
+// name and of the name a replace rule shows; vornpack refuses longer ones.
+inline constexpr size_t kNameLimit = 255;
 
 // What an entry's replace rule does with an existing file: exactly
 // kReplaceNever keeps it, kReplaceAsk followed by a name asks (showing the

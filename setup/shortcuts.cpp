@@ -12,7 +12,6 @@ constexpr const char* kNtExplorerKey = "Software\\Microsoft\\windows nt\\Current
 constexpr const char* kShellFoldersKey = "Shell Folders";
 constexpr const char* kShortcutErrorCaption = "Error in WinShortCut";
 constexpr const char* kLinkExtension = ".lnk";
-constexpr size_t kNameLimit = 255;
 
 std::string ShellFolder(Platform& platform, const std::string& folderName) {
     std::string folder =

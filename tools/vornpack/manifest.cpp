@@ -18,7 +18,7 @@ namespace vorn::pack {
 
 namespace {
 
-constexpr size_t kMaxText = 255;  // the installer cuts names, questions and paths after a macro here
+constexpr size_t kMaxText = setup::kNameLimit;  // the installer cuts names, questions and paths after a macro here
 constexpr std::uintmax_t kMaxManifestSize = 16 << 20;
 
 // "a string", "an integer", ... for messages about a value's type.
