@@ -41,7 +41,8 @@ void PrintEntryText(const PackageEntry& entry, const std::string& codepage) {
                 text(DescribeReplace(entry.replaceRule)).c_str());
     for (size_t i = 0; i < entry.shortcuts.size(); ++i)
         if (!entry.shortcuts[i].empty())
-            std::printf("   shortcut in %s: %s\n", ShortcutKeys()[i].c_str(), text(ShortcutText(entry.shortcuts[i])).c_str());
+            std::printf("   shortcut in %s: %s\n", ShortcutKeys()[i].c_str(),
+                        text(ShortcutText(entry.shortcuts[i])).c_str());
     std::printf("   %s, %" PRIu32 " bytes", MethodName(entry).c_str(), entry.streamLength);
     if (entry.hasHeader) std::printf(" holding %" PRId32, entry.header.UncompressedSize);
     std::printf("\n");
