@@ -7,15 +7,15 @@ include_guard(DIRECTORY)
 # Streams, the header, the engine, the component and TVornCodec's expand
 # side, with the platform's file and clock shims.
 if(WIN32)
-  set(platform win32)
+  set(vorn_platform win32)
 else()
-  set(platform posix)
+  set(vorn_platform posix)
 endif()
 set(VORN_CORE_SOURCES
-  clock_${platform}.cpp
+  clock_${vorn_platform}.cpp
   component.cpp
   engine.cpp
-  file_stream_${platform}.cpp
+  file_stream_${vorn_platform}.cpp
   stream.cpp
   vorn_codec.cpp
   vorn_header.cpp
