@@ -1,24 +1,33 @@
-// The dispatcher's table: method index to expander and compressor. A codec
-// that a build does not carry, or a method with none (custom), is null and
-// runs nothing.
+// The dispatcher's lookups, one per direction: method index to the codec
+// that runs it. Each direction's table is linked with its codecs, so a
+// program that only expands (the installer) carries no compressor. A method
+// with no codec in a direction (custom, or an index past the methods) gives
+// null, and runs nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "compress/codec_state.h"
 
 namespace vorn {
 
-// Expanders take UncompressedSize; stored and run-length ignore it.
-using ExpandFn = void (*)(TCodecState& s, int32_t uncompressedSize);
-using CompressFn = void (*)(TCodecState& s);
+// One codec run. The uncompressed size tells an expander where to stop;
+// the stored and run-length expanders and every compressor ignore it.
+using CodecFn = void (*)(TCodecState& s, int32_t uncompressedSize);
 
-struct CodecRow {
-    ExpandFn Expand;
-    CompressFn Compress;
-};
+// A codec that needs no size, as a table entry.
+template <void (*Codec)(TCodecState&)>
+void IgnoringSize(TCodecState& s, int32_t) {
+    Codec(s);
+}
 
-// The row of a method index; every index has one.
-const CodecRow& CodecFor(uint8_t method);
+template <size_t N>
+CodecFn EntryFor(const CodecFn (&table)[N], uint8_t method) {
+    return method < N ? table[method] : nullptr;
+}
+
+CodecFn ExpanderFor(uint8_t method);    // expander_table.cpp
+CodecFn CompressorFor(uint8_t method);  // compressor_table.cpp
 
 }  // namespace vorn

@@ -1,10 +1,11 @@
+// TVornCodec's expand side and the engine around every codec run; the
+// compress side is in vorn_codec_compress.cpp, with the compressors.
 #include "compress/vorn_codec.h"
 
 #include <algorithm>
 #include <limits>
 
 #include "compress/clock.h"
-#include "compress/codec_table.h"
 #include "compress/exceptions.h"
 #include "compress/vorn_header.h"
 
@@ -103,7 +104,8 @@ void TVornCodec::ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceS
         }
     } else {
         try {
-            RunCodec(dest, source, sourceSize, destSize, method, computed, true, lockLevel == 2);
+            RunExpander(dest, source, sourceSize, destSize, method, computed,
+                        lockLevel == 2 ? Scrambling::On : Scrambling::Off);
         } catch (const ELZHBadDecodeTable&) {
             // On a locked stream a bad table most likely means a wrong key.
             if (lockLevel > 0) throw EInvalidKey();
@@ -122,21 +124,19 @@ void TVornCodec::ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceS
     throw EInvalidKey();
 }
 
-int32_t TVornCodec::RunCodec(TStream& dest, TStream& source, int32_t sourceSize,
-                             int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
-                             bool expanding, bool scrambled) {
+int32_t TVornCodec::RunExpander(TStream& dest, TStream& source, int32_t sourceSize,
+                                int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
+                                Scrambling scrambling) {
     // Expanding has no budget: the caller judges the count against the
     // header afterwards, and a budget would report a compressing failure.
-    const int64_t budget =
-        expanding ? kNoBudget : int64_t{sourceSize} - HeaderAllowance;
-    return RunCodecWithBudget(dest, source, sourceSize, uncompressedSize, method, checksum,
-                              expanding, scrambled, budget);
+    return RunCodecWithBudget(dest, source, sourceSize, uncompressedSize, ExpanderFor(method),
+                              checksum, Direction::Expand, scrambling, kNoBudget);
 }
 
 int32_t TVornCodec::RunCodecWithBudget(TStream& dest, TStream& source, int32_t sourceSize,
-                                       int32_t uncompressedSize, uint8_t method,
-                                       uint32_t& checksum, bool expanding, bool scrambled,
-                                       int64_t outputBudget) {
+                                       int32_t uncompressedSize, CodecFn codec,
+                                       uint32_t& checksum, Direction direction,
+                                       Scrambling scrambling, int64_t outputBudget) {
     TCodecState& s = *engine_;
     s.OutCount = 0;  // a run cancelled at the start wrote nothing
     s.ReadPastEnd = false;
@@ -161,12 +161,13 @@ int32_t TVornCodec::RunCodecWithBudget(TStream& dest, TStream& source, int32_t s
         s.WriteChecksum = 0;
         s.BytesRead = 0;
         s.OutputBudget = outputBudget;
-        s.ScrambleOutput = !expanding && Key != 0;
-        s.UnscrambleInput = expanding && Key != 0 && scrambled;
+        const bool keyed = Key != 0 && scrambling == Scrambling::On;
+        s.ScrambleOutput = keyed && direction == Direction::Compress;
+        s.UnscrambleInput = keyed && direction == Direction::Expand;
         for (int i = 0; i < 4; ++i) s.KeyBytes[i] = static_cast<uint8_t>(static_cast<uint32_t>(Key) >> (8 * i));
         s.KeyIndex = 0;
 
-        RunCodecBody(method, uncompressedSize, checksum, expanding);
+        RunCodecBody(codec, uncompressedSize, checksum, direction);
         if (s.OutPos != s.OutBuffer.get())
             dest.Write(s.OutBuffer.get(), static_cast<size_t>(s.OutPos - s.OutBuffer.get()));
     }
@@ -177,81 +178,12 @@ int32_t TVornCodec::RunCodecWithBudget(TStream& dest, TStream& source, int32_t s
     return ClampToInt32(s.OutCount);
 }
 
-void TVornCodec::RunCodecBody(uint8_t method, int32_t uncompressedSize, uint32_t& checksum,
-                              bool expanding) {
+void TVornCodec::RunCodecBody(CodecFn codec, int32_t uncompressedSize, uint32_t& checksum,
+                              Direction direction) {
     TCodecState& s = *engine_;
-    const CodecRow& row = CodecFor(method);
-    if (expanding) {
-        if (row.Expand) row.Expand(s, uncompressedSize);
-    } else {
-        if (row.Compress) row.Compress(s);
-    }
+    if (codec) codec(s, uncompressedSize);
     SettleCounts(s);
-    checksum = expanding ? s.WriteChecksum : s.ReadChecksum;
-}
-
-TCompressResult TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t method) {
-    if (method >= CompressionIDs.size() || !CodecFor(method).Compress)
-        throw EVornError(std::string("No built-in compressor for method \"") +
-                         (method < CompressionIDs.size() ? CompressionIDs[method] : "?") + "\"");
-    const int64_t sourceStart = source.Position();
-    const int64_t destStart = dest.Position();
-    const int64_t size64 = source.Size() - sourceStart;
-    if (size64 > kUnlimitedBudget)
-        throw EVornError("Cannot compress more than 2,147,483,647 bytes into one stream");
-    const int32_t size = ClampToInt32(size64);
-    // A header with no codec data is 21 bytes, which a reader takes for
-    // headerless data: the stream of nothing is written as nothing.
-    if (size == 0) return {kMethodStored, 0, 0};
-
-    TVornHeader header;
-    header.UncompressedSize = size;
-    header.LockLevel = Key != 0 ? 2 : 0;
-    dest.Write(header.Encode().data(), kHeaderSize);
-
-    // A cancel from the progress handler must not leave a stream whose
-    // header promises data it does not hold.
-    bool cancelled = false;
-    TShowProgressEvent callerHandler = OnShowProgress;
-    if (callerHandler)
-        OnShowProgress = [&](int32_t& percent) {
-            callerHandler(percent);
-            if (percent == -1) cancelled = true;
-        };
-    struct Restore {
-        TShowProgressEvent& slot;
-        TShowProgressEvent saved;
-        ~Restore() { slot = std::move(saved); }
-    } restore{OnShowProgress, callerHandler};
-
-    uint32_t checksum = 0;
-    int32_t written = 0;
-    try {
-        written = RunCodec(dest, source, size, size, method, checksum, false, false);
-    } catch (const EUnableToCompress&) {
-        // Store instead. The attempt wrote at most as many bytes as the
-        // stored copy does, unless HeaderAllowance is negative: cut the rest.
-        const int64_t reached = dest.Position();
-        method = kMethodStored;
-        source.Seek(sourceStart);
-        dest.Seek(destStart + kHeaderSize);
-        written = RunCodecWithBudget(dest, source, size, size, kMethodStored, checksum, false, false,
-                                     kUnlimitedBudget);
-        if (dest.Position() < reached) dest.SetSize(dest.Position());
-    }
-    if (cancelled) {
-        dest.Seek(destStart);
-        dest.SetSize(destStart);
-        throw EOperationCancelled();
-    }
-
-    const int64_t dataEnd = dest.Position();
-    std::copy_n(CompressionIDs[method], 3, header.CompressID.begin());
-    header.Checksum = checksum + static_cast<uint32_t>(Key);
-    dest.Seek(destStart);
-    dest.Write(header.Encode().data(), kHeaderSize);
-    dest.Seek(dataEnd);
-    return {method, kHeaderSize + int64_t{written}, header.Checksum};
+    checksum = direction == Direction::Expand ? s.WriteChecksum : s.ReadChecksum;
 }
 
 }  // namespace vorn

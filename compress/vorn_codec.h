@@ -8,7 +8,9 @@
 #include <string>
 
 #include "compress/codec_state.h"
+#include "compress/codec_table.h"
 #include "compress/component.h"
+#include "compress/direction.h"
 #include "compress/events.h"
 #include "compress/stream.h"
 
@@ -20,6 +22,11 @@ struct TCompressResult {
     int64_t BytesWritten = 0;  // header and codec data; 0 for an empty source
     uint32_t Checksum = 0;     // as stored in the header, key included
 };
+
+// Whether a run's codec data are scrambled with the Key, as in a stream of
+// lock level 2: an expanding run unscrambles what it reads, a compressing
+// run scrambles what it writes. Without a Key nothing is scrambled.
+enum class Scrambling { Off, On };
 
 class TVornCodec : public TComponent {
 public:
@@ -63,12 +70,16 @@ public:
                          uint32_t storedChecksum, uint8_t method, const std::string& CompressID,
                          int32_t lockLevel);
 
+    // What follows is defined with the compressors (vorn_codec_compress.cpp),
+    // which a program that only expands does not link.
+
     // Runs one codec over the engine in either direction; returns the bytes
     // written and sets checksum to the sum of the plain bytes. Expanding
     // checks nothing: Engine() then tells how many bytes were written and
     // whether the codec read past the end of its data.
     int32_t RunCodec(TStream& dest, TStream& source, int32_t sourceSize, int32_t uncompressedSize,
-                     uint8_t method, uint32_t& checksum, bool expanding, bool scrambled);
+                     uint8_t method, uint32_t& checksum, Direction direction,
+                     Scrambling scrambling);
 
     // Writes a whole stream, header and codec data, from source's position
     // to its end. When the method cannot shrink the data it stores it as
@@ -78,10 +89,14 @@ public:
     TCompressResult CompressStream(TStream& dest, TStream& source, uint8_t method);
 
 private:
+    int32_t RunExpander(TStream& dest, TStream& source, int32_t sourceSize,
+                        int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
+                        Scrambling scrambling);
     int32_t RunCodecWithBudget(TStream& dest, TStream& source, int32_t sourceSize,
-                               int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
-                               bool expanding, bool scrambled, int64_t outputBudget);
-    void RunCodecBody(uint8_t method, int32_t uncompressedSize, uint32_t& checksum, bool expanding);
+                               int32_t uncompressedSize, CodecFn codec, uint32_t& checksum,
+                               Direction direction, Scrambling scrambling, int64_t outputBudget);
+    void RunCodecBody(CodecFn codec, int32_t uncompressedSize, uint32_t& checksum,
+                      Direction direction);
 
     std::unique_ptr<TCodecState> engine_;
     int32_t elapsedTicks_ = 0;

@@ -18,7 +18,8 @@ namespace vorn::fuzz {
 inline std::vector<uint8_t> RunOnce(TVornCodec& codec, uint8_t method, std::vector<uint8_t> input,
                                     int32_t size, bool expanding, uint32_t& sum) {
     TMemoryStream source(std::move(input)), dest;
-    codec.RunCodec(dest, source, static_cast<int32_t>(source.Size()), size, method, sum, expanding, false);
+    codec.RunCodec(dest, source, static_cast<int32_t>(source.Size()), size, method, sum,
+                   expanding ? Direction::Expand : Direction::Compress, Scrambling::Off);
     return dest.Bytes();
 }
 

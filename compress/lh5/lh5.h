@@ -5,12 +5,13 @@
 #include <cstdint>
 
 #include "compress/codec_state.h"
+#include "compress/direction.h"
 
 namespace vorn {
 
 // Obtains the arrays one direction needs and resets the bit state; the
 // arrays' contents are not cleared.
-void Lh5AllocState(TCodecState& s, bool compressing);
+void Lh5AllocState(TCodecState& s, Direction direction);
 // Frees whatever arrays are present; safe after a partial allocation.
 void Lh5FreeState(TCodecState& s);
 
@@ -24,7 +25,7 @@ void Lh5Compress(TCodecState& s);
 // Holds the arrays of one run and frees them on every way out of it.
 class TLh5Arrays {
 public:
-    TLh5Arrays(TCodecState& s, bool compressing) : s_(s) { Lh5AllocState(s, compressing); }
+    TLh5Arrays(TCodecState& s, Direction direction) : s_(s) { Lh5AllocState(s, direction); }
     ~TLh5Arrays() { Lh5FreeState(s_); }
     TLh5Arrays(const TLh5Arrays&) = delete;
     TLh5Arrays& operator=(const TLh5Arrays&) = delete;

@@ -392,7 +392,7 @@ private:
 }  // namespace
 
 void Lh5Compress(TCodecState& s) {
-    TLh5Arrays arrays(s, true);
+    TLh5Arrays arrays(s, Direction::Compress);
     TCompressor(s).Run();
 }
 

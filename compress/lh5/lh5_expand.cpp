@@ -405,7 +405,7 @@ private:
 
 void Lh5Expand(TCodecState& s, int32_t uncompressedSize) {
     if (uncompressedSize <= 0) return;
-    TLh5Arrays arrays(s, false);
+    TLh5Arrays arrays(s, Direction::Expand);
     TExpander(s).Run(uncompressedSize);
 }
 

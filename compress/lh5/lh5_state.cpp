@@ -3,7 +3,8 @@
 
 namespace vorn {
 
-void Lh5AllocState(TCodecState& s, bool compressing) {
+void Lh5AllocState(TCodecState& s, Direction direction) {
+    const bool compressing = direction == Direction::Compress;
     using namespace lh5;
     TLh5State& st = s.Lh5;
     // If an allocation throws, the constructor of TLh5Arrays has not

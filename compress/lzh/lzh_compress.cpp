@@ -142,7 +142,7 @@ void Slide(TCodecState& s, Window& w, int count) {
 }  // namespace
 
 void LzhCompress(TCodecState& s) {
-    LzhRunArrays arrays(s.Lzh, true);
+    LzhRunArrays arrays(s.Lzh, Direction::Compress);
     TLzhState& z = s.Lzh;
     LzhStartModel(z);
     LzhInitTree(z);

@@ -120,7 +120,7 @@ inline int LzhDecodePosition(TCodecState& s, LzhBitReader& in) {
 
 void LzhExpand(TCodecState& s, int32_t uncompressedSize) {
     if (uncompressedSize == 0) return;
-    LzhRunArrays arrays(s.Lzh, false);
+    LzhRunArrays arrays(s.Lzh, Direction::Expand);
     TLzhState& z = s.Lzh;
     LzhStartModel(z);
     uint8_t* const ring = z.RingBuf.get();

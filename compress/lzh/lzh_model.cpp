@@ -28,7 +28,8 @@ void ReconnectParents(TLzhState& z) {
 
 }  // namespace
 
-void LzhAllocateState(TLzhState& z, bool compressing) {
+void LzhAllocateState(TLzhState& z, Direction direction) {
+    const bool compressing = direction == Direction::Compress;
     LzhFreeState(z);
     if (compressing) {
         Obtain(z.MatchRight, LzhMatchRightSize);
@@ -53,9 +54,9 @@ void LzhFreeState(TLzhState& z) {
     z.HuffFreq.reset();
 }
 
-LzhRunArrays::LzhRunArrays(TLzhState& z, bool compressing) : z_(z) {
+LzhRunArrays::LzhRunArrays(TLzhState& z, Direction direction) : z_(z) {
     try {
-        LzhAllocateState(z, compressing);
+        LzhAllocateState(z, direction);
     } catch (...) {
         LzhFreeState(z);
         throw;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "compress/direction.h"
 #include "compress/lzh/lzh_constants.h"
 #include "compress/lzh/lzh_state.h"
 
@@ -17,7 +18,7 @@ namespace vorn {
 
 // Obtains the arrays of one run: the ring and the code tree when expanding,
 // all eight when compressing. Contents are left as they come.
-void LzhAllocateState(TLzhState& z, bool compressing);
+void LzhAllocateState(TLzhState& z, Direction direction);
 // Frees every array present and empties its reference.
 void LzhFreeState(TLzhState& z);
 
@@ -25,7 +26,7 @@ void LzhFreeState(TLzhState& z);
 // released on every path out of the run.
 class LzhRunArrays {
 public:
-    LzhRunArrays(TLzhState& z, bool compressing);
+    LzhRunArrays(TLzhState& z, Direction direction);
     ~LzhRunArrays();
     LzhRunArrays(const LzhRunArrays&) = delete;
     LzhRunArrays& operator=(const LzhRunArrays&) = delete;

@@ -55,7 +55,7 @@ TEST(Engine, StoredRunsReadWriteReportAndCancel) {
         RecordingStream source(data), dest;
         source.maxRead = c.maxRead;
         uint32_t sum = 12345;
-        codec.RunCodec(dest, source, c.sourceSize, 0, kMethodStored, sum, true, false);
+        codec.RunCodec(dest, source, c.sourceSize, 0, kMethodStored, sum, Direction::Expand, Scrambling::Off);
         SCOPED_TRACE(std::to_string(c.sourceSize) + " cancel at " + std::to_string(c.cancelAt));
         EXPECT_EQ(seen, c.progress);
         EXPECT_EQ(dest.writes, c.writes);

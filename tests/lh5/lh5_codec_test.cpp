@@ -149,7 +149,7 @@ TEST(Lh5Compressor, CodeLengthsAreLimitedTo16BitsAndStayComplete) {
     // 22 Fibonacci weights would need a tree 21 levels deep.
     using lh5::kCharAlphabet;
     TCodecState s;
-    TLh5Arrays arrays(s, true);
+    TLh5Arrays arrays(s, Direction::Compress);
     uint16_t freq[2 * kCharAlphabet - 1] = {};
     uint8_t len[kCharAlphabet];
     uint16_t code[kCharAlphabet];
@@ -231,7 +231,7 @@ TEST(Lh5Expander, BlockStretchesTakeAndWriteWhatTheBytePathDoes) {
                 TVornCodec codec;
                 TMemoryStream dest;
                 uint32_t sum = 0;
-                codec.RunCodec(dest, source, static_cast<int32_t>(cut), 70000, kMethodLh5, sum, true, false);
+                codec.RunCodec(dest, source, static_cast<int32_t>(cut), 70000, kMethodLh5, sum, Direction::Expand, Scrambling::Off);
                 return std::tuple(dest.Bytes(), codec.Engine().ReadChecksum, codec.Engine().ReadPastEnd);
             };
             const Bytes part(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(cut));

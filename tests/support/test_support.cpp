@@ -87,7 +87,8 @@ Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool 
                     int32_t uncompressedSize) {
     TMemoryStream source(input), dest;
     uint32_t sum = 0;
-    codec.RunCodec(dest, source, static_cast<int32_t>(input.size()), uncompressedSize, method, sum, expanding, false);
+    codec.RunCodec(dest, source, static_cast<int32_t>(input.size()), uncompressedSize, method, sum,
+                   expanding ? Direction::Expand : Direction::Compress, Scrambling::On);
     return dest.Bytes();
 }
 

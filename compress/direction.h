@@ -1,0 +1,8 @@
+// Which way a codec run goes.
+#pragma once
+
+namespace vorn {
+
+enum class Direction { Expand, Compress };
+
+}  // namespace vorn

@@ -1,0 +1,25 @@
+// The expanders of the dispatch table, linked by every program that reads
+// streams, the installer included.
+#include "compress/codec_table.h"
+
+#include "compress/lh5/lh5.h"
+#include "compress/lzh/lzh.h"
+#include "compress/rle.h"
+
+namespace vorn {
+
+namespace {
+
+constexpr CodecFn kExpanders[] = {
+    IgnoringSize<StoreCopy>,  // 0 "NON"
+    IgnoringSize<RleExpand>,  // 1 "RLE"
+    LzhExpand,                // 2 "LZH"
+    nullptr,                  // 3 "CUS": the application's OnExpand
+    Lh5Expand,                // 4 "LH5"
+};
+
+}  // namespace
+
+CodecFn ExpanderFor(uint8_t method) { return EntryFor(kExpanders, method); }
+
+}  // namespace vorn

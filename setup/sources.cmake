@@ -1,0 +1,13 @@
+# The installer's portable logic, named once for the native vorn_setup
+# (setup/CMakeLists.txt) and the stub (setup/win32/CMakeLists.txt).
+include_guard(DIRECTORY)
+
+set(VORN_SETUP_SOURCES
+  failure_report.cpp
+  folders.cpp
+  install_log.cpp
+  installer.cpp
+  package_reader.cpp
+  shortcuts.cpp
+)
+list(TRANSFORM VORN_SETUP_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
