@@ -161,9 +161,8 @@ int32_t TVornCodec::RunCodecWithBudget(TStream& dest, TStream& source, int32_t s
         s.WriteChecksum = 0;
         s.BytesRead = 0;
         s.OutputBudget = outputBudget;
-        const bool keyed = Key != 0 && scrambling == Scrambling::On;
-        s.ScrambleOutput = keyed && direction == Direction::Compress;
-        s.UnscrambleInput = keyed && direction == Direction::Expand;
+        s.ScrambleOutput = Key != 0 && direction == Direction::Compress;
+        s.UnscrambleInput = Key != 0 && direction == Direction::Expand && scrambling == Scrambling::On;
         for (int i = 0; i < 4; ++i) s.KeyBytes[i] = static_cast<uint8_t>(static_cast<uint32_t>(Key) >> (8 * i));
         s.KeyIndex = 0;
 

@@ -23,9 +23,11 @@ struct TCompressResult {
     uint32_t Checksum = 0;     // as stored in the header, key included
 };
 
-// Whether a run's codec data are scrambled with the Key, as in a stream of
-// lock level 2: an expanding run unscrambles what it reads, a compressing
-// run scrambles what it writes. Without a Key nothing is scrambled.
+// Whether an expanding run's codec data are scrambled with the Key, as in a
+// stream of lock level 2, and are unscrambled as they are read. A
+// compressing run scrambles what it writes whenever a Key is set, so its
+// stream must be recorded at lock level 2. Without a Key nothing is
+// scrambled.
 enum class Scrambling { Off, On };
 
 class TVornCodec : public TComponent {
