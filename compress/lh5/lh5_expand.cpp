@@ -39,9 +39,9 @@ constexpr uint16_t kLiteralEnd = Leaf(kFirstMatchSymbol, 0);
 // by what the decoder took: it has taken a zero bit of its own making once
 // fewer bits are left in the window than were made up.
 // The text buffer while expanding (kExpandBufSize): 8 KB of history, then
-// the decoding area. A symbol starts below kSlideAt, so a match and the 15 bytes that
+// the decoding area. A symbol starts below kSlideAt, so a match and the 31 bytes that
 // its copy may write past itself stay inside the buffer.
-constexpr int kSlideAt = kExpandBufSize - kMaxMatch - 16;
+constexpr int kSlideAt = kExpandBufSize - kMaxMatch - 32;
 
 // Eight bytes, the first at the top; compilers make this one load and a
 // byte swap.
@@ -192,17 +192,22 @@ void BuildDecodeTable(int count, const uint8_t* lengths, int tableBits, uint16_t
 }
 
 // Copies a match of `length` bytes from `distance` + 1 bytes back. Writes
-// up to 15 bytes past the match, which the decoding area leaves room for:
-// they are overwritten before they count.
+// up to 31 bytes past the match, which the decoding area leaves room for:
+// they are overwritten before they count. Most matches are short, so two
+// 16-byte pieces go unconditionally.
 inline void CopyMatch(TOctet* to, uint32_t distance, uint32_t length) {
     const TOctet* from = to - distance - 1;
     TOctet* const end = to + length;
     if (distance >= 15) [[likely]] {  // 16-byte pieces never overlap
-        do {
+        std::memcpy(to, from, 16);
+        std::memcpy(to + 16, from + 16, 16);
+        to += 32;
+        from += 32;
+        while (to < end) {
             std::memcpy(to, from, 16);
             to += 16;
             from += 16;
-        } while (to < end);
+        }
     } else if (distance >= 7) {
         do {
             std::memcpy(to, from, 8);
@@ -210,7 +215,12 @@ inline void CopyMatch(TOctet* to, uint32_t distance, uint32_t length) {
             from += 8;
         } while (to < end);
     } else if (distance == 0) {
-        std::memset(to, static_cast<int>(*from), length);
+        const uint64_t run = 0x0101010101010101u * static_cast<uint8_t>(*from);
+        do {
+            std::memcpy(to, &run, 8);
+            std::memcpy(to + 8, &run, 8);
+            to += 16;
+        } while (to < end);
     } else {
         do *to++ = *from++;
         while (to < end);
