@@ -43,7 +43,7 @@ inline constexpr int kAuxTableBits = 8;
 // Array sizes of the state block.
 inline constexpr int kTextBufSize = 2 * kWindowSize + kMaxMatch + 1;  // 16,641
 // Expanding: 8 KB of history, 32 KB to decode into, room for a last match.
-inline constexpr int kExpandBufSize = 5 * kWindowSize + kMaxMatch + 16;
+inline constexpr int kExpandBufSize = 5 * kWindowSize + kMaxMatch + 32;
 inline constexpr int kTreeSize = 2 * kCharAlphabet;                   // 1,020
 inline constexpr int kCharLenSize = kCharAlphabet + 1;                // 511
 inline constexpr int kAuxLenSize = 129;

@@ -29,6 +29,8 @@ constexpr uint16_t Leaf(int symbol, int length) {
 }
 constexpr uint16_t Link(int node) { return static_cast<uint16_t>(kNodeFlag | node << kSymbolShift); }
 constexpr int NodeOf(uint16_t link) { return link >> kSymbolShift & kNumberMask; }
+// Entries below this are leaves of literals; links and match symbols lie above.
+constexpr uint16_t kLiteralEnd = Leaf(kFirstMatchSymbol, 0);
 
 // Up to 64 bits of coded data ahead of the decoder, the earliest at bit 63.
 // Past the end of the source every bit reads as 0; once SourceExhausted is
@@ -37,9 +39,9 @@ constexpr int NodeOf(uint16_t link) { return link >> kSymbolShift & kNumberMask;
 // by what the decoder took: it has taken a zero bit of its own making once
 // fewer bits are left in the window than were made up.
 // The text buffer while expanding (kExpandBufSize): 8 KB of history, then
-// the decoding area. A symbol starts below kSlideAt, so a match and the 15 bytes that
+// the decoding area. A symbol starts below kSlideAt, so a match and the 31 bytes that
 // its copy may write past itself stay inside the buffer.
-constexpr int kSlideAt = kExpandBufSize - kMaxMatch - 16;
+constexpr int kSlideAt = kExpandBufSize - kMaxMatch - 32;
 
 // Eight bytes, the first at the top; compilers make this one load and a
 // byte swap.
@@ -49,37 +51,33 @@ inline uint64_t LoadBigEndian64(const TOctet* p) {
     return v;
 }
 
-// Empty bits that still leave a whole match in the window.
-constexpr int kFullMatchBits = 64 - 45;
-
 struct TBitReader {
     uint64_t Window = 0;
     // Bits at the bottom of Window that hold no data yet; counting the gap
     // rather than the data spares the refill a subtraction from a constant.
+    // Every fill leaves at least one, so the word load's shift stays below 64.
     int Empty = 64;
     int MadeUp = 0;  // zero bits put in past the end of the source
 
-    // Fills the window to at least 57 bits when fewer than 45 are left,
-    // enough for a whole match (16 bits of length code, 16 of distance code
-    // and 13 extra bits). Eight bytes are loaded at once while the input
-    // block holds them; the window takes the whole bytes that fit, exactly
-    // as many as the byte path takes, and the bits of the next byte below
-    // them are the same that it will put there. False once the decoder has
-    // run past the end, checked only here, off the common path.
-    bool TopUp(TCodecState& s) {
-        if (Empty < kFullMatchBits) return true;
+    // Fills the window to at least 56 bits, enough for three literals or a
+    // whole match (16 bits of length code, 16 of distance code, 12 extra
+    // bits). Eight bytes are loaded at once while the input block holds
+    // them: the window takes the whole bytes that fit below its top 63 bits,
+    // exactly as many as the byte path takes, and the bits of the next byte
+    // that land below them are the ones it will put there. False once the
+    // decoder has run past the end, which only the byte path can bring about.
+    bool Fill(TCodecState& s) {
         if (InputStretch(s) >= 8) [[likely]] {
             Window |= LoadBigEndian64(s.InPos) >> (64 - Empty);
-            TakeInput(s, static_cast<size_t>(Empty >> 3));
-            Empty &= 7;
+            TakeInput(s, static_cast<size_t>((Empty - 1) >> 3));
+            Empty = ((Empty - 1) & 7) + 1;
             return true;
         }
         Refill(s);
         return !Overran();
     }
-    // Leaves at least 57 bits, more than any one step takes.
     void Refill(TCodecState& s) {
-        while (Empty >= 8) Put(s);
+        while (Empty > 8) Put(s);
     }
     void Put(TCodecState& s) {
         const uint64_t b = s.SourceExhausted ? 0 : ReadSourceByte(s);
@@ -194,17 +192,22 @@ void BuildDecodeTable(int count, const uint8_t* lengths, int tableBits, uint16_t
 }
 
 // Copies a match of `length` bytes from `distance` + 1 bytes back. Writes
-// up to 15 bytes past the match, which the decoding area leaves room for:
-// they are overwritten before they count.
+// up to 31 bytes past the match, which the decoding area leaves room for:
+// they are overwritten before they count. Most matches are short, so two
+// 16-byte pieces go unconditionally.
 inline void CopyMatch(TOctet* to, uint32_t distance, uint32_t length) {
     const TOctet* from = to - distance - 1;
     TOctet* const end = to + length;
     if (distance >= 15) [[likely]] {  // 16-byte pieces never overlap
-        do {
+        std::memcpy(to, from, 16);
+        std::memcpy(to + 16, from + 16, 16);
+        to += 32;
+        from += 32;
+        while (to < end) {
             std::memcpy(to, from, 16);
             to += 16;
             from += 16;
-        } while (to < end);
+        }
     } else if (distance >= 7) {
         do {
             std::memcpy(to, from, 8);
@@ -212,7 +215,12 @@ inline void CopyMatch(TOctet* to, uint32_t distance, uint32_t length) {
             from += 8;
         } while (to < end);
     } else if (distance == 0) {
-        std::memset(to, static_cast<int>(*from), length);
+        const uint64_t run = 0x0101010101010101u * static_cast<uint8_t>(*from);
+        do {
+            std::memcpy(to, &run, 8);
+            std::memcpy(to + 8, &run, 8);
+            to += 16;
+        } while (to < end);
     } else {
         do *to++ = *from++;
         while (to < end);
@@ -348,18 +356,31 @@ private:
         TOctet* limit = start + std::min<int64_t>(uncompressedSize - done_, kSlideAt - pos_);
         uint32_t blockCount = blockCount_;
 
-        // Each symbol starts with the window topped up and the table entry
-        // of its code already loaded: the load of the next entry is under
-        // way while a match is copied.
-        if (!in.TopUp(s)) [[unlikely]]
+        // Each step starts with the window filled and the table entry of
+        // its first code loaded: the load of the next entry is under way
+        // while a match is copied. One fill serves up to three literals.
+        if (!in.Fill(s)) [[unlikely]]
             limit = out;
         uint16_t e = in.Lookup(charTable, kCharTableBits);
         while (out < limit && blockCount != 0) {
+            if (e < kLiteralEnd) {
+                int more = 2;
+                do {
+                    in.Skip(e & kLengthMask);
+                    *out++ = TOctet{static_cast<uint8_t>(e >> kSymbolShift)};
+                    --blockCount;
+                    e = in.Lookup(charTable, kCharTableBits);
+                } while (e < kLiteralEnd && more-- != 0 && out < limit && blockCount != 0);
+                if (!in.Fill(s)) [[unlikely]]
+                    limit = out;
+                e = in.Lookup(charTable, kCharTableBits);
+                continue;
+            }
             --blockCount;
             const uint32_t c = in.Resolve(e, kCharTableBits, st);
-            if (c < kFirstMatchSymbol) {
+            if (c < kFirstMatchSymbol) {  // a literal with a long code
                 *out++ = TOctet{static_cast<uint8_t>(c)};
-                if (!in.TopUp(s)) [[unlikely]]
+                if (!in.Fill(s)) [[unlikely]]
                     limit = out;
                 e = in.Lookup(charTable, kCharTableBits);
                 continue;
@@ -371,7 +392,7 @@ private:
                 distance = (1u << (distClass - 1)) | in.Peek(static_cast<int>(distClass - 1));
                 in.Skip(static_cast<int>(distClass - 1));
             }
-            if (!in.TopUp(s)) [[unlikely]]
+            if (!in.Fill(s)) [[unlikely]]
                 limit = out;
             e = in.Lookup(charTable, kCharTableBits);
             CopyMatch(out, distance, length);
