@@ -26,9 +26,7 @@ void ReadPackage(vorn::TStream& file) {
     vorn::TVornCodec codec;
     reader.Locate();
     reader.ReadField();  // title
-    while (!reader.ReadField().empty()) {
-        reader.ReadRunMode();
-        for (int i = 0; i < 6; ++i) reader.ReadField();  // five shortcuts, the replace rule
+    for (vorn::setup::TEntryFields fields; reader.ReadEntryFields(fields);) {
         vorn::TMemoryStream stream;
         reader.CopyStream(stream, reader.ReadStreamLength());
         stream.Seek(0);
