@@ -33,6 +33,8 @@ missing input|missing.vorn|Cannot open file
 CASES
 check "failures leave no temporary file" no_temp
 "$vorn" expand -q -k 4660 locked.rle key.out > /dev/null
+"$vorn" info locked.rle > info.txt
+check "info tells method, size and lock level" grep -qzE 'method: +RLE.*size: +184893.*lock level: +2 \(locked and scrambled' info.txt
 check "decimal key opens the stream" cmp -s text.txt key.out
 
 # Every kind of OUT gets the bytes and the summary a regular file gets; the

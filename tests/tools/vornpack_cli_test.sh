@@ -10,8 +10,9 @@ source "$(dirname "$(realpath "$0")")/cli_check.sh"
 cp -r "$examples/sample" sample
 cp "$3" stub.bin
 
-"$vornpack" build -q sample/app.toml -o one.exe --stub stub.bin > out.txt 2> err.txt
+"$vornpack" build sample/app.toml -o one.exe --stub stub.bin > out.txt 2> err.txt
 check "build exits 0" [ $? -eq 0 ]
+check "build sums up files and sizes" grep -qE '^3 files, [0-9]+ bytes in an installer of [0-9]+ bytes$' out.txt
 check "the stub comes first" cmp -s stub.bin <(head -c "$(stat -c %s stub.bin)" one.exe)
 "$vornpack" build -q sample/app.toml -o toml.exe --stub sample/app.toml 2> err.txt
 check "--stub refuses what is no PE32 GUI program, saying what it is" grep -q 'does not start like a PE image' err.txt
