@@ -67,14 +67,22 @@ struct TBitReader {
     // that land below them are the ones it will put there. False once the
     // decoder has run past the end, which only the byte path can bring about.
     bool Fill(TCodecState& s) {
-        if (InputStretch(s) >= 8) [[likely]] {
-            Window |= LoadBigEndian64(s.InPos) >> (64 - Empty);
-            TakeInput(s, static_cast<size_t>((Empty - 1) >> 3));
-            Empty = ((Empty - 1) & 7) + 1;
+        const TOctet* pos = s.InPos;
+        if (FillWord(pos, pos + InputStretch(s))) [[likely]] {
+            TakeInput(s, static_cast<size_t>(pos - s.InPos));
             return true;
         }
         Refill(s);
         return !Overran();
+    }
+    // The word path of Fill on a stretch [pos, end); false, taking nothing,
+    // when it holds fewer than eight bytes.
+    bool FillWord(const TOctet*& pos, const TOctet* end) {
+        if (end - pos < 8) return false;
+        Window |= LoadBigEndian64(pos) >> (64 - Empty);
+        pos += (Empty - 1) >> 3;
+        Empty = ((Empty - 1) & 7) + 1;
+        return true;
     }
     void Refill(TCodecState& s) {
         while (Empty > 8) Put(s);
@@ -355,11 +363,24 @@ private:
         // and (set to where the output stands) the decoder past the source.
         TOctet* limit = start + std::min<int64_t>(uncompressedSize - done_, kSlideAt - pos_);
         uint32_t blockCount = blockCount_;
+        // The input stretch stays in locals, out of the engine's reach, and
+        // is handed back before the engine is called.
+        const TOctet* inPos = s.InPos;
+        const TOctet* inEnd = inPos + InputStretch(s);
+        auto fill = [&] {
+            if (in.FillWord(inPos, inEnd)) [[likely]]
+                return true;
+            TakeInput(s, static_cast<size_t>(inPos - s.InPos));
+            const bool ok = in.Fill(s);
+            inPos = s.InPos;
+            inEnd = inPos + InputStretch(s);
+            return ok;
+        };
 
         // Each step starts with the window filled and the table entry of
         // its first code loaded: the load of the next entry is under way
         // while a match is copied. One fill serves up to three literals.
-        if (!in.Fill(s)) [[unlikely]]
+        if (!fill()) [[unlikely]]
             limit = out;
         uint16_t e = in.Lookup(charTable, kCharTableBits);
         while (out < limit && blockCount != 0) {
@@ -371,7 +392,7 @@ private:
                     --blockCount;
                     e = in.Lookup(charTable, kCharTableBits);
                 } while (e < kLiteralEnd && more-- != 0 && out < limit && blockCount != 0);
-                if (!in.Fill(s)) [[unlikely]]
+                if (!fill()) [[unlikely]]
                     limit = out;
                 e = in.Lookup(charTable, kCharTableBits);
                 continue;
@@ -380,7 +401,7 @@ private:
             const uint32_t c = in.Resolve(e, kCharTableBits, st);
             if (c < kFirstMatchSymbol) {  // a literal with a long code
                 *out++ = TOctet{static_cast<uint8_t>(c)};
-                if (!in.Fill(s)) [[unlikely]]
+                if (!fill()) [[unlikely]]
                     limit = out;
                 e = in.Lookup(charTable, kCharTableBits);
                 continue;
@@ -392,12 +413,13 @@ private:
                 distance = (1u << (distClass - 1)) | in.Peek(static_cast<int>(distClass - 1));
                 in.Skip(static_cast<int>(distClass - 1));
             }
-            if (!in.Fill(s)) [[unlikely]]
+            if (!fill()) [[unlikely]]
                 limit = out;
             e = in.Lookup(charTable, kCharTableBits);
             CopyMatch(out, distance, length);
             out += length;
         }
+        TakeInput(s, static_cast<size_t>(inPos - s.InPos));
         Deliver(s, start, out);
         in_ = in;
         pos_ = static_cast<uint32_t>(out - Text());

@@ -215,8 +215,9 @@ void ExpectSameAsReference(const Bytes& codecData, int32_t size, const std::stri
 
 // A source that hands out five bytes a read: no input block is long
 // enough for the window's eight-byte loads, so every byte takes the byte
-// path. Whole and cut, a run must take the same bytes from the source (their
-// sum stands for them) and write the same as over whole blocks.
+// path. Whole (followed by bytes the run must leave alone) and cut, a run
+// must take the same bytes from the source (their sum stands for them) and
+// write the same as over whole blocks.
 class TStingyStream : public TMemoryStream {
 public:
     using TMemoryStream::TMemoryStream;
@@ -226,15 +227,18 @@ public:
 TEST(Lh5Expander, BlockStretchesTakeAndWriteWhatTheBytePathDoes) {
     for (DataKind kind : kAllKinds) {
         const Bytes input = MakeData(kind, 70000, 3), data = Compress(input);
-        for (size_t cut : {data.size(), data.size() - 1, data.size() / 2}) {
+        Bytes padded = data;
+        padded.resize(data.size() + 64, 0x5A);
+        for (size_t cut : {padded.size(), data.size() - 1, data.size() / 2}) {
             auto run = [&](TMemoryStream&& source) {
                 TVornCodec codec;
                 TMemoryStream dest;
                 uint32_t sum = 0;
-                codec.RunCodec(dest, source, static_cast<int32_t>(cut), 70000, kMethodLh5, sum, Direction::Expand, Scrambling::Off);
+                codec.RunCodec(dest, source, static_cast<int32_t>(cut), 70000, kMethodLh5, sum, Direction::Expand,
+                               Scrambling::Off);
                 return std::tuple(dest.Bytes(), codec.Engine().ReadChecksum, codec.Engine().ReadPastEnd);
             };
-            const Bytes part(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(cut));
+            const Bytes part(padded.begin(), padded.begin() + static_cast<std::ptrdiff_t>(cut));
             EXPECT_TRUE(run(TMemoryStream(part)) == run(TStingyStream(part))) << KindName(kind) << " cut " << cut;
         }
     }
