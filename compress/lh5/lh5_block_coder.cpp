@@ -182,11 +182,8 @@ void CountLenFreq(TLh5State& st) {
 // BitByte/BitCount.
 class TBitWriter {
 public:
-    explicit TBitWriter(TCodecState& s) : s_(s) {
-        const int used = 8 - s.Lh5.BitCount;
-        bits_ = static_cast<uint64_t>(s.Lh5.BitByte >> s.Lh5.BitCount);
-        count_ = used;
-    }
+    explicit TBitWriter(TCodecState& s)
+        : s_(s), bits_(static_cast<uint64_t>(s.Lh5.BitByte >> s.Lh5.BitCount)), count_(8 - s.Lh5.BitCount) {}
 
     // The low n (0..16) bits of x, x < 2^n.
     void Put(int n, uint32_t x) {
