@@ -174,76 +174,123 @@ void CountLenFreq(TLh5State& st) {
     }
 }
 
-void PutAuxSymbol(TCodecState& s, int symbol) {
-    Lh5PutCode(s, s.Lh5.AuxLen[symbol], s.Lh5.AuxCode[symbol]);
+// Collects bits in a 64-bit word and hands them out four bytes at a time:
+// straight into the output buffer where it has room, otherwise through the
+// byte path, which settles the counts and raises at the end of the budget
+// exactly as single bytes do. Bytes leave in the order Lh5PutCode writes
+// them; Finish writes every complete byte and leaves the open one in
+// BitByte/BitCount.
+class TBitWriter {
+public:
+    explicit TBitWriter(TCodecState& s)
+        : s_(s), bits_(static_cast<uint64_t>(s.Lh5.BitByte >> s.Lh5.BitCount)), count_(8 - s.Lh5.BitCount) {}
+
+    // The low n (0..16) bits of x, x < 2^n.
+    void Put(int n, uint32_t x) {
+        bits_ = bits_ << n | x;
+        count_ += n;
+        if (count_ >= 32) Flush32();
+    }
+
+    // The top n bits of a left-aligned 16-bit code.
+    void PutCode(int n, uint16_t x) { Put(n, static_cast<uint32_t>(x) >> (16 - n)); }
+
+    void Finish() {
+        while (count_ >= 8) {
+            count_ -= 8;
+            WriteDestByte(s_, static_cast<uint8_t>(bits_ >> count_));
+        }
+        TLh5State& st = s_.Lh5;
+        st.BitCount = static_cast<uint8_t>(8 - count_);
+        st.BitByte = static_cast<uint8_t>(bits_ << (8 - count_));
+    }
+
+private:
+    void Flush32() {
+        count_ -= 32;
+        const uint32_t word = static_cast<uint32_t>(bits_ >> count_);
+        if (OutputStretch(s_) >= 4) {
+            uint8_t* out = reinterpret_cast<uint8_t*>(s_.OutPos);
+            out[0] = static_cast<uint8_t>(word >> 24);
+            out[1] = static_cast<uint8_t>(word >> 16);
+            out[2] = static_cast<uint8_t>(word >> 8);
+            out[3] = static_cast<uint8_t>(word);
+            CommitOutput(s_, 4);
+            return;
+        }
+        for (int shift = 24; shift >= 0; shift -= 8) WriteDestByte(s_, static_cast<uint8_t>(word >> shift));
+    }
+
+    TCodecState& s_;
+    uint64_t bits_;
+    int count_;  // bits held in the low end of bits_, below 32 between calls
+};
+
+void PutAuxSymbol(TBitWriter& w, const TLh5State& st, int symbol) {
+    w.PutCode(st.AuxLen[symbol], st.AuxCode[symbol]);
 }
 
-void WriteCharLengths(TCodecState& s) {
-    const uint8_t* lengths = s.Lh5.CharLen.get();
+void WriteCharLengths(TBitWriter& w, const TLh5State& st) {
+    const uint8_t* lengths = st.CharLen.get();
     const int n = UsedCharLengths(lengths);
-    Lh5PutBits(s, kCharCountBits, static_cast<uint16_t>(n));
+    w.Put(kCharCountBits, static_cast<uint32_t>(n));
     for (int i = 0; i < n;) {
         const int k = lengths[i];
         if (k != 0) {
-            PutAuxSymbol(s, k + kLenSymbolBias);
+            PutAuxSymbol(w, st, k + kLenSymbolBias);
             ++i;
             continue;
         }
         const int count = ZeroRun(lengths, i, n);
         i += count;
         if (count <= 2) {
-            for (int j = 0; j < count; ++j) PutAuxSymbol(s, 0);
+            for (int j = 0; j < count; ++j) PutAuxSymbol(w, st, 0);
         } else if (count <= 18) {
-            PutAuxSymbol(s, 1);
-            Lh5PutBits(s, kShortZeroRunBits, static_cast<uint16_t>(count - kShortZeroRunBase));
+            PutAuxSymbol(w, st, 1);
+            w.Put(kShortZeroRunBits, static_cast<uint32_t>(count - kShortZeroRunBase));
         } else if (count == 19) {
-            PutAuxSymbol(s, 0);
-            PutAuxSymbol(s, 1);
-            Lh5PutBits(s, kShortZeroRunBits, 15);
+            PutAuxSymbol(w, st, 0);
+            PutAuxSymbol(w, st, 1);
+            w.Put(kShortZeroRunBits, 15);
         } else {
-            PutAuxSymbol(s, 2);
-            Lh5PutBits(s, kLongZeroRunBits, static_cast<uint16_t>(count - kLongZeroRunBase));
+            PutAuxSymbol(w, st, 2);
+            w.Put(kLongZeroRunBits, static_cast<uint32_t>(count - kLongZeroRunBase));
         }
     }
 }
 
 // Lengths up to 6 in three bits; longer ones as k - 4 one bits and a zero.
-void WriteAuxLengths(TCodecState& s, int count, int width, int special) {
-    const uint8_t* lengths = s.Lh5.AuxLen;
+void WriteAuxLengths(TBitWriter& w, const TLh5State& st, int count, int width, int special) {
+    const uint8_t* lengths = st.AuxLen;
     int n = count;
     while (n > 0 && lengths[n - 1] == 0) --n;
-    Lh5PutBits(s, width, static_cast<uint16_t>(n));
+    w.Put(width, static_cast<uint32_t>(n));
     for (int i = 0; i < n;) {
         const int k = lengths[i++];
         if (k < kLenFieldEscape) {
-            Lh5PutBits(s, kLenFieldBits, static_cast<uint16_t>(k));
+            w.Put(kLenFieldBits, static_cast<uint32_t>(k));
         } else {
-            Lh5PutBits(s, k - 3, static_cast<uint16_t>((1 << (k - 3)) - 2));
+            w.Put(k - 3, static_cast<uint32_t>((1 << (k - 3)) - 2));
         }
         if (i == special) {
             while (i < 6 && lengths[i] == 0) ++i;
-            Lh5PutBits(s, kLenSpecialBits, static_cast<uint16_t>(i - special));
+            w.Put(kLenSpecialBits, static_cast<uint32_t>(i - special));
         }
     }
 }
 
 // A table of one symbol: count 0, then the symbol itself.
-void WriteSingle(TCodecState& s, int width, int symbol) {
-    Lh5PutBits(s, width, 0);
-    Lh5PutBits(s, width, static_cast<uint16_t>(symbol));
+void WriteSingle(TBitWriter& w, int width, int symbol) {
+    w.Put(width, 0);
+    w.Put(width, static_cast<uint32_t>(symbol));
 }
 
-void EncodeDistance(TCodecState& s, uint32_t p) {
-    const int k = Lh5DistanceClass(p);
-    PutAuxSymbol(s, k);
-    if (k > 1) Lh5PutBits(s, k - 1, static_cast<uint16_t>(p));
-}
-
-void WriteSymbols(TCodecState& s, int size) {
-    TLh5State& st = s.Lh5;
+void WriteSymbols(TBitWriter& w, const TLh5State& st, int size) {
     const uint8_t* buf = st.BlockBuf.get();
     const uint8_t* len = st.CharLen.get();
     const uint16_t* code = st.CharCode.get();
+    const uint8_t* auxLen = st.AuxLen;
+    const uint16_t* auxCode = st.AuxCode.get();
     uint32_t flags = 0;
     for (int i = 0; i < size; ++i) {
         if (i % 8 == 0) {
@@ -253,12 +300,15 @@ void WriteSymbols(TCodecState& s, int size) {
         }
         if (flags & 0x80) {
             const uint32_t c = *buf++ + kFirstMatchSymbol;
-            Lh5PutCode(s, len[c], code[c]);
-            EncodeDistance(s, static_cast<uint32_t>(buf[0] << 8 | buf[1]));
+            w.PutCode(len[c], code[c]);
+            const uint32_t p = static_cast<uint32_t>(buf[0] << 8 | buf[1]);
             buf += 2;
+            const int k = Lh5DistanceClass(p);
+            w.PutCode(auxLen[k], auxCode[k]);
+            if (k > 1) w.Put(k - 1, p & ((1u << (k - 1)) - 1));
         } else {
             const uint32_t c = *buf++;
-            Lh5PutCode(s, len[c], code[c]);
+            w.PutCode(len[c], code[c]);
         }
     }
 }
@@ -298,30 +348,32 @@ void Lh5SendBlock(TCodecState& s) {
     TLh5State& st = s.Lh5;
     const int root = Lh5MakeTree(s, kCharAlphabet, st.CharFreq.get(), st.CharLen.get(), st.CharCode.get());
     const int size = st.CharFreq[root];
-    Lh5PutBits(s, kBlockCountBits, static_cast<uint16_t>(size));
+    TBitWriter w(s);
+    w.Put(kBlockCountBits, static_cast<uint32_t>(size));
     if (root >= kCharAlphabet) {
         CountLenFreq(st);
         const int lenRoot = Lh5MakeTree(s, kLenAlphabet, st.LenFreq, st.AuxLen, st.AuxCode.get());
         if (lenRoot >= kLenAlphabet) {
-            WriteAuxLengths(s, kLenAlphabet, kLenCountBits, kLenSpecial);
+            WriteAuxLengths(w, st, kLenAlphabet, kLenCountBits, kLenSpecial);
         } else {
-            WriteSingle(s, kLenCountBits, lenRoot);
+            WriteSingle(w, kLenCountBits, lenRoot);
         }
-        WriteCharLengths(s);
+        WriteCharLengths(w, st);
     } else {
         // Every symbol of the block is the same one: it costs no bits.
-        WriteSingle(s, kLenCountBits, 0);
-        WriteSingle(s, kCharCountBits, root);
+        WriteSingle(w, kLenCountBits, 0);
+        WriteSingle(w, kCharCountBits, root);
     }
     // Built only now: the distance code shares AuxLen and AuxCode with the
     // code-length code written above.
     const int distRoot = Lh5MakeTree(s, kDistAlphabet, st.DistFreq, st.AuxLen, st.AuxCode.get());
     if (distRoot >= kDistAlphabet) {
-        WriteAuxLengths(s, kDistAlphabet, kDistCountBits, kNoSpecial);
+        WriteAuxLengths(w, st, kDistAlphabet, kDistCountBits, kNoSpecial);
     } else {
-        WriteSingle(s, kDistCountBits, distRoot);
+        WriteSingle(w, kDistCountBits, distRoot);
     }
-    WriteSymbols(s, size);
+    WriteSymbols(w, st, size);
+    w.Finish();
     std::fill_n(st.CharFreq.get(), kCharAlphabet, uint16_t{0});
     std::fill_n(st.DistFreq, kDistAlphabet, uint16_t{0});
 }

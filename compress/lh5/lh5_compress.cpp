@@ -95,10 +95,18 @@ private:
 
     // Reads the first window of text behind 8,448 bytes of history; bytes
     // past the end of the source are spaces and are not counted in TextLeft.
+    // Whole stretches of the input block go while the source lasts; after
+    // that (or a cancel) the bytes go one by one as before.
     bool FillText() {
         textPos_ = kTextStart;
         int left = 0;
         for (int i = kTextStart; i < kTextEnd; ++i) {
+            if (!s_.SourceExhausted) {
+                const int n = TakeStretch(i);
+                i += n;
+                left += n;
+                if (i == kTextEnd) break;
+            }
             const uint8_t b = ReadSourceByte(s_);
             if (s_.SourceExhausted) {
                 text_[i] = kInitialWindowByte;
@@ -109,6 +117,17 @@ private:
         }
         textLeft_ = left;
         return left > 0;
+    }
+
+    // Copies what the current input block holds, up to the end of the
+    // text, to text_ from i on; returns the count.
+    int TakeStretch(int i) {
+        const int n = static_cast<int>(std::min<size_t>(InputStretch(s_), static_cast<size_t>(kTextEnd - i)));
+        if (n > 0) {
+            std::memcpy(text_ + i, s_.InPos, static_cast<size_t>(n));
+            TakeInput(s_, static_cast<size_t>(n));
+        }
+        return n;
     }
 
     // The last match never reaches past the end of the source.
@@ -358,13 +377,15 @@ private:
     // the end of the source the 0 read stays and older bytes follow it.
     void Slide() {
         std::memmove(text_, text_ + kWindowSize, kTextEnd - kWindowSize);
-        int read = 0;
-        for (int i = kTextStart; i < kTextEnd; ++i) {
+        int i = kTextStart;
+        for (;;) {
+            if (!s_.SourceExhausted) i += TakeStretch(i);
+            if (i == kTextEnd) break;
             text_[i] = ReadSourceByte(s_);
             if (s_.SourceExhausted) break;
-            ++read;
+            ++i;
         }
-        textLeft_ += read;
+        textLeft_ += i - kTextStart;
         textPos_ = kWindowSize;
     }
 
