@@ -116,14 +116,10 @@ void WriteEntry(const Manifest& manifest, const FileEntry& entry, EncodedEntry& 
 }
 
 // Encodes the entries on `jobs` threads and hands them to `write` one at a
-// time in manifest order. At most kEntriesAheadPerJob * `jobs` encoded
-// entries wait at once, so memory stays bounded whatever the number of
-// entries; with only `jobs`, a worker done with a small entry would idle
-// until a large one before it is written. The first failure in manifest
-// order is the one raised, as in a single-threaded build.
+// time in manifest order. At most `jobs` encoded entries wait at once, so
+// memory stays bounded whatever the number of entries. The first failure in
+// manifest order is the one raised, as in a single-threaded build.
 class EntryPipeline {
-    static constexpr size_t kEntriesAheadPerJob = 4;
-
 public:
     EntryPipeline(const Manifest& manifest, std::vector<TShowProgressEvent> progress, size_t jobs)
         : manifest_(manifest),
@@ -165,7 +161,7 @@ private:
             size_t i;
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return stopping_ || (next_ < slots_.size() && next_ < taken_ + kEntriesAheadPerJob * jobs_); });
+                changed_.wait(lock, [&] { return stopping_ || (next_ < slots_.size() && next_ < taken_ + jobs_); });
                 if (stopping_) return;
                 i = next_++;
             }
