@@ -385,13 +385,15 @@ private:
         uint16_t e = in.Lookup(charTable, kCharTableBits);
         while (out < limit && blockCount != 0) {
             if (e < kLiteralEnd) {
-                int more = 2;
+                // As many as the bits, the block and the bound allow.
+                TOctet* const chainStart = out;
+                TOctet* const chainEnd = out + std::min<ptrdiff_t>({limit - out, 3, blockCount});
                 do {
                     in.Skip(e & kLengthMask);
                     *out++ = TOctet{static_cast<uint8_t>(e >> kSymbolShift)};
-                    --blockCount;
                     e = in.Lookup(charTable, kCharTableBits);
-                } while (e < kLiteralEnd && more-- != 0 && out < limit && blockCount != 0);
+                } while (e < kLiteralEnd && out < chainEnd);
+                blockCount -= static_cast<uint32_t>(out - chainStart);
                 if (!fill()) [[unlikely]]
                     limit = out;
                 e = in.Lookup(charTable, kCharTableBits);
