@@ -35,8 +35,10 @@ void LzhAllocateState(TLzhState& z, bool compressing) {
         Obtain(z.MatchLeft, LzhMatchLeftSize);
         Obtain(z.MatchParent, LzhMatchParentSize);
         Obtain(z.SharedLen, LzhSharedLenSize);
+        Obtain(z.RingBuf, LzhRingBufSize);
+    } else {
+        Obtain(z.TextBuf, LzhExpandBufSize);
     }
-    Obtain(z.RingBuf, LzhRingBufSize);
     Obtain(z.HuffChild, LzhHuffChildSize);
     Obtain(z.HuffParent, LzhHuffParentSize);
     Obtain(z.HuffFreq, LzhHuffFreqSize);
@@ -48,6 +50,7 @@ void LzhFreeState(TLzhState& z) {
     z.MatchParent.reset();
     z.SharedLen.reset();
     z.RingBuf.reset();
+    z.TextBuf.reset();
     z.HuffChild.reset();
     z.HuffParent.reset();
     z.HuffFreq.reset();
@@ -82,8 +85,6 @@ void LzhStartModel(TLzhState& z) {
     parent[LzhRoot] = 0;
     z.PutBuf = 0;
     z.PutLen = 0;
-    z.GetBuf = 0;
-    z.GetLen = 0;
 }
 
 void LzhRebuildModel(TLzhState& z) {
