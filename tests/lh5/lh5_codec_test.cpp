@@ -212,7 +212,9 @@ void ExpectSameAsReference(const Bytes& codecData, int32_t size, const std::stri
     ASSERT_LE(fast.size(), static_cast<size_t>(size) + 255) << what;
 }
 
-TEST(Lh5Expander, BlockStretchesTakeAndWriteWhatTheBytePathDoes) { EXPECT_EQ(BytePathFault(kMethodLh5), ""); }
+TEST(Lh5Expander, BlockStretchesTakeAndWriteWhatTheBytePathDoes) {
+    EXPECT_EQ(BytePathFault(kMethodLh5, 70000), "");
+}
 
 TEST(Lh5BadInput, FlippedTruncatedAndRandomStreamsAgreeWithTheReference) {
     const Bytes small = Compress(Sample(3000));
