@@ -11,10 +11,11 @@
 namespace vorn {
 
 struct TLzhState {
-    // The ring of past bytes; the compressor also repeats positions 0..58
-    // behind position 4,095.
+    // The compressor's ring of past bytes, positions 0..58 repeated behind
+    // position 4,095.
     std::unique_ptr<uint8_t[]> RingBuf;
-    // The expander's text (LzhExpandBufSize bytes) in place of the ring.
+    // The expander's text (LzhExpandBufSize bytes): the ring's history in a
+    // line, then the bytes being decoded.
     std::unique_ptr<TOctet[]> TextBuf;
     // Match trees (compressor only): children and parent of each ring
     // position, the tree roots behind the positions in MatchRight, and how
