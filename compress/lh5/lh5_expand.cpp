@@ -387,7 +387,7 @@ private:
             if (e < kLiteralEnd) {
                 // As many as the bits, the block and the bound allow.
                 TOctet* const chainStart = out;
-                TOctet* const chainEnd = out + std::min<ptrdiff_t>({limit - out, 3, blockCount});
+                TOctet* const chainEnd = out + std::min<ptrdiff_t>({limit - out, 3, static_cast<ptrdiff_t>(blockCount)});
                 do {
                     in.Skip(e & kLengthMask);
                     *out++ = TOctet{static_cast<uint8_t>(e >> kSymbolShift)};

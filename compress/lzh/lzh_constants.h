@@ -47,6 +47,10 @@ inline constexpr int LzhSharedLenSize = LzhRingSize + 2;               // 4,098
 inline constexpr int LzhHuffFreqSize = LzhNodes + 1;                   // 628
 inline constexpr int LzhHuffParentSize = LzhNodes + LzhSymbols + 1;    // 942 (941 used)
 inline constexpr int LzhHuffChildSize = LzhNodes + 1;                  // 628 (627 used)
+// The expander's text: the ring's 4,096 bytes of history laid out in a
+// line, then the area symbols are decoded into.
+inline constexpr int LzhExpandAreaSize = 32768;
+inline constexpr int LzhExpandBufSize = LzhRingSize + LzhExpandAreaSize;
 
 // The position code: the upper 6 bits u of a distance take a fixed prefix
 // code of 3 to 8 bits, the lower 6 bits follow as they are.

@@ -1,5 +1,6 @@
-// The LZH expander: a bit reader over ReadSourceByte, one walk down the code
-// tree per symbol, and the ring as history for matches.
+// The LZH expander: a word-wide bit window, one walk down the code tree per
+// symbol, and a text buffer in a line in place of the ring, handed to the
+// engine a stretch at a time.
 #include <algorithm>
 #include <cstring>
 
@@ -11,76 +12,74 @@ namespace vorn {
 
 namespace {
 
-// The bit reader works on a local copy of GetBuf and GetLen, so that they
-// stay in registers while the engine's byte stores go on around them. It
-// takes a byte whenever 8 or fewer bits are left, as the 16-bit reader
-// does, and so never reads more than one byte past the last code bit.
-struct LzhBitReader {
-    uint32_t buf;  // the earliest bit at bit 15; bits above 15 are never set
-    int len;
-    int madeUp = 0;  // zero bits put in past the end of the source
+// Eight bytes, the first at the top; compilers make this one load and a
+// byte swap.
+inline uint64_t LoadBigEndian64(const TOctet* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = v << 8 | static_cast<uint8_t>(p[i]);
+    return v;
+}
 
-    explicit LzhBitReader(const TLzhState& z) : buf(z.GetBuf), len(z.GetLen) {}
-    void Store(TLzhState& z) const {
-        z.GetBuf = static_cast<uint16_t>(buf);
-        z.GetLen = static_cast<uint8_t>(len);
-    }
+// No symbol with its position takes more than 40 bits: the tree keeps its
+// slots ordered by weight with siblings side by side, so it is a Huffman
+// tree of weights below 2^15 and no code is longer than 22 bits; a
+// position takes at most 14.
+constexpr int kSymbolBits = 40;
 
-    // Leaves at least 8 bits; past the end of the source the bytes are 0.
-    void Refill(TCodecState& s) {
-        if (len <= 8) {
-            const uint8_t x = ReadSourceByte(s);
-            if (!s.SourceExhausted)
-                buf |= static_cast<uint32_t>(x) << (8 - len);
-            else
-                madeUp += 8;
-            len += 8;
+// Up to 64 bits of codec data ahead of the decoder, the earliest at bit 63.
+// Past the end of the source every bit reads as 0; once SourceExhausted is
+// set the engine is not asked again. The decoder has run past the end once
+// it has taken a bit of the window's own making.
+struct LzhBitWindow {
+    uint64_t Window = 0;
+    int Empty = 64;  // bits at the bottom of Window that hold no data yet
+    int MadeUp = 0;  // zero bits put in past the end of the source
+
+    // Leaves at least kSymbolBits bits. Eight bytes are loaded at once while
+    // the input block holds them; the window takes the whole bytes that fit,
+    // exactly as many as the byte path takes, and the bits of the next byte
+    // below them are the same that it will put there. False once the
+    // decoder has run past the end.
+    bool TopUp(TCodecState& s) {
+        if (Empty <= 64 - kSymbolBits) return !Overran();
+        if (InputStretch(s) >= 8) [[likely]] {
+            Window |= LoadBigEndian64(s.InPos) >> (64 - Empty);
+            TakeInput(s, static_cast<size_t>(Empty >> 3));
+            Empty &= 7;
+            return true;
         }
+        while (Empty >= 8) Put(s);
+        return !Overran();
     }
-    // The decoder has taken a bit of the reader's own making; the byte read
-    // ahead does not count until its bits are taken.
-    bool Overran() const { return len < madeUp; }
-
-    // The top n bits (up to 8) after a refill, left in place.
-    int Peek(int n) const { return static_cast<int>(buf >> (16 - n)); }
-
+    void Put(TCodecState& s) {
+        const uint64_t b = s.SourceExhausted ? 0 : ReadSourceByte(s);
+        Empty -= 8;
+        Window |= b << Empty;
+        if (s.SourceExhausted) [[unlikely]]
+            MadeUp += 8;
+    }
+    bool Overran() const { return 64 - Empty < MadeUp; }
+    // n from 1 to 32, at most the bits held.
+    uint32_t Peek(int n) const { return static_cast<uint32_t>(Window >> (64 - n)); }
     void Skip(int n) {
-        buf = (buf << n) & 0xFFFF;
-        len -= n;
+        Window <<= n;
+        Empty += n;
     }
 };
 
-inline int LzhGetBit(TCodecState& s, LzhBitReader& in) {
-    in.Refill(s);
-    const int bit = in.Peek(1);
-    in.Skip(1);
-    return bit;
-}
-
-// n from 1 to 8.
-inline int LzhGetBits(TCodecState& s, LzhBitReader& in, int n) {
-    in.Refill(s);
-    const int bits = in.Peek(n);
-    in.Skip(n);
-    return bits;
-}
-
-inline int LzhGetByte(TCodecState& s, LzhBitReader& in) { return LzhGetBits(s, in, 8); }
-
 // Takes the top of the walk from the table and the rest bit by bit, noting
 // the slots on the way for the update; keeps the table in step with it.
-inline uint16_t LzhDecodeSymbol(TCodecState& s, LzhBitReader& in, LzhPrefixTable& table, int16_t* path) {
-    TLzhState& z = s.Lzh;
+inline uint16_t LzhDecodeSymbol(TLzhState& z, LzhBitWindow& in, LzhPrefixTable& table, int16_t* path) {
     const int16_t* child = z.HuffChild.get();
-    in.Refill(s);
-    const LzhPrefixEntry& top = table.Lookup(in.Peek(LzhPrefixBits));
+    const LzhPrefixEntry& top = table.Lookup(static_cast<int>(in.Peek(LzhPrefixBits)));
     in.Skip(top.Used);
     std::memcpy(path, top.Path, sizeof top.Path);
     int depth = top.Used + 1;
     int slot = top.Path[top.Used];
     int c = child[slot];
     while (c < LzhLeafBase) {
-        slot = c + LzhGetBit(s, in);
+        slot = c + static_cast<int>(in.Peek(1));
+        in.Skip(1);
         path[depth++] = static_cast<int16_t>(slot);
         c = child[slot];
     }
@@ -91,66 +90,135 @@ inline uint16_t LzhDecodeSymbol(TCodecState& s, LzhBitReader& in, LzhPrefixTable
     return symbol;
 }
 
-// The first byte names u and the code's length; the bits of that byte
-// after the code and a few more make the low 6 bits of the distance.
-inline int LzhDecodePosition(TCodecState& s, LzhBitReader& in) {
-    const int b = LzhGetByte(s, in);
-    const int u = LzhBytePos[b];
-    const int n = LzhByteLen[b] - 2;
-    const int t = LzhGetBits(s, in, n);
-    return (u << LzhPosLowBits) | (((b << n) | t) & (LzhPosSlots - 1));
+// The first 8 bits name u and the length of its code; the 6 bits after the
+// code are the low bits of the distance.
+inline uint32_t LzhDecodePosition(LzhBitWindow& in) {
+    const uint32_t bits = in.Peek(8 + LzhPosLowBits);
+    const int b = static_cast<int>(bits >> LzhPosLowBits);
+    const int n = LzhByteLen[b];
+    in.Skip(n + LzhPosLowBits);
+    return static_cast<uint32_t>(LzhBytePos[b]) << LzhPosLowBits | (bits >> (8 - n) & (LzhPosSlots - 1));
 }
 
-// Copies a match through the ring and out; returns the new ring position.
-// Source and target may overlap: each byte is read before the position it
-// may share with the target is written. Kept apart from the decoding loop so
-// that its few values stay in registers.
-[[gnu::noinline]] int CopyMatch(TCodecState& s, uint8_t* ring, int r, int distance, int length) {
-    const int from = r - distance - 1;
-    for (int k = 0; k < length; ++k) {
-        const uint8_t x = ring[(from + k) & LzhRingMask];
-        WriteDestByte(s, x);
-        ring[r] = x;
-        r = (r + 1) & LzhRingMask;
+// A symbol starts below kSlideAt, so a match and the 15 bytes that its copy
+// may write past itself stay inside the text buffer.
+constexpr int kSlideAt = LzhExpandBufSize - LzhMaxMatch - 16;
+
+// Copies a match of `length` bytes from `distance` + 1 bytes back. Writes
+// up to 15 bytes past the match, which the text buffer leaves room for:
+// they are overwritten before they count.
+inline void CopyMatch(TOctet* to, uint32_t distance, uint32_t length) {
+    const TOctet* from = to - distance - 1;
+    TOctet* const end = to + length;
+    if (distance >= 15) [[likely]] {  // 16-byte pieces never overlap
+        do {
+            std::memcpy(to, from, 16);
+            to += 16;
+            from += 16;
+        } while (to < end);
+    } else if (distance >= 7) {
+        do {
+            std::memcpy(to, from, 8);
+            to += 8;
+            from += 8;
+        } while (to < end);
+    } else if (distance == 0) {
+        std::memset(to, static_cast<int>(*from), length);
+    } else {
+        do *to++ = *from++;
+        while (to < end);
     }
-    return r;
 }
+
+// Hands decoded bytes to the engine: straight into the output buffer as far
+// as it has room, one byte through the slow path when it is full (or when a
+// key wants every byte).
+void Deliver(TCodecState& s, const TOctet* from, const TOctet* to) {
+    while (from < to) {
+        const size_t n = std::min(OutputStretch(s), static_cast<size_t>(to - from));
+        if (n == 0) {
+            WriteDestByte(s, static_cast<uint8_t>(*from++));
+            continue;
+        }
+        std::memcpy(s.OutPos, from, n);
+        CommitOutput(s, n);
+        from += n;
+    }
+}
+
+class LzhExpander {
+public:
+    explicit LzhExpander(TCodecState& s) : s_(s), z_(s.Lzh), text_(s.Lzh.TextBuf.get()) {}
+
+    // Every symbol takes at least one bit, so zero bits would decode on to
+    // any size: stops after the first symbol that took one.
+    void Run(int32_t uncompressedSize) {
+        // The ring's history in a line: the byte before the first coded
+        // position at its end. Only damaged data reads the look-ahead
+        // positions before writing them; fixed content keeps even that
+        // output reproducible.
+        std::fill_n(text_, LzhMaxMatch, TOctet{LzhUnsetFill});
+        std::fill(text_ + LzhMaxMatch, text_ + LzhRingSize, TOctet{LzhRingFill});
+        LzhStartModel(z_);
+        table_.Build(z_);
+        while (done_ < uncompressedSize && !overran_) DecodeSymbols(uncompressedSize);
+        if (overran_) s_.ReadPastEnd = true;
+    }
+
+private:
+    // Symbols until the output is complete, the decoder has run past the
+    // end or the text buffer is full; then the engine gets them in one piece.
+    void DecodeSymbols(int32_t uncompressedSize) {
+        LzhBitWindow in = in_;
+        TOctet* const start = text_ + pos_;
+        TOctet* out = start;
+        TOctet* const limit = start + std::min<int64_t>(uncompressedSize - done_, kSlideAt - pos_);
+        while (out < limit) {
+            if (!in.TopUp(s_)) [[unlikely]] {
+                overran_ = true;
+                break;
+            }
+            const int c = LzhDecodeSymbol(z_, in, table_, path_);
+            if (c < 256) {
+                *out++ = TOctet{static_cast<uint8_t>(c)};
+                continue;
+            }
+            const uint32_t length = static_cast<uint32_t>(c - LzhMatchSymbolBase);
+            CopyMatch(out, LzhDecodePosition(in), length);
+            out += length;
+        }
+        // The last symbol may have taken a made-up bit.
+        if (in.Overran()) overran_ = true;
+        Deliver(s_, start, out);
+        in_ = in;
+        pos_ = static_cast<int>(out - text_);
+        done_ += out - start;
+        if (pos_ >= kSlideAt) Slide();
+    }
+
+    // Keeps the last 4,096 bytes as history at the start of the text.
+    void Slide() {
+        std::memmove(text_, text_ + pos_ - LzhRingSize, LzhRingSize);
+        pos_ = LzhRingSize;
+    }
+
+    TCodecState& s_;
+    TLzhState& z_;
+    TOctet* const text_;
+    LzhBitWindow in_;
+    LzhPrefixTable table_;
+    int16_t path_[LzhMaxPath];
+    int pos_ = LzhRingSize;  // in the text, after the history
+    int64_t done_ = 0;       // a damaged last match may carry it past the size
+    bool overran_ = false;
+};
 
 }  // namespace
 
 void LzhExpand(TCodecState& s, int32_t uncompressedSize) {
-    if (uncompressedSize == 0) return;
+    if (uncompressedSize <= 0) return;
     LzhRunArrays arrays(s.Lzh, Direction::Expand);
-    TLzhState& z = s.Lzh;
-    LzhStartModel(z);
-    uint8_t* const ring = z.RingBuf.get();
-    std::fill(ring, ring + LzhRingStart, LzhRingFill);
-    // Only damaged data reads these before writing them; fixed content keeps
-    // even that output reproducible.
-    std::fill(ring + LzhRingStart, ring + LzhRingSize, LzhUnsetFill);
-    LzhBitReader in(z);
-    LzhPrefixTable table;
-    table.Build(z);
-    int16_t path[LzhMaxPath];
-    int r = LzhRingStart;
-    int64_t done = 0;  // a damaged last match may carry it past the size
-    // Every symbol takes at least one bit, so zero bits would decode on to
-    // any size: stop at the first symbol that took one.
-    while (done < uncompressedSize && !in.Overran()) {
-        const int c = LzhDecodeSymbol(s, in, table, path);
-        if (c < 256) {
-            WriteDestByte(s, static_cast<uint8_t>(c));
-            ring[r] = static_cast<uint8_t>(c);
-            r = (r + 1) & LzhRingMask;
-            ++done;
-            continue;
-        }
-        const int length = c - LzhMatchSymbolBase;
-        r = CopyMatch(s, ring, r, LzhDecodePosition(s, in), length);
-        done += length;
-    }
-    if (in.Overran()) s.ReadPastEnd = true;
-    in.Store(z);
+    LzhExpander(s).Run(uncompressedSize);
 }
 
 }  // namespace vorn

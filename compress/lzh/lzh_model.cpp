@@ -1,7 +1,5 @@
 #include "compress/lzh/lzh_model.h"
 
-#include <algorithm>
-
 #include "compress/codec_state.h"
 
 namespace vorn {
@@ -36,8 +34,10 @@ void LzhAllocateState(TLzhState& z, Direction direction) {
         Obtain(z.MatchLeft, LzhMatchLeftSize);
         Obtain(z.MatchParent, LzhMatchParentSize);
         Obtain(z.SharedLen, LzhSharedLenSize);
+        Obtain(z.RingBuf, LzhRingBufSize);
+    } else {
+        Obtain(z.TextBuf, LzhExpandBufSize);
     }
-    Obtain(z.RingBuf, LzhRingBufSize);
     Obtain(z.HuffChild, LzhHuffChildSize);
     Obtain(z.HuffParent, LzhHuffParentSize);
     Obtain(z.HuffFreq, LzhHuffFreqSize);
@@ -49,6 +49,7 @@ void LzhFreeState(TLzhState& z) {
     z.MatchParent.reset();
     z.SharedLen.reset();
     z.RingBuf.reset();
+    z.TextBuf.reset();
     z.HuffChild.reset();
     z.HuffParent.reset();
     z.HuffFreq.reset();
@@ -83,33 +84,38 @@ void LzhStartModel(TLzhState& z) {
     parent[LzhRoot] = 0;
     z.PutBuf = 0;
     z.PutLen = 0;
-    z.GetBuf = 0;
-    z.GetLen = 0;
 }
 
 void LzhRebuildModel(TLzhState& z) {
     uint16_t* freq = z.HuffFreq.get();
     int16_t* child = z.HuffChild.get();
-    // The leaves move to slots 0..313 in their order, their weights halved.
-    int j = 0;
+    // The leaves in their order, their weights halved: still ordered.
+    uint16_t leafFreq[LzhSymbols];
+    int16_t leafChild[LzhSymbols];
+    int n = 0;
     for (int k = 0; k < LzhNodes; ++k) {
         if (child[k] >= LzhLeafBase) {
-            freq[j] = static_cast<uint16_t>((freq[k] + 1) / 2);
-            child[j] = child[k];
-            ++j;
+            leafFreq[n] = static_cast<uint16_t>((freq[k] + 1) / 2);
+            leafChild[n] = child[k];
+            ++n;
         }
     }
     // Each new node joins the next pair and goes after every node of equal
-    // weight, which keeps the slots ordered.
-    for (int i = 0, k = LzhSymbols; k < LzhNodes; ++k, i += 2) {
-        const uint16_t f = PairWeight(freq, i);
-        int l = k - 1;
-        while (freq[l] > f) --l;
-        ++l;
-        std::copy_backward(freq + l, freq + k, freq + k + 1);
-        std::copy_backward(child + l, child + k, child + k + 1);
-        freq[l] = f;
-        child[l] = static_cast<int16_t>(i);
+    // weight. The new nodes come in order of weight, and a pair lies wholly
+    // below any later node, so the slots fill in one pass, merging the
+    // leaves with the new nodes, a leaf first on equal weight.
+    int leaf = 0, node = 0;  // the next leaf, and the next node, which joins slots 2 * node and 2 * node + 1
+    for (int k = 0; k < LzhNodes; ++k) {
+        const bool nodeReady = 2 * node + 1 < k;
+        if (leaf < LzhSymbols && (!nodeReady || leafFreq[leaf] <= PairWeight(freq, 2 * node))) {
+            freq[k] = leafFreq[leaf];
+            child[k] = leafChild[leaf];
+            ++leaf;
+        } else {
+            freq[k] = PairWeight(freq, 2 * node);
+            child[k] = static_cast<int16_t>(2 * node);
+            ++node;
+        }
     }
     ReconnectParents(z);
 }

@@ -16,8 +16,9 @@
 
 namespace vorn {
 
-// Obtains the arrays of one run: the ring and the code tree when expanding,
-// all eight when compressing. Contents are left as they come.
+// Obtains the arrays of one run: the text and the code tree when expanding,
+// the ring, the match trees and the code tree when compressing. Contents
+// are left as they come.
 void LzhAllocateState(TLzhState& z, Direction direction);
 // Frees every array present and empties its reference.
 void LzhFreeState(TLzhState& z);
@@ -36,7 +37,7 @@ private:
 };
 
 // The initial tree (9-bit codes for symbols 0..115, 8-bit for the rest);
-// also clears the bit buffers of both directions.
+// also clears the compressor's bit buffer.
 void LzhStartModel(TLzhState& z);
 // Halves every leaf weight (rounding up) and builds the internal nodes anew.
 void LzhRebuildModel(TLzhState& z);

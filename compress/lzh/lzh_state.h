@@ -6,12 +6,17 @@
 #include <cstdint>
 #include <memory>
 
+#include "compress/octet.h"
+
 namespace vorn {
 
 struct TLzhState {
-    // The ring of past bytes; the compressor also repeats positions 0..58
-    // behind position 4,095.
+    // The compressor's ring of past bytes, positions 0..58 repeated behind
+    // position 4,095.
     std::unique_ptr<uint8_t[]> RingBuf;
+    // The expander's text (LzhExpandBufSize bytes): the ring's history in a
+    // line, then the bytes being decoded.
+    std::unique_ptr<TOctet[]> TextBuf;
     // Match trees (compressor only): children and parent of each ring
     // position, the tree roots behind the positions in MatchRight, and how
     // many leading bytes each node shares with its parent.
@@ -27,8 +32,6 @@ struct TLzhState {
 
     uint16_t PutBuf = 0;  // output bits not yet written, the earliest at bit 15
     uint8_t PutLen = 0;
-    uint16_t GetBuf = 0;  // input bits not yet used, the earliest at bit 15
-    uint8_t GetLen = 0;
     uint16_t LzhMatchPos = 0;  // distance and length of the last insertion's best match
     uint16_t LzhMatchLen = 0;
 };

@@ -104,6 +104,10 @@ TEST(LzhCodec, CodesLongerThan16BitsGoOutWhole) {
     EXPECT_EQ(RoundTripFault(LongCodeData(), kMethodLzh), "");
 }
 
+TEST(LzhExpander, BlockStretchesTakeAndWriteWhatTheBytePathDoes) {
+    EXPECT_EQ(BytePathFault(kMethodLzh, 24000), "");
+}
+
 // Missing bits read as 0 and the expander stops at the first symbol that
 // took one: a cut stream expands as the start of the same stream padded
 // with zero bytes.

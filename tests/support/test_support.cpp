@@ -1,11 +1,13 @@
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <numeric>
 #include <random>
 #include <stdexcept>
+#include <tuple>
 
 #include "compress/vorn_header.h"
 
@@ -110,6 +112,37 @@ std::string RoundTripFault(const Bytes& input, uint8_t method) {
     if (ExpandBytes(codec, stream) != input) return "stream expands wrong";
     if (CodecExpand(CodecCompress(input, method), method, static_cast<int64_t>(input.size())) != input)
         return "codec data expands wrong";
+    return "";
+}
+
+namespace {
+
+class TStingyStream : public TMemoryStream {
+public:
+    using TMemoryStream::TMemoryStream;
+    size_t Read(void* buffer, size_t n) override { return TMemoryStream::Read(buffer, std::min<size_t>(n, 7)); }
+};
+
+}  // namespace
+
+std::string BytePathFault(uint8_t method, size_t size) {
+    for (DataKind kind : kAllKinds) {
+        const Bytes data = CodecCompress(MakeData(kind, size, 3), method);
+        // Bytes past the codec data show how far each path reads ahead.
+        for (size_t cut : {data.size() + 16, data.size(), data.size() - 1, data.size() / 2}) {
+            auto run = [&](TMemoryStream&& source) {
+                TVornCodec codec;
+                TMemoryStream dest;
+                uint32_t sum = 0;
+                codec.RunCodec(dest, source, static_cast<int32_t>(cut), static_cast<int32_t>(size), method, sum,
+                               Direction::Expand, Scrambling::Off);
+                return std::tuple(dest.Bytes(), codec.Engine().ReadChecksum, codec.Engine().ReadPastEnd);
+            };
+            Bytes part(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min(cut, data.size())));
+            part.resize(cut, 0xA5);
+            if (run(TMemoryStream(part)) != run(TStingyStream(part))) return KindName(kind) + " cut " + std::to_string(cut);
+        }
+    }
     return "";
 }
 

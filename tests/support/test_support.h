@@ -39,6 +39,13 @@ Bytes CodecExpand(const Bytes& codecData, uint8_t method, int64_t uncompressedSi
 // alone, and expands both: "" when the streams agree and give input back,
 // else what went wrong.
 std::string RoundTripFault(const Bytes& input, uint8_t method);
+// Expands the codec data of every kind of input of the size, whole, cut
+// short and with bytes after it, over whole input blocks and from a source
+// that hands out seven bytes a read (no block holds a word, so every byte
+// takes the byte path): "" when both take the same bytes (their sum stands
+// for them), write the same and agree on running past the end, else the
+// first case where they differ.
+std::string BytePathFault(uint8_t method, size_t size);
 
 // A stream header followed by codec data.
 Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t checksum,
