@@ -8,6 +8,8 @@
 
 namespace vorn {
 
+using namespace lzh;
+
 namespace {
 
 // Appends the n (1..16) top bits of bits; the bits below them must be 0.
@@ -30,28 +32,28 @@ inline void LzhPutBits(TCodecState& s, int n, uint16_t bits) {
 }
 
 inline void LzhEncodePosition(TCodecState& s, int d) {
-    const int u = d >> LzhPosLowBits;
-    LzhPutBits(s, LzhPosLen[u], static_cast<uint16_t>(LzhPosCode[u] << 8));
-    LzhPutBits(s, LzhPosLowBits, static_cast<uint16_t>((d & (LzhPosSlots - 1)) << 10));
+    const int u = d >> kPosLowBits;
+    LzhPutBits(s, kPosLen[u], static_cast<uint16_t>(kPosCode[u] << 8));
+    LzhPutBits(s, kPosLowBits, static_cast<uint16_t>((d & (kPosSlots - 1)) << 10));
 }
 
 // The ring as the encoder starts it: spaces before the first coded
 // position, 0 in the look-ahead the input may not fill, and the copy of
 // positions 0..58 behind the ring.
 void FillRing(uint8_t* ring) {
-    std::fill(ring, ring + LzhRingStart, LzhRingFill);
-    std::fill(ring + LzhRingStart, ring + LzhRingSize, LzhUnsetFill);
-    std::fill(ring + LzhRingSize, ring + LzhRingSize + LzhMirrorLen, LzhRingFill);
-    std::fill(ring + LzhRingSize + LzhMirrorLen, ring + LzhRingBufSize, LzhUnsetFill);
+    std::fill(ring, ring + kRingStart, kRingFill);
+    std::fill(ring + kRingStart, ring + kRingSize, kUnsetFill);
+    std::fill(ring + kRingSize, ring + kRingSize + kMirrorLen, kRingFill);
+    std::fill(ring + kRingSize + kMirrorLen, ring + kRingBufSize, kUnsetFill);
 }
 
 // Reads up to a look-ahead of input behind the spaces; returns its length.
 int FillLookAhead(TCodecState& s, uint8_t* ring) {
     int len = 0;
-    while (len < LzhMaxMatch) {
+    while (len < kMaxMatch) {
         const uint8_t c = ReadSourceByte(s);
         if (s.SourceExhausted) break;
-        ring[LzhRingStart + len++] = c;
+        ring[kRingStart + len++] = c;
     }
     return len;
 }
@@ -62,26 +64,26 @@ void LzhEncodeSymbol(TCodecState& s, uint16_t symbol) {
     const int16_t* parent = s.Lzh.HuffParent.get();
     // Climb from the leaf, noting the slots for the update; the bit next to
     // the root ends up at bit 31.
-    int16_t slots[LzhMaxPath];
-    int top = LzhMaxPath;
+    int16_t slots[kMaxPath];
+    int top = kMaxPath;
     uint32_t code = 0;
     int n = 0;
-    int k = parent[LzhLeafBase + symbol];
+    int k = parent[kLeafBase + symbol];
     do {
         slots[--top] = static_cast<int16_t>(k);
         code >>= 1;
         if (k & 1) code |= 0x80000000u;
         ++n;
         k = parent[k];
-    } while (k != LzhRoot);
-    slots[--top] = LzhRoot;
+    } while (k != kRoot);
+    slots[--top] = kRoot;
     if (n > 16) {
         LzhPutBits(s, 16, static_cast<uint16_t>(code >> 16));
         LzhPutBits(s, n - 16, static_cast<uint16_t>(code));
     } else {
         LzhPutBits(s, n, static_cast<uint16_t>(code >> 16));
     }
-    LzhUpdateModelAlong(s.Lzh, symbol, slots + top, LzhMaxPath - top);
+    LzhUpdateModelAlong(s.Lzh, symbol, slots + top, kMaxPath - top);
 }
 
 void LzhFlushBits(TCodecState& s) {
@@ -93,7 +95,7 @@ namespace {
 // The coding position r, the ring position the next input byte overwrites
 // (always 60 ahead of r), and the bytes of look-ahead not yet coded.
 struct Window {
-    int r = LzhRingStart;
+    int r = kRingStart;
     int fill = 0;
     int len = 0;
 };
@@ -103,11 +105,11 @@ int CodeNext(TCodecState& s, const Window& w) {
     TLzhState& z = s.Lzh;
     // A match never reaches past the end of the input.
     if (z.LzhMatchLen > w.len) z.LzhMatchLen = static_cast<uint16_t>(w.len);
-    if (z.LzhMatchLen <= LzhThreshold) {
+    if (z.LzhMatchLen <= kThreshold) {
         z.LzhMatchLen = 1;
         LzhEncodeSymbol(s, z.RingBuf[w.r]);
     } else {
-        LzhEncodeSymbol(s, static_cast<uint16_t>(z.LzhMatchLen + LzhMatchSymbolBase));
+        LzhEncodeSymbol(s, static_cast<uint16_t>(z.LzhMatchLen + kMatchSymbolBase));
         LzhEncodePosition(s, z.LzhMatchPos);
     }
     return z.LzhMatchLen;
@@ -126,15 +128,15 @@ void Slide(TCodecState& s, Window& w, int count) {
         if (s.SourceExhausted) break;
         LzhDeleteNode(z, w.fill);
         ring[w.fill] = c;
-        if (w.fill < LzhMirrorLen) ring[w.fill + LzhRingSize] = c;
-        w.fill = (w.fill + 1) & LzhRingMask;
-        w.r = (w.r + 1) & LzhRingMask;
+        if (w.fill < kMirrorLen) ring[w.fill + kRingSize] = c;
+        w.fill = (w.fill + 1) & kRingMask;
+        w.r = (w.r + 1) & kRingMask;
         LzhInsertNode(z, w.r);
     }
     for (; i < count; ++i) {
         LzhDeleteNode(z, w.fill);
-        w.fill = (w.fill + 1) & LzhRingMask;
-        w.r = (w.r + 1) & LzhRingMask;
+        w.fill = (w.fill + 1) & kRingMask;
+        w.r = (w.r + 1) & kRingMask;
         if (--w.len > 0) LzhInsertNode(z, w.r);
     }
 }
@@ -142,7 +144,7 @@ void Slide(TCodecState& s, Window& w, int count) {
 }  // namespace
 
 void LzhCompress(TCodecState& s) {
-    LzhRunArrays arrays(s.Lzh, Direction::Compress);
+    TLzhArrays arrays(s.Lzh, Direction::Compress);
     TLzhState& z = s.Lzh;
     LzhStartModel(z);
     LzhInitTree(z);
@@ -151,8 +153,8 @@ void LzhCompress(TCodecState& s) {
     w.len = FillLookAhead(s, z.RingBuf.get());
     if (w.len == 0) return;
     // The strings that start in the spaces, then the first coded one.
-    for (int k = 1; k <= LzhMaxMatch; ++k) LzhInsertNode(z, LzhRingStart - k);
-    LzhInsertNode(z, LzhRingStart);
+    for (int k = 1; k <= kMaxMatch; ++k) LzhInsertNode(z, kRingStart - k);
+    LzhInsertNode(z, kRingStart);
     do Slide(s, w, CodeNext(s, w));
     while (w.len > 0);
     LzhFlushBits(s);

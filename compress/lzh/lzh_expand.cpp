@@ -10,6 +10,8 @@
 
 namespace vorn {
 
+using namespace lzh;
+
 namespace {
 
 // Eight bytes, the first at the top; compilers make this one load and a
@@ -30,7 +32,7 @@ constexpr int kSymbolBits = 40;
 // Past the end of the source every bit reads as 0; once SourceExhausted is
 // set the engine is not asked again. The decoder has run past the end once
 // it has taken a bit of the window's own making.
-struct LzhBitWindow {
+struct TLzhBitWindow {
     uint64_t Window = 0;
     int Empty = 64;  // bits at the bottom of Window that hold no data yet
     int MadeUp = 0;  // zero bits put in past the end of the source
@@ -69,21 +71,21 @@ struct LzhBitWindow {
 
 // Takes the top of the walk from the table and the rest bit by bit, noting
 // the slots on the way for the update; keeps the table in step with it.
-inline uint16_t LzhDecodeSymbol(TLzhState& z, LzhBitWindow& in, LzhPrefixTable& table, int16_t* path) {
+inline uint16_t LzhDecodeSymbol(TLzhState& z, TLzhBitWindow& in, TLzhPrefixTable& table, int16_t* path) {
     const int16_t* child = z.HuffChild.get();
-    const LzhPrefixEntry& top = table.Lookup(static_cast<int>(in.Peek(LzhPrefixBits)));
+    const TLzhPrefixEntry& top = table.Lookup(static_cast<int>(in.Peek(kPrefixBits)));
     in.Skip(top.Used);
     std::memcpy(path, top.Path, sizeof top.Path);
     int depth = top.Used + 1;
     int slot = top.Path[top.Used];
     int c = child[slot];
-    while (c < LzhLeafBase) {
+    while (c < kLeafBase) {
         slot = c + static_cast<int>(in.Peek(1));
         in.Skip(1);
         path[depth++] = static_cast<int16_t>(slot);
         c = child[slot];
     }
-    const auto symbol = static_cast<uint16_t>(c - LzhLeafBase);
+    const auto symbol = static_cast<uint16_t>(c - kLeafBase);
     const bool rebuilt =
         LzhUpdateModelAlong(z, symbol, path, depth, [&](int a, int b) { table.Exchanged(z, a, b); });
     if (rebuilt) table.Build(z);
@@ -92,17 +94,17 @@ inline uint16_t LzhDecodeSymbol(TLzhState& z, LzhBitWindow& in, LzhPrefixTable& 
 
 // The first 8 bits name u and the length of its code; the 6 bits after the
 // code are the low bits of the distance.
-inline uint32_t LzhDecodePosition(LzhBitWindow& in) {
-    const uint32_t bits = in.Peek(8 + LzhPosLowBits);
-    const int b = static_cast<int>(bits >> LzhPosLowBits);
-    const int n = LzhByteLen[b];
-    in.Skip(n + LzhPosLowBits);
-    return static_cast<uint32_t>(LzhBytePos[b]) << LzhPosLowBits | (bits >> (8 - n) & (LzhPosSlots - 1));
+inline uint32_t LzhDecodePosition(TLzhBitWindow& in) {
+    const uint32_t bits = in.Peek(8 + kPosLowBits);
+    const int b = static_cast<int>(bits >> kPosLowBits);
+    const int n = kByteLen[b];
+    in.Skip(n + kPosLowBits);
+    return static_cast<uint32_t>(kBytePos[b]) << kPosLowBits | (bits >> (8 - n) & (kPosSlots - 1));
 }
 
 // A symbol starts below kSlideAt, so a match and the 15 bytes that its copy
 // may write past itself stay inside the text buffer.
-constexpr int kSlideAt = LzhExpandBufSize - LzhMaxMatch - 16;
+constexpr int kSlideAt = kExpandBufSize - kMaxMatch - 16;
 
 // Copies a match of `length` bytes from `distance` + 1 bytes back. Writes
 // up to 15 bytes past the match, which the text buffer leaves room for:
@@ -146,9 +148,9 @@ void Deliver(TCodecState& s, const TOctet* from, const TOctet* to) {
     }
 }
 
-class LzhExpander {
+class TLzhExpander {
 public:
-    explicit LzhExpander(TCodecState& s) : s_(s), z_(s.Lzh), text_(s.Lzh.TextBuf.get()) {}
+    explicit TLzhExpander(TCodecState& s) : s_(s), z_(s.Lzh), text_(s.Lzh.TextBuf.get()) {}
 
     // Every symbol takes at least one bit, so zero bits would decode on to
     // any size: stops after the first symbol that took one.
@@ -157,8 +159,8 @@ public:
         // position at its end. Only damaged data reads the look-ahead
         // positions before writing them; fixed content keeps even that
         // output reproducible.
-        std::fill_n(text_, LzhMaxMatch, TOctet{LzhUnsetFill});
-        std::fill(text_ + LzhMaxMatch, text_ + LzhRingSize, TOctet{LzhRingFill});
+        std::fill_n(text_, kMaxMatch, TOctet{kUnsetFill});
+        std::fill(text_ + kMaxMatch, text_ + kRingSize, TOctet{kRingFill});
         LzhStartModel(z_);
         table_.Build(z_);
         while (done_ < uncompressedSize && !overran_) DecodeSymbols(uncompressedSize);
@@ -169,7 +171,7 @@ private:
     // Symbols until the output is complete, the decoder has run past the
     // end or the text buffer is full; then the engine gets them in one piece.
     void DecodeSymbols(int32_t uncompressedSize) {
-        LzhBitWindow in = in_;
+        TLzhBitWindow in = in_;
         TOctet* const start = text_ + pos_;
         TOctet* out = start;
         TOctet* const limit = start + std::min<int64_t>(uncompressedSize - done_, kSlideAt - pos_);
@@ -183,7 +185,7 @@ private:
                 *out++ = TOctet{static_cast<uint8_t>(c)};
                 continue;
             }
-            const uint32_t length = static_cast<uint32_t>(c - LzhMatchSymbolBase);
+            const uint32_t length = static_cast<uint32_t>(c - kMatchSymbolBase);
             CopyMatch(out, LzhDecodePosition(in), length);
             out += length;
         }
@@ -198,17 +200,17 @@ private:
 
     // Keeps the last 4,096 bytes as history at the start of the text.
     void Slide() {
-        std::memmove(text_, text_ + pos_ - LzhRingSize, LzhRingSize);
-        pos_ = LzhRingSize;
+        std::memmove(text_, text_ + pos_ - kRingSize, kRingSize);
+        pos_ = kRingSize;
     }
 
     TCodecState& s_;
     TLzhState& z_;
     TOctet* const text_;
-    LzhBitWindow in_;
-    LzhPrefixTable table_;
-    int16_t path_[LzhMaxPath];
-    int pos_ = LzhRingSize;  // in the text, after the history
+    TLzhBitWindow in_;
+    TLzhPrefixTable table_;
+    int16_t path_[kMaxPath];
+    int pos_ = kRingSize;  // in the text, after the history
     int64_t done_ = 0;       // a damaged last match may carry it past the size
     bool overran_ = false;
 };
@@ -217,8 +219,8 @@ private:
 
 void LzhExpand(TCodecState& s, int32_t uncompressedSize) {
     if (uncompressedSize <= 0) return;
-    LzhRunArrays arrays(s.Lzh, Direction::Expand);
-    LzhExpander(s).Run(uncompressedSize);
+    TLzhArrays arrays(s.Lzh, Direction::Expand);
+    TLzhExpander(s).Run(uncompressedSize);
 }
 
 }  // namespace vorn

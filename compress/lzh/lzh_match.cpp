@@ -8,12 +8,14 @@
 
 namespace vorn {
 
+using namespace lzh;
+
 namespace {
 
 // The tree of a string: its first byte and a 4-bit hash of the next two.
 int TreeRoot(const uint8_t* key) {
     const int h = key[1] ^ key[2];
-    return LzhTreeRootBase + key[0] + 256 * ((h ^ (h >> 4)) & 15);
+    return kTreeRootBase + key[0] + 256 * ((h ^ (h >> 4)) & 15);
 }
 
 uint64_t Load64(const uint8_t* p) {
@@ -23,12 +25,12 @@ uint64_t Load64(const uint8_t* p) {
 }
 
 // The first index from i on at which the 60-byte strings a and b differ, or
-// LzhMaxMatch when they agree to the end; the bytes before i must be equal.
+// kMaxMatch when they agree to the end; the bytes before i must be equal.
 // Eight bytes at a time; the last word is taken so that it ends at byte 59,
 // overlapping bytes already known equal, so nothing past the string is read.
 int FirstDifference(const uint8_t* a, const uint8_t* b, int i) {
-    for (; i < LzhMaxMatch; i += 8) {
-        const int at = std::min(i, LzhMaxMatch - 8);
+    for (; i < kMaxMatch; i += 8) {
+        const int at = std::min(i, kMaxMatch - 8);
         const uint64_t x = Load64(a + at) ^ Load64(b + at);
         if (x != 0) {
             if constexpr (std::endian::native == std::endian::little)
@@ -37,7 +39,7 @@ int FirstDifference(const uint8_t* a, const uint8_t* b, int i) {
                 return at + std::countl_zero(x) / 8;
         }
     }
-    return LzhMaxMatch;
+    return kMaxMatch;
 }
 
 // The link in p's parent that names p. A tree root has only its right link.
@@ -49,7 +51,7 @@ int16_t& LinkToNode(TLzhState& z, int p) {
 
 // r takes the place of p, whose 60-byte string equals r's; p leaves. The
 // children's SharedLen stay right because the strings are equal. Links
-// that hold LzhNil write into the spare entry MatchParent[LzhNil].
+// that hold kNil write into the spare entry MatchParent[kNil].
 void ReplaceNode(TLzhState& z, int p, int r) {
     int16_t* left = z.MatchLeft.get();
     int16_t* right = z.MatchRight.get();
@@ -61,15 +63,15 @@ void ReplaceNode(TLzhState& z, int p, int r) {
     parent[left[p]] = static_cast<int16_t>(r);
     parent[right[p]] = static_cast<int16_t>(r);
     LinkToNode(z, p) = static_cast<int16_t>(r);
-    parent[p] = LzhNil;
+    parent[p] = kNil;
 }
 
 }  // namespace
 
 void LzhInitTree(TLzhState& z) {
-    std::fill(z.MatchRight.get() + LzhTreeRootBase, z.MatchRight.get() + LzhTreeRootBase + LzhTreeCount,
-              static_cast<int16_t>(LzhNil));
-    std::fill(z.MatchParent.get(), z.MatchParent.get() + LzhRingSize, static_cast<int16_t>(LzhNil));
+    std::fill(z.MatchRight.get() + kTreeRootBase, z.MatchRight.get() + kTreeRootBase + kTreeCount,
+              static_cast<int16_t>(kNil));
+    std::fill(z.MatchParent.get(), z.MatchParent.get() + kRingSize, static_cast<int16_t>(kNil));
 }
 
 void LzhInsertNode(TLzhState& z, int r) {
@@ -77,7 +79,7 @@ void LzhInsertNode(TLzhState& z, int r) {
     int16_t* const links[2] = {z.MatchLeft.get(), z.MatchRight.get()};
     uint8_t* shared = z.SharedLen.get();
     const uint8_t* key = ring + r;
-    links[0][r] = links[1][r] = LzhNil;
+    links[0][r] = links[1][r] = kNil;
     int matchLen = 0;  // stays 0 below 3 bytes
     int matchPos = 0;
     int p = TreeRoot(key);
@@ -85,7 +87,7 @@ void LzhInsertNode(TLzhState& z, int r) {
     int right = 1;  // which link to follow
     for (;;) {
         int16_t& link = links[right][p];
-        if (link == LzhNil) {
+        if (link == kNil) {
             link = static_cast<int16_t>(r);
             z.MatchParent[r] = static_cast<int16_t>(p);
             shared[r] = static_cast<uint8_t>(i);
@@ -93,7 +95,7 @@ void LzhInsertNode(TLzhState& z, int r) {
         }
         p = link;
         const uint8_t* node = ring + p;
-        const int d = ((r - p) & LzhRingMask) - 1;
+        const int d = ((r - p) & kRingMask) - 1;
         // With h = SharedLen[p] below i, the node left the parent's string
         // at h, where the key did not: they differ exactly there. With h
         // equal to i, the bytes from i on decide. With h above i, the node
@@ -104,7 +106,7 @@ void LzhInsertNode(TLzhState& z, int r) {
             right = key[i] > node[i];
         } else if (h == i) {
             if (key[i] == node[i]) i = FirstDifference(key, node, i + 1);
-            if (i == LzhMaxMatch) {
+            if (i == kMaxMatch) {
                 matchLen = i;
                 matchPos = d;
                 ReplaceNode(z, p, r);
@@ -112,7 +114,7 @@ void LzhInsertNode(TLzhState& z, int r) {
             }
             right = key[i] > node[i];
         }
-        if (i <= LzhThreshold) continue;
+        if (i <= kThreshold) continue;
         // At equal length the nearer match wins.
         if (i > matchLen) {
             matchLen = i;
@@ -126,7 +128,7 @@ void LzhInsertNode(TLzhState& z, int r) {
 }
 
 void LzhMeasureShared(TLzhState& z, int start, int parent, int node) {
-    if (parent >= LzhRingSize) {
+    if (parent >= kRingSize) {
         z.SharedLen[node] = 1;
         return;
     }
@@ -148,21 +150,21 @@ void LzhDeleteNode(TLzhState& z, int p) {
     int16_t* left = z.MatchLeft.get();
     int16_t* right = z.MatchRight.get();
     int16_t* parent = z.MatchParent.get();
-    if (parent[p] == LzhNil) return;
+    if (parent[p] == kNil) return;
     int q;
-    if (right[p] == LzhNil) {
+    if (right[p] == kNil) {
         q = left[p];
-        if (q != LzhNil) LzhReparentShared(z, parent[p], p, q);
-    } else if (left[p] == LzhNil) {
+        if (q != kNil) LzhReparentShared(z, parent[p], p, q);
+    } else if (left[p] == kNil) {
         q = right[p];
         LzhReparentShared(z, parent[p], p, q);
     } else {
         // Two children: the greatest node of the left subtree takes p's place.
         q = left[p];
-        if (right[q] != LzhNil) {
+        if (right[q] != kNil) {
             do q = right[q];
-            while (right[q] != LzhNil);
-            if (left[q] != LzhNil) LzhReparentShared(z, parent[q], q, left[q]);
+            while (right[q] != kNil);
+            if (left[q] != kNil) LzhReparentShared(z, parent[q], q, left[q]);
             LzhMeasureShared(z, 1, q, left[p]);
             right[parent[q]] = left[q];
             parent[left[q]] = parent[q];
@@ -176,7 +178,7 @@ void LzhDeleteNode(TLzhState& z, int p) {
     }
     parent[q] = parent[p];
     LinkToNode(z, p) = static_cast<int16_t>(q);
-    parent[p] = LzhNil;
+    parent[p] = kNil;
 }
 
 }  // namespace vorn

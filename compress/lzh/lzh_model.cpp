@@ -4,10 +4,12 @@
 
 namespace vorn {
 
+using namespace lzh;
+
 namespace {
 
 // Weights of a pair of slots; sums stay below 0x10000 because the root's
-// weight is capped at LzhMaxFreq.
+// weight is capped at kMaxFreq.
 uint16_t PairWeight(const uint16_t* freq, int first) {
     return static_cast<uint16_t>(freq[first] + freq[first + 1]);
 }
@@ -17,30 +19,30 @@ uint16_t PairWeight(const uint16_t* freq, int first) {
 void ReconnectParents(TLzhState& z) {
     const int16_t* child = z.HuffChild.get();
     int16_t* parent = z.HuffParent.get();
-    for (int k = 0; k < LzhNodes; ++k) {
+    for (int k = 0; k < kNodes; ++k) {
         const int c = child[k];
         parent[c] = static_cast<int16_t>(k);
-        if (c < LzhLeafBase) parent[c + 1] = static_cast<int16_t>(k);
+        if (c < kLeafBase) parent[c + 1] = static_cast<int16_t>(k);
     }
 }
 
 }  // namespace
 
-void LzhAllocateState(TLzhState& z, Direction direction) {
+void LzhAllocState(TLzhState& z, Direction direction) {
     const bool compressing = direction == Direction::Compress;
     LzhFreeState(z);
     if (compressing) {
-        Obtain(z.MatchRight, LzhMatchRightSize);
-        Obtain(z.MatchLeft, LzhMatchLeftSize);
-        Obtain(z.MatchParent, LzhMatchParentSize);
-        Obtain(z.SharedLen, LzhSharedLenSize);
-        Obtain(z.RingBuf, LzhRingBufSize);
+        Obtain(z.MatchRight, kMatchRightSize);
+        Obtain(z.MatchLeft, kMatchLeftSize);
+        Obtain(z.MatchParent, kMatchParentSize);
+        Obtain(z.SharedLen, kSharedLenSize);
+        Obtain(z.RingBuf, kRingBufSize);
     } else {
-        Obtain(z.TextBuf, LzhExpandBufSize);
+        Obtain(z.TextBuf, kExpandBufSize);
     }
-    Obtain(z.HuffChild, LzhHuffChildSize);
-    Obtain(z.HuffParent, LzhHuffParentSize);
-    Obtain(z.HuffFreq, LzhHuffFreqSize);
+    Obtain(z.HuffChild, kHuffChildSize);
+    Obtain(z.HuffParent, kHuffParentSize);
+    Obtain(z.HuffFreq, kHuffFreqSize);
 }
 
 void LzhFreeState(TLzhState& z) {
@@ -55,33 +57,33 @@ void LzhFreeState(TLzhState& z) {
     z.HuffFreq.reset();
 }
 
-LzhRunArrays::LzhRunArrays(TLzhState& z, Direction direction) : z_(z) {
+TLzhArrays::TLzhArrays(TLzhState& z, Direction direction) : z_(z) {
     try {
-        LzhAllocateState(z, direction);
+        LzhAllocState(z, direction);
     } catch (...) {
         LzhFreeState(z);
         throw;
     }
 }
 
-LzhRunArrays::~LzhRunArrays() { LzhFreeState(z_); }
+TLzhArrays::~TLzhArrays() { LzhFreeState(z_); }
 
 void LzhStartModel(TLzhState& z) {
     uint16_t* freq = z.HuffFreq.get();
     int16_t* parent = z.HuffParent.get();
     int16_t* child = z.HuffChild.get();
-    for (int s = 0; s < LzhSymbols; ++s) {
+    for (int s = 0; s < kSymbols; ++s) {
         freq[s] = 1;
-        child[s] = static_cast<int16_t>(s + LzhLeafBase);
-        parent[s + LzhLeafBase] = static_cast<int16_t>(s);
+        child[s] = static_cast<int16_t>(s + kLeafBase);
+        parent[s + kLeafBase] = static_cast<int16_t>(s);
     }
-    for (int j = 0, k = LzhSymbols; k < LzhNodes; ++k, j += 2) {
+    for (int j = 0, k = kSymbols; k < kNodes; ++k, j += 2) {
         freq[k] = PairWeight(freq, j);
         child[k] = static_cast<int16_t>(j);
         parent[j] = parent[j + 1] = static_cast<int16_t>(k);
     }
-    freq[LzhNodes] = LzhFreqStop;
-    parent[LzhRoot] = 0;
+    freq[kNodes] = kFreqStop;
+    parent[kRoot] = 0;
     z.PutBuf = 0;
     z.PutLen = 0;
 }
@@ -90,11 +92,11 @@ void LzhRebuildModel(TLzhState& z) {
     uint16_t* freq = z.HuffFreq.get();
     int16_t* child = z.HuffChild.get();
     // The leaves in their order, their weights halved: still ordered.
-    uint16_t leafFreq[LzhSymbols];
-    int16_t leafChild[LzhSymbols];
+    uint16_t leafFreq[kSymbols];
+    int16_t leafChild[kSymbols];
     int n = 0;
-    for (int k = 0; k < LzhNodes; ++k) {
-        if (child[k] >= LzhLeafBase) {
+    for (int k = 0; k < kNodes; ++k) {
+        if (child[k] >= kLeafBase) {
             leafFreq[n] = static_cast<uint16_t>((freq[k] + 1) / 2);
             leafChild[n] = child[k];
             ++n;
@@ -105,9 +107,9 @@ void LzhRebuildModel(TLzhState& z) {
     // below any later node, so the slots fill in one pass, merging the
     // leaves with the new nodes, a leaf first on equal weight.
     int leaf = 0, node = 0;  // the next leaf, and the next node, which joins slots 2 * node and 2 * node + 1
-    for (int k = 0; k < LzhNodes; ++k) {
+    for (int k = 0; k < kNodes; ++k) {
         const bool nodeReady = 2 * node + 1 < k;
-        if (leaf < LzhSymbols && (!nodeReady || leafFreq[leaf] <= PairWeight(freq, 2 * node))) {
+        if (leaf < kSymbols && (!nodeReady || leafFreq[leaf] <= PairWeight(freq, 2 * node))) {
             freq[k] = leafFreq[leaf];
             child[k] = leafChild[leaf];
             ++leaf;

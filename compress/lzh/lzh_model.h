@@ -19,18 +19,18 @@ namespace vorn {
 // Obtains the arrays of one run: the text and the code tree when expanding,
 // the ring, the match trees and the code tree when compressing. Contents
 // are left as they come.
-void LzhAllocateState(TLzhState& z, Direction direction);
+void LzhAllocState(TLzhState& z, Direction direction);
 // Frees every array present and empties its reference.
 void LzhFreeState(TLzhState& z);
 
 // Holds a run's arrays from construction to destruction, so that they are
 // released on every path out of the run.
-class LzhRunArrays {
+class TLzhArrays {
 public:
-    LzhRunArrays(TLzhState& z, Direction direction);
-    ~LzhRunArrays();
-    LzhRunArrays(const LzhRunArrays&) = delete;
-    LzhRunArrays& operator=(const LzhRunArrays&) = delete;
+    TLzhArrays(TLzhState& z, Direction direction);
+    ~TLzhArrays();
+    TLzhArrays(const TLzhArrays&) = delete;
+    TLzhArrays& operator=(const TLzhArrays&) = delete;
 
 private:
     TLzhState& z_;
@@ -57,23 +57,23 @@ inline int LzhExchangeNodes(TLzhState& z, int c, uint16_t k) {
     freq[l] = k;
     const int i = child[c];
     parent[i] = static_cast<int16_t>(l);
-    if (i < LzhLeafBase) parent[i + 1] = static_cast<int16_t>(l);
+    if (i < lzh::kLeafBase) parent[i + 1] = static_cast<int16_t>(l);
     const int j = child[l];
     child[l] = static_cast<int16_t>(i);
     parent[j] = static_cast<int16_t>(c);
-    if (j < LzhLeafBase) parent[j + 1] = static_cast<int16_t>(c);
+    if (j < lzh::kLeafBase) parent[j + 1] = static_cast<int16_t>(c);
     child[c] = static_cast<int16_t>(j);
     return l;
 }
 
 // Told after every exchange which two slots changed their nodes; a coder
 // that caches part of the tree listens, the others pass this.
-struct LzhIgnoreExchanges {
+struct TLzhIgnoreExchanges {
     void operator()(int, int) const {}
 };
 
 // Counts one occurrence in slot c and every slot above it, up to the root.
-template <typename OnExchange = LzhIgnoreExchanges>
+template <typename OnExchange = TLzhIgnoreExchanges>
 inline void LzhCountUpFrom(TLzhState& z, int c, OnExchange&& onExchange = {}) {
     uint16_t* const freq = z.HuffFreq.get();
     const int16_t* const parent = z.HuffParent.get();
@@ -90,26 +90,28 @@ inline void LzhCountUpFrom(TLzhState& z, int c, OnExchange&& onExchange = {}) {
 
 // Counts one occurrence of symbol and restores the slot order, exchanging
 // a node that outgrew its right neighbour with the last node lighter than
-// it. Rebuilds first once the root weight has reached LzhMaxFreq.
+// it. Rebuilds first once the root weight has reached lzh::kMaxFreq.
 inline void LzhUpdateModel(TLzhState& z, uint16_t symbol) {
-    if (z.HuffFreq[LzhRoot] == LzhMaxFreq) [[unlikely]]
+    if (z.HuffFreq[lzh::kRoot] == lzh::kMaxFreq) [[unlikely]]
         LzhRebuildModel(z);
-    LzhCountUpFrom(z, z.HuffParent[LzhLeafBase + symbol]);
+    LzhCountUpFrom(z, z.HuffParent[lzh::kLeafBase + symbol]);
 }
 
 // A path from the root to a leaf holds at most every internal node and the leaf.
-inline constexpr int LzhMaxPath = LzhSymbols;
+namespace lzh {
+inline constexpr int kMaxPath = kSymbols;
+}  // namespace lzh
 
 // The same update for a coder that has just been along the symbol's path:
 // path[0] is the root's slot, path[depth - 1] the leaf's. Until the first
 // exchange the parents are known from the path, so the climb need not wait
 // for each parent to load; after it the climb leaves the path. Returns true
 // when the tree was rebuilt first, which onExchange is not told about.
-template <typename OnExchange = LzhIgnoreExchanges>
+template <typename OnExchange = TLzhIgnoreExchanges>
 inline bool LzhUpdateModelAlong(TLzhState& z, uint16_t symbol, const int16_t* path, int depth,
                                 OnExchange&& onExchange = {}) {
     uint16_t* const freq = z.HuffFreq.get();
-    if (freq[LzhRoot] == LzhMaxFreq) [[unlikely]] {
+    if (freq[lzh::kRoot] == lzh::kMaxFreq) [[unlikely]] {
         LzhUpdateModel(z, symbol);
         return true;
     }

@@ -14,7 +14,7 @@ struct TLzhState {
     // The compressor's ring of past bytes, positions 0..58 repeated behind
     // position 4,095.
     std::unique_ptr<uint8_t[]> RingBuf;
-    // The expander's text (LzhExpandBufSize bytes): the ring's history in a
+    // The expander's text (lzh::kExpandBufSize bytes): the ring's history in a
     // line, then the bytes being decoded.
     std::unique_ptr<TOctet[]> TextBuf;
     // Match trees (compressor only): children and parent of each ring

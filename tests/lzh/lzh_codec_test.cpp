@@ -104,7 +104,7 @@ TEST(LzhCodec, CodesLongerThan16BitsGoOutWhole) {
     EXPECT_EQ(RoundTripFault(LongCodeData(), kMethodLzh), "");
 }
 
-TEST(LzhExpander, BlockStretchesTakeAndWriteWhatTheBytePathDoes) {
+TEST(TLzhExpander, BlockStretchesTakeAndWriteWhatTheBytePathDoes) {
     EXPECT_EQ(BytePathFault(kMethodLzh, 24000), "");
 }
 
