@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "compress/expand_text.h"
 #include "compress/lzh/lzh.h"
 #include "compress/lzh/lzh_model.h"
 #include "compress/lzh/lzh_prefix_table.h"
@@ -14,59 +15,15 @@ using namespace lzh;
 
 namespace {
 
-// Eight bytes, the first at the top; compilers make this one load and a
-// byte swap.
-inline uint64_t LoadBigEndian64(const TOctet* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = v << 8 | static_cast<uint8_t>(p[i]);
-    return v;
-}
-
 // No symbol with its position takes more than 40 bits: the tree keeps its
 // slots ordered by weight with siblings side by side, so it is a Huffman
 // tree of weights below 2^15 and no code is longer than 22 bits; a
 // position takes at most 14.
 constexpr int kSymbolBits = 40;
 
-// Up to 64 bits of codec data ahead of the decoder, the earliest at bit 63.
-// Past the end of the source every bit reads as 0; once SourceExhausted is
-// set the engine is not asked again. The decoder has run past the end once
-// it has taken a bit of the window's own making.
-struct TLzhBitWindow {
-    uint64_t Window = 0;
-    int Empty = 64;  // bits at the bottom of Window that hold no data yet
-    int MadeUp = 0;  // zero bits put in past the end of the source
-
-    // Leaves at least kSymbolBits bits. Eight bytes are loaded at once while
-    // the input block holds them; the window takes the whole bytes that fit,
-    // exactly as many as the byte path takes, and the bits of the next byte
-    // below them are the same that it will put there. False once the
-    // decoder has run past the end.
-    bool TopUp(TCodecState& s) {
-        if (Empty <= 64 - kSymbolBits) return !Overran();
-        if (InputStretch(s) >= 8) [[likely]] {
-            Window |= LoadBigEndian64(s.InPos) >> (64 - Empty);
-            TakeInput(s, static_cast<size_t>(Empty >> 3));
-            Empty &= 7;
-            return true;
-        }
-        while (Empty >= 8) Put(s);
-        return !Overran();
-    }
-    void Put(TCodecState& s) {
-        const uint64_t b = s.SourceExhausted ? 0 : ReadSourceByte(s);
-        Empty -= 8;
-        Window |= b << Empty;
-        if (s.SourceExhausted) [[unlikely]]
-            MadeUp += 8;
-    }
-    bool Overran() const { return 64 - Empty < MadeUp; }
-    // n from 1 to 32, at most the bits held.
-    uint32_t Peek(int n) const { return static_cast<uint32_t>(Window >> (64 - n)); }
-    void Skip(int n) {
-        Window <<= n;
-        Empty += n;
-    }
+// The window, topped up only when a symbol and its position might not fit.
+struct TLzhBitWindow : TBitWindow {
+    bool TopUp(TCodecState& s) { return Empty <= 64 - kSymbolBits ? !Overran() : Fill(s); }
 };
 
 // Takes the top of the walk from the table and the rest bit by bit, noting
@@ -102,51 +59,9 @@ inline uint32_t LzhDecodePosition(TLzhBitWindow& in) {
     return static_cast<uint32_t>(kBytePos[b]) << kPosLowBits | (bits >> (8 - n) & (kPosSlots - 1));
 }
 
-// A symbol starts below kSlideAt, so a match and the 15 bytes that its copy
+// A symbol starts below kSlideAt, so a match and the bytes that its copy
 // may write past itself stay inside the text buffer.
-constexpr int kSlideAt = kExpandBufSize - kMaxMatch - 16;
-
-// Copies a match of `length` bytes from `distance` + 1 bytes back. Writes
-// up to 15 bytes past the match, which the text buffer leaves room for:
-// they are overwritten before they count.
-inline void CopyMatch(TOctet* to, uint32_t distance, uint32_t length) {
-    const TOctet* from = to - distance - 1;
-    TOctet* const end = to + length;
-    if (distance >= 15) [[likely]] {  // 16-byte pieces never overlap
-        do {
-            std::memcpy(to, from, 16);
-            to += 16;
-            from += 16;
-        } while (to < end);
-    } else if (distance >= 7) {
-        do {
-            std::memcpy(to, from, 8);
-            to += 8;
-            from += 8;
-        } while (to < end);
-    } else if (distance == 0) {
-        std::memset(to, static_cast<int>(*from), length);
-    } else {
-        do *to++ = *from++;
-        while (to < end);
-    }
-}
-
-// Hands decoded bytes to the engine: straight into the output buffer as far
-// as it has room, one byte through the slow path when it is full (or when a
-// key wants every byte).
-void Deliver(TCodecState& s, const TOctet* from, const TOctet* to) {
-    while (from < to) {
-        const size_t n = std::min(OutputStretch(s), static_cast<size_t>(to - from));
-        if (n == 0) {
-            WriteDestByte(s, static_cast<uint8_t>(*from++));
-            continue;
-        }
-        std::memcpy(s.OutPos, from, n);
-        CommitOutput(s, n);
-        from += n;
-    }
-}
+constexpr int kSlideAt = kExpandBufSize - kMaxMatch - kMatchCopySlack;
 
 class TLzhExpander {
 public:
