@@ -104,7 +104,7 @@ TEST(LzhCodec, CodesLongerThan16BitsGoOutWhole) {
     EXPECT_EQ(RoundTripFault(LongCodeData(), kMethodLzh), "");
 }
 
-TEST(TLzhExpander, BlockStretchesTakeAndWriteWhatTheBytePathDoes) {
+TEST(LzhExpander, BlockStretchesTakeAndWriteWhatTheBytePathDoes) {
     EXPECT_EQ(BytePathFault(kMethodLzh, 24000), "");
 }
 
