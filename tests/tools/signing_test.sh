@@ -31,5 +31,10 @@ check "the refusal names the command" grep -q '"sh" no longer holds its package'
 "$vornpack" build -q sample/app.toml -o bad.exe --sign-command "sh -c 'echo no card >&2; exit 3' {in} {out}" 2> err.txt
 check "a failing signer is refused with what it said" grep -q '"sh" failed (exit 3): no card' err.txt
 check "nothing is written when signing fails" [ ! -e bad.exe ]
+mkdir tmp
+TMPDIR=$PWD/tmp "$vornpack" build -q sample/app.toml -o slow.exe --sign-command "sh -c 'sleep 2; cp \$0 \$1' {in} {out}" &
+for i in $(seq 50); do [ -e tmp/vornpack-sign-*/unsigned.exe ] && break; sleep 0.1; done
+kill -TERM $!; wait $!
+check "a signal while signing leaves no signing folder" [ $? -eq 143 -a -z "$(ls -A tmp)" ]
 
 cli_summary

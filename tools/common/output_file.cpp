@@ -77,16 +77,20 @@ private:
     int64_t size_;
 };
 
-// Temporary files to remove when a signal ends the process. The handler
-// only reads these; they change only while the signals are blocked.
+// Temporary files and folders to remove when a signal ends the process.
+// The handler only reads these; they change only while the signals are
+// blocked.
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kSlots = 4;
+constexpr int kSlots = 8;
 char gRemoveOnSignal[kSlots][PATH_MAX];
 volatile sig_atomic_t gSlotUsed[kSlots];
+volatile sig_atomic_t gSlotIsFolder[kSlots];
 
 void RemoveTemporariesAndDie(int signal) {
     for (int i = 0; i < kSlots; ++i)
-        if (gSlotUsed[i]) ::unlink(gRemoveOnSignal[i]);
+        if (gSlotUsed[i] && !gSlotIsFolder[i]) ::unlink(gRemoveOnSignal[i]);
+    for (int i = 0; i < kSlots; ++i)  // emptied by now, unless others put files there
+        if (gSlotUsed[i] && gSlotIsFolder[i]) ::rmdir(gRemoveOnSignal[i]);
     // SA_RESETHAND has put the default action back: the process ends with
     // the signal (status 128+n) once the handler returns.
     ::raise(signal);
@@ -126,11 +130,12 @@ void InstallHandlersOnce() {
 
 // Call with the signals blocked. -1 when every slot is taken: the file is
 // then only removed on the ordinary ways out.
-int RemoveOnSignal(const std::string& path) {
+int RemoveOnSignal(const std::string& path, bool folder = false) {
     InstallHandlersOnce();
     for (int i = 0; i < kSlots; ++i) {
         if (gSlotUsed[i] || path.size() >= PATH_MAX) continue;
         std::memcpy(gRemoveOnSignal[i], path.c_str(), path.size() + 1);
+        gSlotIsFolder[i] = folder;
         gSlotUsed[i] = 1;
         return i;
     }
@@ -235,6 +240,17 @@ void OutputFile::Commit() {
     }
     committed_ = true;
     ReleaseSlot();
+}
+
+RemovedOnSignal::RemovedOnSignal(const std::string& folder, const std::vector<std::string>& files) {
+    SignalBlock block;
+    for (const std::string& file : files) slots_.push_back(RemoveOnSignal(file));
+    slots_.push_back(RemoveOnSignal(folder, true));
+}
+
+RemovedOnSignal::~RemovedOnSignal() {
+    for (int slot : slots_)
+        if (slot >= 0) gSlotUsed[slot] = 0;
 }
 
 }  // namespace vorn::tools

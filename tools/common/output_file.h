@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "compress/stream.h"
 #include "tools/common/buffered_stream.h"
@@ -54,6 +55,21 @@ private:
     std::unique_ptr<TStream> staging_;  // a seekable stand-in for an output that cannot seek
     std::unique_ptr<TBufferedStream> buffered_;
     bool committed_ = false;
+};
+
+// Removes a folder of the process's own, with the files named in it, when a
+// SIGINT, SIGTERM or SIGHUP ends the process while this object lives; the
+// ordinary ways out are the owner's to clean up. A file that someone else
+// put there keeps the folder.
+class RemovedOnSignal {
+public:
+    RemovedOnSignal(const std::string& folder, const std::vector<std::string>& files);
+    ~RemovedOnSignal();
+    RemovedOnSignal(const RemovedOnSignal&) = delete;
+    RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+
+private:
+    std::vector<int> slots_;  // -1 for a name that found no free slot
 };
 
 }  // namespace vorn::tools

@@ -107,6 +107,7 @@ SigningArea::SigningArea() {
     if (::mkdtemp(pattern.data()) == nullptr)
         throw EStreamError("Cannot create a folder for signing: " + std::string(std::strerror(errno)));
     folder_ = pattern;
+    onSignal_.emplace(pattern, std::vector<std::string>{UnsignedPath(), SignedPath(), OutputPath()});
 }
 
 SigningArea::~SigningArea() {

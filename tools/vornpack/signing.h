@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "compress/exceptions.h"
 #include "compress/stream.h"
+#include "tools/common/output_file.h"
 
 namespace vorn::pack {
 
@@ -33,7 +35,7 @@ std::vector<std::string> SubstitutePlaceholders(std::vector<std::string> args, c
 
 // A private folder (mode 0700, unpredictable name) holding the unsigned
 // installer, the signed one and the command's output; removed with
-// everything in it when this object goes.
+// everything in it when this object goes, or when a signal ends vornpack.
 class SigningArea {
 public:
     SigningArea();
@@ -47,6 +49,7 @@ public:
 
 private:
     std::filesystem::path folder_;
+    std::optional<tools::RemovedOnSignal> onSignal_;
 };
 
 // Runs the command (placeholders already substituted), waits for it, and
