@@ -51,6 +51,8 @@ check "expand into a FIFO" cmp -s text.txt f.out
 check "the FIFO stays a FIFO" [ -p fifo ]
 "$vorn" expand -q t.lh5 /dev/fd/1 2> /dev/null | cmp -s - text.txt
 check "expand into stdout piped: the data alone" [ $? -eq 0 ]
+cat t.lh5 | "$vorn" expand -q - piped.out > /dev/null && cat text.txt | "$vorn" compress -q - piped.v > /dev/null
+check "IN from a pipe, both ways" bash -c "cmp -s text.txt piped.out && cmp -s t.lh5 piped.v"
 
 # A link OUT stays a link: the file it leads to is replaced, keeping its mode.
 mkdir elsewhere

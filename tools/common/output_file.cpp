@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "compress/exceptions.h"
 
@@ -251,6 +252,21 @@ RemovedOnSignal::RemovedOnSignal(const std::string& folder, const std::vector<st
 RemovedOnSignal::~RemovedOnSignal() {
     for (int slot : slots_)
         if (slot >= 0) gSlotUsed[slot] = 0;
+}
+
+std::unique_ptr<TStream> OpenInput(const std::string& path) {
+    struct stat st {};
+    const bool streamed = path == "-" || (::stat(path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) ||
+                                                                             S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)));
+    if (!streamed) return std::make_unique<TFileStream>(path, FileMode::OpenRead);
+    const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) Fail("Cannot open file", path);
+    TFdStream source(fd, path, fd != STDIN_FILENO);
+    std::unique_ptr<TStream> copy = OpenStaging();
+    std::vector<uint8_t> block(TBufferedStream::kDefaultCapacity);
+    while (const size_t n = source.Read(block.data(), block.size())) copy->Write(block.data(), n);
+    copy->Seek(0);
+    return copy;
 }
 
 }  // namespace vorn::tools

@@ -14,6 +14,10 @@
 // file that Commit() copies out.
 //
 // Writes are gathered into large ones (TBufferedStream).
+//
+// OpenInput() is the reading side: a regular file is read as it is, while
+// "-" (standard input), a pipe or a device is first copied into an unnamed
+// temporary file, since the codecs need the input's size before they start.
 #pragma once
 
 #include <memory>
@@ -56,6 +60,9 @@ private:
     std::unique_ptr<TBufferedStream> buffered_;
     bool committed_ = false;
 };
+
+// Opens IN for reading, as the comment at the top tells.
+std::unique_ptr<TStream> OpenInput(const std::string& path);
 
 // Removes a folder of the process's own, with the files named in it, when a
 // SIGINT, SIGTERM or SIGHUP ends the process while this object lives; the

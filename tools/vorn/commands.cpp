@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 
 #include "compress/exceptions.h"
@@ -54,8 +55,8 @@ int32_t ParseKey(const std::string& text) {
 
 int RunCompress(const CompressOptions& options) {
     try {
-        TFileStream file(options.input, FileMode::OpenRead);
-        TBufferedStream source(file);
+        const std::unique_ptr<TStream> file = OpenInput(options.input);
+        TBufferedStream source(*file);
         OutputFile output(options.output, OutputAccess::Seekable);
         TVornCodec codec;
         codec.Key = options.key;
@@ -75,8 +76,8 @@ int RunCompress(const CompressOptions& options) {
 
 int RunExpand(const ExpandOptions& options) {
     try {
-        TFileStream file(options.input, FileMode::OpenRead);
-        TBufferedStream source(file);
+        const std::unique_ptr<TStream> file = OpenInput(options.input);
+        TBufferedStream source(*file);
         const std::optional<TVornHeader> header = PeekHeader(source);
         source.Seek(0);
         OutputFile output(options.output);
@@ -105,7 +106,8 @@ int RunExpand(const ExpandOptions& options) {
 
 int RunInfo(const InfoOptions& options) {
     try {
-        TFileStream source(options.input, FileMode::OpenRead);
+        const std::unique_ptr<TStream> input = OpenInput(options.input);
+        TStream& source = *input;
         const std::optional<TVornHeader> peeked = PeekHeader(source);
         if (!peeked) {
             std::printf("%s: headerless, %" PRId64 " bytes\n", options.input.c_str(), source.Size());
