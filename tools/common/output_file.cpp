@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "compress/exceptions.h"
+#include "compress/vorn_header.h"
 
 namespace vorn::tools {
 
@@ -264,7 +265,13 @@ std::unique_ptr<TStream> OpenInput(const std::string& path) {
     TFdStream source(fd, path, fd != STDIN_FILENO);
     std::unique_ptr<TStream> copy = OpenStaging();
     std::vector<uint8_t> block(TBufferedStream::kDefaultCapacity);
-    while (const size_t n = source.Read(block.data(), block.size())) copy->Write(block.data(), n);
+    while (const size_t n = source.Read(block.data(), block.size())) {
+        copy->Write(block.data(), n);
+        // No stream holds more (2 GiB of data and its header): /dev/zero
+        // must not fill the temporary folder.
+        if (copy->Size() > int64_t{INT32_MAX} + kHeaderSize)
+            throw EStreamError("More input than a stream can hold (2 GiB)");
+    }
     copy->Seek(0);
     return copy;
 }
