@@ -30,6 +30,7 @@ set(VORN_EXPANDER_SOURCES
   lzh/lzh_expand.cpp
   lzh/lzh_model.cpp
   lzh/lzh_prefix_table.cpp
+  lzma/lzma_format.cpp
 )
 
 # The compressors' table, the compressors and TVornCodec's compress side.

@@ -1,0 +1,37 @@
+#include "compress/lzma/lzma_format.h"
+
+#include "compress/byte_order.h"
+
+namespace vorn::lzma {
+
+namespace {
+
+constexpr int kPropertiesLimit = (kMaxPb * 5 + kMaxLp) * 9 + kMaxLc + 1;  // 225
+
+}  // namespace
+
+std::array<uint8_t, kHeadSize> TLzmaHead::Encode() const {
+    std::array<uint8_t, kHeadSize> bytes{};
+    bytes[0] = kLzmaHeadVersion;
+    bytes[1] = static_cast<uint8_t>((Pb * 5 + Lp) * 9 + Lc);
+    StoreLe32(&bytes[2], DictionarySize);
+    bytes[6] = static_cast<uint8_t>(Filter);
+    StoreLe32(&bytes[7], Crc32);
+    return bytes;
+}
+
+std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes) {
+    if (bytes[0] != kLzmaHeadVersion || bytes[1] >= kPropertiesLimit) return std::nullopt;
+    TLzmaHead head;
+    head.Lc = bytes[1] % 9;
+    head.Lp = bytes[1] / 9 % 5;
+    head.Pb = static_cast<uint8_t>(bytes[1] / 45);
+    head.DictionarySize = LoadLe32(&bytes[2]);
+    if (head.DictionarySize > kMaxDictionarySize) return std::nullopt;
+    if (bytes[6] > static_cast<uint8_t>(LzmaFilter::X86)) return std::nullopt;
+    head.Filter = static_cast<LzmaFilter>(bytes[6]);
+    head.Crc32 = LoadLe32(&bytes[7]);
+    return head;
+}
+
+}  // namespace vorn::lzma
