@@ -13,11 +13,11 @@
 // coin toss, and the order of some independent steps: work whose loads the
 // next steps need comes before loops that end at random.
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "compress/lh5/lh5.h"
 #include "compress/lh5/lh5_block_coder.h"
+#include "compress/word_compare.h"
 
 namespace vorn {
 
@@ -210,15 +210,9 @@ private:
     // the limit.
     static int CommonLengthByWords(const uint8_t* a, const uint8_t* b, int from, int limit) {
         while (from < limit) {
-            uint64_t x, y;
-            std::memcpy(&x, a + from, 8);
-            std::memcpy(&y, b + from, 8);
-            if (x != y) {
-                const uint64_t diff = x ^ y;
-                const int same = std::endian::native == std::endian::little ? std::countr_zero(diff)
-                                                                            : std::countl_zero(diff);
-                return std::min(from + same / 8, limit);
-            }
+            const uint64_t x = LoadWord(a + from);
+            const uint64_t y = LoadWord(b + from);
+            if (x != y) return std::min(from + SharedLeadingBytes(x, y), limit);
             from += 8;
         }
         return limit;

@@ -1,10 +1,8 @@
 #include "compress/lzh/lzh_match.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
-
 #include "compress/lzh/lzh_constants.h"
+#include "compress/word_compare.h"
 
 namespace vorn {
 
@@ -18,12 +16,6 @@ int TreeRoot(const uint8_t* key) {
     return kTreeRootBase + key[0] + 256 * ((h ^ (h >> 4)) & 15);
 }
 
-uint64_t Load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 // The first index from i on at which the 60-byte strings a and b differ, or
 // kMaxMatch when they agree to the end; the bytes before i must be equal.
 // Eight bytes at a time; the last word is taken so that it ends at byte 59,
@@ -31,13 +23,9 @@ uint64_t Load64(const uint8_t* p) {
 int FirstDifference(const uint8_t* a, const uint8_t* b, int i) {
     for (; i < kMaxMatch; i += 8) {
         const int at = std::min(i, kMaxMatch - 8);
-        const uint64_t x = Load64(a + at) ^ Load64(b + at);
-        if (x != 0) {
-            if constexpr (std::endian::native == std::endian::little)
-                return at + std::countr_zero(x) / 8;
-            else
-                return at + std::countl_zero(x) / 8;
-        }
+        const uint64_t x = LoadWord(a + at);
+        const uint64_t y = LoadWord(b + at);
+        if (x != y) return at + SharedLeadingBytes(x, y);
     }
     return kMaxMatch;
 }
