@@ -26,6 +26,9 @@ inline uint64_t LoadBigEndian64(const TOctet* p) {
 // by what the decoder took: it has taken a zero bit of the window's own
 // making once fewer bits are left in the window than were made up.
 struct TBitWindow {
+    // What a Fill leaves in the window at the least.
+    static constexpr int kFilledBits = 56;
+
     uint64_t Window = 0;
     // Bits at the bottom of Window that hold no data yet; counting the gap
     // rather than the data spares the refill a subtraction from a constant.
@@ -33,7 +36,7 @@ struct TBitWindow {
     int Empty = 64;
     int MadeUp = 0;  // zero bits put in past the end of the source
 
-    // Fills the window to at least 56 bits. Eight bytes are loaded at once
+    // Fills the window to at least kFilledBits. Eight bytes are loaded at once
     // while the input block holds them: the window takes the whole bytes
     // that fit below its top 63 bits, exactly as many as the byte path
     // takes, and the bits of the next byte that land below them are the ones

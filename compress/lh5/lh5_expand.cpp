@@ -33,6 +33,9 @@ constexpr int NodeOf(uint16_t link) { return link >> kSymbolShift & kNumberMask;
 // Entries below this are leaves of literals; links and match symbols lie above.
 constexpr uint16_t kLiteralEnd = Leaf(kFirstMatchSymbol, 0);
 
+constexpr ptrdiff_t kLiteralsPerFill = 3;
+static_assert((kLiteralsPerFill + 1) * kCharTableBits <= TBitWindow::kFilledBits);
+
 // The text buffer while expanding (kExpandBufSize): 8 KB of history, then
 // the decoding area. A symbol starts below kSlideAt, so a match and the
 // bytes that its copy may write past itself stay inside the buffer.
@@ -168,7 +171,7 @@ private:
         }
         const uint32_t extension = (in_.Peek(16) << 19) & 0xFFF80000u;  // bits 12..0 at the top
         len += std::countl_one(extension);
-        in_.Skip(len - 3);
+        in_.Skip(len - 3);  // the field, len - 7 ones and the closing zero
         return len;
     }
 
@@ -258,7 +261,8 @@ private:
 
         // Each step starts with the window filled and the table entry of
         // its first code loaded: the load of the next entry is under way
-        // while a match is copied. One fill serves up to three literals.
+        // while a match is copied. One fill serves up to kLiteralsPerFill
+        // literals of table-length codes and the lookup after them.
         if (!fill()) [[unlikely]]
             limit = out;
         uint16_t e = in.Lookup(charTable, kCharTableBits);
@@ -266,7 +270,7 @@ private:
             if (e < kLiteralEnd) {
                 // As many as the bits, the block and the bound allow.
                 TOctet* const chainStart = out;
-                TOctet* const chainEnd = out + std::min<ptrdiff_t>({limit - out, 3, static_cast<ptrdiff_t>(blockCount)});
+                TOctet* const chainEnd = out + std::min<ptrdiff_t>({limit - out, kLiteralsPerFill, static_cast<ptrdiff_t>(blockCount)});
                 do {
                     in.Skip(e & kLengthMask);
                     *out++ = TOctet{static_cast<uint8_t>(e >> kSymbolShift)};

@@ -15,11 +15,15 @@ using namespace lzh;
 
 namespace {
 
-// No symbol with its position takes more than 40 bits: the tree keeps its
-// slots ordered by weight with siblings side by side, so it is a Huffman
-// tree of weights below 2^15 and no code is longer than 22 bits; a
+// No symbol with its position takes more than kSymbolBits: the tree keeps
+// its slots ordered by weight with siblings side by side, so it is a
+// Huffman tree of weights below 2^15 and no code is longer than 22 bits; a
 // position takes at most 14.
+constexpr int kMaxSymbolCodeBits = 22;
+constexpr int kMaxPositionBits = 14;
 constexpr int kSymbolBits = 40;
+static_assert(kMaxSymbolCodeBits + kMaxPositionBits <= kSymbolBits);
+static_assert(kSymbolBits <= TBitWindow::kFilledBits);
 
 // The window, topped up only when a symbol and its position might not fit.
 struct TLzhBitWindow : TBitWindow {
