@@ -64,8 +64,11 @@ Descriptor OpenFolderInside(const Descriptor& parent, const std::string& name, c
     if (::mkdirat(parent.Get(), name.c_str(), 0777) != 0 && errno != EEXIST) Refuse(shown, std::strerror(errno));
     Descriptor folder(::openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (folder.Get() >= 0) return folder;
-    if (errno == ELOOP) Refuse(shown, "a symbolic link inside the target folder");
-    Refuse(shown, errno == ENOTDIR ? "a file of that name is in the way" : std::strerror(errno));
+    const int cause = errno;
+    struct stat st {};
+    if (::fstatat(parent.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        Refuse(shown, "a symbolic link inside the target folder");
+    Refuse(shown, cause == ENOTDIR ? "a file of that name is in the way" : std::strerror(cause));
 }
 
 // The folder that receives RELATIVE, walked down from the target folder one

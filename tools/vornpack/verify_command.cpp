@@ -13,6 +13,7 @@ namespace vorn::pack {
 int RunVerify(const VerifyOptions& options) {
     size_t checked = 0;
     std::string unchecked;  // one line per entry whose data no sum covers
+    size_t uncheckedCount = 0;
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
         TVornCodec codec;
@@ -27,11 +28,11 @@ int RunVerify(const VerifyOptions& options) {
                 throw EVornError("entry " + std::to_string(entry.index) + " (" + entry.destination +
                                  "): " + error.Message);
             }
-            if (entry.hasHeader && !entry.header.SumIsCompared())
-                unchecked += "entry " + std::to_string(entry.index) + " (" +
-                             tools::Printable(entry.destination) + "): " + kNotChecked + "\n";
-            else
-                ++checked;
+            ++checked;
+            if (entry.hasHeader && entry.header.SumIsCompared()) return;
+            unchecked += "entry " + std::to_string(entry.index) + " (" + tools::Printable(entry.destination) +
+                         "): " + (entry.hasHeader ? kNotChecked : "not checked: headerless, copied as it is") + "\n";
+            ++uncheckedCount;
         };
         WalkPackage(installer, visitor);
     } catch (const std::exception& error) {
@@ -41,7 +42,7 @@ int RunVerify(const VerifyOptions& options) {
     if (unchecked.empty())
         std::printf("%s: %zu entries, all sound\n", name.c_str(), checked);
     else
-        std::printf("%s%s: %zu entries sound, the others not checked\n", unchecked.c_str(), name.c_str(), checked);
+        std::printf("%s%s: %zu entries, %zu not checked\n", unchecked.c_str(), name.c_str(), checked, uncheckedCount);
     return kExitOk;
 }
 
