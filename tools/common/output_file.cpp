@@ -302,7 +302,7 @@ void OutputFile::LinkIntoPlace() {
     });
     if (::renameat(folder_, tempName_.c_str(), folder_, name_.c_str()) != 0) {
         const int cause = errno;
-        ::unlinkat(folder_, tempName_.c_str(), 0);
+        ::unlinkat(folder_, std::exchange(tempName_, "").c_str(), 0);
         errno = cause;
         Fail("Cannot create file", path_);
     }
