@@ -64,8 +64,8 @@ uint8_t TVornCodec::GetCompressMethod(const std::string& CompressID) {
 void TVornCodec::ExpandStream(TStream& dest, TStream& source) {
     const int64_t start = source.Position();
     int64_t remaining = source.Size() - start;
-    if (remaining <= kHeaderSize) {
-        ExpandAndVerify(dest, source, ClampToInt32(remaining), 0, 0, kMethodStored, "", 0);
+    if (remaining <= kHeaderSize) {  // headerless: all of it is data, taken as it comes
+        ExpandAndVerify(dest, source, ClampToInt32(remaining), ClampToInt32(remaining), 0, kMethodStored, "", 0);
         return;
     }
     uint8_t bytes[kHeaderSize];
@@ -118,7 +118,7 @@ void TVornCodec::ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceS
     elapsedTicks_ = static_cast<int32_t>(TickCount() - started);
 
     if (truthful && computed == storedChecksum) return;
-    if (storedChecksum == 0 && method == kMethodStored) return;
+    if (truthful && !SumIsCompared(method, storedChecksum)) return;
     if (lockLevel <= 0) throw EBadChecksum();
     if (truthful && static_cast<uint32_t>(Key) + computed == storedChecksum) return;
     throw EInvalidKey();

@@ -25,6 +25,14 @@ enum MethodIndex : uint8_t {
     kMethodLh5 = 4,
 };
 
+// A stored stream with checksum 0 is expanded without a comparison of sums
+// (its size is still held to the header's): the one way data goes unchecked.
+constexpr bool SumIsCompared(uint8_t method, uint32_t storedChecksum) {
+    return storedChecksum != 0 || method != kMethodStored;
+}
+// What the tools say of such a stream instead of "verified".
+inline constexpr char kNotChecked[] = "not checked: stored without a checksum";
+
 struct TVornHeader {
     std::array<uint8_t, 5> Magic = kHeaderMagic;
     std::array<char, 3> CompressID = {'N', 'O', 'N'};
@@ -35,6 +43,9 @@ struct TVornHeader {
 
     bool HasMagic() const { return Magic == kHeaderMagic; }
     std::string Id() const { return std::string(CompressID.data(), CompressID.size()); }
+    bool SumIsCompared() const {
+        return vorn::SumIsCompared(Id() == CompressionIDs[kMethodStored] ? kMethodStored : kMethodCustom, Checksum);
+    }
 
     // Packed little-endian layout, exactly kHeaderSize bytes.
     static TVornHeader Decode(const uint8_t* bytes);

@@ -37,6 +37,20 @@ check "failures leave no temporary file" no_temp
 check "info tells method, size and lock level" grep -qzE 'method: +RLE.*size: +184893.*lock level: +2 \(locked and scrambled' info.txt
 check "decimal key opens the stream" cmp -s text.txt key.out
 
+# A stored stream with checksum 0 is not called verified, and must still hold
+# exactly its size; info reads only the header from a pipe.
+"$vorn" compress -q -m non text.txt z.non > /dev/null
+printf '\0\0\0\0' | dd of=z.non bs=1 seek=13 conv=notrunc 2> /dev/null
+"$vorn" expand -q z.non z.out > out.txt
+check "checksum 0: not checked, not verified" grep -q 'bytes, not checked: stored without a checksum$' out.txt
+head -c 121 z.non > z.cut; cat z.non random.bin > z.long
+for bad in z.cut z.long; do "$vorn" expand -q $bad kept.out 2> /dev/null; check "checksum 0, $bad: refused" [ $? -eq 1 ]; done
+cat z.non | { "$vorn" info - > info.txt; wc -c > rest.txt; }
+check "info - leaves all but the header in the pipe" [ "$(cat rest.txt)" -eq $(( $(stat -c %s z.non) - 22 )) ]
+check "info - says the size is unknown" grep -q 'codec data: *not read' info.txt
+"$vorn" expand -q $'\e]0;PWNED\a' kept.out 2> err.txt
+check "control characters in messages are escaped" grep -qF 'vorn: \x1B]0;PWNED\x07: ' err.txt
+
 # Every kind of OUT gets the bytes and the summary a regular file gets; the
 # summary goes to stderr when the data goes to stdout.
 same() { check "$1: data" cmp -s "$2" t.lh5; check "$1: summary" [ "$(cut -d: -f2- "$3")" = "$(cut -d: -f2- sum.lh5)" ]; }
@@ -61,11 +75,25 @@ echo old > elsewhere/target && chmod 640 elsewhere/target && ln -s elsewhere/tar
 check "a link OUT stays a link" [ -L link.out ]
 check "the file it leads to gets the data" cmp -s text.txt elsewhere/target
 check "and keeps its mode, alone in its folder" [ "$(stat -c %a elsewhere/*)" = 640 ]
+ln -s nowhere dangling.out
+"$vorn" expand -q t.lh5 dangling.out 2> err.txt
+check "a dangling link OUT is refused, and stays" bash -c "grep -q 'it leads nowhere' err.txt && [ -L dangling.out ]"
+cp text.txt setuid.out && chmod 6755 setuid.out && "$vorn" expand -q t.lh5 setuid.out > /dev/null
+check "a setuid OUT's replacement is not setuid" [ "$(stat -c %a setuid.out)" = 755 ]
 (umask 027; "$vorn" expand -q t.lh5 new.out > /dev/null)
 check "a new OUT gets 0666 less the umask" [ "$(stat -c %a new.out)" = 640 ]
 
 truncate -s 2000M zeros.bin
-for signal in TERM HUP; do interrupted $signal "compress stopped by SIG$signal" "$vorn" compress -q zeros.bin z.v; done
+for signal in TERM USR1; do interrupted $signal "compress stopped by SIG$signal" "$vorn" compress -q zeros.bin z.v; done
+for signal in HUP ALRM; do
+  interrupted $signal "a named temporary, SIG$signal" "${no_proc[@]}" "$vorn" compress -q zeros.bin z.v
+done
 check "an interrupted compress leaves no OUT" [ ! -e z.v ]
+for named in "" yes; do
+  run=(); [ -n "$named" ] && run=("${no_proc[@]}")
+  (ulimit -f 100; "${run[@]}" "$vorn" compress -q -m non random.bin z.v > /dev/null 2>&1); status=$?
+  check "over the file size limit${named:+, named}: exits 128+SIGXFSZ, leaves nothing" \
+    [ $status -eq 153 -a ! -e z.v -a -z "$(ls -A | grep -F .part)" ]
+done
 
 cli_summary

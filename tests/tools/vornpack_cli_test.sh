@@ -36,6 +36,32 @@ check "verify passes a sound installer" [ $? -eq 0 ]
 check "extract writes every file under readable folders" \
   cmp -s sample/files/license.txt "out/program files/vorn sample/license.txt"
 
+# What the installer holds is shown as it is, not as a terminal would act on
+# it; unchecked data is named; extract stays inside -C, whatever the code page
+# (037 turns 'a' into '/', "a..." below into /dev/null) and whatever links lie there.
+printf 'VORN\x1aNON\x05\0\0\0\0\0\0\0\0\0\0\0\0hello' > zero.non
+printf '%s\n' 'title = "\u001b]0;PWNED\u0007"' '[[file]]' 'source = "zero.non"' 'method = "as-is"' \
+  "destination = 'c:\\a$(printf '\x84\x85\xa5a\x95\xa4\x93\x93' | iconv -f cp1252 -t utf-8)'" > odd.toml
+"$vornpack" build -q odd.toml -o odd.exe > /dev/null && "$vornpack" list odd.exe > list.txt
+check "list escapes control characters" grep -qxF 'title: \x1B]0;PWNED\x07' list.txt
+"$vornpack" verify odd.exe > verify.txt
+check "verify names an entry stored without a checksum" env LC_ALL=C grep -q '^entry 1 (.*): not checked: stored without a checksum' verify.txt
+"$vornpack" extract odd.exe -C box/in --codepage 037 > out.txt 2>&1
+check "extract in code page 037 stays inside -C" [ -z "$(grep -v -e '^box/in/' -e 'extracted into' out.txt)" ]
+mkdir -p outside links1/in "links2/in/program files/vorn sample"
+ln -s ../../outside "links1/in/program files"
+ln -s ../../../../outside/lic "links2/in/program files/vorn sample/license.txt"
+for links in links1 links2; do
+  "$vornpack" extract -q one.exe -C $links/in > /dev/null 2> err.txt
+  check "extract refuses a link inside -C ($links)" bash -c "[ $? -eq 1 ] && grep -q 'symbolic link' err.txt"
+done
+check "nothing went through the links" [ -z "$(ls -A outside)" ]
+truncate -s 16M zeros16.exe
+if command -v strace > /dev/null; then
+  strace -qq -e trace=read -o reads.txt "$vornpack" list zeros16.exe > /dev/null 2>&1
+  check "a 16 MiB field is read in large reads" [ "$(wc -l < reads.txt)" -lt 1000 ]
+fi
+
 size=$(stat -c %s one.exe)
 cp one.exe trailer.exe
 printf '\xff\xff\xff\x7f' | dd of=trailer.exe bs=1 seek=$((size - 4)) conv=notrunc 2>/dev/null
@@ -53,6 +79,7 @@ check "the damaged entry is named" grep -q "entry 2 " err.txt
 printf 'title = "x|y"\n[[file]]\nsource = "sample/files/readme.txt"\ndestination = "c:\\\\a"\n' > bad.toml
 mkdir dir.toml
 truncate -s 17M huge.toml
+printf '[[file]]\ndestination = "c:\\\\a"\nsource = "sample/files/readme.txt\\u0000.x"\n' > nul.toml
 while IFS='|' read -r name args message; do
   "$vornpack" build -q $args --stub stub.bin 2> err.txt
   check "$name exits 1" [ $? -eq 1 ]
@@ -63,6 +90,7 @@ a bad manifest|bad.toml -o bad.exe|bad.toml:1: title: "|" cannot be stored
 -o a source|sample/app.toml -o sample/files/readme.txt|the output would overwrite the source of the entry at line 17
 a folder as the manifest|dir.toml|dir.toml: the manifest is not a regular file
 a manifest over 16 MiB|huge.toml|huge.toml: the manifest is larger than 16 MiB
+a NUL in a string|nul.toml|nul.toml:3: source: a NUL character cannot be stored
 CASES
 check "manifest and sources are intact" diff -r sample "$examples/sample"
 check "nothing is written for a bad manifest" [ ! -e bad.exe ]

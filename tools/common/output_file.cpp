@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 #include <vector>
 
@@ -82,7 +84,9 @@ private:
 // Temporary files and folders to remove when a signal ends the process.
 // The handler only reads these; they change only while the signals are
 // blocked.
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal that ends a process by default and can be caught.
+constexpr int kSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGXFSZ, SIGXCPU,
+                            SIGUSR1, SIGUSR2, SIGALRM,   SIGVTALRM, SIGPROF, SIGPIPE};
 constexpr int kSlots = 8;
 char gRemoveOnSignal[kSlots][PATH_MAX];
 volatile sig_atomic_t gSlotUsed[kSlots];
@@ -161,6 +165,39 @@ bool CanSeekBack(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && !(flags & O_APPEND);
 }
 
+// Six characters no one can guess, for a name beside OUT.
+std::string RandomText() {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    uint8_t bytes[6];
+    if (::getrandom(bytes, sizeof bytes, 0) != sizeof bytes) Fail("Cannot draw a random name for", "OUT");
+    std::string text;
+    for (uint8_t b : bytes) text += kAlphabet[b % (sizeof kAlphabet - 1)];
+    return text;
+}
+
+// Creates or links a file under NAME.XXXXXX.part in folder (make returns
+// false on EEXIST, throws otherwise); gives the name used.
+template <typename Make>
+std::string UnderFreshName(const std::string& name, Make make) {
+    for (;;) {
+        std::string temp = name + "." + RandomText() + ".part";
+        if (make(temp)) return temp;
+    }
+}
+
+std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Refuses a name that is a symbolic link leading nowhere (or in a loop):
+// replacing the link would break it, writing through would put a file
+// somewhere the name does not show.
+void RefuseBrokenLink(const std::string& path) {
+    const int cause = errno;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return;
+    throw EStreamError("Cannot write through the symbolic link \"" + path + "\": " +
+                       (cause == ENOENT ? "it leads nowhere" : std::strerror(cause)));
+}
+
 // An unnamed file in the temporary folder: nothing is left to remove.
 std::unique_ptr<TStream> OpenStaging() {
     const char* env = std::getenv("TMPDIR");
@@ -189,14 +226,37 @@ OutputFile::OutputFile(std::string path, OutputAccess access) : path_(std::move(
             fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd_ < 0) Fail("Cannot create file", path_);
         } else {
-            mode_ = exists ? (st.st_mode & 07777) : DefaultMode();
+            if (!exists) RefuseBrokenLink(path_);
+            mode_ = exists ? (st.st_mode & 0777) : DefaultMode();
             char* resolved = exists ? ::realpath(path_.c_str(), nullptr) : nullptr;
-            OpenTemporary(resolved ? resolved : path_);
+            const std::filesystem::path target = resolved ? resolved : path_;
             std::free(resolved);
+            const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+            folder_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (folder_ < 0) Fail("Cannot create file", path_);
+            ownsFolder_ = true;
+            name_ = target.filename().string();
+            OpenTemporary(folder);
         }
-        direct_ = std::make_unique<TFdStream>(fd_, tempPath_.empty() ? path_ : tempPath_, false);
-        if (access == OutputAccess::Seekable && tempPath_.empty() && !CanSeekBack(fd_)) staging_ = OpenStaging();
-        buffered_ = std::make_unique<TBufferedStream>(staging_ ? *staging_ : *direct_);
+        OpenStreams(access);
+    } catch (...) {
+        Discard();
+        throw;
+    }
+}
+
+OutputFile::OutputFile(int folder, std::string name, std::string path) : path_(std::move(path)) {
+    try {
+        struct stat st {};
+        const bool exists = ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (exists && !S_ISREG(st.st_mode))
+            throw EStreamError("Cannot create file \"" + path_ + "\": " +
+                               (S_ISLNK(st.st_mode) ? "it is a symbolic link" : "it is not a regular file"));
+        folder_ = folder;
+        name_ = std::move(name);
+        mode_ = exists ? (st.st_mode & 0777) : DefaultMode();
+        OpenTemporary(std::filesystem::path(path_).parent_path().string());
+        OpenStreams(OutputAccess::Sequential);
     } catch (...) {
         Discard();
         throw;
@@ -205,14 +265,48 @@ OutputFile::OutputFile(std::string path, OutputAccess access) : path_(std::move(
 
 OutputFile::~OutputFile() { Discard(); }
 
-void OutputFile::OpenTemporary(const std::string& target) {
-    target_ = target;
-    std::string name = target + ".XXXXXX.part";
+void OutputFile::OpenStreams(OutputAccess access) {
+    direct_ = std::make_unique<TFdStream>(fd_, path_, false);
+    if (access == OutputAccess::Seekable && folder_ < 0 && !CanSeekBack(fd_)) staging_ = OpenStaging();
+    buffered_ = std::make_unique<TBufferedStream>(staging_ ? *staging_ : *direct_);
+}
+
+void OutputFile::OpenTemporary(const std::string& folderPath) {
+    fd_ = ::openat(folder_, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600);
+    // Linked into place through /proc at the end: without /proc, a name.
+    if (fd_ >= 0 && ::access(ProcPath(fd_).c_str(), F_OK) == 0) {
+        unnamed_ = true;
+        return;
+    }
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
     SignalBlock block;
-    fd_ = ::mkostemps(name.data(), 5, O_NOFOLLOW | O_CLOEXEC);  // O_CREAT | O_EXCL, mode 0600
-    if (fd_ < 0) Fail("Cannot create file", path_);
-    tempPath_ = name;
-    slot_ = RemoveOnSignal(tempPath_);
+    tempName_ = UnderFreshName(name_, [&](const std::string& temp) {
+        fd_ = ::openat(folder_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd_ < 0 && errno != EEXIST) Fail("Cannot create file", path_);
+        return fd_ >= 0;
+    });
+    slot_ = RemoveOnSignal((folderPath.empty() ? "." : folderPath) + "/" + tempName_);
+}
+
+// A new name is linked at once; an existing file is replaced by a link under
+// a fresh name renamed over it, with the signals held off in between.
+void OutputFile::LinkIntoPlace() {
+    const std::string self = ProcPath(fd_);
+    if (::linkat(AT_FDCWD, self.c_str(), folder_, name_.c_str(), AT_SYMLINK_FOLLOW) == 0) return;
+    if (errno != EEXIST) Fail("Cannot create file", path_);
+    SignalBlock block;
+    tempName_ = UnderFreshName(name_, [&](const std::string& temp) {
+        if (::linkat(AT_FDCWD, self.c_str(), folder_, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+        if (errno != EEXIST) Fail("Cannot create file", path_);
+        return false;
+    });
+    if (::renameat(folder_, tempName_.c_str(), folder_, name_.c_str()) != 0) {
+        const int cause = errno;
+        ::unlinkat(folder_, std::exchange(tempName_, "").c_str(), 0);
+        errno = cause;
+        Fail("Cannot create file", path_);
+    }
+    tempName_.clear();
 }
 
 void OutputFile::Discard() {
@@ -221,7 +315,10 @@ void OutputFile::Discard() {
     direct_.reset();
     if (fd_ >= 0 && fd_ != STDOUT_FILENO) ::close(fd_);
     fd_ = -1;
-    if (!committed_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
+    if (!committed_ && !tempName_.empty()) ::unlinkat(folder_, tempName_.c_str(), 0);
+    if (ownsFolder_) ::close(folder_);
+    ownsFolder_ = false;
+    folder_ = -1;
     ReleaseSlot();
 }
 
@@ -236,9 +333,12 @@ void OutputFile::Commit() {
         staging_->Seek(0);
         direct_->CopyFrom(*staging_, staging_->Size());
     }
-    if (!tempPath_.empty()) {
-        if (::fchmod(fd_, mode_) != 0 || ::close(std::exchange(fd_, -1)) != 0) Fail("Cannot write file", path_);
-        if (::rename(tempPath_.c_str(), target_.c_str()) != 0) Fail("Cannot create file", path_);
+    if (folder_ >= 0) {
+        if (::fchmod(fd_, mode_) != 0) Fail("Cannot write file", path_);
+        if (unnamed_) LinkIntoPlace();
+        if (::close(std::exchange(fd_, -1)) != 0) Fail("Cannot write file", path_);
+        if (!unnamed_ && ::renameat(folder_, tempName_.c_str(), folder_, name_.c_str()) != 0)
+            Fail("Cannot create file", path_);
     }
     committed_ = true;
     ReleaseSlot();
@@ -255,23 +355,29 @@ RemovedOnSignal::~RemovedOnSignal() {
         if (slot >= 0) gSlotUsed[slot] = 0;
 }
 
-std::unique_ptr<TStream> OpenInput(const std::string& path) {
+bool IsStreamedInput(const std::string& path) {
     struct stat st {};
-    const bool streamed = path == "-" || (::stat(path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) ||
-                                                                             S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)));
-    if (!streamed) return std::make_unique<TFileStream>(path, FileMode::OpenRead);
+    return path == "-" || (::stat(path.c_str(), &st) == 0 &&
+                           (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)));
+}
+
+std::unique_ptr<TStream> OpenInput(const std::string& path, int64_t limit) {
+    if (!IsStreamedInput(path)) return std::make_unique<TFileStream>(path, FileMode::OpenRead);
     const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) Fail("Cannot open file", path);
     TFdStream source(fd, path, fd != STDIN_FILENO);
     std::unique_ptr<TStream> copy = OpenStaging();
+    // No stream holds more than 2 GiB of data and its header: /dev/zero
+    // must not fill the temporary folder.
+    const int64_t largest = int64_t{INT32_MAX} + kHeaderSize;
+    const int64_t cap = limit == kWholeInput ? largest + 1 : limit;
     std::vector<uint8_t> block(TBufferedStream::kDefaultCapacity);
-    while (const size_t n = source.Read(block.data(), block.size())) {
+    while (copy->Size() < cap) {
+        const size_t n = source.Read(block.data(), static_cast<size_t>(std::min<int64_t>(block.size(), cap - copy->Size())));
+        if (n == 0) break;
         copy->Write(block.data(), n);
-        // No stream holds more (2 GiB of data and its header): /dev/zero
-        // must not fill the temporary folder.
-        if (copy->Size() > int64_t{INT32_MAX} + kHeaderSize)
-            throw EStreamError("More input than a stream can hold (2 GiB)");
     }
+    if (copy->Size() > largest) throw EStreamError("More input than a stream can hold (2 GiB)");
     copy->Seek(0);
     return copy;
 }

@@ -1,11 +1,14 @@
 // An output file that appears under its name only when complete.
 //
-// A regular file (new or existing) is written under an unpredictable name
-// beside it, created exclusively with mode 0600, and renamed over it by
-// Commit(), which gives it the replaced file's mode bits (a new file gets
+// A regular file (new or existing) is written into an unnamed file in its
+// folder (O_TMPFILE), mode 0600, that Commit() links into place: a process
+// killed in any way leaves nothing behind. Where the file system has no
+// unnamed files, it is written under an unpredictable name beside it,
+// created exclusively, removed without Commit() and on any signal that ends
+// the process by default and can be caught. Commit() gives it the replaced
+// file's permission bits, never setuid, setgid or sticky (a new file gets
 // 0666 less the umask). When the name is a symbolic link, the link stays and
-// the file it leads to is replaced. Without Commit(), and on SIGINT, SIGTERM
-// or SIGHUP, the temporary file is removed.
+// the file it leads to is replaced; a link that leads nowhere is refused.
 //
 // Anything else is written in place, never renamed over: "-" or any name of
 // the standard output (/dev/stdout, a file that is the open stdout) writes
@@ -34,6 +37,10 @@ enum class OutputAccess { Sequential, Seekable };
 class OutputFile {
 public:
     explicit OutputFile(std::string path, OutputAccess access = OutputAccess::Sequential);
+    // The regular file NAME in the open folder FOLDER (kept open by the
+    // caller), never through a link: a link or anything but a regular file
+    // under that name is refused. PATH names it in messages.
+    OutputFile(int folder, std::string name, std::string path);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -44,14 +51,19 @@ public:
     bool IsStandardOutput() const { return toStdout_; }
 
 private:
-    void OpenTemporary(const std::string& target);
+    void OpenTemporary(const std::string& folderPath);
+    void OpenStreams(OutputAccess access);
+    void LinkIntoPlace();
     void Discard();  // closes everything; removes the temporary file unless committed
     void ReleaseSlot();
 
     std::string path_;
-    std::string target_;      // what the temporary file is renamed to; empty: written in place
-    std::string tempPath_;
-    int slot_ = -1;           // of tempPath_ among the names removed on a signal
+    int folder_ = -1;         // holds the file; -1: written in place
+    bool ownsFolder_ = false;
+    std::string name_;        // the file's name in folder_
+    std::string tempName_;    // the named temporary file's, or the unnamed one's on its way in place
+    bool unnamed_ = false;    // fd_ is an O_TMPFILE file
+    int slot_ = -1;           // of the named temporary file among the names removed on a signal
     unsigned mode_ = 0;       // given to the file on Commit()
     int fd_ = -1;             // the output itself: the temporary file, a device or stdout
     bool toStdout_ = false;
@@ -61,11 +73,16 @@ private:
     bool committed_ = false;
 };
 
-// Opens IN for reading, as the comment at the top tells.
-std::unique_ptr<TStream> OpenInput(const std::string& path);
+inline constexpr int64_t kWholeInput = -1;
+
+// Opens IN for reading, as the comment at the top tells; a copy stops after
+// limit bytes.
+std::unique_ptr<TStream> OpenInput(const std::string& path, int64_t limit = kWholeInput);
+// IN is "-", a pipe, a device or a socket: read once, front to back.
+bool IsStreamedInput(const std::string& path);
 
 // Removes a folder of the process's own, with the files named in it, when a
-// SIGINT, SIGTERM or SIGHUP ends the process while this object lives; the
+// signal ends the process while this object lives (as above); the
 // ordinary ways out are the owner's to clean up. A file that someone else
 // put there keeps the folder.
 class RemovedOnSignal {

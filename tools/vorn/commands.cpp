@@ -11,14 +11,14 @@
 #include "tools/common/buffered_stream.h"
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
+#include "tools/common/terminal_text.h"
 
 namespace vorn::tools {
 
 namespace {
 
 int Fail(const std::string& file, const std::exception& error) {
-    std::fprintf(stderr, "vorn: %s: %s\n", file.c_str(), error.what());
-    return kExitBadInput;
+    return ReportFailure("vorn", file, error);
 }
 
 uint8_t MethodIndex(const std::string& name) {
@@ -37,6 +37,27 @@ double Percent(int64_t part, int64_t whole) {
 
 // The summary line: on stderr when the data itself goes to stdout.
 FILE* ReportTo(const OutputFile& output) { return output.IsStandardOutput() ? stderr : stdout; }
+
+std::string Verdict(const TVornHeader& header) {
+    char sum[32];
+    std::snprintf(sum, sizeof sum, "checksum 0x%08" PRIX32 " verified", header.Checksum);
+    return header.SumIsCompared() ? sum : kNotChecked;
+}
+
+void PrintHeader(const std::string& input, const TVornHeader& header, const std::string& codecData) {
+    std::printf("file:              %s\n", Printable(input).c_str());
+    std::printf("method:            %s\n", Printable(header.Id()).c_str());
+    std::printf("uncompressed size: %" PRId32 "\n", header.UncompressedSize);
+    std::printf("codec data:        %s\n", codecData.c_str());
+    std::printf("archive type:      %u%s\n", header.ArchiveType,
+                header.ArchiveType == 0 ? " (single stream)" : " (multi-file, not supported)");
+    std::printf("checksum:          0x%08" PRIX32 "%s\n", header.Checksum,
+                header.SumIsCompared() ? "" : (" (" + std::string(kNotChecked) + ")").c_str());
+    std::printf("lock level:        %" PRId32 "%s\n", header.LockLevel,
+                header.LockLevel <= 0   ? " (not locked)"
+                : header.LockLevel == 2 ? " (locked and scrambled)"
+                                        : " (locked)");
+}
 
 }  // namespace
 
@@ -91,13 +112,12 @@ int RunExpand(const ExpandOptions& options) {
         const int64_t expanded = header ? header->UncompressedSize : source.Size();
         output.Commit();
         FILE* report = ReportTo(output);
+        const std::string names = Printable(options.input) + " -> " + Printable(options.output);
         if (header)
-            std::fprintf(report, "%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes, checksum 0x%08" PRIX32 " verified\n",
-                         options.input.c_str(), options.output.c_str(), header->Id().c_str(), source.Size(),
-                         expanded, header->Checksum);
+            std::fprintf(report, "%s: %s, %" PRId64 " -> %" PRId64 " bytes, %s\n", names.c_str(),
+                         Printable(header->Id()).c_str(), source.Size(), expanded, Verdict(*header).c_str());
         else
-            std::fprintf(report, "%s -> %s: headerless, %" PRId64 " bytes copied\n", options.input.c_str(),
-                         options.output.c_str(), expanded);
+            std::fprintf(report, "%s: headerless, %" PRId64 " bytes copied\n", names.c_str(), expanded);
         return kExitOk;
     } catch (const std::exception& error) {
         return Fail(options.input, error);
@@ -106,27 +126,23 @@ int RunExpand(const ExpandOptions& options) {
 
 int RunInfo(const InfoOptions& options) {
     try {
-        const std::unique_ptr<TStream> input = OpenInput(options.input);
+        // From a pipe or a device only the header is read: its size stays unknown.
+        const int64_t headOnly = kHeaderSize + 1;
+        const bool streamed = IsStreamedInput(options.input);
+        const std::unique_ptr<TStream> input = OpenInput(options.input, streamed ? headOnly : kWholeInput);
         TStream& source = *input;
+        const bool sizeKnown = source.Size() < headOnly || !streamed;
         const std::optional<TVornHeader> peeked = PeekHeader(source);
         if (!peeked) {
-            std::printf("%s: headerless, %" PRId64 " bytes\n", options.input.c_str(), source.Size());
+            std::printf("%s: headerless, %s%" PRId64 " bytes\n", Printable(options.input).c_str(),
+                        sizeKnown ? "" : "at least ", source.Size());
             return kExitOk;
         }
-        const TVornHeader& header = *peeked;
         const int64_t data = source.Size() - kHeaderSize;
-        std::printf("file:              %s\n", options.input.c_str());
-        std::printf("method:            %s\n", header.Id().c_str());
-        std::printf("uncompressed size: %" PRId32 "\n", header.UncompressedSize);
-        std::printf("codec data:        %" PRId64 " bytes (%.1f%%)\n", data,
-                    Percent(data, header.UncompressedSize));
-        std::printf("archive type:      %u%s\n", header.ArchiveType,
-                    header.ArchiveType == 0 ? " (single stream)" : " (multi-file, not supported)");
-        std::printf("checksum:          0x%08" PRIX32 "\n", header.Checksum);
-        std::printf("lock level:        %" PRId32 "%s\n", header.LockLevel,
-                    header.LockLevel <= 0   ? " (not locked)"
-                    : header.LockLevel == 2 ? " (locked and scrambled)"
-                                            : " (locked)");
+        char codecData[64];
+        std::snprintf(codecData, sizeof codecData, "%" PRId64 " bytes (%.1f%%)", data,
+                      Percent(data, peeked->UncompressedSize));
+        PrintHeader(options.input, *peeked, sizeKnown ? codecData : "not read (a pipe or a device)");
         return kExitOk;
     } catch (const std::exception& error) {
         return Fail(options.input, error);

@@ -15,6 +15,7 @@
 #include "tools/common/buffered_stream.h"
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
+#include "tools/common/terminal_text.h"
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/package_builder.h"
@@ -193,14 +194,12 @@ int RunBuild(const BuildOptions& options) {
         std::fprintf(report, "%s: written\n", options.output.c_str());
         return kExitOk;
     } catch (const ESigningError& error) {
-        std::fprintf(stderr, "vornpack: %s: %s\n", options.output.c_str(), error.what());
-        return kExitBadInput;
+        return tools::ReportFailure("vornpack", options.output, error);
     } catch (const EManifestError& error) {
-        std::fprintf(stderr, "vornpack: %s\n", error.what());
+        std::fprintf(stderr, "vornpack: %s\n", tools::Printable(error.what()).c_str());
         return kExitBadInput;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "vornpack: %s: %s\n", options.manifest.c_str(), error.what());
-        return kExitBadInput;
+        return tools::ReportFailure("vornpack", options.manifest, error);
     }
 }
 

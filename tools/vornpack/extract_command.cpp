@@ -1,12 +1,20 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "compress/exceptions.h"
 #include "compress/vorn_codec.h"
 #include "setup/folders.h"
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
+#include "tools/common/terminal_text.h"
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/package_contents.h"
@@ -28,6 +36,65 @@ std::string ResolveMacros(std::string path) {
     return path;
 }
 
+// A descriptor closed when it goes.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+[[noreturn]] void Refuse(const std::string& folder, const std::string& why) {
+    throw EStreamError("Cannot create folder \"" + folder + "\": " + why);
+}
+
+// Opens (creating it when missing) the folder NAME inside PARENT, never
+// through a symbolic link.
+Descriptor OpenFolderInside(const Descriptor& parent, const std::string& name, const std::string& shown) {
+    if (::mkdirat(parent.Get(), name.c_str(), 0777) != 0 && errno != EEXIST) Refuse(shown, std::strerror(errno));
+    Descriptor folder(::openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.Get() >= 0) return folder;
+    const int cause = errno;
+    struct stat st {};
+    if (::fstatat(parent.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        Refuse(shown, "a symbolic link inside the target folder");
+    Refuse(shown, cause == ENOTDIR ? "a file of that name is in the way" : std::strerror(cause));
+}
+
+// The folder that receives RELATIVE, walked down from the target folder one
+// name at a time; the last name is the file's, left to the caller.
+Descriptor OpenParentInside(const std::string& root, const std::string& relative) {
+    std::filesystem::create_directories(root);
+    Descriptor folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Get() < 0) Refuse(root, std::strerror(errno));
+    std::filesystem::path shown = root;
+    const std::filesystem::path path(relative);
+    for (auto part = path.begin(); part != path.end() && std::next(part) != path.end(); ++part) {
+        shown /= *part;
+        folder = OpenFolderInside(folder, part->string(), shown.string());
+    }
+    return folder;
+}
+
+// The final bytes of the path must name folders below the target: whatever
+// a code page made of the stored name, nothing may climb or jump out.
+void CheckContained(const std::string& relative) {
+    const std::filesystem::path path(relative);
+    bool contained = !relative.empty() && path.is_relative() && relative.find('\0') == std::string::npos;
+    for (const auto& part : path) contained = contained && part != "." && part != ".." && !part.empty();
+    if (!contained) throw EStreamError("\"" + relative + "\" would leave the target folder");
+}
+
 }  // namespace
 
 std::string ExtractPath(const std::string& destination, const std::string& codepage) {
@@ -37,10 +104,11 @@ std::string ExtractPath(const std::string& destination, const std::string& codep
     while (start <= path.size()) {
         size_t end = path.find_first_of("\\/", start);
         if (end == std::string::npos) end = path.size();
-        std::string part = path.substr(start, end - start);
+        // Judged as decoded: a code page may turn any byte into '/'.
+        std::string part = FromCodePage(path.substr(start, end - start), codepage);
         for (char& c : part)
-            if (c == ':' || static_cast<unsigned char>(c) < 32) c = '_';
-        if (!part.empty() && part != "." && part != "..") out /= FromCodePage(part, codepage);
+            if (c == ':' || c == '/' || c == '\\' || static_cast<unsigned char>(c) < 32) c = '_';
+        if (!part.empty() && part != "." && part != "..") out /= part;
         start = end + 1;
     }
     return out.string();
@@ -56,26 +124,26 @@ int RunExtract(const ExtractOptions& options) {
             const std::string relative = ExtractPath(entry.destination, options.codepage);
             if (relative.empty())
                 throw EVornError("entry " + std::to_string(entry.index) + " has no file name");
+            CheckContained(relative);
             const std::filesystem::path target = std::filesystem::path(options.directory) / relative;
-            std::filesystem::create_directories(target.parent_path());
-            tools::ProgressBar bar(relative, options.quiet);
+            const Descriptor folder = OpenParentInside(options.directory, relative);
+            tools::ProgressBar bar(tools::Printable(relative), options.quiet);
             codec.OnShowProgress = bar.Handler();
-            tools::OutputFile output(target.string());
+            tools::OutputFile output(folder.Get(), target.filename().string(), target.string());
             try {
                 codec.ExpandStream(output.Stream(), stream);
             } catch (const EVornError& error) {
                 throw EVornError("entry " + std::to_string(entry.index) + " (" + relative + "): " + error.Message);
             }
             output.Commit();
-            if (!options.quiet) std::printf("%s\n", target.string().c_str());
+            if (!options.quiet) std::printf("%s\n", tools::Printable(target.string()).c_str());
             ++written;
         };
         WalkPackage(installer, visitor);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "vornpack: %s: %s\n", options.installer.c_str(), error.what());
-        return kExitBadInput;
+        return tools::ReportFailure("vornpack", options.installer, error);
     }
-    std::printf("%zu files extracted into %s\n", written, options.directory.c_str());
+    std::printf("%zu files extracted into %s\n", written, tools::Printable(options.directory).c_str());
     return kExitOk;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "compress/stream.h"
+#include "tools/common/terminal_text.h"
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/manifest.h"
@@ -35,7 +36,7 @@ std::string ShortcutText(const std::string& field) {
 }
 
 void PrintEntryText(const PackageEntry& entry, const std::string& codepage) {
-    auto text = [&](const std::string& s) { return FromCodePage(s, codepage); };
+    auto text = [&](const std::string& s) { return tools::Printable(FromCodePage(s, codepage)); };
     std::printf("%zu. %s\n", entry.index, text(entry.destination).c_str());
     std::printf("   run: %s, replace: %s\n", DescribeRunMode(entry.runMode).c_str(),
                 text(DescribeReplace(entry.replaceRule)).c_str());
@@ -82,7 +83,7 @@ int RunList(const ListOptions& options) {
         PackageVisitor visitor;
         visitor.title = [&](const std::string& t) {
             title = t;
-            if (!options.json) std::printf("title: %s\n", FromCodePage(t, options.codepage).c_str());
+            if (!options.json) std::printf("title: %s\n", tools::Printable(FromCodePage(t, options.codepage)).c_str());
         };
         visitor.entry = [&](const PackageEntry& entry, TStream&) {
             if (options.json)
@@ -103,8 +104,7 @@ int RunList(const ListOptions& options) {
             std::printf("signed: no\n");
         return kExitOk;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "vornpack: %s: %s\n", options.installer.c_str(), error.what());
-        return kExitBadInput;
+        return tools::ReportFailure("vornpack", options.installer, error);
     }
 }
 

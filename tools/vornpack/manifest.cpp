@@ -260,6 +260,20 @@ const std::array<std::string, setup::kShortcutFolders.size()>& ShortcutKeys() {
     return keys;
 }
 
+// A NUL ends a string wherever a file system or the installer reads it:
+// "f.txt\0.evil" would quietly become "f.txt". The entries of an array of
+// tables name their fields as the other messages do, without the array.
+void RefuseNuls(const Checker& check, const toml::node& node, const std::string& field) {
+    if (const auto* text = node.as_string()) {
+        if (text->get().find('\0') != std::string::npos) check.Fail(node, field, "a NUL character cannot be stored");
+    } else if (const auto* table = node.as_table()) {
+        for (const auto& [key, value] : *table)
+            RefuseNuls(check, value, (field.empty() ? "" : field + ".") + std::string(key.str()));
+    } else if (const auto* array = node.as_array()) {
+        for (const auto& item : *array) RefuseNuls(check, item, item.is_table() ? "" : field);
+    }
+}
+
 Manifest ParseManifest(const std::string& text, const std::filesystem::path& path) {
     Checker check(path);
     toml::table root;
@@ -269,6 +283,7 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
         check.Fail(static_cast<int>(error.source().begin.line), "syntax", std::string(error.description()));
     }
     check.OnlyKeys(root, {"title", "codepage", "elevation", "file", "sign"}, "");
+    RefuseNuls(check, root, "");
 
     Manifest manifest;
     manifest.path = path;

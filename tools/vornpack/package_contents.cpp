@@ -1,11 +1,15 @@
 #include "tools/vornpack/package_contents.h"
 
 #include "setup/package_reader.h"
+#include "tools/common/buffered_stream.h"
 
 namespace vorn::pack {
 
 uint32_t WalkPackage(TStream& installer, const PackageVisitor& visitor) {
-    setup::TPackageReader reader(installer);
+    // The reader takes the fields a byte at a time: one system call each
+    // without the buffer, seconds for a long field.
+    tools::TBufferedStream buffered(installer);
+    setup::TPackageReader reader(buffered);
     reader.Locate();
     const std::string title = reader.ReadField();
     if (visitor.title) visitor.title(title);

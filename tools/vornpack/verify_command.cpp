@@ -4,6 +4,7 @@
 #include "compress/exceptions.h"
 #include "compress/vorn_codec.h"
 #include "tools/common/progress_bar.h"
+#include "tools/common/terminal_text.h"
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/package_contents.h"
 
@@ -11,6 +12,8 @@ namespace vorn::pack {
 
 int RunVerify(const VerifyOptions& options) {
     size_t checked = 0;
+    std::string unchecked;  // one line per entry whose data no sum covers
+    size_t uncheckedCount = 0;
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
         TVornCodec codec;
@@ -26,13 +29,20 @@ int RunVerify(const VerifyOptions& options) {
                                  "): " + error.Message);
             }
             ++checked;
+            if (entry.hasHeader && entry.header.SumIsCompared()) return;
+            unchecked += "entry " + std::to_string(entry.index) + " (" + tools::Printable(entry.destination) +
+                         "): " + (entry.hasHeader ? kNotChecked : "not checked: headerless, copied as it is") + "\n";
+            ++uncheckedCount;
         };
         WalkPackage(installer, visitor);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "vornpack: %s: %s\n", options.installer.c_str(), error.what());
-        return kExitBadInput;
+        return tools::ReportFailure("vornpack", options.installer, error);
     }
-    std::printf("%s: %zu entries, all sound\n", options.installer.c_str(), checked);
+    const std::string name = tools::Printable(options.installer);
+    if (unchecked.empty())
+        std::printf("%s: %zu entries, all sound\n", name.c_str(), checked);
+    else
+        std::printf("%s%s: %zu entries, %zu not checked\n", unchecked.c_str(), name.c_str(), checked, uncheckedCount);
     return kExitOk;
 }
 
