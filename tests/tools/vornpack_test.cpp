@@ -116,6 +116,15 @@ TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
             EXPECT_NE(e.Message.find(":37: source: a locked stream"), std::string::npos) << e.Message;
         }
     }
+    // A prepared stream that would not expand is refused as verify would refuse it.
+    WriteFile("damaged", WithHeader("NON", 1, 0x62, 0, Hex("61")));
+    try {
+        Build(Parse("[[file]]\nsource = 'damaged'\ndestination = 'c:\\x'\nmethod = 'as-is'\n"), {});
+        ADD_FAILURE() << "a damaged stream went in";
+    } catch (const pack::EManifestError& e) {
+        EXPECT_NE(e.Message.find(":1: source: \"" + (dir_ / "damaged").string() + "\" is damaged: "), std::string::npos)
+            << e.Message;
+    }
 }
 
 TEST_F(Vornpack, PackageBytesFollowTheLayout) {
