@@ -104,8 +104,8 @@ bool HasDrive(const std::string& resolved) { return resolved.size() >= 2 && reso
 // What makes the installer write somewhere else than the path says, or fail.
 void CheckPathShape(const std::string& path, const std::string& resolved, const Breach& breach) {
     if (Expanded(path).starts_with("\\\\"))
-        breach("network-or-device-path", "is a network or device path (\\\\...), which the installer cannot write to;"
-                                         " it would put the file on its own drive instead");
+        breach("network-or-device-path",
+               "is a network or device path (\\\\...); the installer installs only to paths on a drive");
     static const std::regex kVariable("%[^%\\\\]+%");
     if (std::regex_search(path, kVariable))
         breach("environment-variable", "the installer expands no environment variables (%NAME%): it would make a "
