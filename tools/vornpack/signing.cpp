@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "tools/vornpack/package_contents.h"
 
@@ -80,17 +81,23 @@ public:
         write_ = -1;
     }
     // Reads what is there, a few blocks at most; true when more may be waiting.
-    bool ReadAvailable(OutputTail& tail) const {
+    bool ReadAvailable(OutputTail& tail) {
         char block[1 << 16];
         for (int i = 0; i < 16; ++i) {
             const ssize_t got = ::read(read_, block, sizeof block);
+            closed_ = closed_ || got == 0;
             if (got <= 0) return false;
             tail.Add(block, static_cast<size_t>(got));
         }
         return true;
     }
-    // Waits up to `wait` for output, and reads it.
-    void Await(OutputTail& tail, std::chrono::milliseconds wait) const {
+    // Waits up to `wait` for output, and reads it; once every writer has
+    // closed the pipe, only waits.
+    void Await(OutputTail& tail, std::chrono::milliseconds wait) {
+        if (closed_) {
+            std::this_thread::sleep_for(wait);
+            return;
+        }
         pollfd ready{read_, POLLIN, 0};
         if (::poll(&ready, 1, static_cast<int>(wait.count())) > 0) ReadAvailable(tail);
     }
@@ -98,6 +105,7 @@ public:
 private:
     int read_ = -1;
     int write_ = -1;
+    bool closed_ = false;  // every writer is gone
 };
 
 // Starts the command in a process group of its own, reading nothing, its
