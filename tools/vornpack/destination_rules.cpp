@@ -4,7 +4,6 @@
 #include <cctype>
 #include <functional>
 #include <map>
-#include <regex>
 
 #include "setup/folders.h"
 #include "tools/vornpack/codepage.h"
@@ -101,13 +100,21 @@ std::string Resolved(const std::string& path) { return setup::QualifyDrive(Expan
 
 bool HasDrive(const std::string& resolved) { return resolved.size() >= 2 && resolved[1] == ':'; }
 
+// "%NAME%": a name between two percent signs inside one folder or file name.
+bool HasVariable(const std::string& path) {
+    for (size_t open = path.find('%'); open != std::string::npos; open = path.find('%', open + 1)) {
+        const size_t close = path.find_first_of("%\\", open + 1);
+        if (close != std::string::npos && path[close] == '%' && close > open + 1) return true;
+    }
+    return false;
+}
+
 // What makes the installer write somewhere else than the path says, or fail.
 void CheckPathShape(const std::string& path, const std::string& resolved, const Breach& breach) {
     if (Expanded(path).starts_with("\\\\"))
         breach("network-or-device-path",
                "is a network or device path (\\\\...); the installer installs only to paths on a drive");
-    static const std::regex kVariable("%[^%\\\\]+%");
-    if (std::regex_search(path, kVariable))
+    if (HasVariable(path))
         breach("environment-variable", "the installer expands no environment variables (%NAME%): it would make a "
                                        "folder of that name; use <p>, <w> or <s>");
     if (HasDrive(resolved) && !std::isalpha(static_cast<unsigned char>(resolved[0])))
