@@ -18,6 +18,10 @@ std::string ShortcutLine(const std::string& field, const std::string& name,
     return "Creating \"" + field + "\" shortcut: " + name + " for: " + destination;
 }
 
+std::string ShortcutNotSavedLine(const std::string& linkPath) {
+    return "ERROR: Can not save shortcut: " + linkPath;
+}
+
 std::string DeletingLine(const std::string& destination) {
     return "Deleting old version of: " + destination;
 }

@@ -21,6 +21,7 @@ std::string StartLine(const std::string& installerPath, const std::string& date,
 std::string TitleLine(const std::string& title);
 std::string ShortcutLine(const std::string& field, const std::string& name,
                          const std::string& destination);
+std::string ShortcutNotSavedLine(const std::string& linkPath);
 std::string DeletingLine(const std::string& destination);
 std::string ExtractingLine(const std::string& destination);
 std::string RunningLine(const std::string& destination);

@@ -147,7 +147,8 @@ void TInstaller::Complete() {
 void TInstaller::OfferShortcuts() {
     for (const char* folderName : kShortcutFolders) {
         const std::string field = reader_->ReadField();
-        if (!field.empty()) OfferShortcut(platform_, *log_, title_, destination_, field, folderName);
+        if (!field.empty() && !OfferShortcut(platform_, *log_, title_, destination_, field, folderName))
+            hadErrors_ = true;
     }
 }
 

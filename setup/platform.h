@@ -2,8 +2,8 @@
 // the Win32 implementation in setup/win32/; the tests use a scripted double.
 // Paths are Windows paths in the ANSI code page. Registry keys are opened
 // with full access and created when missing (subkeys are only opened); a
-// leading "\" in a key path counts from the root key. Failures after the
-// shell-link object exists (SetPath, Save) go unnoticed.
+// leading "\" in a key path counts from the root key. Of the shell-link
+// object's calls, only a failed Save is noticed.
 #pragma once
 
 #include <cstdint>
@@ -65,8 +65,9 @@ public:
     // valueName of root\keyPath[\subKey] as text; "" when absent; ERegistryDataType if no string.
     virtual std::string RegistryString(RegistryRoot root, const std::string& keyPath,
                                        const std::string& subKey, const std::string& valueName) = 0;
-    // Writes a link at linkPath to target; EShellLinkError when the shell-link object is missing.
-    virtual void MakeShellLink(const std::string& linkPath, const std::string& target,
+    // Writes a link at linkPath to target; false when the link file cannot be
+    // saved; EShellLinkError when the shell-link object is missing.
+    virtual bool MakeShellLink(const std::string& linkPath, const std::string& target,
                                const std::string& workingFolder) = 0;
     // Today in the user's short date format (m/d/yy where the locale has none).
     virtual std::string LocalDate() = 0;

@@ -24,7 +24,7 @@ std::string ShellFolder(Platform& platform, const std::string& folderName) {
 
 }  // namespace
 
-void OfferShortcut(Platform& platform, TInstallLog& log, const std::string& title,
+bool OfferShortcut(Platform& platform, TInstallLog& log, const std::string& title,
                    const std::string& destination, const std::string& field,
                    const std::string& folderName) {
     std::string name = field;
@@ -32,22 +32,25 @@ void OfferShortcut(Platform& platform, TInstallLog& log, const std::string& titl
         name = field.substr(1, kNameLimit);
         const std::string question =
             "Do you want to create a " + folderName + " shortcut for\r" + name + "?";
-        if (platform.ShowBox(question, title, kBoxYesNoQuestion) != kAnswerYes) return;
+        if (platform.ShowBox(question, title, kBoxYesNoQuestion) != kAnswerYes) return true;
     }
-    WinShortCut(platform, destination, name, folderName);
+    const std::string unsaved = WinShortCut(platform, destination, name, folderName);
     log.Line(ShortcutLine(field, name, destination));
+    if (unsaved.empty()) return true;
+    log.Line(ShortcutNotSavedLine(unsaved));
+    return false;
 }
 
-void WinShortCut(Platform& platform, const std::string& target, const std::string& name,
+std::string WinShortCut(Platform& platform, const std::string& target, const std::string& name,
                  const std::string& folderName) {
     const std::string folder = ShellFolder(platform, folderName);
     if (folder.empty()) {
         platform.ShowBox(folderName, kShortcutErrorCaption, kBoxOk);
-        return;
+        return "";
     }
     const std::string linkPath = folder + "\\" + name + kLinkExtension;
     if (platform.Exists(linkPath)) platform.RemoveFile(linkPath);
-    platform.MakeShellLink(linkPath, target, Lowercase(FolderPart(target)));
+    return platform.MakeShellLink(linkPath, target, Lowercase(FolderPart(target))) ? "" : linkPath;
 }
 
 }  // namespace vorn::setup

@@ -164,7 +164,7 @@ std::string TWin32Platform::RegistryString(RegistryRoot root, const std::string&
     return ValueText(sub.handle, valueName);
 }
 
-void TWin32Platform::MakeShellLink(const std::string& linkPath, const std::string& target,
+bool TWin32Platform::MakeShellLink(const std::string& linkPath, const std::string& target,
                                    const std::string& workingFolder) {
     TComRef<IUnknown> object;
     if (FAILED(::CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
@@ -179,7 +179,7 @@ void TWin32Platform::MakeShellLink(const std::string& linkPath, const std::strin
     link.pointer->SetArguments("");
     link.pointer->SetPath(target.c_str());
     link.pointer->SetWorkingDirectory(workingFolder.c_str());
-    file.pointer->Save(Wide(linkPath).c_str(), FALSE);
+    return SUCCEEDED(file.pointer->Save(Wide(linkPath).c_str(), FALSE));
 }
 
 std::string TWin32Platform::LocalDate() {

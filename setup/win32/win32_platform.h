@@ -21,7 +21,7 @@ public:
     uint32_t PlatformId() override;
     std::string RegistryString(RegistryRoot root, const std::string& keyPath,
                                const std::string& subKey, const std::string& valueName) override;
-    void MakeShellLink(const std::string& linkPath, const std::string& target,
+    bool MakeShellLink(const std::string& linkPath, const std::string& target,
                        const std::string& workingFolder) override;
     std::string LocalDate() override;
     std::string LocalTime() override;

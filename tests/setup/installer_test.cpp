@@ -144,6 +144,20 @@ TEST_F(Installer, ShortcutsAskedCreatedAndMissingFolders) {
                             "Extracting file: C:\\app\\sample.exe...   ", "OK", "Completed with NO errors."}));
 }
 
+TEST_F(Installer, AShortcutThatCannotBeSavedIsLoggedAndMakesTheRunOneWithErrors) {
+    platform.SetShellFolders();
+    platform.SetValue(RegistryRoot::CurrentUser, kFolders, "Shell Folders", "Desktop", "D:\\Desktop");
+    platform.ReadOnlyDrives = {'d'};
+    TestEntry entry = Entry("c:\\app\\a.exe", "x");
+    entry.Shortcuts = {"Desk", "", "Menu", "", ""};
+    EXPECT_EQ(Install({"", {entry}}), 0);
+    EXPECT_EQ(Log(), (Lines{kStart, "Creating \"Desk\" shortcut: Desk for: c:\\app\\a.exe",
+                            "ERROR: Can not save shortcut: D:\\Desktop\\Desk.lnk",
+                            "Creating \"Menu\" shortcut: Menu for: c:\\app\\a.exe",
+                            "Extracting file: c:\\app\\a.exe...   ", "OK", "Completed WITH ERRORS."}));
+    EXPECT_TRUE(platform.Boxes.back().ends_with("\r\nCompleted WITH ERRORS\r\n"));
+}
+
 // The log goes to c:\ from a removable drive, to the temporary folder where the installer's folder takes none.
 TEST_F(Installer, WorkFolderAndTheTemporaryFolderWhereItTakesNoFiles) {
     const TestPackage package{"", {Entry("c:\\app\\a.txt", "a"), Entry("c:\\app\\b.txt", "b")}};

@@ -94,11 +94,13 @@ std::string ScriptedPlatform::RegistryString(RegistryRoot root, const std::strin
     return *found->second;
 }
 
-void ScriptedPlatform::MakeShellLink(const std::string& linkPath, const std::string& target,
+bool ScriptedPlatform::MakeShellLink(const std::string& linkPath, const std::string& target,
                                      const std::string& workingFolder) {
     if (!ShellLinksAvailable) throw EShellLinkError("Class not registered");
+    if (ReadOnly(linkPath)) return false;
     Links.push_back(linkPath + " -> " + target + " in " + workingFolder);
     PutFile(linkPath, std::vector<uint8_t>(target.begin(), target.end()));
+    return true;
 }
 
 }  // namespace vorn::setup::test

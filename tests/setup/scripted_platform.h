@@ -29,7 +29,7 @@ public:
     std::string Temp = "C:\\Users\\Me\\Temp\\";
     uint32_t Id = kPlatformNt;
     std::map<char, uint32_t> DriveTypes;  // by lowercase letter; fixed when absent
-    std::set<char> ReadOnlyDrives;        // by lowercase letter: nothing can be created there
+    std::set<char> ReadOnlyDrives;        // by lowercase letter: nothing can be created or saved there
     std::set<std::string> LockedFiles;    // lowercased paths DeleteFileA refuses
     bool ShellLinksAvailable = true;
     std::string Date = "12/5/2026";
@@ -72,7 +72,7 @@ public:
     uint32_t PlatformId() override { return Id; }
     std::string RegistryString(RegistryRoot root, const std::string& keyPath,
                                const std::string& subKey, const std::string& valueName) override;
-    void MakeShellLink(const std::string& linkPath, const std::string& target,
+    bool MakeShellLink(const std::string& linkPath, const std::string& target,
                        const std::string& workingFolder) override;
     std::string LocalDate() override { return Date; }
     std::string LocalTime() override { return Time; }

@@ -31,10 +31,26 @@ check "the refusal names the command" grep -q '"sh" no longer holds its package'
 "$vornpack" build -q sample/app.toml -o bad.exe --sign-command "sh -c 'echo no card >&2; exit 3' {in} {out}" 2> err.txt
 check "a failing signer is refused with what it said" grep -q '"sh" failed (exit 3): no card' err.txt
 check "nothing is written when signing fails" [ ! -e bad.exe ]
+# Signers that never end or never stop talking: hang.sh leaves a child behind.
+ended() {  # gone, or a zombie, within a second
+  for i in $(seq 10); do ps -o stat= -p "$(cat pid)" | grep -qv Z || return 0; sleep 0.1; done; return 1; }
+printf '#!/bin/sh\nsleep 100 &\necho $! > pid\necho waiting\nwait\n' > hang.sh
+printf '#!/bin/sh\nhead -c 100000000 /dev/zero | tr "\\0" x\necho; echo the end; exit 2\n' > flood.sh
+chmod +x hang.sh flood.sh
+{ cat sample/app.toml; echo "timeout = 1"; } > sample/quick.toml
+"$vornpack" build -q sample/quick.toml -o hung.exe --sign-command "./hang.sh {in} {out}" 2> err.txt
+check "a hanging signer is ended at [sign] timeout" grep -q '"./hang.sh" did not finish within 1 second.*: waiting' err.txt
+check "with what it started" ended
+"$vornpack" build -q sample/app.toml -o flood.exe --sign-command "./flood.sh {in} {out}" 2> err.txt
+check "a flooding signer is quoted by the tail of its output" grep -q 'failed (exit 2): \.\.\.xxx*$' err.txt
+check "...and only by its tail" [ $(grep -c 'the end' err.txt) -eq 1 -a $(stat -c %s err.txt) -lt 3000 ]
+
 mkdir tmp
-TMPDIR=$PWD/tmp "$vornpack" build -q sample/app.toml -o slow.exe --sign-command "sh -c 'sleep 2; cp \$0 \$1' {in} {out}" &
-for i in $(seq 50); do [ -e tmp/vornpack-sign-*/unsigned.exe ] && break; sleep 0.1; done
+rm -f pid
+TMPDIR=$PWD/tmp "$vornpack" build -q sample/app.toml -o slow.exe --sign-command "./hang.sh {in} {out}" &
+for i in $(seq 50); do [ -s pid ] && break; sleep 0.1; done
 kill -TERM $!; wait $!
 check "a signal while signing leaves no signing folder" [ $? -eq 143 -a -z "$(ls -A tmp)" ]
+check "...and no signer" ended
 
 cli_summary

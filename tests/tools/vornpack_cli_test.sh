@@ -21,8 +21,11 @@ check "a second build, into a pipe, is byte-identical" cmp -s one.exe piped.exe
 
 "$vornpack" list --json one.exe > list.json
 check "list --json is JSON" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if len(d['entries'])==3 and d['entries'][2]['shortcuts']['desktop']['ask'] else 1)"
+check "list --json gives the replace rule as data" python3 -c "import json,sys; e=json.load(open('list.json'))['entries']; sys.exit(0 if [x['replace'] for x in e] == [{'ask': 'sample.ini (your settings)'}, 'always', 'always'] else 1)"
+"$vornpack" list --codepage 932 one.exe 2> err.txt
+check "a double-byte code page is refused" grep -q "932 is a double-byte code page" err.txt
 
-{ echo 'elevation = "user"'; cat sample/app.toml; } > sample/user.toml
+{ echo 'elevation = "user"'; sed 's/<p>/C:/' sample/app.toml; } > sample/user.toml
 "$vornpack" build -q sample/user.toml -o user.exe > /dev/null && "$vornpack" list user.exe > user.txt
 check "a per-user installer asks for no elevation" grep -qx "elevation: user" user.txt
 rm sample/user.toml

@@ -91,8 +91,10 @@ constexpr int kSlots = 8;
 char gRemoveOnSignal[kSlots][PATH_MAX];
 volatile sig_atomic_t gSlotUsed[kSlots];
 volatile sig_atomic_t gSlotIsFolder[kSlots];
+volatile sig_atomic_t gGroupToEnd;  // a child's process group; 0 for none
 
 void RemoveTemporariesAndDie(int signal) {
+    if (gGroupToEnd > 0) ::kill(-gGroupToEnd, SIGKILL);
     for (int i = 0; i < kSlots; ++i)
         if (gSlotUsed[i] && !gSlotIsFolder[i]) ::unlink(gRemoveOnSignal[i]);
     for (int i = 0; i < kSlots; ++i)  // emptied by now, unless others put files there
@@ -354,6 +356,15 @@ RemovedOnSignal::~RemovedOnSignal() {
     for (int slot : slots_)
         if (slot >= 0) gSlotUsed[slot] = 0;
 }
+
+GroupEndedOnSignal::GroupEndedOnSignal(const std::function<pid_t()>& start) {
+    SignalBlock block;
+    InstallHandlersOnce();
+    group_ = start();
+    gGroupToEnd = group_;
+}
+
+GroupEndedOnSignal::~GroupEndedOnSignal() { gGroupToEnd = 0; }
 
 bool IsStreamedInput(const std::string& path) {
     struct stat st {};

@@ -23,6 +23,9 @@
 // temporary file, since the codecs need the input's size before they start.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,6 +97,23 @@ public:
 
 private:
     std::vector<int> slots_;  // -1 for a name that found no free slot
+};
+
+// Ends a child's process group (SIGKILL) when a SIGINT, SIGTERM or SIGHUP
+// ends the process while this object lives. start() starts the child in a
+// group of its own and returns the group; it runs with those signals blocked,
+// so that none falls between the start and the registration. One at a time.
+class GroupEndedOnSignal {
+public:
+    explicit GroupEndedOnSignal(const std::function<pid_t()>& start);
+    ~GroupEndedOnSignal();
+    GroupEndedOnSignal(const GroupEndedOnSignal&) = delete;
+    GroupEndedOnSignal& operator=(const GroupEndedOnSignal&) = delete;
+
+    pid_t Group() const { return group_; }
+
+private:
+    pid_t group_ = 0;
 };
 
 }  // namespace vorn::tools

@@ -85,7 +85,7 @@ uint32_t BuildSigned(const Manifest& manifest, const std::vector<uint8_t>& stub,
     const uint32_t signature = SignInstaller(
         SubstitutePlaceholders(command, area.UnsignedPath(), area.SignedPath(),
                                FromCodePage(manifest.title, manifest.codepage)),
-        area);
+        area, manifest.signTimeLimit);
     TFileStream signedFile(area.SignedPath(), FileMode::OpenRead);
     out.CopyFrom(signedFile, signedFile.Size());
     return signature;

@@ -1,21 +1,32 @@
 #include "tools/vornpack/codepage.h"
 
 #include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
-#include <memory>
 #include <stdexcept>
+#include <string_view>
 
 namespace vorn::pack {
 
 namespace {
 
+constexpr std::array<std::string_view, 10> kSingleByteCodePages = {"874",  "1250", "1251", "1252", "1253",
+                                                                    "1254", "1255", "1256", "1257", "1258"};
+constexpr std::array<std::string_view, 4> kDoubleByteCodePages = {"932", "936", "949", "950"};
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
 struct Converter {
     Converter(const std::string& to, const std::string& from) : cd(iconv_open(to.c_str(), from.c_str())) {
         if (cd == reinterpret_cast<iconv_t>(-1))
-            throw std::invalid_argument("unknown code page " + (to == "UTF-8" ? from : to));
+            throw std::invalid_argument("this system cannot convert code page " + (to == "UTF-8" ? from : to));
     }
     ~Converter() { iconv_close(cd); }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
     iconv_t cd;
 };
 
@@ -29,40 +40,67 @@ std::string CharacterAt(const char* p, size_t left) {
     return std::string(p, std::min(n, left));
 }
 
-}  // namespace
-
-std::string ToCodePage(const std::string& utf8, const std::string& codepage) {
-    Converter conv("CP" + codepage, "UTF-8");
-    std::string out(utf8.size(), '\0');  // never longer than the UTF-8 text
-    char* in = const_cast<char*>(utf8.data());
-    size_t inLeft = utf8.size();
+// Converts the whole text in one call. A sequence the source cannot decode
+// stops it with std::invalid_argument, unless `undecodable` is given: then
+// that replaces the byte and the conversion goes on behind it.
+std::string Convert(const std::string& text, const std::string& to, const std::string& from,
+                    const std::string& codepage, const std::string* undecodable = nullptr) {
+    Converter conv(to, from);
+    std::string out(text.size() * 4 + 4, '\0');  // room for the widest character of every byte
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
     char* outPtr = out.data();
     size_t outLeft = out.size();
-    if (iconv(conv.cd, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
-        if (errno == EILSEQ && inLeft > 0)
-            throw std::invalid_argument("\"" + CharacterAt(in, inLeft) + "\" has no place in code page " +
-                                        codepage);
-        throw std::invalid_argument("text is not valid UTF-8");
+    while (iconv(conv.cd, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
+        if (undecodable && (errno == EILSEQ || errno == EINVAL) && outLeft >= undecodable->size()) {
+            outPtr = std::copy(undecodable->begin(), undecodable->end(), outPtr);
+            outLeft -= undecodable->size();
+            ++in;
+            --inLeft;
+        } else if (errno == EILSEQ && inLeft > 0 && from == "UTF-8") {
+            throw std::invalid_argument("\"" + CharacterAt(in, inLeft) + "\" has no place in code page " + codepage);
+        } else {
+            throw std::invalid_argument("text is not valid UTF-8");
+        }
     }
+    iconv(conv.cd, nullptr, nullptr, &outPtr, &outLeft);  // what a stateful page (1258) still holds
     out.resize(out.size() - outLeft);
     return out;
 }
 
+}  // namespace
+
+void CheckCodePage(const std::string& codepage) {
+    auto among = [&](const auto& pages) { return std::find(pages.begin(), pages.end(), codepage) != pages.end(); };
+    if (among(kSingleByteCodePages)) return;
+    if (among(kDoubleByteCodePages))
+        throw std::invalid_argument("code page " + codepage +
+                                    " is a double-byte code page; the installer lowercases and splits paths byte "
+                                    "by byte, so only the single-byte code pages 874 and 1250 to 1258 can be used");
+    throw std::invalid_argument("unknown code page " + codepage +
+                                "; the installer reads the single-byte Windows code pages 874 and 1250 to 1258");
+}
+
+std::string ToCodePage(const std::string& utf8, const std::string& codepage) {
+    CheckCodePage(codepage);
+    return Convert(utf8, "CP" + codepage, "UTF-8", codepage);
+}
+
 std::string FromCodePage(const std::string& text, const std::string& codepage) {
-    Converter conv("UTF-8", "CP" + codepage);
-    std::string out;
-    for (char c : text) {
-        char* in = &c;
-        size_t inLeft = 1;
-        char buf[8];
-        char* outPtr = buf;
-        size_t outLeft = sizeof buf;
-        if (iconv(conv.cd, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1))
-            out += "\xEF\xBF\xBD";
-        else
-            out.append(buf, sizeof buf - outLeft);
-    }
-    return out;
+    CheckCodePage(codepage);
+    const std::string replacement(kReplacementCharacter);
+    return Convert(text, "UTF-8", "CP" + codepage, codepage, &replacement);
+}
+
+std::wstring FoldedName(const std::string& text, const std::string& codepage) {
+    CheckCodePage(codepage);
+    const std::string replacement(sizeof(wchar_t), '\0');  // no name holds it
+    const std::string wide = Convert(text, "WCHAR_T", "CP" + codepage, codepage, &replacement);
+    std::wstring folded(wide.size() / sizeof(wchar_t), L'\0');
+    std::copy(wide.begin(), wide.end(), reinterpret_cast<char*>(folded.data()));
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    for (wchar_t& c : folded) c = unicode ? towupper_l(static_cast<wint_t>(c), unicode) : towupper(static_cast<wint_t>(c));
+    return folded;
 }
 
 }  // namespace vorn::pack

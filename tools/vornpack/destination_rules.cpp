@@ -1,8 +1,12 @@
 #include "tools/vornpack/destination_rules.h"
 
+#include <algorithm>
+#include <cctype>
+#include <functional>
 #include <map>
 
 #include "setup/folders.h"
+#include "tools/vornpack/codepage.h"
 #include "tools/vornpack/manifest.h"
 
 namespace vorn::pack {
@@ -11,22 +15,35 @@ namespace {
 
 // Windows takes 259 characters and the closing NUL.
 constexpr size_t kMaxPath = 259;
+// The longest name of a file or folder, and of a path that CreateDirectoryA
+// takes (it keeps room for an 8.3 name below).
+constexpr size_t kMaxName = 255;
+constexpr size_t kMaxFolder = 248;
 // The longest values the macros usually take; the stamp has nine digits
 // from 2017 until the year 3781.
 const setup::TSystemFolders kLongestFolders = {"C:\\WINDOWS", "C:\\Program Files (x86)"};
 constexpr int32_t kNineDigitStampDay = 46361;
 constexpr const char* kAnyDriveInstaller = "C:\\setup.exe";
+// The deepest shell folder a shortcut goes to, for a user name of the 20
+// characters Windows allows.
+constexpr std::string_view kLongestShellFolder =
+    "C:\\Users\\ABCDEFGHIJKLMNOPQRST\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
+constexpr std::string_view kLinkExtension = ".lnk";
 constexpr std::string_view kForbidden = "<>:\"|?*";
+constexpr std::string_view kForbiddenInOneName = "<>:\"|?*\\/";
+const std::array<std::string, 3> kAdminMacros = {"<p>", "<w>", "<s>"};
+// In UTF-8: the superscript digits stand for their digits in device names.
 const std::set<std::string> kDeviceNames = {
-    "con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4", "com5", "com6", "com7",
-    "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
+    "con",  "prn",  "aux",  "nul",  "conin$", "conout$", "com0", "com1", "com2", "com3", "com4",
+    "com5", "com6", "com7", "com8", "com9",   "lpt0",    "lpt1", "lpt2", "lpt3", "lpt4", "lpt5",
+    "lpt6", "lpt7", "lpt8", "lpt9", "com¹",   "com²",    "com³", "lpt¹", "lpt²", "lpt³"};
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::vector<std::string> Parts(const std::string& path) {
     std::vector<std::string> parts(1);
     for (char c : path) {
-        if (c == '\\' || c == '/') parts.emplace_back();
+        if (c == '\\') parts.emplace_back();
         else parts.back() += c;
     }
     return parts;
@@ -35,32 +52,140 @@ std::vector<std::string> Parts(const std::string& path) {
 // The name a part stands for before its extension, as Windows compares
 // device names ("con .txt" is the console too).
 std::string Stem(const std::string& part) {
-    std::string stem = part.substr(0, part.find('.'));
+    std::string stem = setup::Lowercase(part.substr(0, part.find('.')));
     while (!stem.empty() && stem.back() == ' ') stem.pop_back();
     return stem;
 }
 
+using Breach = std::function<void(const std::string& rule, const std::string& reason)>;
+
+void CheckControlCharacters(const std::string& text, const Breach& breach) {
+    for (unsigned char c : text)
+        if (c < 0x20) {
+            breach("control-character",
+                   "holds the control character " + std::to_string(c) + ", which no Windows name can hold");
+            return;
+        }
+}
+
 // Calls breach(rule, reason) for every rule a folder or file name breaks.
-template <class Breach>
-void CheckName(const std::string& part, const Breach& breach) {
-    const size_t forbidden = part.find_first_of(kForbidden);
+void CheckName(const std::string& part, std::string_view forbiddenCharacters, const RuleContext& context,
+               const Breach& breach) {
+    const std::string shown = Quoted(FromCodePage(part.size() > kMaxName ? part.substr(0, 20) + "..." : part,
+                                                  context.codepage));
+    const size_t forbidden = part.find_first_of(forbiddenCharacters);
     if (forbidden != std::string::npos)
-        breach("forbidden-character", Quoted(part) + " holds " + Quoted(part.substr(forbidden, 1)) +
-                                          ", which Windows forbids in names");
-    if (kDeviceNames.count(Stem(part)))
-        breach("device-name", Quoted(part) + " is the device " + Stem(part) + " on Windows, never a file or folder");
-    if (part != "." && part != ".." && (part.back() == ' ' || part.back() == '.'))
-        breach("trailing-space-or-dot", Quoted(part) + " ends in a space or a dot, which Windows drops from names");
+        breach("forbidden-character",
+               shown + " holds " + Quoted(part.substr(forbidden, 1)) + ", which Windows forbids in names");
+    const std::string stem = FromCodePage(Stem(part), context.codepage);
+    if (kDeviceNames.count(stem))
+        breach("device-name", shown + " is the device " + stem + " on Windows, never a file or folder");
+    if (part == "." || part == "..")
+        breach("dot-or-empty-name", shown + " is no name: Windows takes it for this folder or the one above");
+    else if (part.back() == ' ' || part.back() == '.')
+        breach("trailing-space-or-dot", shown + " ends in a space or a dot, which Windows drops from names");
+    if (part.size() > kMaxName)
+        breach("name-length",
+               shown + " is " + std::to_string(part.size()) + " characters long; Windows takes at most 255 in a name");
 }
 
-// The installer's path with every macro at its longest, the drive supplied.
-std::string LongestPath(const std::string& path) {
-    return setup::QualifyDrive(setup::ExpandFolderMacros(path, kLongestFolders, kNineDigitStampDay),
-                               kAnyDriveInstaller);
+std::string Normalized(const std::string& destination) { return setup::Trim(setup::Lowercase(destination)); }
+
+// The installer's path with every macro at its longest, before and after
+// it supplies the drive.
+std::string Expanded(const std::string& path) {
+    return setup::ExpandFolderMacros(path, kLongestFolders, kNineDigitStampDay);
+}
+std::string Resolved(const std::string& path) { return setup::QualifyDrive(Expanded(path), kAnyDriveInstaller); }
+
+bool HasDrive(const std::string& resolved) { return resolved.size() >= 2 && resolved[1] == ':'; }
+
+// "%NAME%": a name between two percent signs inside one folder or file name.
+bool HasVariable(const std::string& path) {
+    for (size_t open = path.find('%'); open != std::string::npos; open = path.find('%', open + 1)) {
+        const size_t close = path.find_first_of("%\\", open + 1);
+        if (close != std::string::npos && path[close] == '%' && close > open + 1) return true;
+    }
+    return false;
 }
 
-std::string Normalized(const std::string& destination) {
-    return setup::Trim(setup::Lowercase(destination));
+// What makes the installer write somewhere else than the path says, or fail.
+void CheckPathShape(const std::string& path, const std::string& resolved, const Breach& breach) {
+    if (Expanded(path).starts_with("\\\\"))
+        breach("network-or-device-path",
+               "is a network or device path (\\\\...); the installer installs only to paths on a drive");
+    if (HasVariable(path))
+        breach("environment-variable", "the installer expands no environment variables (%NAME%): it would make a "
+                                       "folder of that name; use <p>, <w> or <s>");
+    if (HasDrive(resolved) && !std::isalpha(static_cast<unsigned char>(resolved[0])))
+        breach("drive-letter", Quoted(resolved.substr(0, 2)) + " is no drive: a drive is a letter from A to Z");
+    if (HasDrive(resolved) && resolved.size() > 2 && resolved[2] != '\\')
+        breach("drive-relative", Quoted(resolved.substr(0, 2)) + " without \"\\\" means the drive's current folder,"
+                                  " which the installer does not choose; write " +
+                                      Quoted(resolved.substr(0, 2) + "\\" + resolved.substr(2)));
+    const bool onlyMacro = std::find(kAdminMacros.begin(), kAdminMacros.end(), path) != kAdminMacros.end();
+    if (onlyMacro || resolved.back() == '\\' || resolved.size() == 2)
+        breach("no-file-name", "names a folder, not a file: end it with the file's name");
+}
+
+void CheckLengths(const std::string& resolved, const Breach& breach) {
+    if (resolved.size() > kMaxPath)
+        breach("length", "is " + std::to_string(resolved.size()) +
+                             " characters long where the folder macros take their longest usual values;"
+                             " Windows takes at most 259");
+    const std::string folder = setup::FolderPart(resolved);
+    if (folder.size() > kMaxFolder + 1)
+        breach("folder-length", "its folder is " + std::to_string(folder.size() - 1) +
+                                    " characters long where the folder macros take their longest usual values;"
+                                    " Windows creates folders of at most 248");
+}
+
+void CheckNames(const std::string& resolved, const RuleContext& context, const Breach& breach) {
+    const std::vector<std::string> parts = Parts(resolved);
+    for (size_t i = HasDrive(resolved) ? 1 : 0; i < parts.size(); ++i) {
+        if (!parts[i].empty()) CheckName(parts[i], kForbidden, context, breach);
+        else if (i + 1 < parts.size())
+            breach("dot-or-empty-name", "holds an empty name (\"\\\\\"); write one \"\\\" between names");
+    }
+}
+
+void CheckNeedsAdmin(const std::string& path, const RuleContext& context, const Breach& breach) {
+    if (context.elevation != Elevation::User) return;
+    for (const std::string& macro : kAdminMacros)
+        if (path.starts_with(macro))
+            breach("needs-admin", macro + " is a folder only an administrator can write, and elevation = \"user\" "
+                                          "asks for no administrator; install into a folder of the product's own "
+                                          "(such as \"C:\\Tools\\...\"), or set elevation = \"admin\"");
+}
+
+// The first of the breaches that the entry does not waive.
+class Findings {
+public:
+    Findings(const std::set<std::string>& waived, int line, std::string field)
+        : waived_(waived), line_(line), field_(std::move(field)) {}
+    Breach Reporter() {
+        return [this](const std::string& rule, const std::string& reason) {
+            if (!waived_.count(rule)) found_.push_back({rule, field_, line_, reason});
+        };
+    }
+    std::optional<RuleBreach> First() const {
+        if (found_.empty()) return std::nullopt;
+        return found_.front();
+    }
+
+private:
+    const std::set<std::string>& waived_;
+    int line_;
+    std::string field_;
+    std::vector<RuleBreach> found_;
+};
+
+// The path as Windows finds the file: one "\" between names, case folded.
+std::wstring ComparedPath(const std::string& destination, const RuleContext& context) {
+    std::string path = Resolved(Normalized(destination));
+    path.erase(std::unique(path.begin(), path.end(), [](char a, char b) { return a == '\\' && b == '\\'; }),
+               path.end());
+    return FoldedName(path, context.codepage);
 }
 
 }  // namespace
@@ -75,42 +200,40 @@ std::string RuleBreach::Message() const {
     return reason + " (rule " + rule + "; no-check = [\"" + rule + "\"] in the entry waives it)";
 }
 
-std::optional<RuleBreach> CheckDestinationRules(const std::string& destination,
-                                                const std::set<std::string>& waived, int line) {
-    std::vector<RuleBreach> found;
-    auto breach = [&](const std::string& rule, const std::string& reason) {
-        if (!waived.count(rule)) found.push_back({rule, "destination", line, reason});
-    };
-    for (unsigned char c : destination)
-        if (c < 0x20) {
-            breach("control-character", "holds the control character " + std::to_string(c) +
-                                            ", which no Windows name can hold");
-            break;
-        }
+std::optional<RuleBreach> CheckDestinationRules(const std::string& destination, const std::set<std::string>& waived,
+                                                int line, const RuleContext& context) {
+    Findings findings(waived, line, "destination");
+    const Breach breach = findings.Reporter();
+    CheckControlCharacters(destination, breach);
     const std::string path = Normalized(destination);
     const size_t stamp = path.find("<u>");
     if (stamp != std::string::npos && path.find("<u>", stamp + 1) != std::string::npos)
         breach("second-stamp", "the installer replaces only the first <u>; the second stays as it is");
-    const std::string longest = LongestPath(path);
-    if (longest.size() > kMaxPath)
-        breach("length", "is " + std::to_string(longest.size()) +
-                             " characters long where the folder macros take their longest usual values;"
-                             " Windows takes at most 259");
-    const std::vector<std::string> parts = Parts(longest);
-    const bool drive = longest.size() >= 2 && longest[1] == ':';
-    for (size_t i = drive ? 1 : 0; i < parts.size(); ++i)
-        if (!parts[i].empty()) CheckName(parts[i], breach);
-    if (found.empty()) return std::nullopt;
-    return found.front();
+    const std::string resolved = Resolved(path);
+    CheckPathShape(path, resolved, breach);
+    CheckLengths(resolved, breach);
+    CheckNames(resolved, context, breach);
+    CheckNeedsAdmin(path, context, breach);
+    return findings.First();
 }
 
-std::optional<RuleBreach> CheckEntryRules(const std::vector<FileEntry>& files) {
-    std::map<std::string, int> seen;  // path with "/" as "\" and letters folded -> line
+std::optional<RuleBreach> CheckShortcutRules(const std::string& name, const std::set<std::string>& waived, int line,
+                                             const std::string& field, const RuleContext& context) {
+    Findings findings(waived, line, field);
+    const Breach breach = findings.Reporter();
+    CheckControlCharacters(name, breach);
+    CheckName(name, kForbiddenInOneName, context, breach);
+    const size_t linkPath = kLongestShellFolder.size() + 1 + name.size() + kLinkExtension.size();
+    if (linkPath > kMaxPath)
+        breach("length", "makes a link path of " + std::to_string(linkPath) +
+                             " characters in the deepest usual shell folder; Windows takes at most 259");
+    return findings.First();
+}
+
+std::optional<RuleBreach> CheckEntryRules(const std::vector<FileEntry>& files, const RuleContext& context) {
+    std::map<std::wstring, int> seen;  // path as Windows compares it -> line
     for (const FileEntry& entry : files) {
-        std::string path = Normalized(entry.destination);
-        for (char& c : path)
-            if (c == '/') c = '\\';
-        auto [at, added] = seen.emplace(path, entry.line);
+        auto [at, added] = seen.emplace(ComparedPath(entry.destination, context), entry.line);
         if (!added && !entry.waived.count("duplicate"))
             return RuleBreach{"duplicate", "destination", entry.line,
                               "the same destination as the entry at line " + std::to_string(at->second)};

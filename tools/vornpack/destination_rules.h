@@ -1,6 +1,7 @@
 // What vornpack refuses because the installer could never write it on
 // Windows: destinations too long once the folder macros are in, names
-// Windows forbids, entries that collide or would never run. Each rule has a
+// Windows forbids, paths the installer would make something else of, entries
+// that collide or would never run. Each rule has a
 // name; an entry's `no-check = ["NAME"]` waives it where the vendor knows it
 // does not apply.
 #pragma once
@@ -12,13 +13,24 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/vornpack/stub_manifest.h"
+
 namespace vorn::pack {
 
 struct FileEntry;
 
-inline constexpr std::array<std::string_view, 8> kDestinationRules = {
-    "length", "second-stamp", "forbidden-character", "control-character",
-    "device-name", "trailing-space-or-dot", "duplicate", "run-at-end"};
+inline constexpr std::array<std::string_view, 17> kDestinationRules = {
+    "length",         "second-stamp",         "forbidden-character",    "control-character",
+    "device-name",    "trailing-space-or-dot", "duplicate",             "run-at-end",
+    "no-file-name",   "drive-letter",          "environment-variable",  "network-or-device-path",
+    "drive-relative", "dot-or-empty-name",     "name-length",           "folder-length",
+    "needs-admin"};
+
+// What the rules need to know of the manifest beyond the entry.
+struct RuleContext {
+    std::string codepage = "1252";
+    Elevation elevation = Elevation::Admin;
+};
 
 // "length, second-stamp, ..." for messages.
 std::string DestinationRuleNames();
@@ -33,11 +45,16 @@ struct RuleBreach {
     std::string Message() const;
 };
 
-// The first rule that a destination (in the package's code page, as
-// written) breaks, unless waived. line is the entry's.
-std::optional<RuleBreach> CheckDestinationRules(const std::string& destination,
-                                                const std::set<std::string>& waived, int line);
-// The rules across entries: one path twice, more than one run at the end.
-std::optional<RuleBreach> CheckEntryRules(const std::vector<FileEntry>& files);
+// The first rule that a destination (in the package's code page, "\\" as
+// the separator) breaks, unless waived, judged on the path the installer
+// will make of it. line is the entry's.
+std::optional<RuleBreach> CheckDestinationRules(const std::string& destination, const std::set<std::string>& waived,
+                                                int line, const RuleContext& context);
+// The same for a shortcut's name, a file name in a shell folder; field names it.
+std::optional<RuleBreach> CheckShortcutRules(const std::string& name, const std::set<std::string>& waived, int line,
+                                             const std::string& field, const RuleContext& context);
+// The rules across entries: one path twice (as Windows compares paths), more
+// than one run at the end.
+std::optional<RuleBreach> CheckEntryRules(const std::vector<FileEntry>& files, const RuleContext& context);
 
 }  // namespace vorn::pack

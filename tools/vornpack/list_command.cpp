@@ -49,6 +49,13 @@ void PrintEntryText(const PackageEntry& entry, const std::string& codepage) {
     std::printf("\n");
 }
 
+// The same words as the text listing: "always", "never" or {"ask": NAME}.
+std::string ReplaceJson(const std::string& rule, const std::string& codepage) {
+    if (setup::ReplaceOf(rule) == setup::Replace::Ask)
+        return "{\"ask\": " + JsonString(FromCodePage(rule.substr(1), codepage)) + "}";
+    return JsonString(DescribeReplace(rule));
+}
+
 std::string EntryJson(const PackageEntry& entry, const std::string& codepage) {
     auto text = [&](const std::string& s) { return JsonString(FromCodePage(s, codepage)); };
     std::string json = "{\"destination\": " + text(entry.destination) +
@@ -62,7 +69,7 @@ std::string EntryJson(const PackageEntry& entry, const std::string& codepage) {
                 text(ask ? field.substr(1) : field) + ", \"ask\": " + (ask ? "true" : "false") + "}";
         first = false;
     }
-    json += "}, \"replace\": " + text(entry.replaceRule) + ", \"method\": " + JsonString(MethodName(entry)) +
+    json += "}, \"replace\": " + ReplaceJson(entry.replaceRule, codepage) + ", \"method\": " + JsonString(MethodName(entry)) +
             ", \"compressed_size\": " + std::to_string(entry.streamLength) + ", \"uncompressed_size\": " +
             (entry.hasHeader ? std::to_string(entry.header.UncompressedSize) : std::to_string(entry.streamLength)) +
             "}";

@@ -2,9 +2,27 @@
 // extracts existing ones. Exit codes: 0 ok, 1 bad input, 2 usage.
 #include <CLI/CLI.hpp>
 
+#include <stdexcept>
+
+#include "tools/vornpack/codepage.h"
 #include "tools/vornpack/commands.h"
 
 using namespace vorn::pack;
+
+namespace {
+
+const CLI::Validator kCodePage(
+    [](std::string& codepage) {
+        try {
+            CheckCodePage(codepage);
+            return std::string();
+        } catch (const std::invalid_argument& error) {
+            return std::string(error.what());
+        }
+    },
+    "874|1250..1258");
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Build, list, verify and extract vorn installers"};
@@ -27,7 +45,9 @@ int main(int argc, char** argv) {
     auto* listCommand = app.add_subcommand("list", "Show an installer's title and entries");
     listCommand->add_option("INSTALLER", list.installer)->required();
     listCommand->add_flag("--json", list.json, "as JSON");
-    listCommand->add_option("--codepage", list.codepage, "code page of the texts")->capture_default_str();
+    listCommand->add_option("--codepage", list.codepage, "code page of the texts")
+        ->capture_default_str()
+        ->check(kCodePage);
 
     VerifyOptions verify;
     auto* verifyCommand = app.add_subcommand("verify", "Check every field and checksum of an installer");
@@ -38,7 +58,9 @@ int main(int argc, char** argv) {
     auto* extractCommand = app.add_subcommand("extract", "Write an installer's files under a folder");
     extractCommand->add_option("INSTALLER", extract.installer)->required();
     extractCommand->add_option("-C,--directory", extract.directory, "target folder")->capture_default_str();
-    extractCommand->add_option("--codepage", extract.codepage, "code page of the texts")->capture_default_str();
+    extractCommand->add_option("--codepage", extract.codepage, "code page of the texts")
+        ->capture_default_str()
+        ->check(kCodePage);
     extractCommand->add_flag("-q,--quiet", extract.quiet, "print only errors and the result");
 
     try {

@@ -101,6 +101,8 @@ void CheckDestination(const Checker& check, const toml::node& node, const std::s
         check.Fail(node, "destination", "the installer keeps only 255 characters after <u>");
 }
 
+RuleContext RulesFor(const Manifest& manifest) { return {manifest.codepage, manifest.elevation}; }
+
 RunMode ParseRun(const Checker& check, const toml::node& node) {
     const auto* value = node.as_string();
     if (value && value->get() == "never") return RunMode::Never;
@@ -204,9 +206,10 @@ FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manif
     const auto* destination = check.Get(table, "destination", "destination", toml::node_type::string);
     if (!destination) check.Fail(entry.line, "destination", "is missing");
     entry.destination = check.Text(*destination, "destination", manifest.codepage);
+    std::replace(entry.destination.begin(), entry.destination.end(), '/', '\\');  // the installer knows only "\\"
     CheckDestination(check, *destination, entry.destination);
     if (const auto* waived = table.get("no-check")) entry.waived = ParseWaived(check, *waived);
-    if (const auto breach = CheckDestinationRules(entry.destination, entry.waived, entry.line))
+    if (const auto breach = CheckDestinationRules(entry.destination, entry.waived, entry.line, RulesFor(manifest)))
         check.Fail(*destination, "destination", breach->Message());
 
     if (const auto* run = check.Get(table, "run", "run", toml::node_type::string))
@@ -220,19 +223,37 @@ FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manif
         const auto& keys = ShortcutKeys();
         check.OnlyKeys(*folders, {keys.begin(), keys.end()}, "shortcuts.");
         for (size_t i = 0; i < keys.size(); ++i)
-            if (const auto* node = folders->get(keys[i]))
+            if (const auto* node = folders->get(keys[i])) {
+                const std::string field = "shortcuts." + keys[i] + ".name";
                 entry.shortcuts[i] = ParseShortcut(check, *node, "shortcuts." + keys[i], manifest.codepage);
+                if (const auto breach = CheckShortcutRules(entry.shortcuts[i].name, entry.waived, entry.line, field,
+                                                           RulesFor(manifest)))
+                    check.Fail(*node, field, breach->Message());
+            }
     }
     return entry;
 }
 
+// [sign] timeout = SECONDS: how long the signing command may take.
+std::chrono::seconds ParseSignTimeLimit(const Checker& check, const toml::node& node) {
+    constexpr int64_t kLongestLimit = 24 * 60 * 60;
+    const auto* seconds = node.as_integer();
+    if (!seconds) check.WrongType(node, "sign.timeout", "an integer (seconds)");
+    if (seconds->get() < 1 || seconds->get() > kLongestLimit)
+        check.Fail(node, "sign.timeout", "must be from 1 to 86400 seconds");
+    return std::chrono::seconds(seconds->get());
+}
+
 // [sign] command = ["tool", "arg", "{in}", ...]: an argument list, run
 // without a shell, that must name both the unsigned and the signed file.
-std::vector<std::string> ParseSign(const Checker& check, const toml::node& node) {
+// Without it, [sign] may hold only the time limit for --sign-command.
+std::vector<std::string> ParseSign(const Checker& check, const toml::node& node, Manifest& manifest) {
     const auto* table = node.as_table();
     if (!table) check.Fail(node, "sign", "must be a table with a command");
-    check.OnlyKeys(*table, {"command"}, "sign.");
+    check.OnlyKeys(*table, {"command", "timeout"}, "sign.");
+    if (const auto* limit = table->get("timeout")) manifest.signTimeLimit = ParseSignTimeLimit(check, *limit);
     const auto* command = table->get("command");
+    if (!command && table->contains("timeout")) return {};
     if (!command) check.Fail(node, "sign.command", "is missing");
     const auto* args = command->as_array();
     if (!args || args->empty()) check.Fail(*command, "sign.command", "must be a list of arguments");
@@ -292,7 +313,7 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
         else if (const auto* word = codepage->as_string()) manifest.codepage = word->get();
         else check.WrongType(*codepage, "codepage", "an integer or a string");
         try {
-            ToCodePage("", manifest.codepage);
+            CheckCodePage(manifest.codepage);
         } catch (const std::invalid_argument& error) {
             check.Fail(*codepage, "codepage", error.what());
         }
@@ -301,14 +322,14 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
         manifest.title = check.Text(*title, "title", manifest.codepage);
     if (const auto* elevation = root.get("elevation")) manifest.elevation = ParseElevation(check, *elevation);
 
-    if (const auto* sign = root.get("sign")) manifest.signCommand = ParseSign(check, *sign);
+    if (const auto* sign = root.get("sign")) manifest.signCommand = ParseSign(check, *sign, manifest);
 
     const auto* files = check.Get(root, "file", "file", toml::node_type::array);
     if (!files || !files->is_array_of_tables())
         check.Fail(1, "file", "the manifest needs at least one [[file]] table");
     for (const auto& node : *files->as_array())
         manifest.files.push_back(ParseEntry(check, *node.as_table(), manifest));
-    if (const auto breach = CheckEntryRules(manifest.files)) check.Fail(breach->line, breach->field, breach->Message());
+    if (const auto breach = CheckEntryRules(manifest.files, RulesFor(manifest))) check.Fail(breach->line, breach->field, breach->Message());
     return manifest;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -62,6 +63,7 @@ struct Manifest {
     // [sign] command: run on the finished installer; may hold {in}, {out}
     // and {title} inside its arguments. Empty: the installer stays unsigned.
     std::vector<std::string> signCommand;
+    std::chrono::seconds signTimeLimit{300};  // [sign] timeout: the command is ended after it
 };
 
 // Reads and checks the manifest. Texts come back converted to the code page.

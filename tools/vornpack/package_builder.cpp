@@ -62,8 +62,22 @@ uint8_t MethodIndexOf(EntryMethod method) {
     throw EManifestError(manifest.path.string() + ":" + std::to_string(entry.line) + ": source: " + what);
 }
 
+// The stream expands as the installer will expand it, into nothing, as
+// verify does: a damaged one would install a broken file.
+void CheckExpands(const Manifest& manifest, const FileEntry& entry, TStream& source) {
+    TVornCodec codec;
+    TNullStream nothing;
+    try {
+        codec.ExpandStream(nothing, source);
+    } catch (const EVornError& error) {
+        Fail(manifest, entry, "\"" + entry.source.string() + "\" is damaged: " + error.Message);
+    }
+    source.Seek(0);
+}
+
 // A prepared stream goes in as it is, provided the installer can expand it:
-// no key (the installer sets none), a single stream, a known method.
+// no key (the installer sets none), a single stream, a known method, data
+// that expands.
 uint8_t CopyAsIs(const Manifest& manifest, const FileEntry& entry, TStream& source, TStream& out) {
     const std::optional<TVornHeader> peeked = PeekHeader(source);
     source.Seek(0);
@@ -80,6 +94,7 @@ uint8_t CopyAsIs(const Manifest& manifest, const FileEntry& entry, TStream& sour
         }
         if (method == kMethodCustom) Fail(manifest, entry, "a custom stream; the installer cannot expand it");
     }
+    CheckExpands(manifest, entry, source);
     out.CopyFrom(source, source.Size());
     return method;
 }

@@ -1,9 +1,12 @@
 #include "tools/vornpack/signing.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "tools/vornpack/package_contents.h"
 
@@ -38,27 +42,156 @@ std::string CommandOutput(const SigningArea& area) {
     return output.empty() ? "(it printed nothing)" : output;
 }
 
-// The command's exit status; its output goes to the area, its input is empty
-// so that it cannot stop to ask for a password.
-int Run(const std::vector<std::string>& command, const SigningArea& area) {
+// The signer's output as it comes: only its end is kept, so that a command
+// that prints without end costs no memory.
+class OutputTail {
+public:
+    void Add(const char* bytes, size_t n) {
+        text_.append(bytes, n);
+        if (text_.size() > 2 * kKept) text_.erase(0, text_.size() - kKept);
+    }
+    const std::string& Text() const { return text_; }
+
+private:
+    static constexpr size_t kKept = 2 * kQuotedOutput;  // CommandOutput marks what was cut
+    std::string text_;
+};
+
+// A pipe for the signer's output; the read end never blocks.
+class OutputPipe {
+public:
+    OutputPipe() {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0)
+            throw ESigningError("cannot make a pipe for the signing command: " + std::string(std::strerror(errno)));
+        read_ = ends[0];
+        write_ = ends[1];
+        ::fcntl(read_, F_SETFL, O_NONBLOCK);
+    }
+    ~OutputPipe() {
+        ::close(read_);
+        CloseWriteEnd();
+    }
+    OutputPipe(const OutputPipe&) = delete;
+    OutputPipe& operator=(const OutputPipe&) = delete;
+
+    int WriteEnd() const { return write_; }
+    void CloseWriteEnd() {
+        if (write_ >= 0) ::close(write_);
+        write_ = -1;
+    }
+    // Reads what is there, a few blocks at most; true when more may be waiting.
+    bool ReadAvailable(OutputTail& tail) {
+        char block[1 << 16];
+        for (int i = 0; i < 16; ++i) {
+            const ssize_t got = ::read(read_, block, sizeof block);
+            closed_ = closed_ || got == 0;
+            if (got <= 0) return false;
+            tail.Add(block, static_cast<size_t>(got));
+        }
+        return true;
+    }
+    // Waits up to `wait` for output, and reads it; once every writer has
+    // closed the pipe, only waits.
+    void Await(OutputTail& tail, std::chrono::milliseconds wait) {
+        if (closed_) {
+            std::this_thread::sleep_for(wait);
+            return;
+        }
+        pollfd ready{read_, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(wait.count())) > 0) ReadAvailable(tail);
+    }
+
+private:
+    int read_ = -1;
+    int write_ = -1;
+    bool closed_ = false;  // every writer is gone
+};
+
+// Starts the command in a process group of its own, reading nothing, its
+// output and errors going to outputFd.
+pid_t StartInOwnGroup(const std::vector<std::string>& command, int outputFd) {
     std::vector<char*> argv;
     for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, area.OutputPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_adddup2(&actions, outputFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, outputFd, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);  // vornpack blocks signals while it starts the command
     pid_t pid = 0;
-    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int error = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
         throw ESigningError("cannot start the signing command \"" + command[0] + "\": " + std::strerror(error));
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) throw ESigningError("lost the signing command \"" + command[0] + "\"");
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return WEXITSTATUS(status);
+    return pid;
+}
+
+// The signing command in its own process group, which ends with everything
+// the command started when this object goes, whatever the way out. The
+// command is reaped only then, so that its group id cannot pass to another
+// process before the group is ended.
+class SignerProcess {
+public:
+    SignerProcess(const std::vector<std::string>& command, int outputFd)
+        : group_([&] { return StartInOwnGroup(command, outputFd); }) {}
+    ~SignerProcess() {
+        ::kill(-group_.Group(), SIGKILL);
+        while (::waitpid(group_.Group(), nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    SignerProcess(const SignerProcess&) = delete;
+    SignerProcess& operator=(const SignerProcess&) = delete;
+
+    // The exit status once the command has ended (128 + N for signal N);
+    // nothing while it runs.
+    std::optional<int> Status(const std::string& name) const {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(group_.Group()), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+            if (errno == EINTR) return std::nullopt;
+            throw ESigningError("lost the signing command \"" + name + "\"");
+        }
+        if (info.si_pid != group_.Group()) return std::nullopt;
+        return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+    }
+
+private:
+    tools::GroupEndedOnSignal group_;
+};
+
+std::string Seconds(std::chrono::seconds limit) {
+    return std::to_string(limit.count()) + (limit.count() == 1 ? " second" : " seconds");
+}
+
+// Runs the command within the time limit and returns its exit status; the
+// end of its output goes to the area.
+int Run(const std::vector<std::string>& command, const SigningArea& area, std::chrono::seconds limit) {
+    constexpr std::chrono::milliseconds kPollInterval{100};
+    OutputPipe output;
+    OutputTail tail;
+    std::optional<int> status;
+    {
+        SignerProcess signer(command, output.WriteEnd());
+        output.CloseWriteEnd();
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!(status = signer.Status(command[0])) && std::chrono::steady_clock::now() < deadline)
+            output.Await(tail, kPollInterval);
+    }
+    while (output.ReadAvailable(tail)) {
+    }
+    std::ofstream(area.OutputPath(), std::ios::binary) << tail.Text();
+    if (!status)
+        throw ESigningError("the signing command \"" + command[0] + "\" did not finish within " + Seconds(limit) +
+                            " ([sign] timeout); vornpack ended it and what it started: " + CommandOutput(area));
+    return *status;
 }
 
 }  // namespace
@@ -115,8 +248,9 @@ SigningArea::~SigningArea() {
     std::filesystem::remove_all(folder_, ignored);
 }
 
-uint32_t SignInstaller(const std::vector<std::string>& command, const SigningArea& area) {
-    const int status = Run(command, area);
+uint32_t SignInstaller(const std::vector<std::string>& command, const SigningArea& area,
+                       std::chrono::seconds timeLimit) {
+    const int status = Run(command, area, timeLimit);
     if (status != 0)
         throw ESigningError("the signing command \"" + command[0] + "\" failed (exit " + std::to_string(status) +
                             "): " + CommandOutput(area));

@@ -3,6 +3,7 @@
 // signed result read back as the installer reads itself.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -52,10 +53,11 @@ private:
     std::optional<tools::RemovedOnSignal> onSignal_;
 };
 
-// Runs the command (placeholders already substituted), waits for it, and
-// returns the size of the certificate table of the signed installer, which
+// Runs the command (placeholders already substituted) in a process group of
+// its own, waits for it up to timeLimit (then ends the group), and returns the size of the certificate table of the signed installer, which
 // must still hold a package that reads to its end marker. Raises
 // ESigningError naming the program and quoting what it printed.
-uint32_t SignInstaller(const std::vector<std::string>& command, const SigningArea& area);
+uint32_t SignInstaller(const std::vector<std::string>& command, const SigningArea& area,
+                       std::chrono::seconds timeLimit);
 
 }  // namespace vorn::pack

@@ -216,8 +216,19 @@ media_case nonansi 'C:\Загрузки 下载\setup.exe' "$far"
 grep -aq 'Program: \\"c:\\\\[^"]*~[^"]*\\\\setup.exe\\"' "$work/nonansi.relay" ||
   fail "the installer did not name itself by its short path"
 
+# --- a shortcut folder the user cannot write (the read-only r:): logged, and the run has errors ---
+timeout 60 wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Desktop \
+  /t REG_SZ /d 'r:\' /f >/dev/null 2>&1
+"$builder" "$stub" "$drive_c/dl/setup.exe" "" 'C:\VornTest\Link\readme.txt' 0 'Vorn Readme' stored "$work/readme.txt"
+run_installer nolink setup.exe 0 'Return@setup.exe'
+expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' \
+  'Creating "Vorn Readme" shortcut: Vorn Readme for: c:\vorntest\link\readme.txt' \
+  'ERROR: Can not save shortcut: r:\\Vorn Readme.lnk' \
+  'Extracting file: c:\vorntest\link\readme.txt...   ' 'OK' 'Completed WITH ERRORS.'
+grep -aq 'Completed WITH ERRORS\\r\\n"' "$work/nolink.relay" || fail "the summary does not tell of the error"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; screenshots and traces are in $results"
   exit 1
 fi
-echo "PASS: install, cancel, missing-package, signed, lying-stream, read-only media and non-ANSI folder runs of the stub under Wine"
+echo "PASS: install, cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder and unwritable shortcut folder runs of the stub under Wine"
