@@ -42,7 +42,7 @@ chmod +x hang.sh flood.sh
 check "a hanging signer is ended at [sign] timeout" grep -q '"./hang.sh" did not finish within 1 second.*: waiting' err.txt
 check "with what it started" ended
 "$vornpack" build -q sample/app.toml -o flood.exe --sign-command "./flood.sh {in} {out}" 2> err.txt
-check "a flooding signer is quoted by the tail of its output" grep -q 'failed (exit 2): \.\.\.xxx*$' err.txt
+check "a flooding signer is quoted by the tail of its output" grep -q 'failed (exit 2): \.\.\.xxx*\\x0Athe end$' err.txt
 check "...and only by its tail" [ $(grep -c 'the end' err.txt) -eq 1 -a $(stat -c %s err.txt) -lt 3000 ]
 
 mkdir tmp
