@@ -13,7 +13,13 @@ cp "$3" stub.bin
 "$vornpack" build sample/app.toml -o one.exe --stub stub.bin > out.txt 2> err.txt
 check "build exits 0" [ $? -eq 0 ]
 check "build sums up files and sizes" grep -qE '^3 files, [0-9]+ bytes in an installer of [0-9]+ bytes$' out.txt
-check "the stub comes first" cmp -s stub.bin <(head -c "$(stat -c %s stub.bin)" one.exe)
+awk '/^icon =/ {next} /^\[version\]/ {skip=1} /^\[\[file/ {skip=0} !skip' sample/app.toml > sample/plain.toml
+"$vornpack" build -q sample/plain.toml -o plain.exe --stub stub.bin
+check "without icon and version the stub comes first as it is" cmp -s stub.bin <(head -c "$(stat -c %s stub.bin)" plain.exe)
+"$vornpack" list one.exe > list.txt
+check "list shows the version, its strings and the icon's sizes" \
+  grep -qxE 'version: 1\.2\.3\.4 \(product 1\.2\.3\.4\)|   CompanyName: Example Ltd\.|icon: 16x16, 32x32, 256x256' list.txt
+[ "$(grep -cE '^version: |CompanyName|^icon: ' list.txt)" = 3 ] || check "list shows all three face lines" false
 "$vornpack" build -q sample/app.toml -o toml.exe --stub sample/app.toml 2> err.txt
 check "--stub refuses what is no PE32 GUI program, saying what it is" grep -q 'does not start like a PE image' err.txt
 "$vornpack" build -q sample/app.toml -o - --stub stub.bin 2> /dev/null | cat > piped.exe
@@ -60,10 +66,11 @@ while IFS='|' read -r name args message; do
 done <<'CASES'
 a bad manifest|bad.toml -o bad.exe|bad.toml:1: title: "|" cannot be stored
 -o the manifest|sample/app.toml -o sample/app.toml|sample/app.toml: the output would overwrite the manifest
--o a source|sample/app.toml -o sample/files/readme.txt|the output would overwrite the source of the entry at line 17
+-o a source|sample/app.toml -o sample/files/readme.txt|the output would overwrite the source of the entry at line 26
 a folder as the manifest|dir.toml|dir.toml: the manifest is not a regular file
 a manifest over 16 MiB|huge.toml|huge.toml: the manifest is larger than 16 MiB
 CASES
+rm sample/plain.toml
 check "manifest and sources are intact" diff -r sample "$examples/sample"
 check "nothing is written for a bad manifest" [ ! -e bad.exe ]
 check "no temporary file is left" no_temp
