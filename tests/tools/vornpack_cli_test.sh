@@ -22,6 +22,22 @@ check "list shows the version, its strings and the icon's sizes" \
 [ "$(grep -cE '^version: |CompanyName|^icon: ' list.txt)" = 3 ] || check "list shows all three face lines" false
 "$vornpack" build -q sample/app.toml -o toml.exe --stub sample/app.toml 2> err.txt
 check "--stub refuses what is no PE32 GUI program, saying what it is" grep -q 'does not start like a PE image' err.txt
+# Stubs that are no stub: each refused with one line that names --stub.
+mkdir stubdir
+head -c 100000 stub.bin > cut.bin
+cp stub.bin certificate.bin
+pe=$(od -An -tu4 -j 60 -N4 stub.bin | tr -d ' ')
+printf '\x00\x10\x00\x00\x08\x00\x00\x00' | dd of=certificate.bin bs=1 seek=$((pe + 152)) conv=notrunc 2>/dev/null
+while IFS='|' read -r name file message; do
+  "$vornpack" build -q sample/app.toml -o stubbed.exe --stub "$file" 2> err.txt
+  check "a stub that is $name is refused" [ $? -eq 1 -a ! -e stubbed.exe ]
+  check "a stub that is $name is named for it" grep -qxF "vornpack: --stub \"$file\"$message" err.txt
+done <<'STUBS'
+an installer|one.exe| cannot be the installer's program: it is an installer, not a stub: it carries a package already
+a folder|stubdir|: a folder, not a program
+cut short|cut.bin| cannot be the installer's program: its section 4 lies outside the file (the file is cut short, or the section lies)
+signed|certificate.bin| cannot be the installer's program: it is signed already; sign the installer instead
+STUBS
 "$vornpack" build -q sample/app.toml -o - --stub stub.bin 2> /dev/null | cat > piped.exe
 check "a second build, into a pipe, is byte-identical" cmp -s one.exe piped.exe
 
