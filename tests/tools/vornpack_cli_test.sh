@@ -63,6 +63,14 @@ cp one.exe trailer.exe
 printf '\xff\xff\xff\x7f' | dd of=trailer.exe bs=1 seek=$((size - 4)) conv=notrunc 2>/dev/null
 "$vornpack" verify -q trailer.exe 2> err.txt
 check "a changed trailer is named" grep -q "outside the file" err.txt
+for table in "$((size - 16)) 8 is not at the end of the file" "$((size - 4)) 16 lies outside the file"; do
+  set -- $table
+  cp one.exe table.exe
+  printf "$(printf '\\x%02x' $(( $1 & 255 )) $(( $1 >> 8 & 255 )) $(( $1 >> 16 & 255 )) 0 $2 0 0 0)" |
+    dd of=table.exe bs=1 seek=$((pe + 152)) conv=notrunc 2>/dev/null
+  "$vornpack" verify -q table.exe 2> err.txt
+  check "a certificate table that ${*:3} is named so" grep -qF "table.exe: The program's certificate table ${*:3}" err.txt
+done
 cp one.exe flipped.exe
 offset=$(( $(grep -abo 'license.txt|' one.exe | tail -1 | cut -d: -f1) + 60 ))
 byte=$(od -An -tu1 -j $offset -N1 one.exe | tr -d ' ')
