@@ -20,6 +20,14 @@ check "without icon and version the stub comes first as it is" cmp -s stub.bin <
 check "list shows the version, its strings and the icon's sizes" \
   grep -qxE 'version: 1\.2\.3\.4 \(product 1\.2\.3\.4\)|   CompanyName: Example Ltd\.|icon: 16x16, 32x32, 256x256' list.txt
 [ "$(grep -cE '^version: |CompanyName|^icon: ' list.txt)" = 3 ] || check "list shows all three face lines" false
+check "wrestool finds three icons, the group, the version and the manifest" [ "$(wrestool -l one.exe | grep -oE 'type=[a-z_0-9]+' | tr '\n' ' ')" = \
+  "type=3 type=icon type=3 type=icon type=3 type=icon type=14 type=group_icon type=16 type=version type=24 " ]
+check "pefile reads the version strings and the header checksum" /usr/bin/python3 -c "
+import pefile, sys
+pe = pefile.PE(data=pefile.PE('one.exe').trim())  # the image alone, which the checksum covers
+strings = pe.FileInfo[0][0].StringTable[0].entries
+sys.exit(0 if strings[b'ProductName'] == b'Vorn Sample Suite' and strings[b'FileVersion'] == b'1.2.3.4'
+         and pe.OPTIONAL_HEADER.CheckSum == pe.generate_checksum() else 1)"
 "$vornpack" build -q sample/app.toml -o toml.exe --stub sample/app.toml 2> err.txt
 check "--stub refuses what is no PE32 GUI program, saying what it is" grep -q 'does not start like a PE image' err.txt
 # Stubs that are no stub: each refused with one line that names --stub.
@@ -90,7 +98,7 @@ while IFS='|' read -r name args message; do
 done <<'CASES'
 a bad manifest|bad.toml -o bad.exe|bad.toml:1: title: "|" cannot be stored
 -o the manifest|sample/app.toml -o sample/app.toml|sample/app.toml: the output would overwrite the manifest
--o a source|sample/app.toml -o sample/files/readme.txt|the output would overwrite the source of the entry at line 26
+-o a source|sample/app.toml -o sample/files/readme.txt|the output would overwrite the source of the entry at line 27
 a folder as the manifest|dir.toml|dir.toml: the manifest is not a regular file
 a manifest over 16 MiB|huge.toml|huge.toml: the manifest is larger than 16 MiB
 CASES
