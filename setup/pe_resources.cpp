@@ -1,6 +1,7 @@
 #include "setup/pe_resources.h"
 
 #include <algorithm>
+#include <string>
 #include <tuple>
 
 #include "compress/byte_order.h"
@@ -164,60 +165,91 @@ const TResource* FindResource(const std::vector<TResource>& resources, uint16_t 
     return found == resources.end() ? nullptr : &*found;
 }
 
+namespace {
+
+// How the resource section changes size, and so how far what follows it moves.
+struct SectionChange {
+    size_t index = 0;  // of the resource section
+    TPeSection before;
+    uint32_t virtualSize = 0;
+    uint32_t rawSize = 0;
+    int64_t rawShift = 0;
+    int64_t addressShift = 0;
+};
+
+// Raises EPeImageError unless the headers can be rewritten and every section
+// behind the resources is one that no code addresses (discardable, such as
+// the base relocations), laid out behind them in the file and in memory.
+void CheckRebuildable(const TPeLayout& layout, size_t index, const std::vector<uint8_t>& image) {
+    const TPeHeaders& pe = layout.headers;
+    const int64_t directoriesEnd = pe::DirectoriesAt(pe.optionalMagic) +
+                                   int64_t{std::min(pe.directoryCount, pe::kDirectoryMax)} * pe::kDirectoryEntrySize;
+    if (pe.optionalSize < directoriesEnd || pe.directoryCount <= pe::kResourceDirectory)
+        throw EPeImageError("its optional header is too short to rewrite");
+    const TPeSection& rsrc = layout.sections[index];
+    const uint64_t end = uint64_t{rsrc.rawOffset} + rsrc.rawSize;
+    if (end > image.size()) throw EPeImageError("its resource section lies outside the file");
+    for (size_t i = index + 1; i < layout.sections.size(); ++i)
+        if (const TPeSection& behind = layout.sections[i]; (behind.flags & pe::kSectionDiscardable) == 0 ||
+            behind.virtualAddress < rsrc.virtualAddress || (behind.rawSize != 0 && behind.rawOffset < end))
+            throw EPeImageError("section " + std::to_string(i + 1) + ", behind its resources, cannot be moved");
+}
+
+// The section table, the data directories, the image size, the size of the
+// initialized data and the checksum, after the change.
+void RewriteHeaders(std::vector<uint8_t>& image, const TPeLayout& layout, const SectionChange& change) {
+    const TPeHeaders& pe = layout.headers;
+    auto header = [&](size_t i) { return pe.SectionTableAt() + static_cast<int64_t>(i) * pe::kSectionHeaderSize; };
+    Put32(image, header(change.index) + pe::kSectionVirtualSizeField, change.virtualSize);
+    Put32(image, header(change.index) + pe::kSectionRawSizeField, change.rawSize);
+    for (size_t i = change.index + 1; i < layout.sections.size(); ++i) {
+        const TPeSection& moved = layout.sections[i];
+        Put32(image, header(i) + pe::kSectionAddressField, static_cast<uint32_t>(moved.virtualAddress + change.addressShift));
+        if (moved.rawSize != 0)
+            Put32(image, header(i) + pe::kSectionRawOffsetField, static_cast<uint32_t>(moved.rawOffset + change.rawShift));
+    }
+    const int64_t optional = pe.OptionalAt();
+    const int64_t directories = optional + pe::DirectoriesAt(pe.optionalMagic);
+    for (uint32_t d = 0; d < std::min(pe.directoryCount, pe::kDirectoryMax); ++d) {
+        const int64_t at = directories + d * pe::kDirectoryEntrySize;
+        if (d == pe::kResourceDirectory) Put32(image, at + 4, change.virtualSize);
+        else if (d != pe::kCertificateDirectory && pe.directories[d].address > change.before.virtualAddress)
+            Put32(image, at, static_cast<uint32_t>(pe.directories[d].address + change.addressShift));
+    }
+    auto add = [&](int64_t field, int64_t delta) { Put32(image, optional + field, uint32_t(Get32(image, optional + field) + delta)); };
+    add(pe::kImageSizeField, change.addressShift);
+    add(pe::kInitializedDataField, change.rawShift);
+    Put32(image, optional + pe::kChecksumField, PeChecksum(image, optional + pe::kChecksumField));
+}
+
+}  // namespace
+
 void ReplaceResources(std::vector<uint8_t>& image, std::vector<TResource> resources) {
     const TPeLayout layout = ReadPeLayout(image);
-    const TPeHeaders& pe = layout.headers;
-    const std::optional<size_t> found = ResourceSection(layout);
-    if (!found) throw EPeImageError("it has no resource section");
-    const size_t index = *found;
-    const TPeSection rsrc = layout.sections[index];
-    const int64_t optional = pe.OptionalAt();
-    const uint32_t sectionAlignment = Get32(image, optional + pe::kSectionAlignmentField);
-    const uint32_t fileAlignment = Get32(image, optional + pe::kFileAlignmentField);
-    const uint64_t oldEnd = uint64_t{rsrc.rawOffset} + rsrc.rawSize;
-    if (sectionAlignment == 0 || fileAlignment == 0 || oldEnd > image.size())
-        throw EPeImageError("its resource section lies outside the file");
-    for (size_t i = index + 1; i < layout.sections.size(); ++i)
-        if (const TPeSection behind = layout.sections[i]; (behind.flags & pe::kSectionDiscardable) == 0 ||
-            behind.virtualAddress < rsrc.virtualAddress || (behind.rawSize != 0 && behind.rawOffset < oldEnd))
-            throw EPeImageError("a section behind its resources cannot be moved");
+    const std::optional<size_t> index = ResourceSection(layout);
+    if (!index) throw EPeImageError("it has no resource section");
+    CheckRebuildable(layout, *index, image);
+    const int64_t optional = layout.headers.OptionalAt();
+    const uint32_t sectionAlignment = std::max(Get32(image, optional + pe::kSectionAlignmentField), 1u);
+    const uint32_t fileAlignment = std::max(Get32(image, optional + pe::kFileAlignmentField), 1u);
 
     std::sort(resources.begin(), resources.end(), [](const TResource& a, const TResource& b) {
         return std::tie(a.type, a.id, a.language) < std::tie(b.type, b.id, b.language);
     });
-    std::vector<uint8_t> section = SectionBytes(resources, rsrc.virtualAddress);
-    const auto virtualSize = static_cast<uint32_t>(section.size());
+    SectionChange change{.index = *index, .before = layout.sections[*index]};
+    std::vector<uint8_t> section = SectionBytes(resources, change.before.virtualAddress);
+    change.virtualSize = static_cast<uint32_t>(section.size());
     section.resize(AlignUp(section.size(), fileAlignment), 0);
-    const int64_t rawShift = static_cast<int64_t>(section.size()) - rsrc.rawSize;
-    const int64_t addressShift = static_cast<int64_t>(AlignUp(virtualSize, sectionAlignment)) -
-                                 static_cast<int64_t>(AlignUp(std::max(rsrc.virtualSize, rsrc.rawSize), sectionAlignment));
+    change.rawSize = static_cast<uint32_t>(section.size());
+    change.rawShift = int64_t{change.rawSize} - change.before.rawSize;
+    change.addressShift = static_cast<int64_t>(AlignUp(change.virtualSize, sectionAlignment)) -
+                          static_cast<int64_t>(AlignUp(std::max(change.before.virtualSize, change.before.rawSize), sectionAlignment));
 
-    std::vector<uint8_t> rebuilt(image.begin(), image.begin() + rsrc.rawOffset);
+    const auto start = static_cast<std::ptrdiff_t>(change.before.rawOffset);
+    std::vector<uint8_t> rebuilt(image.begin(), image.begin() + start);
     rebuilt.insert(rebuilt.end(), section.begin(), section.end());
-    rebuilt.insert(rebuilt.end(), image.begin() + static_cast<std::ptrdiff_t>(oldEnd), image.end());
-
-    const int64_t table = pe.SectionTableAt();
-    auto header = [&](size_t i) { return table + static_cast<int64_t>(i) * pe::kSectionHeaderSize; };
-    Put32(rebuilt, header(index) + pe::kSectionVirtualSizeField, virtualSize);
-    Put32(rebuilt, header(index) + pe::kSectionRawSizeField, static_cast<uint32_t>(section.size()));
-    for (size_t i = index + 1; i < layout.sections.size(); ++i) {
-        const TPeSection moved = layout.sections[i];
-        Put32(rebuilt, header(i) + pe::kSectionAddressField, static_cast<uint32_t>(moved.virtualAddress + addressShift));
-        if (moved.rawSize != 0)
-            Put32(rebuilt, header(i) + pe::kSectionRawOffsetField, static_cast<uint32_t>(moved.rawOffset + rawShift));
-    }
-    const int64_t directories = optional + pe::DirectoriesAt(pe.optionalMagic);
-    for (uint32_t d = 0; d < std::min(pe.directoryCount, pe::kDirectoryMax); ++d) {
-        const int64_t at = directories + d * pe::kDirectoryEntrySize;
-        if (d == pe::kResourceDirectory) Put32(rebuilt, at + 4, virtualSize);
-        else if (d != pe::kCertificateDirectory && pe.directories[d].address > rsrc.virtualAddress)
-            Put32(rebuilt, at, static_cast<uint32_t>(pe.directories[d].address + addressShift));
-    }
-    Put32(rebuilt, optional + pe::kImageSizeField,
-          static_cast<uint32_t>(Get32(image, optional + pe::kImageSizeField) + addressShift));
-    Put32(rebuilt, optional + pe::kInitializedDataField,
-          static_cast<uint32_t>(Get32(image, optional + pe::kInitializedDataField) + rawShift));
-    Put32(rebuilt, optional + pe::kChecksumField, PeChecksum(rebuilt, optional + pe::kChecksumField));
+    rebuilt.insert(rebuilt.end(), image.begin() + start + change.before.rawSize, image.end());
+    RewriteHeaders(rebuilt, layout, change);
     image = std::move(rebuilt);
 }
 
