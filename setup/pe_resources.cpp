@@ -18,6 +18,7 @@ constexpr size_t kIdEntriesField = 14;
 constexpr uint32_t kSubdirectoryBit = 0x80000000;
 constexpr size_t kDataAlignment = 8;
 constexpr size_t kTreeDepth = 3;  // type, id, language
+constexpr size_t kMaxResources = 0xFFFF;
 
 size_t AlignUp(size_t value, size_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -45,6 +46,8 @@ public:
                 throw EPeImageError("its resource tree is not three levels deep (type, id, language)");
             if (subdirectory) Walk(target & ~kSubdirectoryBit, depth + 1, path, out);
             else out.push_back(Leaf(target, path));
+            // Directories may share entries; a tree that lies this way must not multiply them.
+            if (++visited_ > kMaxResources) throw EPeImageError("its resource tree holds more entries than a program can use");
         }
     }
 
@@ -57,7 +60,9 @@ private:
         Need(offset, kDataEntrySize, "a resource data entry");
         const uint8_t* entry = section_ + offset;
         const uint32_t size = LoadLe32(entry + 4);
-        const uint64_t at = uint64_t{LoadLe32(entry)} - address_;
+        const uint32_t address = LoadLe32(entry);
+        if (address < address_) throw EPeImageError("a resource's data lies outside the resource section");
+        const uint64_t at = address - address_;
         Need(at, size, "a resource's data");
         path.codePage = LoadLe32(entry + 8);
         path.data.assign(section_ + at, section_ + at + size);
@@ -67,6 +72,7 @@ private:
     const uint8_t* section_;
     size_t size_;
     uint32_t address_;
+    size_t visited_ = 0;  // directory entries, at every level
 };
 
 // The bytes of a resource section at the given address: directories

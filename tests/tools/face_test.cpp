@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "compress/byte_order.h"
 #include "setup/pe_face.h"
 #include "setup/pe_resources.h"
 #include "tests/support/test_support.h"
@@ -148,6 +149,33 @@ TEST_F(Face, ARebuiltStubReadsBackAndKeepsItsCode) {
 TEST(ResourceSection, AnImageWithoutOneCannotTakeResources) {
     std::vector<uint8_t> image = Hex("4D 5A");
     EXPECT_THROW(setup::ReplaceResources(image, {}), setup::EPeImageError);
+}
+
+}  // namespace
+}  // namespace vorn::test
+
+namespace vorn::test {
+namespace {
+
+// The carried stub's tree (root, type, id, one data entry at 72, as the
+// writer lays out a single resource) with one field made to lie.
+TEST(ResourceSection, LyingTreesAreRefusedNotFollowed) {
+    std::vector<uint8_t> stub = pack::CarriedStub();
+    if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
+    setup::ReplaceResources(stub, setup::ReadResources(stub));
+    const setup::TPeLayout layout = setup::ReadPeLayout(stub);
+    const setup::TPeSection section = layout.sections[*setup::ResourceSection(layout)];
+    const struct { const char* name; size_t at; uint32_t value; } cases[] = {
+        {"data below the section", 72, section.virtualAddress - 1},
+        {"data past the section", 72, section.virtualAddress + section.rawSize - 4},
+        {"a subdirectory outside the section", 20, 0x80000000u | section.rawSize},
+        {"a leaf where a directory belongs", 20, 72},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> lying = stub;
+        StoreLe32(lying.data() + section.rawOffset + c.at, c.value);
+        EXPECT_THROW(setup::ReadResources(lying), setup::EPeImageError) << c.name;
+    }
 }
 
 }  // namespace
