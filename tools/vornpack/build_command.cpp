@@ -160,12 +160,14 @@ int RunBuild(const BuildOptions& options) {
     try {
         const Manifest manifest = LoadManifest(options.manifest);
         std::vector<uint8_t> stub = LoadStub(options);
-        SetElevation(stub, manifest.elevation);
         try {
+            SetElevation(stub, manifest.elevation);
             ApplyFace(manifest, stub);
         } catch (const setup::EPeImageError& error) {
             throw EStubError("--stub \"" + options.stub + "\" cannot take an icon or version information: " +
                              error.Message);
+        } catch (const EVornError& error) {
+            throw EStubError("--stub \"" + options.stub + "\": " + error.Message);
         }
         RefuseOutputOverInput(manifest, options.output);
         tools::OutputFile output(options.output);  // entries are written whole: no seeking back
