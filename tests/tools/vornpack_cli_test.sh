@@ -36,6 +36,8 @@ head -c 100000 stub.bin > cut.bin
 cp stub.bin certificate.bin
 pe=$(od -An -tu4 -j 60 -N4 stub.bin | tr -d ' ')
 printf '\x00\x10\x00\x00\x08\x00\x00\x00' | dd of=certificate.bin bs=1 seek=$((pe + 152)) conv=notrunc 2>/dev/null
+python3 -c "import sys; d = open('stub.bin', 'rb').read(); e = b'<requestedExecutionLevel '; i = d.index(e)
+open('slot.bin', 'wb').write(d.replace(e, b'<requestedExecutionLeve_ ') + d[i:i + 100])"
 while IFS='|' read -r name file message; do
   "$vornpack" build -q sample/app.toml -o stubbed.exe --stub "$file" 2> err.txt
   check "a stub that is $name is refused" [ $? -eq 1 -a ! -e stubbed.exe ]
@@ -45,6 +47,7 @@ an installer|one.exe| cannot be the installer's program: it is an installer, not
 a folder|stubdir|: a folder, not a program
 cut short|cut.bin| cannot be the installer's program: its section 4 lies outside the file (the file is cut short, or the section lies)
 signed|certificate.bin| cannot be the installer's program: it is signed already; sign the installer instead
+misplaced|slot.bin| cannot be the installer's program: its execution level lies outside its resource section
 STUBS
 "$vornpack" build -q sample/app.toml -o - --stub stub.bin 2> /dev/null | cat > piped.exe
 check "a second build, into a pipe, is byte-identical" cmp -s one.exe piped.exe
