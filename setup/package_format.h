@@ -56,11 +56,38 @@ struct TEntryFields {
     std::string replaceRule;
 };
 
+// The writer's pieces, in package order: the title field, each entry's head
+// (its fields and stream length) followed by its stream, then the end.
+
+inline std::string TitleFieldBytes(const std::string& title) { return title + kFieldSeparator; }
+
 // The fields as the package stores them.
 inline std::string EntryFieldBytes(const TEntryFields& fields) {
     std::string bytes = fields.destination + kFieldSeparator + static_cast<char>(fields.runMode);
     for (const std::string& shortcut : fields.shortcuts) bytes += shortcut + kFieldSeparator;
     return bytes + fields.replaceRule + kFieldSeparator;
+}
+
+inline std::string Le32Bytes(uint32_t value) {
+    std::string bytes;
+    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>(value >> shift);
+    return bytes;
+}
+
+inline std::string EntryHeadBytes(const TEntryFields& fields, uint32_t streamLength) {
+    return EntryFieldBytes(fields) + Le32Bytes(streamLength);
+}
+
+// Signing puts an 8-byte aligned certificate table behind the trailer.
+inline constexpr int64_t kSigningAlignment = 8;
+
+// The end marker (an empty destination) written at file offset `at`, zeros
+// that end the trailer on a multiple of kSigningAlignment, so that signing
+// tools need no padding of their own, and the trailer.
+inline std::string PackageEndBytes(int64_t at, uint32_t packageStart) {
+    const int64_t trailerAt = at + 1;
+    const auto zeros = static_cast<size_t>(-(trailerAt + kTrailerSize) & (kSigningAlignment - 1));
+    return kFieldSeparator + std::string(zeros, '\0') + Le32Bytes(packageStart);
 }
 
 }  // namespace vorn::setup

@@ -10,6 +10,7 @@
 
 #include "compress/stream.h"
 #include "setup/package_format.h"
+#include "setup/pe_image.h"
 
 namespace vorn::setup {
 
@@ -19,7 +20,9 @@ public:
 
     // Reads the trailer and seeks to the title. Raises EPackageError when
     // the file has no package behind its program image, the trailer points
-    // outside the file or the certificate directory does.
+    // outside the file or the certificate directory does. (A table that
+    // does not close the file leaves the trailer at the file's end; the
+    // tools name that case before they read, the stub spends no bytes on it.)
     void Locate();
     // The bytes of the certificate table behind the package; 0 unsigned.
     uint32_t SignatureSize() const { return signatureSize_; }
@@ -49,25 +52,5 @@ private:
     int64_t end_ = 0;  // where the trailer begins
     uint32_t signatureSize_ = 0;
 };
-
-inline constexpr uint16_t kMachineI386 = 0x14C;
-inline constexpr uint16_t kOptionalMagicPe32 = 0x10B;
-inline constexpr uint16_t kSubsystemWindowsGui = 2;
-
-// What the headers of a PE file say. All zero when the file does not start
-// like one; the certificate directory is zero when the optional header is
-// too short to hold it.
-struct TPeHeaders {
-    bool isPe = false;
-    uint16_t machine = 0;
-    uint16_t optionalMagic = 0;
-    uint16_t subsystem = 0;
-    int64_t imageEnd = 0;  // the furthest end of a section's raw data
-    uint32_t certificateOffset = 0;  // a file offset, unlike other directories
-    uint32_t certificateSize = 0;
-};
-
-// Reads the headers through the stream, never outside the file.
-TPeHeaders ReadPeHeaders(TStream& file);
 
 }  // namespace vorn::setup

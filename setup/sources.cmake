@@ -8,6 +8,7 @@ set(VORN_SETUP_SOURCES
   install_log.cpp
   installer.cpp
   package_reader.cpp
+  pe_image.cpp
   shortcuts.cpp
 )
 list(TRANSFORM VORN_SETUP_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

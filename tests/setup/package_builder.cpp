@@ -6,35 +6,36 @@ namespace {
 
 void AppendText(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 
-void AppendLe32(Bytes& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+// The title and the entries, without the end.
+void AppendEntries(Bytes& out, const TestPackage& package) {
+    AppendText(out, TitleFieldBytes(package.Title));
+    for (const TestEntry& entry : package.Entries) {
+        AppendText(out, EntryHeadBytes({.destination = entry.Destination, .runMode = RunMode{entry.RunMode},
+                                        .shortcuts = entry.Shortcuts, .replaceRule = entry.ReplaceRule},
+                                       static_cast<uint32_t>(entry.Stream.size())));
+        out.insert(out.end(), entry.Stream.begin(), entry.Stream.end());
+    }
 }
 
 }  // namespace
 
 Bytes PackageBody(const TestPackage& package) {
     Bytes out;
-    AppendText(out, package.Title + kFieldSeparator);
-    for (const TestEntry& entry : package.Entries) {
-        AppendText(out, EntryFieldBytes({.destination = entry.Destination, .runMode = RunMode{entry.RunMode},
-                                         .shortcuts = entry.Shortcuts, .replaceRule = entry.ReplaceRule}));
-        AppendLe32(out, static_cast<uint32_t>(entry.Stream.size()));
-        out.insert(out.end(), entry.Stream.begin(), entry.Stream.end());
-    }
+    AppendEntries(out, package);
     out.push_back(kFieldSeparator);
     return out;
 }
 
 Bytes WithTrailer(Bytes bytes, uint32_t packageStart) {
-    AppendLe32(bytes, packageStart);
+    AppendText(bytes, Le32Bytes(packageStart));
     return bytes;
 }
 
 Bytes InstallerBytes(const Bytes& image, const TestPackage& package) {
     Bytes out = image;
-    const Bytes body = PackageBody(package);
-    out.insert(out.end(), body.begin(), body.end());
-    return WithTrailer(std::move(out), static_cast<uint32_t>(image.size()));
+    AppendEntries(out, package);
+    AppendText(out, PackageEndBytes(static_cast<int64_t>(out.size()), static_cast<uint32_t>(image.size())));
+    return out;
 }
 
 Bytes CompressedStream(const Bytes& content, uint8_t method) {

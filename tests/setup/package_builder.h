@@ -1,5 +1,5 @@
-// Builds install packages for the tests: fields, entries, end marker and
-// trailer, appended to a program image.
+// Builds install packages for the tests through the package's own writer
+// (setup/package_format.h), or damaged ones piece by piece.
 #pragma once
 
 #include <array>
@@ -28,7 +28,8 @@ struct TestPackage {
 
 // Title, entries and end marker, without the trailer.
 Bytes PackageBody(const TestPackage& package);
-// image + package body + trailer pointing at the body.
+// image + package, as vornpack lays it out: title, entries, end marker,
+// alignment, trailer.
 Bytes InstallerBytes(const Bytes& image, const TestPackage& package);
 // bytes + a trailer with the given PackageStart.
 Bytes WithTrailer(Bytes bytes, uint32_t packageStart);

@@ -22,12 +22,21 @@ check "list --json tells the signature's size" python3 -c "import json,sys; d=js
 check "extract reads the signed package" cmp -s sample/files/readme.txt "out/program files/vorn sample/readme.txt"
 check "the signing material stays out" bash -c "! grep -aq -e PRIVATE -e k.pem signed.exe out.txt"
 
-"$vornpack" build -q sample/app.toml -o plain.exe --sign-command "cp '{in}' {out}" > /dev/null
+"$vornpack" build -q sample/app.toml -o plain.exe --sign-command "osslsigncode sign -certs 'c.pem' -key k.pem -in '{in}' -out {out}" > /dev/null
 check "--sign-command splits at blanks and quotes" [ $? -eq 0 ]
 check "the installer is a multiple of 8 bytes long" [ $(( $(stat -c %s plain.exe) % 8 )) -eq 0 ]
-"$vornpack" build -q sample/app.toml -o bad.exe --sign-command "sh -c 'cp \$0 \$1; echo x >>\$1' {in} {out}" 2> err.txt
-check "a signer that moves the trailer is refused" [ $? -eq 1 ]
-check "the refusal names the command" grep -q '"sh" no longer holds its package' err.txt
+# Fake signers, each with what vornpack must say it did instead of signing.
+while IFS='#' read -r name script message; do
+  "$vornpack" build -q sample/app.toml -o bad.exe --sign-command "sh -c '$script' {in} {out}" 2> err.txt
+  check "a signer that $name is refused" [ $? -eq 1 -a ! -e bad.exe ]
+  check "a signer that $name is named for it" grep -qF "\"sh\" did not sign the installer: $message" err.txt
+done <<'SIGNERS'
+copies the file#cp $0 $1#it copied the installer unchanged
+appends junk#cp $0 $1; echo junk >>$1#it appended 5 bytes but no certificate table
+changes a byte#cp $0 $1; printf Z | dd of=$1 bs=1 seek=3000 conv=notrunc 2>/dev/null#it changed the installer at offset 0xBB8 and added no signature
+signs, then changes a byte#osslsigncode sign -certs c.pem -key k.pem -in $0 -out $1 >/dev/null; printf Z | dd of=$1 bs=1 seek=3000 conv=notrunc 2>/dev/null#it changed the installer at offset 0xBB8, where signing
+signs, then appends junk#osslsigncode sign -certs c.pem -key k.pem -in $0 -out $1 >/dev/null; echo junk >>$1#its certificate table is not at the end of the file
+SIGNERS
 "$vornpack" build -q sample/app.toml -o bad.exe --sign-command "sh -c 'echo no card >&2; exit 3' {in} {out}" 2> err.txt
 check "a failing signer is refused with what it said" grep -q '"sh" failed (exit 3): no card' err.txt
 check "nothing is written when signing fails" [ ! -e bad.exe ]

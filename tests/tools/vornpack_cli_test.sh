@@ -13,9 +13,42 @@ cp "$3" stub.bin
 "$vornpack" build sample/app.toml -o one.exe --stub stub.bin > out.txt 2> err.txt
 check "build exits 0" [ $? -eq 0 ]
 check "build sums up files and sizes" grep -qE '^3 files, [0-9]+ bytes in an installer of [0-9]+ bytes$' out.txt
-check "the stub comes first" cmp -s stub.bin <(head -c "$(stat -c %s stub.bin)" one.exe)
+awk '/^icon =/ {next} /^\[version\]/ {skip=1} /^\[\[file/ {skip=0} !skip' sample/app.toml > sample/plain.toml
+"$vornpack" build -q sample/plain.toml -o plain.exe --stub stub.bin
+check "without icon and version the stub comes first as it is" cmp -s stub.bin <(head -c "$(stat -c %s stub.bin)" plain.exe)
+"$vornpack" list one.exe > list.txt
+check "list shows the version, its strings and the icon's sizes" \
+  grep -qxE 'version: 1\.2\.3\.4 \(product 1\.2\.3\.4\)|   CompanyName: Example Ltd\.|icon: 16x16, 32x32, 256x256' list.txt
+[ "$(grep -cE '^version: |CompanyName|^icon: ' list.txt)" = 3 ] || check "list shows all three face lines" false
+check "wrestool finds three icons, the group, the version and the manifest" [ "$(wrestool -l one.exe | grep -oE 'type=[a-z_0-9]+' | tr '\n' ' ')" = \
+  "type=3 type=icon type=3 type=icon type=3 type=icon type=14 type=group_icon type=16 type=version type=24 " ]
+check "pefile reads the version strings and the header checksum" /usr/bin/python3 -c "
+import pefile, sys
+pe = pefile.PE(data=pefile.PE('one.exe').trim())  # the image alone, which the checksum covers
+strings = pe.FileInfo[0][0].StringTable[0].entries
+sys.exit(0 if strings[b'ProductName'] == b'Vorn Sample Suite' and strings[b'FileVersion'] == b'1.2.3.4'
+         and pe.OPTIONAL_HEADER.CheckSum == pe.generate_checksum() else 1)"
 "$vornpack" build -q sample/app.toml -o toml.exe --stub sample/app.toml 2> err.txt
 check "--stub refuses what is no PE32 GUI program, saying what it is" grep -q 'does not start like a PE image' err.txt
+# Stubs that are no stub: each refused with one line that names --stub.
+mkdir stubdir
+head -c 100000 stub.bin > cut.bin
+cp stub.bin certificate.bin
+pe=$(od -An -tu4 -j 60 -N4 stub.bin | tr -d ' ')
+printf '\x00\x10\x00\x00\x08\x00\x00\x00' | dd of=certificate.bin bs=1 seek=$((pe + 152)) conv=notrunc 2>/dev/null
+python3 -c "import sys; d = open('stub.bin', 'rb').read(); e = b'<requestedExecutionLevel '; i = d.index(e)
+open('slot.bin', 'wb').write(d.replace(e, b'<requestedExecutionLeve_ ') + d[i:i + 100])"
+while IFS='|' read -r name file message; do
+  "$vornpack" build -q sample/app.toml -o stubbed.exe --stub "$file" 2> err.txt
+  check "a stub that is $name is refused" [ $? -eq 1 -a ! -e stubbed.exe ]
+  check "a stub that is $name is named for it" grep -qxF "vornpack: --stub \"$file\"$message" err.txt
+done <<'STUBS'
+an installer|one.exe| cannot be the installer's program: it is an installer, not a stub: it carries a package already
+a folder|stubdir|: a folder, not a program
+cut short|cut.bin| cannot be the installer's program: its section 4 lies outside the file (the file is cut short, or the section lies)
+signed|certificate.bin| cannot be the installer's program: it is signed already; sign the installer instead
+misplaced|slot.bin| cannot be the installer's program: its execution level lies outside its resource section
+STUBS
 "$vornpack" build -q sample/app.toml -o - --stub stub.bin 2> /dev/null | cat > piped.exe
 check "a second build, into a pipe, is byte-identical" cmp -s one.exe piped.exe
 
@@ -71,6 +104,14 @@ cp one.exe trailer.exe
 printf '\xff\xff\xff\x7f' | dd of=trailer.exe bs=1 seek=$((size - 4)) conv=notrunc 2>/dev/null
 "$vornpack" verify -q trailer.exe 2> err.txt
 check "a changed trailer is named" grep -q "outside the file" err.txt
+for table in "$((size - 16)) 8 is not at the end of the file" "$((size - 4)) 16 lies outside the file"; do
+  set -- $table
+  cp one.exe table.exe
+  printf "$(printf '\\x%02x' $(( $1 & 255 )) $(( $1 >> 8 & 255 )) $(( $1 >> 16 & 255 )) 0 $2 0 0 0)" |
+    dd of=table.exe bs=1 seek=$((pe + 152)) conv=notrunc 2>/dev/null
+  "$vornpack" verify -q table.exe 2> err.txt
+  check "a certificate table that ${*:3} is named so" grep -qF "table.exe: The program's certificate table ${*:3}" err.txt
+done
 cp one.exe flipped.exe
 offset=$(( $(grep -abo 'license.txt|' one.exe | tail -1 | cut -d: -f1) + 60 ))
 byte=$(od -An -tu1 -j $offset -N1 one.exe | tr -d ' ')
@@ -91,11 +132,12 @@ while IFS='|' read -r name args message; do
 done <<'CASES'
 a bad manifest|bad.toml -o bad.exe|bad.toml:1: title: "|" cannot be stored
 -o the manifest|sample/app.toml -o sample/app.toml|sample/app.toml: the output would overwrite the manifest
--o a source|sample/app.toml -o sample/files/readme.txt|the output would overwrite the source of the entry at line 17
+-o a source|sample/app.toml -o sample/files/readme.txt|the output would overwrite the source of the entry at line 27
 a folder as the manifest|dir.toml|dir.toml: the manifest is not a regular file
 a manifest over 16 MiB|huge.toml|huge.toml: the manifest is larger than 16 MiB
 a NUL in a string|nul.toml|nul.toml:3: source: a NUL character cannot be stored
 CASES
+rm sample/plain.toml
 check "manifest and sources are intact" diff -r sample "$examples/sample"
 check "nothing is written for a bad manifest" [ ! -e bad.exe ]
 check "no temporary file is left" no_temp

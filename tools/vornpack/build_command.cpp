@@ -11,7 +11,7 @@
 
 #include "compress/codec_state.h"
 #include "compress/vorn_header.h"
-#include "setup/package_reader.h"
+#include "setup/pe_resources.h"
 #include "tools/common/buffered_stream.h"
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
@@ -22,30 +22,17 @@
 #include "tools/vornpack/signing.h"
 #include "tools/vornpack/stub_image.h"
 #include "tools/vornpack/stub_manifest.h"
+#include "tools/vornpack/stub_rewrite.h"
 
 namespace vorn::pack {
 
 namespace {
 
-// What a given stub is when it is not what the installer must be: a PE32
-// GUI program for i386, not yet signed (signing comes after the package).
-std::string StubProblem(const std::vector<uint8_t>& stub) {
-    TMemoryStream stream(stub);
-    const setup::TPeHeaders pe = setup::ReadPeHeaders(stream);
-    char found[96] = "";
-    if (!pe.isPe)
-        std::snprintf(found, sizeof found, "it does not start like a PE image");
-    else if (pe.machine != setup::kMachineI386)
-        std::snprintf(found, sizeof found, "it is built for machine 0x%04X, not i386 (0x014C)", pe.machine);
-    else if (pe.optionalMagic != setup::kOptionalMagicPe32)
-        std::snprintf(found, sizeof found, "its optional header has magic 0x%03X, not PE32 (0x10B)", pe.optionalMagic);
-    else if (pe.subsystem != setup::kSubsystemWindowsGui)
-        std::snprintf(found, sizeof found, "its subsystem is %u%s, not Windows GUI (2)", pe.subsystem,
-                      pe.subsystem == 3 ? " (console)" : "");
-    else if (pe.certificateSize != 0)
-        std::snprintf(found, sizeof found, "it is signed already; sign the installer instead");
-    return found;
-}
+// A --stub that cannot be read or cannot be an installer's program.
+class EStubError : public EVornError {
+public:
+    using EVornError::EVornError;
+};
 
 std::vector<uint8_t> LoadStub(const BuildOptions& options) {
     if (options.stub.empty()) {
@@ -53,12 +40,16 @@ std::vector<uint8_t> LoadStub(const BuildOptions& options) {
         if (stub.empty()) throw EVornError("this vornpack carries no installer stub; give one with --stub");
         return stub;
     }
+    std::error_code error;
     std::ifstream in(options.stub, std::ios::binary);
-    if (!in) throw EVornError("Cannot open file \"" + options.stub + "\"");
+    if (std::filesystem::is_directory(options.stub, error) || !in)
+        throw EStubError("--stub \"" + options.stub + "\": " +
+                         (in ? "a folder, not a program" : "cannot be read"));
     std::vector<uint8_t> stub{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) throw EStubError("--stub \"" + options.stub + "\": cannot be read");
     const std::string problem = StubProblem(stub);
     if (!problem.empty())
-        throw EVornError("--stub \"" + options.stub + "\" is no PE32 i386 GUI program: " + problem);
+        throw EStubError("--stub \"" + options.stub + "\" cannot be the installer's program: " + problem);
     return stub;
 }
 
@@ -170,7 +161,15 @@ int RunBuild(const BuildOptions& options) {
     try {
         const Manifest manifest = LoadManifest(options.manifest);
         std::vector<uint8_t> stub = LoadStub(options);
-        SetElevation(stub, manifest.elevation);
+        try {
+            SetElevation(stub, manifest.elevation);
+            ApplyFace(manifest, stub);
+        } catch (const setup::EPeImageError& error) {
+            throw EStubError("--stub \"" + options.stub + "\" cannot take an icon or version information: " +
+                             error.Message);
+        } catch (const EVornError& error) {
+            throw EStubError("--stub \"" + options.stub + "\": " + error.Message);
+        }
         RefuseOutputOverInput(manifest, options.output);
         tools::OutputFile output(options.output);  // entries are written whole: no seeking back
         const std::vector<std::string> command = SignCommand(options, manifest);
@@ -195,6 +194,9 @@ int RunBuild(const BuildOptions& options) {
         return kExitOk;
     } catch (const ESigningError& error) {
         return tools::ReportFailure("vornpack", options.output, error);
+    } catch (const EStubError& error) {
+        std::fprintf(stderr, "vornpack: %s\n", tools::Printable(error.what()).c_str());
+        return kExitBadInput;
     } catch (const EManifestError& error) {
         std::fprintf(stderr, "vornpack: %s\n", tools::Printable(error.what()).c_str());
         return kExitBadInput;

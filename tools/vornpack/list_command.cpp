@@ -9,6 +9,7 @@
 #include "tools/vornpack/manifest.h"
 #include "tools/vornpack/package_contents.h"
 #include "tools/vornpack/stub_manifest.h"
+#include "tools/vornpack/stub_rewrite.h"
 
 namespace vorn::pack {
 
@@ -76,6 +77,41 @@ std::string EntryJson(const PackageEntry& entry, const std::string& codepage) {
     return json;
 }
 
+// The version and icon lines, when the installer has them.
+void PrintFaceText(const InstallerFace& face) {
+    if (face.version) {
+        std::printf("version: %s (product %s)\n", setup::VersionText(face.version->fileVersion).c_str(),
+                    setup::VersionText(face.version->productVersion).c_str());
+        for (const auto& [name, value] : face.version->strings)
+            std::printf("   %s: %s\n", name.c_str(), value.c_str());
+    }
+    if (!face.iconSizes.empty()) {
+        std::printf("icon:");
+        for (size_t i = 0; i < face.iconSizes.size(); ++i)
+            std::printf("%s %dx%d", i ? "," : "", face.iconSizes[i].first, face.iconSizes[i].second);
+        std::printf("\n");
+    }
+}
+
+std::string FaceJson(const InstallerFace& face) {
+    std::string json = ",\n  \"version\": ";
+    if (!face.version) {
+        json += "null";
+    } else {
+        json += "{\"file\": " + JsonString(setup::VersionText(face.version->fileVersion)) +
+                ", \"product\": " + JsonString(setup::VersionText(face.version->productVersion)) + ", \"strings\": {";
+        for (size_t i = 0; i < face.version->strings.size(); ++i)
+            json += (i ? ", " : "") + JsonString(face.version->strings[i].first) + ": " +
+                    JsonString(face.version->strings[i].second);
+        json += "}}";
+    }
+    json += ",\n  \"icon\": [";
+    for (size_t i = 0; i < face.iconSizes.size(); ++i)
+        json += std::string(i ? ", " : "") + "{\"width\": " + std::to_string(face.iconSizes[i].first) +
+                ", \"height\": " + std::to_string(face.iconSizes[i].second) + "}";
+    return json + "]";
+}
+
 }  // namespace
 
 int RunList(const ListOptions& options) {
@@ -85,6 +121,8 @@ int RunList(const ListOptions& options) {
         const char* elevation = level ? ElevationName(*level) : nullptr;
         if (!options.json)
             std::printf("elevation: %s\n", elevation ? elevation : "unknown (no execution level in the stub)");
+        const InstallerFace face = ReadFace(installer);
+        if (!options.json) PrintFaceText(face);
         std::string title;
         std::string entries;
         PackageVisitor visitor;
@@ -100,11 +138,11 @@ int RunList(const ListOptions& options) {
         };
         const uint32_t signature = WalkPackage(installer, visitor);
         if (options.json)
-            std::printf("{\n  \"title\": %s,\n  \"elevation\": %s,\n  \"signed\": %s,\n  \"signature_size\": %" PRIu32
+            std::printf("{\n  \"title\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n  \"signature_size\": %" PRIu32
                         ",\n  \"entries\": [%s\n  ]\n}\n",
                         JsonString(FromCodePage(title, options.codepage)).c_str(),
-                        elevation ? JsonString(elevation).c_str() : "null", signature ? "true" : "false", signature,
-                        entries.c_str());
+                        elevation ? JsonString(elevation).c_str() : "null", FaceJson(face).c_str(),
+                        signature ? "true" : "false", signature, entries.c_str());
         else if (signature)
             std::printf("signed: %" PRIu32 " bytes of signature\n", signature);
         else

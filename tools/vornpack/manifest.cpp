@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -267,6 +268,68 @@ std::vector<std::string> ParseSign(const Checker& check, const toml::node& node,
     return result;
 }
 
+// The [version] keys and the string each one sets, in the order written.
+constexpr std::pair<const char*, const char*> kVersionStrings[] = {
+    {"company", "CompanyName"},     {"description", "FileDescription"}, {"file-version", "FileVersion"},
+    {"internal-name", "InternalName"}, {"copyright", "LegalCopyright"}, {"trademarks", "LegalTrademarks"},
+    {"original-filename", "OriginalFilename"}, {"product-name", "ProductName"},
+    {"product-version", "ProductVersion"}, {"comments", "Comments"}};
+
+setup::TFourPartVersion ParseFourParts(const Checker& check, const toml::node& node, const std::string& field) {
+    const auto* text = node.as_string();
+    if (!text) check.WrongType(node, field, "a string");
+    const auto version = setup::ParseVersion(text->get());
+    if (!version) check.Fail(node, field, "must be four numbers from 0 to 65535, as in \"1.2.3.4\"");
+    return *version;
+}
+
+// [version]: the version information Explorer shows; text stays UTF-8.
+setup::TVersionInfo ParseVersionTable(const Checker& check, const toml::node& node) {
+    const auto* table = node.as_table();
+    if (!table) check.WrongType(node, "version", "a table");
+    std::vector<std::string> keys;
+    for (const auto& [key, name] : kVersionStrings) keys.push_back(key);
+    check.OnlyKeys(*table, keys, "version.");
+    const auto* file = table->get("file-version");
+    if (!file) check.Fail(node, "version.file-version", "is missing");
+    setup::TVersionInfo info;
+    info.fileVersion = ParseFourParts(check, *file, "version.file-version");
+    info.productVersion = info.fileVersion;
+    if (const auto* product = table->get("product-version"))
+        info.productVersion = ParseFourParts(check, *product, "version.product-version");
+    for (const auto& [key, name] : kVersionStrings) {
+        const auto* value = check.Get(*table, key, std::string("version.") + key, toml::node_type::string);
+        if (value) info.strings.push_back({name, value->as_string()->get()});
+        else if (key == std::string_view("product-version")) info.strings.push_back({name, setup::VersionText(info.productVersion)});
+    }
+    try {
+        setup::VersionResourceBytes(info);
+    } catch (const setup::EFaceError& error) {
+        check.Fail(node, "version", error.what());
+    }
+    return info;
+}
+
+// icon = "app.ico": every image of the file goes into the installer.
+std::vector<setup::TIconImage> ParseIcon(const Checker& check, const toml::node& node, const Manifest& manifest) {
+    const auto* text = node.as_string();
+    if (!text) check.WrongType(node, "icon", "a string");
+    const std::filesystem::path path = manifest.path.parent_path() / text->get();
+    std::string quoted = path.string();  // built in place: GCC 12 misreads "\"" + text + "\""
+    quoted.insert(quoted.begin(), '"');
+    quoted.push_back('"');
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) check.Fail(node, "icon", quoted + " is not a readable file");
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) check.Fail(node, "icon", quoted + " cannot be read");
+    try {
+        return setup::ReadIconFile(bytes);
+    } catch (const setup::EFaceError& problem) {
+        check.Fail(node, "icon", quoted + ": " + problem.what());
+    }
+}
+
 }  // namespace
 
 const std::array<std::string, setup::kShortcutFolders.size()>& ShortcutKeys() {
@@ -303,7 +366,7 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
     } catch (const toml::parse_error& error) {
         check.Fail(static_cast<int>(error.source().begin.line), "syntax", std::string(error.description()));
     }
-    check.OnlyKeys(root, {"title", "codepage", "elevation", "file", "sign"}, "");
+    check.OnlyKeys(root, {"title", "codepage", "elevation", "icon", "version", "file", "sign"}, "");
     RefuseNuls(check, root, "");
 
     Manifest manifest;
@@ -322,6 +385,8 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
         manifest.title = check.Text(*title, "title", manifest.codepage);
     if (const auto* elevation = root.get("elevation")) manifest.elevation = ParseElevation(check, *elevation);
 
+    if (const auto* icon = root.get("icon")) manifest.icon = ParseIcon(check, *icon, manifest);
+    if (const auto* version = root.get("version")) manifest.version = ParseVersionTable(check, *version);
     if (const auto* sign = root.get("sign")) manifest.signCommand = ParseSign(check, *sign, manifest);
 
     const auto* files = check.Get(root, "file", "file", toml::node_type::array);

@@ -13,6 +13,7 @@
 
 #include "compress/exceptions.h"
 #include "setup/package_format.h"
+#include "setup/pe_face.h"
 #include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::pack {
@@ -60,6 +61,10 @@ struct Manifest {
     std::string codepage = "1252";
     Elevation elevation = Elevation::Admin;  // what the installer asks Windows for
     std::vector<FileEntry> files;
+    // What Explorer shows of the installer; left out, the stub's resources
+    // stay exactly as they are.
+    std::vector<setup::TIconImage> icon;
+    std::optional<setup::TVersionInfo> version;
     // [sign] command: run on the finished installer; may hold {in}, {out}
     // and {title} inside its arguments. Empty: the installer stays unsigned.
     std::vector<std::string> signCommand;

@@ -8,7 +8,6 @@
 #include <optional>
 #include <thread>
 
-#include "compress/byte_order.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
@@ -19,14 +18,6 @@ namespace {
 
 constexpr int64_t kMaxInstallerSize = 0x7FFFFFFF;  // the installer's stream sizes are signed 32-bit
 constexpr uint8_t kHeaderless = 0xFF;
-constexpr int64_t kSigningAlignment = 8;
-
-void WriteLe32(TStream& out, uint32_t value) {
-    uint8_t bytes[4];
-    StoreLe32(bytes, value);
-    out.Write(bytes, 4);
-}
-
 void WriteText(TStream& out, const std::string& text) { out.Write(text.data(), text.size()); }
 
 std::string ReplaceField(const ReplaceRule& rule) {
@@ -120,12 +111,12 @@ EncodedEntry EncodeEntry(const Manifest& manifest, const FileEntry& entry, TShow
 }
 
 void WriteEntry(const Manifest& manifest, const FileEntry& entry, EncodedEntry& encoded, TStream& out) {
-    WriteText(out, setup::EntryFieldBytes(StoredFields(entry)));
+    const std::string head = setup::EntryFieldBytes(StoredFields(entry));
     const int64_t length = encoded.stream->Size();
-    if (out.Position() + setup::kStreamLengthSize + length > kMaxInstallerSize)
+    if (out.Position() + static_cast<int64_t>(head.size()) + setup::kStreamLengthSize + length > kMaxInstallerSize)
         throw EManifestError(manifest.path.string() + ": the installer would pass 2 GiB");
     encoded.built.streamLength = static_cast<uint32_t>(length);
-    WriteLe32(out, encoded.built.streamLength);
+    WriteText(out, setup::EntryHeadBytes(StoredFields(entry), encoded.built.streamLength));
     encoded.stream->Seek(0);
     out.CopyFrom(*encoded.stream, length);
 }
@@ -211,7 +202,7 @@ std::vector<BuiltEntry> BuildInstaller(const Manifest& manifest, const std::vect
                                        TStream& out, const BuildSettings& settings) {
     const int64_t packageStart = out.Position() + static_cast<int64_t>(stub.size());
     out.Write(stub.data(), stub.size());
-    WriteText(out, manifest.title + setup::kFieldSeparator);
+    WriteText(out, setup::TitleFieldBytes(manifest.title));
     std::vector<TShowProgressEvent> progress;
     for (size_t i = 0; i < manifest.files.size(); ++i)
         progress.push_back(settings.progress ? settings.progress(manifest.files[i], i) : nullptr);
@@ -224,12 +215,7 @@ std::vector<BuiltEntry> BuildInstaller(const Manifest& manifest, const std::vect
             built.push_back(std::move(encoded.built));
         }
     }
-    out.Write(&setup::kFieldSeparator, 1);  // the end marker
-    // Signing puts an 8-byte aligned certificate table behind the trailer;
-    // zeros ahead of the trailer make that alignment need no padding there.
-    const uint8_t zeros[kSigningAlignment] = {};
-    out.Write(zeros, static_cast<size_t>(-(out.Position() + setup::kTrailerSize) & (kSigningAlignment - 1)));
-    WriteLe32(out, static_cast<uint32_t>(packageStart));
+    WriteText(out, setup::PackageEndBytes(out.Position(), static_cast<uint32_t>(packageStart)));
     return built;
 }
 

@@ -1,11 +1,15 @@
 #include "tools/vornpack/package_contents.h"
 
 #include "setup/package_reader.h"
+#include "setup/setup_errors.h"
 #include "tools/common/buffered_stream.h"
 
 namespace vorn::pack {
 
 uint32_t WalkPackage(TStream& installer, const PackageVisitor& visitor) {
+    const setup::TDataDirectory certificate = setup::ReadPeHeaders(installer).Certificate();
+    const int64_t tableEnd = int64_t{certificate.address} + certificate.size;
+    if (tableEnd != 0 && tableEnd < installer.Size()) throw setup::EPackageError("The program's certificate table is not at the end of the file");
     // The reader takes the fields a byte at a time: one system call each
     // without the buffer, seconds for a long field.
     tools::TBufferedStream buffered(installer);

@@ -11,11 +11,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "compress/byte_order.h"
+#include "setup/pe_image.h"
 #include "tools/vornpack/package_contents.h"
 
 extern char** environ;
@@ -194,7 +197,70 @@ int Run(const std::vector<std::string>& command, const SigningArea& area, std::c
     return *status;
 }
 
+// WIN_CERTIFICATE, the head of each entry of a certificate table.
+constexpr size_t kWinCertificateSize = 8;
+constexpr uint16_t kWinCertificateRevision = 0x0200;
+constexpr uint16_t kPkcsSignedData = 0x0002;
+constexpr size_t kCompareBlock = 64 << 10;
+
+// The first offset below `length` where the files differ, leaving out the
+// byte ranges that signing sets; -1 when none does.
+int64_t FirstDifference(TStream& a, TStream& b, int64_t length,
+                        const std::vector<std::pair<int64_t, int64_t>>& setBySigning) {
+    std::vector<uint8_t> left(kCompareBlock), right(kCompareBlock);
+    a.Seek(0), b.Seek(0);
+    for (int64_t at = 0; at < length; at += kCompareBlock) {
+        const auto n = static_cast<size_t>(std::min<int64_t>(kCompareBlock, length - at));
+        if (a.Read(left.data(), n) != n || b.Read(right.data(), n) != n) return at;
+        for (const auto& [from, size] : setBySigning)
+            for (int64_t i = std::max(from, at); i < std::min(from + size, at + int64_t(n)); ++i)
+                left[size_t(i - at)] = right[size_t(i - at)] = 0;
+        const auto differ = std::mismatch(left.begin(), left.begin() + n, right.begin());
+        if (differ.first != left.begin() + n) return at + (differ.first - left.begin());
+    }
+    return -1;
+}
+
+std::string Hex(int64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
 }  // namespace
+
+std::string SignedOutputProblem(TStream& unsignedFile, TStream& signedFile) {
+    const setup::TPeHeaders pe = setup::ReadPeHeaders(signedFile);
+    const int64_t length = unsignedFile.Size();
+    const int64_t size = signedFile.Size();
+    const int64_t directories = pe.OptionalAt() + setup::pe::DirectoriesAt(pe.optionalMagic);
+    const std::vector<std::pair<int64_t, int64_t>> setBySigning = {
+        {pe.OptionalAt() + setup::pe::kChecksumField, 4},
+        {directories + setup::pe::kCertificateDirectory * setup::pe::kDirectoryEntrySize, 8}};
+    const setup::TDataDirectory table = pe.Certificate();
+    const int64_t differs = FirstDifference(unsignedFile, signedFile, std::min(length, size), setBySigning);
+    if (table.address == 0 && table.size == 0) {
+        if (differs >= 0) return "it changed the installer at offset " + Hex(differs) + " and added no signature";
+        if (size == length) return "it copied the installer unchanged: there is no signature";
+        if (size > length) return "it appended " + std::to_string(size - length) + " bytes but no certificate table";
+        return "its output is shorter than the installer and carries no signature";
+    }
+    if (int64_t{table.address} + table.size > size) return "its certificate table lies outside the file";
+    if (int64_t{table.address} + table.size < size) return "its certificate table is not at the end of the file";
+    if (table.address != length)
+        return "its certificate table starts at " + Hex(table.address) + ", not where the installer ends (" +
+               Hex(length) + ")";
+    if (differs >= 0)
+        return "it changed the installer at offset " + Hex(differs) +
+               ", where signing sets only the checksum and the certificate directory";
+    uint8_t head[kWinCertificateSize] = {};
+    signedFile.Seek(table.address);
+    const bool read = table.size >= kWinCertificateSize && signedFile.Read(head, sizeof head) == sizeof head;
+    if (!read || LoadLe32(head) < kWinCertificateSize || LoadLe32(head) > table.size ||
+        LoadLe16(head + 4) != kWinCertificateRevision || LoadLe16(head + 6) != kPkcsSignedData)
+        return "its certificate table holds no PKCS#7 signature (a WIN_CERTIFICATE of revision 0x0200, type 0x0002)";
+    return "";
+}
 
 std::vector<std::string> SplitCommandLine(const std::string& line) {
     std::vector<std::string> args;
@@ -257,8 +323,14 @@ uint32_t SignInstaller(const std::vector<std::string>& command, const SigningAre
     if (!std::filesystem::is_regular_file(area.SignedPath()))
         throw ESigningError("the signing command \"" + command[0] + "\" wrote no signed file at {out}: " +
                             CommandOutput(area));
+    TFileStream signedFile(area.SignedPath(), FileMode::OpenRead);
+    {
+        TFileStream unsignedFile(area.UnsignedPath(), FileMode::OpenRead);
+        const std::string problem = SignedOutputProblem(unsignedFile, signedFile);
+        if (!problem.empty())
+            throw ESigningError("the signing command \"" + command[0] + "\" did not sign the installer: " + problem);
+    }
     try {
-        TFileStream signedFile(area.SignedPath(), FileMode::OpenRead);
         return WalkPackage(signedFile, {});
     } catch (const EVornError& error) {
         throw ESigningError("the installer signed by \"" + command[0] + "\" no longer holds its package (" +

@@ -53,8 +53,15 @@ private:
     std::optional<tools::RemovedOnSignal> onSignal_;
 };
 
+// What the signer did instead of signing, or empty when its output is the
+// unsigned installer, byte for byte apart from the header checksum and the
+// certificate directory, with a certificate table at its end that holds a
+// PKCS#7 signature.
+std::string SignedOutputProblem(TStream& unsignedFile, TStream& signedFile);
+
 // Runs the command (placeholders already substituted) in a process group of
-// its own, waits for it up to timeLimit (then ends the group), and returns the size of the certificate table of the signed installer, which
+// its own, waits for it up to timeLimit (then ends the group), and returns
+// the size of the certificate table of the signed installer, which
 // must still hold a package that reads to its end marker. Raises
 // ESigningError naming the program and quoting what it printed.
 uint32_t SignInstaller(const std::vector<std::string>& command, const SigningArea& area,

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "compress/exceptions.h"
-#include "setup/package_reader.h"
+#include "setup/pe_image.h"
 
 namespace vorn::pack {
 
@@ -48,6 +48,11 @@ std::optional<Elevation> ElevationNamed(const std::string& name) {
     if (name == "admin") return Elevation::Admin;
     if (name == "user") return Elevation::User;
     return std::nullopt;
+}
+
+std::optional<size_t> ElevationSlotAt(const std::vector<uint8_t>& image) {
+    std::string why;
+    return SlotAt(View(image), why);
 }
 
 void SetElevation(std::vector<uint8_t>& stub, Elevation level) {

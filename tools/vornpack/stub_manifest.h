@@ -19,6 +19,9 @@ enum class Elevation { Admin, User };
 const char* ElevationName(Elevation level);
 std::optional<Elevation> ElevationNamed(const std::string& name);
 
+// The file offset of the slot in an image; empty when there is none.
+std::optional<size_t> ElevationSlotAt(const std::vector<uint8_t>& image);
+
 // Sets the level in a stub image; raises EVornError when the stub has no
 // slot, or more than one execution level.
 void SetElevation(std::vector<uint8_t>& stub, Elevation level);

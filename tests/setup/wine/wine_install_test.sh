@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The real installer stub under Wine, answered through a virtual display:
-#   wine_install_test.sh STUB BUILD_INSTALLER
+#   wine_install_test.sh STUB BUILD_INSTALLER VORNPACK FACE_PROBE
 # Boxes and shell executes come from Wine's relay trace. Skips (77) only where Wine is missing.
 set -euo pipefail
 
 stub=$1
 builder=$2
+vornpack=$3
+face_probe=$4
 here=$(cd "$(dirname "$0")" && pwd)
 results=$PWD  # screenshots and traces of failed cases land beside the test's output
 
@@ -100,7 +102,33 @@ $(diff <(od -c "$work/$1.log") <(od -c "$work/actual.log") | head -20)"
 printf 'Read me first.\r\nThen run the program.\r\n' >"$work/readme.txt"
 head -c 5000 /dev/urandom >"$work/data.bin"
 for i in $(seq 1 400); do echo "line $i of a manual the installer expands from LH5"; done >"$work/manual.txt"
-"$builder" "$stub" "$drive_c/dl/setup.exe" "Vorn Test Suite" \
+# The installer's face: vornpack rebuilds the stub's resources with an icon
+# and version information; the install and signed cases run that stub.
+printf '%s\n' 'title = "Face"' "icon = \"$here/../../../examples/sample/files/app.ico\"" '[version]' \
+  'file-version = "1.2.3.4"' 'product-version = "5.6.7.8"' 'product-name = "Vorn Test Suite"' \
+  'company = "Example Ltd."' 'description = "Vorn Test Suite Setup"' 'copyright = "(c) 2026 Example Ltd."' \
+  '[[file]]' "source = \"$work/readme.txt\"" "destination = 'C:\\a.txt'" >"$work/face.toml"
+"$vornpack" build -q "$work/face.toml" --stub "$stub" -o "$work/face.exe"
+head -c "$(tail -c 4 "$work/face.exe" | od -An -tu4 | tr -d ' ')" "$work/face.exe" >"$work/face-stub.exe"
+cp "$face_probe" "$drive_c/dl/face_probe.exe"
+# expect_face: Windows' version and icon readers on C:\dl\setup.exe.
+expect_face() {
+  timeout 60 wine 'C:\dl\face_probe.exe' 'C:\dl\setup.exe' 2>/dev/null | tr -d '\r' >"$work/face.txt"
+  diff -u - "$work/face.txt" >"$work/diff" <<'FACE' || fail "Windows reads another face:
+$(cat "$work/diff")"
+file 1.2.3.4 product 5.6.7.8
+translation 0409 04b0
+CompanyName: Example Ltd.
+FileDescription: Vorn Test Suite Setup
+FileVersion: 1.2.3.4
+LegalCopyright: (c) 2026 Example Ltd.
+ProductName: Vorn Test Suite
+ProductVersion: 5.6.7.8
+icons 1, extracted yes, images 3
+FACE
+}
+
+"$builder" "$work/face-stub.exe" "$drive_c/dl/setup.exe" "Vorn Test Suite" \
   'C:\VornTest\App\ReadMe.TXT' 2 'Vorn Readme' stored "$work/readme.txt" \
   '\VornTest\App\data.bin' 0 '' raw "$work/data.bin" \
   '<P>\Vorn Test\Manual.txt' 0 '' lh5 "$work/manual.txt"
@@ -132,6 +160,7 @@ expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' \
   'Run at the end: "c:\vorntest\app\readme.txt"'
 cp "$work/actual.log" "$work/install.log"
 expect_files
+expect_face
 [ ! -e "$drive_c/dl/setup.tmp" ] || fail "the temporary file was left behind"
 link=$(find -L "$drive_c/users" -path '*/Desktop/Vorn Readme.lnk' | head -1)
 [ -n "$link" ] && [ "$(od -An -tx1 -N4 "$link" | tr -d ' ')" = 4c000000 ] &&
@@ -170,6 +199,7 @@ diff -u "$work/install.relay" "$work/signed.relay" >"$work/diff" || fail "boxes 
 $(cat "$work/diff")"
 expect_log_of install
 expect_files
+expect_face
 
 # --- an LH5 entry whose header claims 2 GiB: its extraction fails at once ---
 "$builder" "$stub" "$drive_c/dl/setup.exe" "" 'C:\VornLie\manual.txt' 0 '' lh5 "$work/manual.txt" \
@@ -231,4 +261,4 @@ if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; screenshots and traces are in $results"
   exit 1
 fi
-echo "PASS: install, cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder and unwritable shortcut folder runs of the stub under Wine"
+echo "PASS: install (with icon and version), cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder and unwritable shortcut folder runs of the stub under Wine"

@@ -1,0 +1,263 @@
+#include "setup/pe_face.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "compress/byte_order.h"
+
+namespace vorn::setup {
+
+namespace {
+
+constexpr uint16_t kIconFileType = 1;
+constexpr size_t kIconDirSize = 6;        // reserved, type, count
+constexpr size_t kIconFileEntrySize = 16; // the common 12 bytes and the image's file offset
+constexpr size_t kIconGroupEntrySize = 14; // the common 12 bytes and the icon resource id
+constexpr uint16_t kGroupId = 1;
+
+constexpr uint32_t kFixedSignature = 0xFEEF04BD;
+constexpr uint32_t kFixedStructVersion = 0x00010000;
+constexpr uint32_t kFileFlagsMask = 0x3F;
+constexpr uint32_t kFileOsNtWindows32 = 0x00040004;
+constexpr uint32_t kFileTypeApp = 1;
+constexpr size_t kFixedInfoSize = 52;
+constexpr uint16_t kUnicodeCodePage = 1200;
+constexpr char kStringTableKey[] = "040904B0";  // U.S. English, Unicode
+constexpr size_t kBlockHeaderSize = 6;          // length, value length, type
+constexpr uint16_t kBinaryValue = 0;
+constexpr uint16_t kTextValue = 1;
+constexpr size_t kMaxBlock = 0xFFFF;
+
+void Append16(std::vector<uint8_t>& out, uint16_t v) { out.push_back(uint8_t(v)), out.push_back(uint8_t(v >> 8)); }
+void Append32(std::vector<uint8_t>& out, uint32_t v) { Append16(out, uint16_t(v)), Append16(out, uint16_t(v >> 16)); }
+void Pad4(std::vector<uint8_t>& out) { out.resize((out.size() + 3) & ~size_t{3}, 0); }
+
+// UTF-8 to UTF-16 code units; raises EFaceError on a malformed sequence.
+std::u16string Utf16(const std::string& utf8) {
+    std::u16string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<uint8_t>(utf8[i]);
+        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+        if (length == 0 || i + length > utf8.size()) throw EFaceError("the text is not UTF-8");
+        uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<uint8_t>(utf8[i + k]);
+            if ((next >> 6) != 2) throw EFaceError("the text is not UTF-8");
+            code = code << 6 | (next & 0x3F);
+        }
+        i += length;
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (code >> 10));
+            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(code);
+        }
+    }
+    return out;
+}
+
+std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t code = text[i];
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
+        if (code < 0x80) out += char(code);
+        else if (code < 0x800) out += {char(0xC0 | code >> 6), char(0x80 | (code & 0x3F))};
+        else if (code < 0x10000) out += {char(0xE0 | code >> 12), char(0x80 | (code >> 6 & 0x3F)), char(0x80 | (code & 0x3F))};
+        else out += {char(0xF0 | code >> 18), char(0x80 | (code >> 12 & 0x3F)), char(0x80 | (code >> 6 & 0x3F)), char(0x80 | (code & 0x3F))};
+    }
+    return out;
+}
+
+void AppendText(std::vector<uint8_t>& out, const std::u16string& text) {
+    for (char16_t c : text) Append16(out, c);
+    Append16(out, 0);
+}
+
+// One block of the version resource: header, key, value, children, each
+// starting on a 32-bit boundary. Raises EFaceError past 16-bit lengths.
+std::vector<uint8_t> Block(const std::u16string& key, uint16_t type, const std::vector<uint8_t>& value,
+                           uint16_t valueLength, const std::vector<std::vector<uint8_t>>& children) {
+    std::vector<uint8_t> out(kBlockHeaderSize, 0);
+    AppendText(out, key);
+    Pad4(out);
+    out.insert(out.end(), value.begin(), value.end());
+    for (const std::vector<uint8_t>& child : children) {
+        Pad4(out);
+        out.insert(out.end(), child.begin(), child.end());
+    }
+    if (out.size() > kMaxBlock) throw EFaceError("the version strings do not fit the 64 KiB of a version resource");
+    out[0] = uint8_t(out.size()), out[1] = uint8_t(out.size() >> 8);
+    out[2] = uint8_t(valueLength), out[3] = uint8_t(valueLength >> 8);
+    out[4] = uint8_t(type);
+    return out;
+}
+
+uint32_t High(const TFourPartVersion& v) { return uint32_t{v[0]} << 16 | v[1]; }
+uint32_t Low(const TFourPartVersion& v) { return uint32_t{v[2]} << 16 | v[3]; }
+
+std::vector<uint8_t> FixedInfo(const TVersionInfo& info) {
+    std::vector<uint8_t> out;
+    for (uint32_t v : {kFixedSignature, kFixedStructVersion, High(info.fileVersion), Low(info.fileVersion),
+                       High(info.productVersion), Low(info.productVersion), kFileFlagsMask, 0u, kFileOsNtWindows32,
+                       kFileTypeApp, 0u, 0u, 0u})
+        Append32(out, v);
+    return out;
+}
+
+// A parsed block of the version resource, its children as offsets.
+struct BlockView {
+    std::u16string key;
+    size_t valueAt = 0;
+    uint16_t valueLength = 0;
+    uint16_t type = 0;
+    std::vector<std::pair<size_t, size_t>> children;  // offset and end
+};
+
+std::optional<BlockView> ViewBlock(const std::vector<uint8_t>& data, size_t at, size_t end) {
+    if (at + kBlockHeaderSize > end) return std::nullopt;
+    const size_t length = LoadLe16(data.data() + at);
+    if (length < kBlockHeaderSize || at + length > end) return std::nullopt;
+    end = at + length;
+    BlockView view;
+    view.valueLength = LoadLe16(data.data() + at + 2);
+    view.type = LoadLe16(data.data() + at + 4);
+    size_t p = at + kBlockHeaderSize;
+    for (; p + 2 <= end && LoadLe16(data.data() + p) != 0; p += 2) view.key += char16_t(LoadLe16(data.data() + p));
+    p = (p + 2 + 3) & ~size_t{3};
+    view.valueAt = p;
+    const size_t valueBytes = view.type == kTextValue ? size_t{view.valueLength} * 2 : view.valueLength;
+    for (p = (p + valueBytes + 3) & ~size_t{3}; p + kBlockHeaderSize <= end;) {
+        const size_t childLength = LoadLe16(data.data() + p);
+        if (childLength < kBlockHeaderSize || p + childLength > end) return std::nullopt;
+        view.children.push_back({p, p + childLength});
+        p = (p + childLength + 3) & ~size_t{3};
+    }
+    return view;
+}
+
+std::u16string TextAt(const std::vector<uint8_t>& data, size_t at, size_t units, size_t end) {
+    std::u16string text;
+    for (size_t i = 0; i < units && at + 2 * i + 2 <= end; ++i) text += char16_t(LoadLe16(data.data() + at + 2 * i));
+    while (!text.empty() && text.back() == 0) text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+std::vector<TIconImage> ReadIconFile(const std::vector<uint8_t>& file) {
+    if (file.empty()) throw EFaceError("the file is empty");
+    if (file.size() < kIconDirSize || LoadLe16(file.data()) != 0 || LoadLe16(file.data() + 2) != kIconFileType)
+        throw EFaceError("it is not an icon file (.ico)");
+    const size_t count = LoadLe16(file.data() + 4);
+    if (count == 0) throw EFaceError("it holds no images");
+    const size_t directoryEnd = kIconDirSize + count * kIconFileEntrySize;
+    if (directoryEnd > file.size()) throw EFaceError("it is cut short inside its list of images");
+    std::vector<TIconImage> images(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* entry = file.data() + kIconDirSize + i * kIconFileEntrySize;
+        const uint64_t size = LoadLe32(entry + 8);
+        const uint64_t offset = LoadLe32(entry + 12);
+        const std::string which = "image " + std::to_string(i + 1) + " of " + std::to_string(count);
+        if (size == 0) throw EFaceError(which + " is empty");
+        if (offset < directoryEnd || offset + size > file.size())
+            throw EFaceError(which + " lies outside the file (" + std::to_string(size) + " bytes at offset " +
+                             std::to_string(offset) + " of " + std::to_string(file.size()) + ")");
+        std::copy(entry, entry + 12, images[i].entry.begin());
+        images[i].data.assign(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                              file.begin() + static_cast<std::ptrdiff_t>(offset + size));
+    }
+    return images;
+}
+
+std::vector<TResource> IconResources(const std::vector<TIconImage>& images) {
+    TResource group{.type = pe::kGroupIconResource, .id = kGroupId, .language = pe::kUsEnglish, .data = {}};
+    Append16(group.data, 0), Append16(group.data, kIconFileType), Append16(group.data, uint16_t(images.size()));
+    std::vector<TResource> resources;
+    for (size_t i = 0; i < images.size(); ++i) {
+        const auto id = static_cast<uint16_t>(i + 1);
+        group.data.insert(group.data.end(), images[i].entry.begin(), images[i].entry.end());
+        Append16(group.data, id);
+        resources.push_back({.type = pe::kIconResource, .id = id, .language = pe::kUsEnglish, .data = images[i].data});
+    }
+    resources.push_back(std::move(group));
+    return resources;
+}
+
+std::vector<std::pair<int, int>> IconGroupSizes(const std::vector<uint8_t>& group) {
+    std::vector<std::pair<int, int>> sizes;
+    if (group.size() < kIconDirSize) return sizes;
+    const size_t count = LoadLe16(group.data() + 4);
+    for (size_t i = 0; i < count && kIconDirSize + (i + 1) * kIconGroupEntrySize <= group.size(); ++i) {
+        const uint8_t* entry = group.data() + kIconDirSize + i * kIconGroupEntrySize;
+        sizes.push_back({entry[0] == 0 ? 256 : entry[0], entry[1] == 0 ? 256 : entry[1]});
+    }
+    return sizes;
+}
+
+std::string VersionText(const TFourPartVersion& v) {
+    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." + std::to_string(v[3]);
+}
+
+std::optional<TFourPartVersion> ParseVersion(const std::string& text) {
+    TFourPartVersion version{};
+    const char* p = text.data();
+    const char* end = p + text.size();
+    for (size_t i = 0; i < version.size(); ++i) {
+        if (i > 0 && (p == end || *p++ != '.')) return std::nullopt;
+        if (p == end || *p < '0' || *p > '9') return std::nullopt;
+        const auto [next, error] = std::from_chars(p, end, version[i]);
+        if (error != std::errc{}) return std::nullopt;
+        p = next;
+    }
+    if (p != end) return std::nullopt;
+    return version;
+}
+
+std::vector<uint8_t> VersionResourceBytes(const TVersionInfo& info) {
+    std::vector<std::vector<uint8_t>> strings;
+    for (const auto& [name, value] : info.strings) {
+        const std::u16string text = Utf16(value);
+        std::vector<uint8_t> bytes;
+        AppendText(bytes, text);
+        if (text.size() + 1 > kMaxBlock / 2)
+            throw EFaceError("the version string " + name + " does not fit a version resource");
+        strings.push_back(Block(Utf16(name), kTextValue, bytes, uint16_t(text.size() + 1), {}));
+    }
+    const std::vector<uint8_t> table = Block(Utf16(kStringTableKey), kTextValue, {}, 0, strings);
+    std::vector<uint8_t> translation;
+    Append16(translation, pe::kUsEnglish), Append16(translation, kUnicodeCodePage);
+    const std::vector<uint8_t> var = Block(u"Translation", kBinaryValue, translation, uint16_t(translation.size()), {});
+    return Block(u"VS_VERSION_INFO", kBinaryValue, FixedInfo(info), uint16_t(kFixedInfoSize),
+                 {Block(u"StringFileInfo", kTextValue, {}, 0, {table}), Block(u"VarFileInfo", kTextValue, {}, 0, {var})});
+}
+
+std::optional<TVersionInfo> ReadVersionResource(const std::vector<uint8_t>& data) {
+    const std::optional<BlockView> root = ViewBlock(data, 0, data.size());
+    if (!root || root->key != u"VS_VERSION_INFO" || root->valueLength != kFixedInfoSize ||
+        root->valueAt + kFixedInfoSize > data.size() || LoadLe32(data.data() + root->valueAt) != kFixedSignature)
+        return std::nullopt;
+    TVersionInfo info;
+    const uint8_t* fixed = data.data() + root->valueAt;
+    auto parts = [&](size_t at) {
+        const uint32_t high = LoadLe32(fixed + at), low = LoadLe32(fixed + at + 4);
+        return TFourPartVersion{uint16_t(high >> 16), uint16_t(high), uint16_t(low >> 16), uint16_t(low)};
+    };
+    info.fileVersion = parts(8);
+    info.productVersion = parts(16);
+    for (const auto& [at, end] : root->children) {
+        const std::optional<BlockView> child = ViewBlock(data, at, end);
+        if (!child || child->key != u"StringFileInfo" || child->children.empty()) continue;
+        const auto [tableAt, tableEnd] = child->children.front();
+        const std::optional<BlockView> table = ViewBlock(data, tableAt, tableEnd);
+        if (!table) continue;
+        for (const auto& [stringAt, stringEnd] : table->children)
+            if (const std::optional<BlockView> text = ViewBlock(data, stringAt, stringEnd))
+                info.strings.push_back({Utf8(text->key), Utf8(TextAt(data, text->valueAt, text->valueLength, stringEnd))});
+    }
+    return info;
+}
+
+}  // namespace vorn::setup

@@ -1,0 +1,66 @@
+// The resource section of a PE image, read as a list of numbered resources
+// and written afresh: vornpack rebuilds a stub's resources (icon, version
+// information, application manifest) rather than patching them in place.
+// Only the tools use this; the installer never reads its own resources.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "compress/exceptions.h"
+#include "setup/pe_image.h"
+
+namespace vorn::setup {
+
+// An image whose resources cannot be read or rebuilt; the message says why.
+class EPeImageError : public EVornError {
+public:
+    using EVornError::EVornError;
+};
+
+namespace pe {
+inline constexpr uint16_t kIconResource = 3;
+inline constexpr uint16_t kGroupIconResource = 14;
+inline constexpr uint16_t kVersionResource = 16;
+inline constexpr uint16_t kManifestResource = 24;
+inline constexpr uint16_t kUsEnglish = 0x0409;
+}  // namespace pe
+
+struct TResource {
+    uint16_t type = 0;
+    uint16_t id = 0;
+    uint16_t language = 0;
+    uint32_t codePage = 0;
+    std::vector<uint8_t> data;
+};
+
+// An image's headers with its section table.
+struct TPeLayout {
+    TPeHeaders headers;
+    std::vector<TPeSection> sections;
+};
+TPeLayout ReadPeLayout(const std::vector<uint8_t>& image);
+
+// The index of the section holding the resource directory, if any.
+std::optional<size_t> ResourceSection(const TPeLayout& layout);
+
+// The image's resources, in the order of their tree (type, id, language);
+// empty without a resource section. Raises EPeImageError when the tree
+// points outside the section or holds resources with names.
+std::vector<TResource> ReadResources(const std::vector<uint8_t>& image);
+
+// The first resource of the type, or null.
+const TResource* FindResource(const std::vector<TResource>& resources, uint16_t type);
+
+// Replaces the image's resource section with one holding the resources
+// (sorted by type, id and language), moves the sections behind it, and
+// updates the section table, the image size, the data directories and the
+// checksum. Raises EPeImageError when the image has no resource section or
+// a section behind it that code may address (anything but discardable).
+void ReplaceResources(std::vector<uint8_t>& image, std::vector<TResource> resources);
+
+// The optional header's checksum of an image, with its own field read as 0.
+uint32_t PeChecksum(const std::vector<uint8_t>& image, int64_t checksumAt);
+
+}  // namespace vorn::setup

@@ -1,0 +1,182 @@
+// The installer's face: .ico files and [version] tables as vornpack takes or
+// refuses them, and a stub whose resources were rebuilt, read back.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "compress/byte_order.h"
+#include "setup/pe_face.h"
+#include "setup/pe_resources.h"
+#include "tests/support/test_support.h"
+#include "tools/vornpack/manifest.h"
+#include "tools/vornpack/stub_image.h"
+#include "tools/vornpack/stub_manifest.h"
+#include "tools/vornpack/stub_rewrite.h"
+
+namespace vorn::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// An icon file header (reserved 0, type 1, count) and its directory entries
+// (w, h, colours, 0, planes, bits, size, offset), then image bytes.
+const char* const kTwoImages =  // a 16x16 image of 4 bytes at 38 and a 256x256 PNG of 8 bytes at 42
+    "00 00 01 00 02 00"
+    " 10 10 00 00 01 00 20 00 04 00 00 00 26 00 00 00"
+    " 00 00 00 00 01 00 20 00 08 00 00 00 2A 00 00 00"
+    " AA BB CC DD 89 50 4E 47 0D 0A 1A 0A";
+
+TEST(IconFile, EachFileGivesItsImagesOrItsReason) {
+    const struct { const char* name; std::string hex; const char* error; } cases[] = {
+        {"two images, one PNG", kTwoImages, ""},
+        {"empty", "", "the file is empty"},
+        {"a cursor file", "00 00 02 00 01 00", "it is not an icon file (.ico)"},
+        {"no images", "00 00 01 00 00 00", "it holds no images"},
+        {"cut inside the list", std::string(kTwoImages).substr(0, 3 * 30), "it is cut short inside its list of images"},
+        {"cut inside an image", std::string(kTwoImages).substr(0, 3 * 48 - 1), "image 2 of 2 lies outside the file"},
+        {"an offset into the list", "00 00 01 00 01 00 10 10 00 00 01 00 20 00 04 00 00 00 04 00 00 00 AA BB CC DD",
+         "image 1 of 1 lies outside the file"},
+        {"an empty image", "00 00 01 00 01 00 10 10 00 00 01 00 20 00 00 00 00 00 16 00 00 00", "image 1 of 1 is empty"},
+    };
+    for (const auto& c : cases) {
+        try {
+            const std::vector<setup::TIconImage> images = setup::ReadIconFile(Hex(c.hex));
+            EXPECT_STREQ(c.error, "") << c.name;
+            EXPECT_EQ(setup::IconGroupSizes(setup::IconResources(images).back().data),
+                      (std::vector<std::pair<int, int>>{{16, 16}, {256, 256}})) << c.name;
+            EXPECT_EQ(images[1].data, Hex("89 50 4E 47 0D 0A 1A 0A")) << c.name;
+        } catch (const setup::EFaceError& error) {
+            EXPECT_NE(std::string(c.error), "") << c.name << ": " << error.what();
+            EXPECT_TRUE(std::string(error.what()).starts_with(c.error)) << c.name << ": " << error.what();
+        }
+    }
+}
+
+class Face : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("face_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::create_directories(dir_);
+        const Bytes icon = Hex(kTwoImages);
+        std::ofstream(dir_ / "app.ico", std::ios::binary)
+            .write(reinterpret_cast<const char*>(icon.data()), static_cast<std::streamsize>(icon.size()));
+        std::ofstream(dir_ / "a") << "a";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    pack::Manifest Parse(const std::string& keys) {
+        return pack::ParseManifest(keys + "\n[[file]]\nsource = \"a\"\ndestination = 'c:\\a'\n", dir_ / "app.toml");
+    }
+    std::string ParseError(const std::string& keys) {
+        try {
+            Parse(keys);
+        } catch (const pack::EManifestError& e) {
+            return e.Message.substr((dir_ / "app.toml").string().size() + 1);
+        }
+        return "";
+    }
+    fs::path dir_;
+};
+
+TEST_F(Face, EachVersionTableIsTakenOrRefusedWithLineAndReason) {
+    const std::string longText(40000, 'x');
+    const std::pair<std::string, std::string> cases[] = {
+        {"[version]\nfile-version = \"1.2.3.4\"\nproduct-version = \"0.0.0.65535\"\ncompany = \"Ex\"", ""},
+        {"icon = \"app.ico\"", ""},
+        {"[version]\nfile-version = \"1.2.3\"", "2: version.file-version: must be four numbers from 0 to 65535"},
+        {"[version]\nfile-version = \"1.2.3.65536\"", "2: version.file-version: must be four numbers"},
+        {"[version]\nfile-version = \"1.2.3.4.5\"", "2: version.file-version: must be four numbers"},
+        {"[version]\nfile-version = \"1.2.-3.4\"", "2: version.file-version: must be four numbers"},
+        {"[version]\nfile-version = \"1.2.3.4 \"", "2: version.file-version: must be four numbers"},
+        {"[version]\nfile-version = \"1.2.3.4\"\nproduct-version = \"v1\"", "3: version.product-version: must be four"},
+        {"[version]\ncompany = \"Ex\"", "1: version.file-version: is missing"},
+        {"[version]\nfile-version = \"1.2.3.4\"\nvendor = \"Ex\"", "3: version.vendor: "},
+        {"[version]\nfile-version = \"1.2.3.4\"\ncomments = \"" + longText + "\"", "1: version: the version string Comments"},
+        {"icon = \"missing.ico\"", "1: icon: \"" + (dir_ / "missing.ico").string() + "\" is not a readable file"},
+        {"icon = \"a\"", "1: icon: \"" + (dir_ / "a").string() + "\": it is not an icon file (.ico)"},
+    };
+    for (const auto& [keys, error] : cases) {
+        const std::string found = ParseError(keys);
+        EXPECT_EQ(found.substr(0, error.size()), error) << keys.substr(0, 80);
+        EXPECT_EQ(found.empty(), error.empty()) << keys.substr(0, 80) << ": " << found;
+    }
+    const pack::Manifest manifest = Parse("[version]\nfile-version = \"1.2.3.4\"\nproduct-name = \"Ünïcode ✓\"");
+    EXPECT_EQ(manifest.version->productVersion, (setup::TFourPartVersion{1, 2, 3, 4}));
+}
+
+// The carried stub with an icon and version information: the listing reads
+// them back, the manifest resource and every byte outside the resources and
+// the sections behind them stay, and a second build gives the same bytes.
+TEST_F(Face, ARebuiltStubReadsBackAndKeepsItsCode) {
+    std::vector<uint8_t> stub = pack::CarriedStub();
+    if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
+    const pack::Manifest manifest = Parse(
+        "icon = \"app.ico\"\n[version]\nfile-version = \"1.2.3.4\"\nproduct-version = \"5.6.7.8\"\ncompany = \"Éx\"");
+    std::vector<uint8_t> rebuilt = stub;
+    pack::ApplyFace(manifest, rebuilt);
+    std::vector<uint8_t> again = stub;
+    pack::ApplyFace(manifest, again);
+    EXPECT_EQ(rebuilt, again);
+
+    TMemoryStream stream(rebuilt);
+    const pack::InstallerFace face = pack::ReadFace(stream);
+    ASSERT_TRUE(face.version);
+    EXPECT_EQ(face.version->productVersion, (setup::TFourPartVersion{5, 6, 7, 8}));
+    EXPECT_EQ(face.version->strings.front(), (std::pair<std::string, std::string>{"CompanyName", "Éx"}));
+    EXPECT_EQ(face.iconSizes.size(), 2u);
+    const auto manifestOf = [](const std::vector<uint8_t>& image) {
+        return setup::FindResource(setup::ReadResources(image), setup::pe::kManifestResource)->data;
+    };
+    EXPECT_EQ(manifestOf(rebuilt), manifestOf(stub));
+
+    const setup::TPeLayout before = setup::ReadPeLayout(stub), after = setup::ReadPeLayout(rebuilt);
+    const size_t rsrc = *setup::ResourceSection(before);
+    const setup::TPeSection& old = before.sections[rsrc];
+    const auto code = static_cast<std::ptrdiff_t>(before.sections[0].rawOffset);
+    EXPECT_TRUE(std::equal(stub.begin() + code, stub.begin() + old.rawOffset, rebuilt.begin() + code)) << "the code moved";
+    for (size_t i = rsrc + 1; i < before.sections.size(); ++i) {
+        const setup::TPeSection &was = before.sections[i], &is = after.sections[i];
+        EXPECT_TRUE(std::equal(stub.begin() + was.rawOffset, stub.begin() + was.rawOffset + was.rawSize,
+                               rebuilt.begin() + is.rawOffset)) << "section " << i;
+        EXPECT_EQ(is.virtualAddress - was.virtualAddress,
+                  after.headers.directories[setup::pe::kRelocationDirectory].address -
+                      before.headers.directories[setup::pe::kRelocationDirectory].address);
+    }
+    EXPECT_EQ(pack::StubProblem(rebuilt), "");
+}
+
+TEST(ResourceSection, AnImageWithoutOneCannotTakeResources) {
+    std::vector<uint8_t> image = Hex("4D 5A");
+    EXPECT_THROW(setup::ReplaceResources(image, {}), setup::EPeImageError);
+}
+
+}  // namespace
+}  // namespace vorn::test
+
+namespace vorn::test {
+namespace {
+
+// The carried stub's tree (root, type, id, one data entry at 72, as the
+// writer lays out a single resource) with one field made to lie.
+TEST(ResourceSection, LyingTreesAreRefusedNotFollowed) {
+    std::vector<uint8_t> stub = pack::CarriedStub();
+    if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
+    setup::ReplaceResources(stub, setup::ReadResources(stub));
+    const setup::TPeLayout layout = setup::ReadPeLayout(stub);
+    const setup::TPeSection section = layout.sections[*setup::ResourceSection(layout)];
+    const struct { const char* name; size_t at; uint32_t value; } cases[] = {
+        {"data below the section", 72, section.virtualAddress - 1},
+        {"data past the section", 72, section.virtualAddress + section.rawSize - 4},
+        {"a subdirectory outside the section", 20, 0x80000000u | section.rawSize},
+        {"a leaf where a directory belongs", 20, 72},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> lying = stub;
+        StoreLe32(lying.data() + section.rawOffset + c.at, c.value);
+        EXPECT_THROW(setup::ReadResources(lying), setup::EPeImageError) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace vorn::test

@@ -1,0 +1,107 @@
+#include "tools/vornpack/stub_rewrite.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "compress/exceptions.h"
+#include "setup/package_reader.h"
+#include "setup/pe_image.h"
+#include "setup/pe_resources.h"
+
+namespace vorn::pack {
+
+namespace {
+
+std::string Format(const char* format, unsigned a, unsigned b = 0) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
+}
+
+// True when a package reads from the trailer to its end marker.
+bool CarriesPackage(const std::vector<uint8_t>& image) {
+    TMemoryStream stream(image);
+    setup::TPackageReader reader(stream);
+    try {
+        reader.Locate();
+        reader.ReadField();
+        for (setup::TEntryFields fields; reader.ReadEntryFields(fields);) {
+            TNullStream sink;
+            reader.CopyStream(sink, reader.ReadStreamLength());
+        }
+        return true;
+    } catch (const EVornError&) {
+        return false;
+    }
+}
+
+std::string LayoutProblem(const std::vector<uint8_t>& stub) {
+    const setup::TPeLayout layout = setup::ReadPeLayout(stub);
+    const setup::TPeHeaders& pe = layout.headers;
+    for (size_t i = 0; i < layout.sections.size(); ++i)
+        if (uint64_t{layout.sections[i].rawOffset} + layout.sections[i].rawSize > stub.size())
+            return Format("its section %u lies outside the file (the file is cut short, or the section lies)",
+                          unsigned(i + 1));
+    if (pe.Certificate().address != 0 || pe.Certificate().size != 0)
+        return "it is signed already; sign the installer instead";
+    const std::optional<size_t> index = setup::ResourceSection(layout);
+    if (!index) return "it has no resource section to hold the application manifest";
+    const std::optional<size_t> slot = ElevationSlotAt(stub);
+    const setup::TPeSection& resources = layout.sections[*index];
+    if (slot && (*slot < resources.rawOffset || *slot >= uint64_t{resources.rawOffset} + resources.rawSize))
+        return "its execution level lies outside its resource section";
+    if (CarriesPackage(stub)) return "it is an installer, not a stub: it carries a package already";
+    return "";
+}
+
+}  // namespace
+
+std::string StubProblem(const std::vector<uint8_t>& stub) {
+    TMemoryStream stream(stub);
+    const setup::TPeHeaders pe = setup::ReadPeHeaders(stream);
+    if (!pe.isPe) return "it does not start like a PE image";
+    if (pe.machine != setup::pe::kMachineI386)
+        return Format("it is built for machine 0x%04X, not i386 (0x014C)", pe.machine);
+    if (pe.optionalMagic != setup::pe::kOptionalMagicPe32)
+        return Format("its optional header has magic 0x%03X, not PE32 (0x10B)", pe.optionalMagic);
+    if (pe.subsystem != setup::pe::kSubsystemWindowsGui)
+        return Format(pe.subsystem == setup::pe::kSubsystemWindowsConsole ? "its subsystem is %u (console), not Windows GUI (2)"
+                                                                          : "its subsystem is %u, not Windows GUI (2)",
+                      pe.subsystem);
+    return LayoutProblem(stub);
+}
+
+void ApplyFace(const Manifest& manifest, std::vector<uint8_t>& stub) {
+    if (manifest.icon.empty() && !manifest.version) return;
+    std::vector<setup::TResource> resources = setup::ReadResources(stub);
+    const auto replaced = [&](const setup::TResource& r) {
+        const bool icon = r.type == setup::pe::kIconResource || r.type == setup::pe::kGroupIconResource;
+        return (icon && !manifest.icon.empty()) || (r.type == setup::pe::kVersionResource && manifest.version);
+    };
+    resources.erase(std::remove_if(resources.begin(), resources.end(), replaced), resources.end());
+    if (!manifest.icon.empty())
+        for (setup::TResource& r : setup::IconResources(manifest.icon)) resources.push_back(std::move(r));
+    if (manifest.version)
+        resources.push_back({.type = setup::pe::kVersionResource, .id = 1, .language = setup::pe::kUsEnglish,
+                             .codePage = 0, .data = setup::VersionResourceBytes(*manifest.version)});
+    setup::ReplaceResources(stub, std::move(resources));
+}
+
+InstallerFace ReadFace(TStream& installer) {
+    const int64_t end = std::min(setup::ReadPeHeaders(installer).imageEnd, installer.Size());
+    std::vector<uint8_t> image(static_cast<size_t>(std::max<int64_t>(end, 0)));
+    installer.Seek(0);
+    image.resize(installer.Read(image.data(), image.size()));
+    InstallerFace face;
+    try {
+        const std::vector<setup::TResource> resources = setup::ReadResources(image);
+        if (const setup::TResource* version = setup::FindResource(resources, setup::pe::kVersionResource))
+            face.version = setup::ReadVersionResource(version->data);
+        if (const setup::TResource* group = setup::FindResource(resources, setup::pe::kGroupIconResource))
+            face.iconSizes = setup::IconGroupSizes(group->data);
+    } catch (const setup::EPeImageError&) {
+    }
+    return face;
+}
+
+}  // namespace vorn::pack

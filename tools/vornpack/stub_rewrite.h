@@ -1,0 +1,37 @@
+// vornpack's checks and rewrites of the installer stub's PE image, and what
+// a listing reads back from an installer's image: its version information
+// and its icon.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "compress/stream.h"
+#include "setup/pe_face.h"
+#include "tools/vornpack/manifest.h"
+
+namespace vorn::pack {
+
+// Why a --stub cannot be the installer's program, or empty: it must be a
+// PE32 GUI program for i386, unsigned, with every section inside the file,
+// its execution-level slot inside its resources, and no package behind it.
+std::string StubProblem(const std::vector<uint8_t>& stub);
+
+// Rebuilds the stub's resources with the manifest's icon and version
+// information; leaves the stub untouched when the manifest has neither.
+// Raises setup::EPeImageError when its resources cannot be rebuilt.
+void ApplyFace(const Manifest& manifest, std::vector<uint8_t>& stub);
+
+struct InstallerFace {
+    std::optional<setup::TVersionInfo> version;
+    std::vector<std::pair<int, int>> iconSizes;  // empty: no icon
+};
+
+// Reads the face from the installer's PE image (never from what follows it);
+// an image whose resources cannot be read shows none.
+InstallerFace ReadFace(TStream& installer);
+
+}  // namespace vorn::pack
