@@ -83,7 +83,7 @@ void PrintFaceText(const InstallerFace& face) {
         std::printf("version: %s (product %s)\n", setup::VersionText(face.version->fileVersion).c_str(),
                     setup::VersionText(face.version->productVersion).c_str());
         for (const auto& [name, value] : face.version->strings)
-            std::printf("   %s: %s\n", name.c_str(), value.c_str());
+            std::printf("   %s: %s\n", tools::Printable(name).c_str(), tools::Printable(value).c_str());
     }
     if (!face.iconSizes.empty()) {
         std::printf("icon:");
