@@ -114,27 +114,30 @@ void TInstaller::Cancel() {
     platform_.ShowBox(summary_.Text(), title_, kBoxOk);
 }
 
-// Reads the entry's fields one at a time, in the order of TEntryFields:
-// each shortcut is offered as its field is read, before the replace rule.
+// Reads the entry's fields one at a time, in package order.
+// Each shortcut is offered as its field is read, before the replace rule
+// and before the drive is added: its link points at the destination as it
+// stands then.
 bool TInstaller::InstallEntry() {
-    destination_ = reader_->ReadField();
-    if (destination_.empty()) {
+    TEntry& entry = entry_;  // a member: as a local it costs the stub 224 bytes of clean-up code
+    entry.destination = reader_->ReadField();
+    if (entry.destination.empty()) {
         Complete();
         return false;
     }
-    destination_ = ExpandFolderMacros(destination_, folders_, platform_.TodayDayNumber());
-    runMode_ = reader_->ReadRunMode();
-    OfferShortcuts();
-    replaceRule_ = reader_->ReadField();
-    destination_ = QualifyDrive(destination_, modulePath_);
-    CreatePathFolders(platform_, destination_);
+    entry.destination = ExpandFolderMacros(entry.destination, folders_, platform_.TodayDayNumber());
+    entry.runMode = reader_->ReadRunMode();
+    OfferShortcuts(entry.destination);
+    entry.replaceRule = reader_->ReadField();
+    entry.destination = QualifyDrive(entry.destination, modulePath_);
+    CreatePathFolders(platform_, entry.destination);
     CreateTempFile();
     reader_->CopyStream(*tempStream_, reader_->ReadStreamLength());
     bool keepGoing = true;
-    if (ShouldExtract())
-        keepGoing = Extract();
+    if (ShouldExtract(entry))
+        keepGoing = Extract(entry);
     else
-        log_->Line(SkippingLine(destination_));
+        log_->Line(SkippingLine(entry.destination));
     tempStream_.reset();
     return keepGoing;
 }
@@ -144,45 +147,47 @@ void TInstaller::Complete() {
     log_->Line(hadErrors_ ? kCompletedWithErrorsLine : kCompletedCleanLine);
 }
 
-void TInstaller::OfferShortcuts() {
+void TInstaller::OfferShortcuts(const std::string& target) {
     for (const char* folderName : kShortcutFolders) {
         const std::string field = reader_->ReadField();
-        if (!field.empty() && !OfferShortcut(platform_, *log_, title_, destination_, field, folderName))
+        if (!field.empty() && !OfferShortcut(platform_, *log_, title_, target, field, folderName))
             hadErrors_ = true;
     }
 }
 
-bool TInstaller::ShouldExtract() {
-    if (!platform_.Exists(destination_)) return true;
-    if (!ReplaceAllowed()) return false;
-    if (!platform_.Exists(destination_)) return true;
-    log_->Line(DeletingLine(destination_));
-    if (platform_.RemoveFile(destination_)) return true;
+bool TInstaller::ShouldExtract(const TEntry& entry) {
+    const std::string& destination = entry.destination;
+    if (!platform_.Exists(destination)) return true;
+    if (!ReplaceAllowed(entry.replaceRule)) return false;
+    // The user may have removed the file while the question was open.
+    if (!platform_.Exists(destination)) return true;
+    log_->Line(DeletingLine(destination));
+    if (platform_.RemoveFile(destination)) return true;
     log_->Line(kCannotDeleteLine);
     hadErrors_ = true;
     return false;
 }
 
-bool TInstaller::ReplaceAllowed() {
-    const Replace replace = ReplaceOf(replaceRule_);
+bool TInstaller::ReplaceAllowed(const std::string& replaceRule) {
+    const Replace replace = ReplaceOf(replaceRule);
     if (replace == Replace::Ask) {
-        const std::string question = ReplaceQuestion(replaceRule_.substr(1, kNameLimit));
+        const std::string question = ReplaceQuestion(replaceRule.substr(1, kNameLimit));
         return platform_.ShowBox(question, title_, kBoxYesNoQuestion) == kAnswerYes;
     }
     return replace == Replace::Always;
 }
 
-bool TInstaller::Extract() {
+bool TInstaller::Extract(const TEntry& entry) {
     tempStream_->Seek(0);
     // Created outside the guard: a destination that cannot be created is an
     // unhandled failure, not a failed extraction.
-    std::unique_ptr<TStream> destinationFile = platform_.CreateNew(destination_);
+    std::unique_ptr<TStream> destinationFile = platform_.CreateNew(entry.destination);
     try {
-        log_->Line(ExtractingLine(destination_));
+        log_->Line(ExtractingLine(entry.destination));
         codec_->ExpandStream(*destinationFile, *tempStream_);
         destinationFile.reset();
         log_->Line(kOkLine);
-        RunExtracted();
+        RunExtracted(entry);
         return true;
     } catch (...) {
         destinationFile.reset();  // the partly written file stays
@@ -193,12 +198,12 @@ bool TInstaller::Extract() {
     }
 }
 
-void TInstaller::RunExtracted() {
-    if (runMode_ == RunMode::Now) {
-        log_->Line(RunningLine(destination_));
-        platform_.Execute(destination_);
+void TInstaller::RunExtracted(const TEntry& entry) {
+    if (entry.runMode == RunMode::Now) {
+        log_->Line(RunningLine(entry.destination));
+        platform_.Execute(entry.destination);
     }
-    if (runMode_ == RunMode::AtEnd) runAtEnd_ = destination_;
+    if (entry.runMode == RunMode::AtEnd) runAtEnd_ = entry.destination;
 }
 
 void TInstaller::ReleaseRunObjects() {

@@ -17,6 +17,14 @@ namespace vorn::setup {
 // The installer's file name with its extension (from the last ".") replaced.
 std::string WithExtension(const std::string& name, const std::string& extension);
 
+// What the install of one entry needs of its fields; the shortcut fields
+// are offered as they are read and kept by nobody.
+struct TEntry {
+    std::string destination;
+    RunMode runMode = RunMode::Never;
+    std::string replaceRule;
+};
+
 class TInstaller {
 public:
     explicit TInstaller(Platform& platform) : platform_(platform) {}
@@ -38,11 +46,11 @@ private:
     // false once the loop must stop (end marker or failed extraction).
     bool InstallEntry();
     void Complete();
-    void OfferShortcuts();
-    bool ShouldExtract();
-    bool ReplaceAllowed();
-    bool Extract();
-    void RunExtracted();
+    void OfferShortcuts(const std::string& target);
+    bool ShouldExtract(const TEntry& entry);
+    bool ReplaceAllowed(const std::string& replaceRule);
+    bool Extract(const TEntry& entry);
+    void RunExtracted(const TEntry& entry);
     void ReleaseRunObjects();
     void Finish();
 
@@ -59,9 +67,7 @@ private:
     std::unique_ptr<TStream> packageStream_;
     std::unique_ptr<TPackageReader> reader_;
     std::unique_ptr<TStream> tempStream_;
-    std::string destination_;
-    RunMode runMode_ = RunMode::Never;
-    std::string replaceRule_;
+    TEntry entry_;  // the entry being installed
     bool hadErrors_ = false;
     std::string runAtEnd_;
 };

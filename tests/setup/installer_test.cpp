@@ -72,6 +72,27 @@ TEST_F(Installer, NoTitleAsksNothingAndCaptionsWithTheLowercasedName) {
     EXPECT_EQ(platform.Executed, Lines{"c:\\program files\\sample\\app.exe"});
 }
 
+// No to the title removes the log and installs nothing. After Yes, a file
+// that goes while its replace question is open is not deleted again.
+TEST_F(Installer, ATitleIsConfirmedAndAFileGoneWhileAskedAboutIsNotDeleted) {
+    const TestPackage package{"Suite", {Entry("c:\\app\\a", "new", '0', "1A")}};
+    platform.Answers = {kAnswerNo};
+    EXPECT_EQ(Install(package), 0);
+    EXPECT_FALSE(platform.HasFile(kLog) || platform.HasFile("c:\\app\\a"));
+    ASSERT_EQ(platform.Boxes.size(), 2u);
+    EXPECT_TRUE(platform.Boxes[1].ends_with("Installation terminated at user's request\r"));
+
+    platform.PutFile("c:\\app\\a", AsBytes("old"));
+    platform.Answers = {kAnswerYes, kAnswerYes};
+    platform.WhileAsking = [&](const std::string& text) {
+        if (text.starts_with("You are about to replace")) std::filesystem::remove(platform.HostPath("c:\\app\\a"));
+    };
+    EXPECT_EQ(Install(package), 0);
+    EXPECT_EQ(platform.FileText("c:\\app\\a"), "new");
+    EXPECT_EQ(Log(), (Lines{kStart, "Title: \"Suite\"", "Extracting file: c:\\app\\a...   ", "OK",
+                            "Completed with NO errors."}));
+}
+
 // e is in use: it is skipped, the run goes on and ends with errors.
 TEST_F(Installer, ReplaceRulesAndAnOldFileInUse) {
     for (const char* name : {"a", "b", "c", "d", "e"}) platform.PutFile("c:\\app\\"s + name, AsBytes("old"));

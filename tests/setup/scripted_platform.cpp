@@ -59,6 +59,7 @@ int ScriptedPlatform::ShowBox(const std::string& text, const std::string& captio
     const char* name = style == kBoxOk ? "ok" : style == kBoxYesNoQuestion ? "yes/no" : "error";
     Boxes.push_back(caption + "|" + name + "|" + text);
     if (style != kBoxYesNoQuestion) return kAnswerOk;
+    if (WhileAsking) WhileAsking(text);
     if (Answers.empty()) {
         ++Unanswered;
         return kAnswerNo;

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -25,6 +26,7 @@ public:
     ~ScriptedPlatform() override { std::error_code ignored; std::filesystem::remove_all(root_, ignored); }
 
     std::deque<int> Answers;  // one per yes/no question, in order
+    std::function<void(const std::string& text)> WhileAsking;  // what happens while a question is open
     std::string Module = "C:\\Downloads\\Sample.EXE";
     std::string Temp = "C:\\Users\\Me\\Temp\\";
     uint32_t Id = kPlatformNt;
