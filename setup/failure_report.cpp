@@ -30,7 +30,7 @@ std::string FailureText(const std::exception& failure) {
     return FailureKind(failure) + ": " + failure.what();
 }
 
-int ReportFailure(Platform& platform, const std::exception& failure) {
+int ReportFailure(TPlatform& platform, const std::exception& failure) {
     platform.ShowBox(FailureText(failure), kFailureCaption, kBoxErrorTaskModal);
     return kFailureExitCode;
 }

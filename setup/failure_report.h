@@ -17,6 +17,6 @@ std::string FailureKind(const std::exception& failure);
 // "<kind>: <message>"
 std::string FailureText(const std::exception& failure);
 // Shows the report; returns the exit code of a failed run.
-int ReportFailure(Platform& platform, const std::exception& failure);
+int ReportFailure(TPlatform& platform, const std::exception& failure);
 
 }  // namespace vorn::setup

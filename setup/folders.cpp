@@ -20,7 +20,7 @@ constexpr size_t kRestLimit = 255;
 constexpr int64_t kStampFactor = 100000;
 constexpr size_t kStampMinDigits = 8;
 
-std::string MachineString(Platform& platform, const char* key, const char* value) {
+std::string MachineString(TPlatform& platform, const char* key, const char* value) {
     return platform.RegistryString(RegistryRoot::LocalMachine, key, "", value);
 }
 
@@ -69,14 +69,14 @@ std::string FolderPart(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string FindWorkFolder(Platform& platform, const std::string& installerPath) {
+std::string FindWorkFolder(TPlatform& platform, const std::string& installerPath) {
     std::string folder = Lowercase(FolderPart(installerPath));
     if (folder.empty() || folder.back() != '\\') folder += '\\';
     const std::string root = std::string(1, folder[0]) + ":\\";
     return platform.DriveTypeOf(root) == kDriveRemovable ? kRemovableWorkFolder : folder;
 }
 
-TSystemFolders LoadSystemFolders(Platform& platform) {
+TSystemFolders LoadSystemFolders(TPlatform& platform) {
     TSystemFolders folders;
     const uint32_t id = platform.PlatformId();
     const char* key = id == kPlatformWindows ? kWindowsKey : id == kPlatformNt ? kNtKey : nullptr;
@@ -126,7 +126,7 @@ std::string QualifyDrive(const std::string& path, const std::string& modulePath)
     return DriveOf(modulePath) + rooted;
 }
 
-void CreatePathFolders(Platform& platform, const std::string& path) {
+void CreatePathFolders(TPlatform& platform, const std::string& path) {
     if (path.size() <= 3) return;
     std::string prefix = path.substr(0, 3);
     for (size_t i = 3; i < path.size(); ++i) {

@@ -24,9 +24,9 @@ std::string FolderPart(const std::string& path);
 
 // The installer's folder, lowercased and ending in "\"; "c:\" when it lies on
 // a removable drive.
-std::string FindWorkFolder(Platform& platform, const std::string& installerPath);
+std::string FindWorkFolder(TPlatform& platform, const std::string& installerPath);
 // SystemRoot and ProgramFilesDir from the machine's registry, or the defaults.
-TSystemFolders LoadSystemFolders(Platform& platform);
+TSystemFolders LoadSystemFolders(TPlatform& platform);
 
 // Days since 30 December 1899 of a date of the Gregorian calendar.
 int32_t DayNumber(int year, int month, int day);
@@ -41,6 +41,6 @@ std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& fo
 // server and share when the installer runs from a network path).
 std::string QualifyDrive(const std::string& path, const std::string& modulePath);
 // Creates every folder along path, shallowest first; failures are ignored.
-void CreatePathFolders(Platform& platform, const std::string& path);
+void CreatePathFolders(TPlatform& platform, const std::string& path);
 
 }  // namespace vorn::setup

@@ -40,7 +40,7 @@ std::string RunAtEndLine(const std::string& destination) {
     return "Run at the end: \"" + destination + "\"";
 }
 
-TInstallLog::TInstallLog(Platform& platform, std::string path)
+TInstallLog::TInstallLog(TPlatform& platform, std::string path)
     : platform_(platform), path_(std::move(path)), file_(platform.CreateNew(path_)) {}
 
 void TInstallLog::Line(const std::string& text) {

@@ -32,7 +32,7 @@ std::string RunAtEndLine(const std::string& destination);
 // written whole, in one write, as soon as it is logged.
 class TInstallLog {
 public:
-    TInstallLog(Platform& platform, std::string path);
+    TInstallLog(TPlatform& platform, std::string path);
 
     // Raises EStreamError when the line cannot be written.
     void Line(const std::string& text);
@@ -42,7 +42,7 @@ public:
     const std::string& Path() const { return path_; }
 
 private:
-    Platform& platform_;
+    TPlatform& platform_;
     std::string path_;
     std::unique_ptr<TStream> file_;
 };

@@ -27,7 +27,7 @@ struct TEntry {
 
 class TInstaller {
 public:
-    explicit TInstaller(Platform& platform) : platform_(platform) {}
+    explicit TInstaller(TPlatform& platform) : platform_(platform) {}
     ~TInstaller();
 
     // Runs the installation; returns the exit code: 0 for every run that
@@ -54,7 +54,7 @@ private:
     void ReleaseRunObjects();
     void Finish();
 
-    Platform& platform_;
+    TPlatform& platform_;
     std::string modulePath_;
     std::string installerPath_;
     std::string installerName_;

@@ -31,9 +31,9 @@ inline constexpr uint32_t kPlatformNt = 2;       // VER_PLATFORM_WIN32_NT
 
 enum class RegistryRoot { LocalMachine, CurrentUser };
 
-class Platform {
+class TPlatform {
 public:
-    virtual ~Platform() = default;
+    virtual ~TPlatform() = default;
 
     // CoInitialize with a null argument; the result is ignored.
     virtual void StartCom() = 0;

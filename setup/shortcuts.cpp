@@ -13,7 +13,7 @@ constexpr const char* kShellFoldersKey = "Shell Folders";
 constexpr const char* kShortcutErrorCaption = "Error in WinShortCut";
 constexpr const char* kLinkExtension = ".lnk";
 
-std::string ShellFolder(Platform& platform, const std::string& folderName) {
+std::string ShellFolder(TPlatform& platform, const std::string& folderName) {
     std::string folder =
         platform.RegistryString(RegistryRoot::CurrentUser, kExplorerKey, kShellFoldersKey, folderName);
     if (folder.empty())
@@ -24,7 +24,7 @@ std::string ShellFolder(Platform& platform, const std::string& folderName) {
 
 }  // namespace
 
-bool OfferShortcut(Platform& platform, TInstallLog& log, const std::string& title,
+bool OfferShortcut(TPlatform& platform, TInstallLog& log, const std::string& title,
                    const std::string& destination, const std::string& field,
                    const std::string& folderName) {
     std::string name = field;
@@ -41,7 +41,7 @@ bool OfferShortcut(Platform& platform, TInstallLog& log, const std::string& titl
     return false;
 }
 
-std::string WinShortCut(Platform& platform, const std::string& target, const std::string& name,
+std::string WinShortCut(TPlatform& platform, const std::string& target, const std::string& name,
                  const std::string& folderName) {
     const std::string folder = ShellFolder(platform, folderName);
     if (folder.empty()) {

@@ -5,7 +5,7 @@
 
 namespace vorn::setup {
 
-class TWin32Platform : public Platform {
+class TWin32Platform : public TPlatform {
 public:
     void StartCom() override;
     std::string ModulePath() override;

@@ -49,7 +49,7 @@ TEST(QualifyDrive, PathsWithoutDriveGetTheInstallersDrive) {
 }
 
 TEST(SystemFolders, RegistryValuesByPlatform) {
-    test::ScriptedPlatform platform;
+    test::TScriptedPlatform platform;
     auto set = [&](const char* key, const char* value, std::optional<std::string> text) {
         platform.SetValue(RegistryRoot::LocalMachine, "\\Software\\Microsoft\\"s + key + "\\CurrentVersion", "",
                           value, std::move(text));

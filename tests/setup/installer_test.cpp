@@ -53,7 +53,7 @@ protected:
         EXPECT_TRUE(platform.Unanswered == 0 && platform.Answers.empty()) << "other questions than scripted";
     }
 
-    test::ScriptedPlatform platform;
+    test::TScriptedPlatform platform;
 };
 
 const std::string kYesNo = "|yes/no|";
@@ -233,7 +233,7 @@ TEST_F(Installer, StreamsShortOverLongOrLyingAboutTheirSizeFailTheirExtraction) 
     longer.resize(longer.size() + 100, 0);  // zeros invented
     std::copy_n(vorn::test::Hex("FF FF FF 7F").begin(), 4, lie.begin() + 8);  // a size of 2,147,483,647
     for (const Bytes& stream : {cut, longer, lie}) {
-        platform = test::ScriptedPlatform();
+        platform = test::TScriptedPlatform();
         EXPECT_EQ(Install({"", {{"c:\\app\\data.bin", '0', {}, "", stream}, Entry("c:\\app\\next.txt", "next")}}), 0);
         EXPECT_EQ(Log(), (Lines{kStart, "Extracting file: c:\\app\\data.bin...   ",
                                 "ERROR: Extract failed - aborting installation"}));

@@ -20,10 +20,10 @@
 
 namespace vorn::setup::test {
 
-class ScriptedPlatform : public Platform {
+class TScriptedPlatform : public TPlatform {
 public:
-    ScriptedPlatform();
-    ~ScriptedPlatform() override { std::error_code ignored; std::filesystem::remove_all(root_, ignored); }
+    TScriptedPlatform();
+    ~TScriptedPlatform() override { std::error_code ignored; std::filesystem::remove_all(root_, ignored); }
 
     std::deque<int> Answers;  // one per yes/no question, in order
     std::function<void(const std::string& text)> WhileAsking;  // what happens while a question is open
