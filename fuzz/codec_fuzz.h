@@ -16,10 +16,10 @@
 namespace vorn::fuzz {
 
 inline std::vector<uint8_t> RunOnce(TVornCodec& codec, uint8_t method, std::vector<uint8_t> input,
-                                    int32_t size, bool expanding, uint32_t& sum) {
+                                    int32_t size, Direction direction, uint32_t& sum) {
     TMemoryStream source(std::move(input)), dest;
     codec.RunCodec(dest, source, static_cast<int32_t>(source.Size()), size, method, sum,
-                   expanding ? Direction::Expand : Direction::Compress, Scrambling::Off);
+                   direction, Scrambling::Off);
     return dest.Bytes();
 }
 
@@ -33,7 +33,7 @@ inline void ExpandAndRoundTrip(uint8_t method, size_t overshoot, const uint8_t* 
     const std::vector<uint8_t> codecData(data + 2, data + size);
     uint32_t sum = 0;
     try {
-        if (RunOnce(codec, method, codecData, expected, true, sum).size() > expected + overshoot) std::abort();
+        if (RunOnce(codec, method, codecData, expected, Direction::Expand, sum).size() > expected + overshoot) std::abort();
         TMemoryStream source(codecData), dest;
         codec.ExpandAndVerify(dest, source, static_cast<int32_t>(codecData.size()), expected, sum, method, "", 0);
         if (dest.Size() != expected) std::abort();
@@ -42,8 +42,8 @@ inline void ExpandAndRoundTrip(uint8_t method, size_t overshoot, const uint8_t* 
     }
 
     const std::vector<uint8_t> input(data, data + size);
-    const auto packed = RunOnce(codec, method, input, 0, false, sum);
-    if (RunOnce(codec, method, packed, static_cast<int32_t>(size), true, sum) != input) std::abort();
+    const auto packed = RunOnce(codec, method, input, 0, Direction::Compress, sum);
+    if (RunOnce(codec, method, packed, static_cast<int32_t>(size), Direction::Expand, sum) != input) std::abort();
 }
 
 }  // namespace vorn::fuzz

@@ -1,9 +1,6 @@
-// The engine frame (buffering, byte sums, key scrambling, progress and
-// cancel, the output budget), the compressing front operation, the
-// run-length codec and the streams.
+// The engine frame: buffering, byte sums, key scrambling, progress and
+// cancel, the output budget.
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "compress/codec_state.h"
 #include "compress/exceptions.h"
@@ -71,111 +68,13 @@ TEST(Engine, OutputBudgetWhenCompressing) {
         codec.Key = key;
         codec.HeaderAllowance = 0;
         const Bytes text = MakeData(DataKind::Text, 20000);
-        EXPECT_EQ(RunCodecBytes(codec, text, kMethodStored, false).size(), 20000u) << key;
-        EXPECT_THROW(RunCodecBytes(codec, Hex("94"), kMethodRle, false), EUnableToCompress) << "94 becomes 94 00";
+        EXPECT_EQ(RunCodecBytes(codec, text, kMethodStored, Direction::Compress).size(), 20000u) << key;
+        EXPECT_THROW(RunCodecBytes(codec, Hex("94"), kMethodRle, Direction::Compress), EUnableToCompress) << "94 becomes 94 00";
         EXPECT_EQ(codec.Engine().OutBuffer, nullptr);
         codec.HeaderAllowance = 1;
-        EXPECT_THROW(RunCodecBytes(codec, text, kMethodStored, false), EUnableToCompress) << key;
+        EXPECT_THROW(RunCodecBytes(codec, text, kMethodStored, Direction::Compress), EUnableToCompress) << key;
         EXPECT_EQ(codec.Engine().OutCount, 19999) << "the byte over budget is not counted";
     }
-}
-
-TEST(CompressStream, WritesHeaderAndRoundTrips) {
-    for (int32_t key : {0, 0x7B0C1D2E})
-        for (uint8_t method : {kMethodStored, kMethodRle})
-            for (DataKind kind : kAllKinds)
-                for (size_t size : {0, 1, 2, 59, 60, 61, 4095, 4096, 8191, 8192, 8193, 16384, 100000}) {
-                    TVornCodec codec;
-                    codec.Key = key;
-                    const Bytes data = MakeData(kind, size);
-                    const Bytes stream = CompressBytes(codec, data, method);
-                    SCOPED_TRACE(KindName(kind) + " " + std::to_string(size) + " key " + std::to_string(key));
-                    EXPECT_EQ(ExpandBytes(codec, stream), data);
-                    EXPECT_LE(stream.size(), size ? size + kHeaderSize : 0) << "a bare header would read as data";
-                    if (size == 0) continue;
-                    const TVornHeader h = TVornHeader::Decode(stream.data());
-                    EXPECT_EQ(std::tuple(h.UncompressedSize, h.Checksum, h.LockLevel),
-                              std::tuple(static_cast<int32_t>(size), ByteSum(data) + key, key ? 2 : 0));
-                }
-}
-
-// Storing what does not shrink, mid-stream, is vornpack_test's (BuiltEntries) and vorn_cli_test's.
-TEST(CompressStream, ANegativeAllowanceLetsTheAttemptGrowPastTheStoredCopyAndCutsIt) {
-    TVornCodec codec;
-    TMemoryStream source(Bytes(50000, 0x94)), dest;
-    codec.HeaderAllowance = -40000;  // budget 90,000; the attempt needs 100,000
-    EXPECT_EQ(codec.CompressStream(dest, source, kMethodRle).BytesWritten, kHeaderSize + 50000);
-    EXPECT_EQ(dest.Size(), static_cast<int64_t>(kHeaderSize + 50000));
-}
-
-TEST(CompressStream, CancelLeavesNothingBehind) {
-    TVornCodec codec;
-    codec.OnShowProgress = [](int32_t& p) { p = p == 40 ? -1 : p; };
-    TMemoryStream source(MakeData(DataKind::Text, 20000)), dest(Hex("01 02"));
-    dest.Seek(2);
-    EXPECT_THROW(codec.CompressStream(dest, source, kMethodRle), EOperationCancelled);
-    EXPECT_EQ(dest.Bytes(), Hex("01 02"));
-    EXPECT_TRUE(codec.OnShowProgress) << "the caller's handler is put back";
-}
-
-TEST(Rle, EncoderWritesTheItemTable) {
-    const struct { Bytes input; const char* codecData; } cases[] = {
-        {{}, ""}, {Hex("41 41"), "41 41"}, {Hex("41 41 41"), "41 94 03"},
-        {Hex("41 41 41 41 41"), "41 94 05"}, {Hex("41 41 41 42"), "41 94 03 42"},
-        {Hex("41 41 94"), "41 41 94 00"}, {Hex("94"), "94 00"}, {Hex("94 94 94"), "94 00 94 00 94 00"},
-        {Hex("00 00 00"), "00 94 03"}, {Bytes(255, 0x41), "41 94 FF"}, {Bytes(256, 0x41), "41 94 FF 41"},
-        {Bytes(257, 0x41), "41 94 FF 41 41"}, {Bytes(600, 0x41), "41 94 FF 41 94 FF 41 94 5A"},
-    };
-    TVornCodec codec;
-    codec.HeaderAllowance = -16;  // let escapes grow the data
-    for (const auto& c : cases) {
-        const Bytes encoded = RunCodecBytes(codec, c.input, kMethodRle, false);
-        EXPECT_EQ(ToHex(encoded), ToHex(Hex(c.codecData))) << "input of " << c.input.size();
-        EXPECT_EQ(RunCodecBytes(codec, encoded, kMethodRle, true), c.input);
-    }
-}
-
-TEST(Rle, DecoderHandlesItemsTheEncoderNeverWrites) {
-    TVornCodec codec;
-    for (auto [codecData, out] : {std::pair{"94 05", "00 00 00 00"},  // a leading run repeats RunByte 0
-                                  {"41 94", "41 94"},  // a count cut off by the end reads as 0
-                                  {"41 94 01", "41"}, {"41 94 02", "41 41"},  // counts 1 and 2
-                                  {"41 94 02 94 03", "41 41 94 94"}})  // after a run, RunByte is the escape
-        EXPECT_EQ(RunCodecBytes(codec, Hex(codecData), kMethodRle, true), Hex(out)) << codecData;
-}
-
-TEST(FileStream, CreateTruncatesReadCountsSetSizeAndCopy) {
-    const std::string path = (std::filesystem::temp_directory_path() / "vorn_stream_test_a").string();
-    TFileStream(path, FileMode::Create).Write("0123456789", 10);
-    TFileStream(path, FileMode::Create).Write("abc", 3);  // truncates
-    TFileStream f(path, FileMode::OpenRead);
-    char buf[8] = {};
-    EXPECT_EQ(f.Read(buf, sizeof buf) + f.Read(buf + 3, sizeof buf - 3), 3u);
-    EXPECT_STREQ(buf, "abc");
-    f.Seek(-2, SeekOrigin::End);
-    EXPECT_EQ(f.Position(), 1);
-    EXPECT_THROW(f.Write("x", 1), EStreamError) << "opened read-only";
-
-    TFileStream g(path, FileMode::Create);
-    TMemoryStream source(MakeData(DataKind::Random, 100000));
-    g.CopyFrom(source, 100000);
-    g.SetSize(10);
-    EXPECT_EQ(g.Size() + g.Position(), 20);
-    source.Seek(0);
-    EXPECT_THROW(g.CopyFrom(source, 100001), EStreamError) << "the source ends first";
-    std::filesystem::remove(path);
-}
-
-TEST(MemoryStream, WritingPastTheEndGrowsAndSetSizeClampsThePosition) {
-    TMemoryStream m;
-    m.Seek(3);
-    m.Write("x", 1);
-    EXPECT_EQ(m.Bytes(), Hex("00 00 00 78"));
-    m.SetSize(2);
-    EXPECT_EQ(m.Position(), 2);
-    char c;
-    EXPECT_EQ(m.Read(&c, 1), 0u);
-    EXPECT_THROW(m.Seek(-3, SeekOrigin::End), EStreamError);
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ TEST(Lh5Streams, KnownHandBuiltAndRefusedStreams) {
     EXPECT_EQ(Expand(Block(3, LiteralAndMatch(509) + kDist0 + "3:5"), 300),
               Text(std::string(256, ' ') + "a" + std::string(256, 'a')));
     TVornCodec codec;  // size 0 reads nothing
-    EXPECT_TRUE(RunCodecBytes(codec, Hex("00 01 00 00 04 10 00"), kMethodLh5, true, 0).empty());
+    EXPECT_TRUE(RunCodecBytes(codec, Hex("00 01 00 00 04 10 00"), kMethodLh5, Direction::Expand, 0).empty());
     EXPECT_EQ(codec.Engine().ReadChecksum, 0u);
     // Through the component a refusal passes unchanged.
     EXPECT_THROW(ExpandBytes(codec, WithHeader("LH5", 1, 0x78, 0, Block(1, "5:0 5:19"))), ELZHBadDecodeTable);

@@ -37,9 +37,9 @@ TEST(LzhCodec, Vectors) {
         EXPECT_EQ(Expand(Hex(c.codecData), c.size), c.output) << c.codecData;
     }
     TVornCodec codec;
-    EXPECT_TRUE(RunCodecBytes(codec, Hex("FF FF FF"), kMethodLzh, true, 0).empty());
+    EXPECT_TRUE(RunCodecBytes(codec, Hex("FF FF FF"), kMethodLzh, Direction::Expand, 0).empty());
     EXPECT_EQ(codec.Engine().ReadChecksum, 0u) << "a size of 0 reads nothing";
-    EXPECT_TRUE(RunCodecBytes(codec, Hex("FF FF FF"), kMethodLzh, true, -5).empty());
+    EXPECT_TRUE(RunCodecBytes(codec, Hex("FF FF FF"), kMethodLzh, Direction::Expand, -5).empty());
 }
 
 TEST(LzhCodec, OutputIsPinnedBitForBit) {

@@ -85,24 +85,24 @@ Bytes ExpandBytes(TVornCodec& codec, const Bytes& stream) {
     return dest.Bytes();
 }
 
-Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool expanding,
+Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, Direction direction,
                     int32_t uncompressedSize) {
     TMemoryStream source(input), dest;
     uint32_t sum = 0;
     codec.RunCodec(dest, source, static_cast<int32_t>(input.size()), uncompressedSize, method, sum,
-                   expanding ? Direction::Expand : Direction::Compress, Scrambling::On);
+                   direction, Scrambling::On);
     return dest.Bytes();
 }
 
 Bytes CodecCompress(const Bytes& input, uint8_t method) {
     TVornCodec codec;
     codec.HeaderAllowance = INT32_MIN / 2;
-    return RunCodecBytes(codec, input, method, false);
+    return RunCodecBytes(codec, input, method, Direction::Compress);
 }
 
 Bytes CodecExpand(const Bytes& codecData, uint8_t method, int64_t uncompressedSize) {
     TVornCodec codec;
-    return RunCodecBytes(codec, codecData, method, true, static_cast<int32_t>(uncompressedSize));
+    return RunCodecBytes(codec, codecData, method, Direction::Expand, static_cast<int32_t>(uncompressedSize));
 }
 
 std::string RoundTripFault(const Bytes& input, uint8_t method) {

@@ -30,7 +30,7 @@ Bytes CompressBytes(TVornCodec& codec, const Bytes& input, uint8_t method);
 Bytes ExpandBytes(TVornCodec& codec, const Bytes& stream);
 
 // Runs one codec through RunCodec, scrambled with any Key; the raw codec data, no header.
-Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, bool expanding,
+Bytes RunCodecBytes(TVornCodec& codec, const Bytes& input, uint8_t method, Direction direction,
                     int32_t uncompressedSize = 0);
 // A codec alone on a fresh component: compressing never falls back for size.
 Bytes CodecCompress(const Bytes& input, uint8_t method);
