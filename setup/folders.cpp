@@ -1,5 +1,7 @@
 #include "setup/folders.h"
 
+#include "setup/package_format.h"
+
 namespace vorn::setup {
 
 namespace {
@@ -12,10 +14,9 @@ constexpr const char* kDefaultWindowsFolder = "c:\\Windows";
 constexpr const char* kDefaultProgramFilesFolder = "c:\\Program files";
 constexpr const char* kRemovableWorkFolder = "c:\\";
 
-// A macro replaces the first three characters; at most this much of the
+// A macro replaces the first three characters; at most kNameLimit of the
 // rest follows it.
 constexpr size_t kMacroLength = 3;
-constexpr size_t kRestLimit = 255;
 
 constexpr int64_t kStampFactor = 100000;
 constexpr size_t kStampMinDigits = 8;
@@ -45,7 +46,7 @@ std::string DriveOf(const std::string& modulePath) {
 }
 
 std::string ReplacePrefix(const std::string& text, const std::string& folder) {
-    return folder + text.substr(kMacroLength, kRestLimit);
+    return folder + text.substr(kMacroLength, kNameLimit);
 }
 
 }  // namespace
@@ -116,7 +117,7 @@ std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& fo
     if (path.starts_with("<p>")) path = ReplacePrefix(path, folders.ProgramFiles);
     const size_t at = path.find("<u>");
     if (at != std::string::npos)
-        path = path.substr(0, at) + DateStamp(today) + path.substr(at + kMacroLength, kRestLimit);
+        path = path.substr(0, at) + DateStamp(today) + path.substr(at + kMacroLength, kNameLimit);
     return Lowercase(path);
 }
 

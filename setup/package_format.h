@@ -29,8 +29,9 @@ inline constexpr std::array<const char*, 5> kShortcutFolders = {"Desktop", "Star
                                                                 "Start Menu", "SendTo"};
 inline constexpr char kAskFirst = '?';
 
-// The installer takes at most this many characters of an asked shortcut's
-// name and of the name a replace rule shows; vornpack refuses longer ones.
+// The installer takes at most this many characters of the text behind a
+// prefix: an asked shortcut's name, the name a replace rule shows, the rest
+// of a destination behind a folder macro; vornpack refuses longer ones.
 inline constexpr size_t kNameLimit = 255;
 
 // What an entry's replace rule does with an existing file: exactly
