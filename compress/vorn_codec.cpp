@@ -13,11 +13,10 @@ namespace vorn {
 
 namespace {
 
-constexpr int32_t kUnlimitedBudget = std::numeric_limits<int32_t>::max();
 constexpr int64_t kNoBudget = std::numeric_limits<int64_t>::max();
 
 int32_t ClampToInt32(int64_t n) {
-    return static_cast<int32_t>(std::clamp<int64_t>(n, 0, kUnlimitedBudget));
+    return static_cast<int32_t>(std::clamp<int64_t>(n, 0, kMaxStreamSize));
 }
 
 // Frees the run's buffers on every path out of it.

@@ -1,7 +1,6 @@
 // TVornCodec's compress side. It lives with the compressors, so that a
 // program that only expands links neither this nor them.
 #include <algorithm>
-#include <limits>
 #include <string>
 
 #include "compress/exceptions.h"
@@ -9,12 +8,6 @@
 #include "compress/vorn_header.h"
 
 namespace vorn {
-
-namespace {
-
-constexpr int64_t kLargestStream = std::numeric_limits<int32_t>::max();
-
-}  // namespace
 
 int32_t TVornCodec::RunCodec(TStream& dest, TStream& source, int32_t sourceSize,
                              int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
@@ -34,7 +27,7 @@ TCompressResult TVornCodec::CompressStream(TStream& dest, TStream& source, uint8
     const int64_t sourceStart = source.Position();
     const int64_t destStart = dest.Position();
     const int64_t size64 = source.Size() - sourceStart;
-    if (size64 > kLargestStream)
+    if (size64 > kMaxStreamSize)
         throw EVornError("Cannot compress more than 2,147,483,647 bytes into one stream");
     const int32_t size = static_cast<int32_t>(std::max<int64_t>(size64, 0));
     // A header with no codec data is 21 bytes, which a reader takes for
@@ -74,7 +67,7 @@ TCompressResult TVornCodec::CompressStream(TStream& dest, TStream& source, uint8
         source.Seek(sourceStart);
         dest.Seek(destStart + kHeaderSize);
         written = RunCodecWithBudget(dest, source, size, size, CompressorFor(kMethodStored),
-                                     checksum, Direction::Compress, Scrambling::On, kLargestStream);
+                                     checksum, Direction::Compress, Scrambling::On, kMaxStreamSize);
         if (dest.Position() < reached) dest.SetSize(dest.Position());
     }
     if (cancelled) {

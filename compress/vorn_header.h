@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,9 @@
 namespace vorn {
 
 inline constexpr int kHeaderSize = 21;
+// The largest stream, and the largest data in one: the header's sizes and
+// the component's are signed 32-bit.
+inline constexpr int64_t kMaxStreamSize = std::numeric_limits<int32_t>::max();
 inline constexpr std::array<uint8_t, 5> kHeaderMagic = {'V', 'O', 'R', 'N', 0x1A};
 
 // Index in this table is the method index used by the dispatcher.

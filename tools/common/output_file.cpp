@@ -380,7 +380,7 @@ std::unique_ptr<TStream> OpenInput(const std::string& path, int64_t limit) {
     std::unique_ptr<TStream> copy = OpenStaging();
     // No stream holds more than 2 GiB of data and its header: /dev/zero
     // must not fill the temporary folder.
-    const int64_t largest = int64_t{INT32_MAX} + kHeaderSize;
+    const int64_t largest = kMaxStreamSize + kHeaderSize;
     const int64_t cap = limit == kWholeInput ? largest + 1 : limit;
     std::vector<uint8_t> block(TBufferedStream::kDefaultCapacity);
     while (copy->Size() < cap) {

@@ -11,9 +11,10 @@
 
 #include "compress/vorn_header.h"
 #include "setup/folders.h"
+#include "setup/package_format.h"
 #include "tools/vornpack/codepage.h"
-#include "tools/vornpack/signing.h"
 #include "tools/vornpack/destination_rules.h"
+#include "tools/vornpack/signing.h"
 
 namespace vorn::pack {
 
@@ -70,8 +71,8 @@ public:
         } catch (const std::invalid_argument& error) {
             Fail(node, field, error.what());
         }
-        if (converted.find('|') != std::string::npos)
-            Fail(node, field, "\"|\" cannot be stored in an installer");
+        if (converted.find(setup::kFieldSeparator) != std::string::npos)
+            Fail(node, field, "\"" + std::string(1, setup::kFieldSeparator) + "\" cannot be stored in an installer");
         return converted;
     }
 
@@ -171,7 +172,7 @@ void CheckSource(const Checker& check, const toml::node& node, const std::filesy
         check.Fail(node, "source", quoted + " is not a readable file");
     std::ifstream probe(source, std::ios::binary);
     if (!probe) check.Fail(node, "source", quoted + " cannot be read");
-    if (std::filesystem::file_size(source, error) > 0x7FFFFFFFu)
+    if (std::filesystem::file_size(source, error) > static_cast<uintmax_t>(kMaxStreamSize))
         check.Fail(node, "source", "larger than 2 GiB; the installer's sizes are signed 32-bit");
 }
 

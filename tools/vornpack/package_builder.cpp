@@ -16,7 +16,6 @@ namespace vorn::pack {
 
 namespace {
 
-constexpr int64_t kMaxInstallerSize = 0x7FFFFFFF;  // the installer's stream sizes are signed 32-bit
 constexpr uint8_t kHeaderless = 0xFF;
 void WriteText(TStream& out, const std::string& text) { out.Write(text.data(), text.size()); }
 
@@ -113,7 +112,8 @@ EncodedEntry EncodeEntry(const Manifest& manifest, const FileEntry& entry, TShow
 void WriteEntry(const Manifest& manifest, const FileEntry& entry, EncodedEntry& encoded, TStream& out) {
     const std::string head = setup::EntryFieldBytes(StoredFields(entry));
     const int64_t length = encoded.stream->Size();
-    if (out.Position() + static_cast<int64_t>(head.size()) + setup::kStreamLengthSize + length > kMaxInstallerSize)
+    // The installer reads its own file with the sizes of a stream.
+    if (out.Position() + static_cast<int64_t>(head.size()) + setup::kStreamLengthSize + length > kMaxStreamSize)
         throw EManifestError(manifest.path.string() + ": the installer would pass 2 GiB");
     encoded.built.streamLength = static_cast<uint32_t>(length);
     WriteText(out, setup::EntryHeadBytes(StoredFields(entry), encoded.built.streamLength));
