@@ -42,6 +42,7 @@ set(VORN_COMPRESSOR_SOURCES
   lh5/lh5_compress.cpp
   lzh/lzh_compress.cpp
   lzh/lzh_match.cpp
+  lzma/lzma_compress.cpp
 )
 
 foreach(part CORE EXPANDER COMPRESSOR)
