@@ -14,6 +14,7 @@
 #include "tools/vornpack/manifest.h"
 #include "tools/vornpack/package_builder.h"
 #include "tools/vornpack/package_contents.h"
+#include "tools/vornpack/store_decision.h"
 #include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::test {
@@ -85,8 +86,64 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"title = 'x'", "1: file: the manifest needs at least one [[file]] table"},
         {"[[file]]\nsource = 5", "2: source: expected a string, found an integer"},  // one check for every type
         {ok + "destination = 'c:\\a'\nreplace = []", "4: replace: expected a string or a table, found an array"},
+        {ok + "destination = 'c:\\a'\nmethod = 'zip'",
+         "4: method: must be \"lh5\", \"lzma\", \"lzh\", \"rle\", \"non\" or \"as-is\""},
+        {ok + "destination = 'c:\\a'\nlevel = 3", "4: level: only the \"lzma\" method has levels"},
+        {"level = 3\n" + ok + "destination = 'c:\\a'", "1: level: only the \"lzma\" method has levels"},
+        {"method = 'lzma'\n" + ok + "destination = 'c:\\a'\nlevel = 10", "5: level: must be an integer from 0 to 9"},
+        {"method = 'lzma'\nlevel = '9'\n" + ok + "destination = 'c:\\a'", "2: level: must be an integer from 0 to 9"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml), c.error) << c.toml;
+}
+
+TEST_F(Vornpack, TheTopLevelMethodAndLevelAreEveryEntrysUnlessItNamesItsOwn) {
+    WriteFile("a", Hex("01"));
+    const std::string entries = "[[file]]\nsource = 'a'\ndestination = 'c:\\1'\n"
+                                "[[file]]\nsource = 'a'\ndestination = 'c:\\2'\nmethod = 'lh5'\n"
+                                "[[file]]\nsource = 'a'\ndestination = 'c:\\3'\nmethod = 'lzma'\nlevel = 2\n";
+    using M = pack::EntryMethod;
+    const struct {
+        std::string top;
+        std::vector<std::pair<M, int>> expected;
+    } cases[] = {
+        {"", {{M::Lh5, 6}, {M::Lh5, 6}, {M::Lzma, 2}}},
+        {"method = 'lzma'\n", {{M::Lzma, 6}, {M::Lh5, 6}, {M::Lzma, 2}}},
+        {"method = 'lzma'\nlevel = 9\n", {{M::Lzma, 9}, {M::Lh5, 9}, {M::Lzma, 2}}},
+        {"method = 'non'\n", {{M::Stored, 6}, {M::Lh5, 6}, {M::Lzma, 2}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::pair<M, int>> found;
+        for (const pack::FileEntry& entry : Parse(c.top + entries).files) found.emplace_back(entry.method, entry.level);
+        EXPECT_EQ(found, c.expected) << c.top;
+    }
+}
+
+// Only the sample is compressed, and a file is stored when it does not shrink.
+TEST(StoreDecision, ASampleThatDoesNotShrinkStoresTheFileWithoutAFullRun) {
+    Bytes mixed = MakeData(DataKind::Random, 2 << 20);
+    const Bytes tail = MakeData(DataKind::Text, 100000);
+    mixed.insert(mixed.end(), tail.begin(), tail.end());
+    const struct {
+        Bytes data;
+        bool worth;
+    } cases[] = {{MakeData(DataKind::Random, 3 << 20), false},
+                 {MakeData(DataKind::Text, 3 << 20), true},
+                 {MakeData(DataKind::Random, 500000), true},  // too small to judge by a sample
+                 {mixed, true}};
+    for (const auto& c : cases) {
+        Bytes data = Hex("AA BB");
+        data.insert(data.end(), c.data.begin(), c.data.end());
+        TMemoryStream source(data);
+        source.Seek(2);
+        int64_t sampled = 0;
+        const bool worth = pack::WorthCompressing(source, [&](TVornCodec& codec, TStream& dest, TStream& sample) {
+            sampled = sample.Size();
+            return codec.CompressStream(dest, sample, kMethodLh5);
+        });
+        EXPECT_EQ(worth, c.worth) << c.data.size();
+        EXPECT_LE(sampled, 128 << 10);
+        EXPECT_EQ(source.Position(), 2);
+    }
 }
 
 TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {

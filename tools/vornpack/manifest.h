@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "compress/exceptions.h"
+#include "compress/lzma/lzma_compress.h"
 #include "setup/package_format.h"
 #include "tools/vornpack/stub_manifest.h"
 
@@ -40,7 +41,7 @@ struct ReplaceRule {
 
 // How an entry's content is stored: a method of the component, or the
 // source taken as it is (a prepared stream, or headerless data).
-enum class EntryMethod { Stored, Rle, Lzh, Lh5, AsIs };
+enum class EntryMethod { Stored, Rle, Lzh, Lh5, Lzma, AsIs };
 
 struct FileEntry {
     std::filesystem::path source;  // resolved against the manifest's folder
@@ -49,6 +50,7 @@ struct FileEntry {
     std::array<Shortcut, setup::kShortcutFolders.size()> shortcuts;
     ReplaceRule replace;
     EntryMethod method = EntryMethod::Lh5;
+    int level = lzma::kDefaultLevel;  // of an lzma entry
     std::set<std::string> waived;  // destination rules the vendor switched off
     int line = 0;  // of the [[file]] table, for messages
 };
@@ -58,6 +60,9 @@ struct Manifest {
     std::string title;  // in the package's code page
     std::string codepage = "1252";
     Elevation elevation = Elevation::Admin;  // what the installer asks Windows for
+    // The top-level method and level: every entry's unless it names its own.
+    EntryMethod method = EntryMethod::Lh5;
+    int level = lzma::kDefaultLevel;
     std::vector<FileEntry> files;
     // [sign] command: run on the finished installer; may hold {in}, {out}
     // and {title} inside its arguments. Empty: the installer stays unsigned.
