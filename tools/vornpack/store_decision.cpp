@@ -11,7 +11,7 @@ namespace {
 // Pieces spread over the file: its head, its tail and between, each long
 // enough for the methods' windows to find what repeats nearby.
 constexpr int kSamplePieces = 4;
-constexpr int64_t kPieceSize = 32 << 10;
+constexpr int64_t kPieceSize = 8 << 10;
 constexpr int64_t kSampleSize = kSamplePieces * kPieceSize;
 // Below this a full run costs little more than judging a sample does.
 constexpr int64_t kSmallestJudged = 4 * kSampleSize;
