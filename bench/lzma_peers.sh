@@ -21,30 +21,8 @@ if ! command -v makensis >/dev/null; then
   $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq nsis >/dev/null
 fi
 
-# take DIR MIN_KIB MAX_BYTES PATTERN...: files under DIR of at least
-# MIN_KIB KiB matching a pattern, in name order, until MAX_BYTES.
-take() {
-  local dir=$1 min=$2 max=$3 total=0 f size
-  shift 3
-  find "$dir" -type f -size +"$min"k \( "$@" \) 2>/dev/null | sort | while IFS= read -r f; do
-    size=$(stat -c %s "$f")
-    [ $((total + size)) -gt "$max" ] && continue
-    total=$((total + size))
-    echo "$f"
-  done
-}
-mb=$((1 << 20))
-{
-  take /usr/lib/i386-linux-gnu/wine/i386-windows 32 $((30 * mb)) -name '*.dll' -o -name '*.exe'
-  take /usr/lib/x86_64-linux-gnu 32 $((18 * mb)) -name '*.so*'
-  take /usr/include 4 $((6 * mb)) -name '*.h'
-} >"$work/list"
-mkdir "$work/payload"
-i=0
-while IFS= read -r f; do
-  cp "$f" "$work/payload/$i-$(basename "$f")"
-  i=$((i + 1))
-done <"$work/list"
+source "$(dirname "$(realpath "$0")")/payload.sh"
+make_payload "$work/payload"
 
 {
   echo 'title = "LZMA benchmark"'
