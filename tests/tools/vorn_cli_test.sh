@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The vorn command as a user meets it: round trips, exit codes, error lines,
 # and outputs that appear whole or not at all, whatever kind of file OUT is.
-# Usage: vorn_cli_test.sh PATH_TO_VORN
+# Usage: vorn_cli_test.sh PATH_TO_VORN STUB
 set -u
 vorn=$(realpath "$1")
+stub=$(realpath "$2")
 source "$(dirname "$(realpath "$0")")/cli_check.sh"
 
 head -c 200000 /dev/urandom > random.bin
@@ -16,9 +17,11 @@ done
 "$vorn" compress -q -m rle random.bin r.rle > out.txt
 check "random data is stored, the summary counts the header" grep -q "r.rle: NON, 200000 -> 200021 bytes" out.txt
 
-# LZMA of an x86 program (vorn itself): the filter, a level, the head in info.
+# LZMA of an x86 program (vorn itself, ELF): the filter, a level, the head in info.
 "$vorn" compress -q -m lzma -l 1 "$vorn" prog.lzm > /dev/null && "$vorn" expand -q prog.lzm prog.out > /dev/null && "$vorn" info prog.lzm > info.txt
 check "a program round trips with the x86 filter" bash -c "cmp -s '$vorn' prog.out && grep -qE 'lc 3, lp 0, pb 2, dictionary [0-9]+ bytes' info.txt && grep -q 'filter: *x86' info.txt"
+for f in "$stub" text.txt; do "$vorn" compress -q -m lzma "$f" f.lzm > /dev/null && "$vorn" info f.lzm | grep filter; done > filters.txt
+check "the x86 filter for a PE program, none for text" [ "$(awk '{print $3}' filters.txt | tr '\n' ' ')" = "x86 none " ]
 "$vorn" compress -q -m lh5 -l 3 text.txt x.lh5 2> /dev/null
 check "--level without lzma is a usage error" [ $? -eq 2 ]
 

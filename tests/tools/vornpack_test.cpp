@@ -95,21 +95,6 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml), c.error) << c.toml;
 }
 
-TEST_F(Vornpack, TheTopLevelMethodAndLevelAreEveryEntrysUnlessItNamesItsOwn) {
-    WriteFile("a", Hex("01"));
-    const std::string entries = "[[file]]\nsource = 'a'\ndestination = 'c:\\1'\n"
-                                "[[file]]\nsource = 'a'\ndestination = 'c:\\2'\nmethod = 'lh5'\n"
-                                "[[file]]\nsource = 'a'\ndestination = 'c:\\3'\nmethod = 'lzma'\nlevel = 2\n";
-    using M = pack::EntryMethod;
-    for (const auto& [top, first] : {std::pair{"", M::Lh5}, {"method = 'lzma'\nlevel = 9\n", M::Lzma}}) {
-        const Manifest m = Parse(top + entries);
-        EXPECT_EQ(m.files[0].method, first);
-        EXPECT_EQ(m.files[0].level, first == M::Lzma ? 9 : 6);
-        EXPECT_EQ(m.files[1].method, M::Lh5);
-        EXPECT_EQ(m.files[2].level, 2);
-    }
-}
-
 // Only the sample is compressed, and a file is stored when it does not shrink.
 TEST(StoreDecision, ASampleThatDoesNotShrinkStoresTheFileWithoutAFullRun) {
     const struct {
