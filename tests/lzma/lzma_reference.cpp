@@ -49,8 +49,12 @@ Bytes ReferenceEncode(const Bytes& input, const TLzmaCase& c) {
 }
 
 Bytes ReferenceX86Decode(const Bytes& input) {
-    const lzma_filter filters[] = {{LZMA_FILTER_X86, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
-    return RawCode(input, filters, false);
+    // The converter cannot end a chain of its own: the input goes through
+    // LZMA, and comes back through LZMA and the converter.
+    lzma_options_lzma options{};
+    lzma_lzma_preset(&options, 0);
+    const lzma_filter filters[] = {{LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    return RawCode(RawCode(input, filters + 1, true), filters, false);
 }
 
 Bytes LzmStream(const Bytes& input, const TLzmaCase& c) {
