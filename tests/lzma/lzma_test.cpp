@@ -1,18 +1,91 @@
 // The LZM expander against liblzma's encoder and x86 converter, and damaged
 // LZM streams.
 #include <gtest/gtest.h>
+#include <lzma.h>
+#include <zlib.h>
 
 #include <random>
+#include <stdexcept>
 
 #include "compress/exceptions.h"
+#include "compress/lzma/lzma_format.h"
 #include "compress/lzma/lzma_method.h"
 #include "compress/lzma/x86_filter.h"
 #include "compress/vorn_header.h"
-#include "tests/lzma/lzma_reference.h"
 #include "tests/support/test_support.h"
 
 namespace vorn::test {
 namespace {
+
+struct TLzmaCase {
+    uint8_t Lc = 3, Lp = 0, Pb = 2;
+    uint32_t Dictionary = 1u << 20;
+    bool EndMarker = true;
+    bool X86 = false;
+};
+
+// Room for the worst case either way: the cases here expand to under 1 MiB
+// and LZMA adds a little to data it cannot shrink.
+Bytes RawCode(const Bytes& input, const lzma_filter* filters, bool encoding) {
+    Bytes out(input.size() * 2 + (1 << 20));
+    size_t inPos = 0, outPos = 0;
+    const lzma_ret r = encoding
+        ? lzma_raw_buffer_encode(filters, nullptr, input.data(), input.size(), out.data(), &outPos, out.size())
+        : lzma_raw_buffer_decode(filters, nullptr, input.data(), &inPos, input.size(), out.data(), &outPos, out.size());
+    if (r != LZMA_OK && r != LZMA_STREAM_END) throw std::runtime_error("liblzma failed");
+    out.resize(outPos);
+    return out;
+}
+
+// Raw LZMA1 data (after the x86 converter when asked).
+Bytes ReferenceEncode(const Bytes& input, const TLzmaCase& c) {
+    lzma_options_lzma options{};
+    lzma_lzma_preset(&options, 6);
+    options.lc = c.Lc;
+    options.lp = c.Lp;
+    options.pb = c.Pb;
+    options.dict_size = c.Dictionary;
+    options.ext_flags = c.EndMarker ? LZMA_LZMA1EXT_ALLOW_EOPM : 0;
+    options.ext_size_low = static_cast<uint32_t>(input.size());
+    options.ext_size_high = 0;
+    lzma_filter filters[3] = {};
+    int n = 0;
+    if (c.X86) filters[n++] = {LZMA_FILTER_X86, nullptr};
+    filters[n++] = {c.EndMarker ? LZMA_FILTER_LZMA1 : LZMA_FILTER_LZMA1EXT, &options};
+    filters[n] = {LZMA_VLI_UNKNOWN, nullptr};
+    return RawCode(input, filters, true);
+}
+
+// liblzma's x86 converter over the whole input, decoding direction.
+Bytes ReferenceX86Decode(const Bytes& input) {
+    // The converter cannot end a chain of its own: the input goes through
+    // LZMA, and comes back through LZMA and the converter.
+    lzma_options_lzma options{};
+    lzma_lzma_preset(&options, 0);
+    const lzma_filter filters[] = {{LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    return RawCode(RawCode(input, filters + 1, true), filters, false);
+}
+
+// VORN header, head and the reference data: a stream ExpandStream reads.
+Bytes LzmStream(const Bytes& input, const TLzmaCase& c) {
+    lzma::TLzmaHead head;
+    head.Lc = c.Lc;
+    head.Lp = c.Lp;
+    head.Pb = c.Pb;
+    head.DictionarySize = c.Dictionary;
+    head.Filter = c.X86 ? lzma::LzmaFilter::X86 : lzma::LzmaFilter::None;
+    head.Crc32 = static_cast<uint32_t>(crc32(0, input.data(), static_cast<uInt>(input.size())));
+    TVornHeader header;
+    header.CompressID = {'L', 'Z', 'M'};
+    header.UncompressedSize = static_cast<int32_t>(input.size());
+    for (uint8_t b : input) header.Checksum += b;
+    Bytes out;
+    for (uint8_t b : header.Encode()) out.push_back(b);
+    for (uint8_t b : head.Encode()) out.push_back(b);
+    const Bytes data = ReferenceEncode(input, c);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
 
 Bytes ExpandLzm(const Bytes& stream, int32_t key = 0) {
     TVornCodec codec;
