@@ -261,18 +261,20 @@ private:
         TRangeDecoder rc = rc_;
         TLzmaModels& m = *st_.Models;
         uint16_t* const literals = st_.Literals.get();
-        const uint32_t lc = lc_, lpMask = lpMask_, pbMask = pbMask_;
-        uint32_t state = state_, rep0 = rep0_, rep1 = rep1_, rep2 = rep2_, rep3 = rep3_;
-        // The position in the whole output of the byte at out.
-        const uint32_t startPos = done_ + static_cast<uint32_t>(out - (st_.Dictionary.get() + pos_));
-        const TOctet* const posBase = out;
+        // The rarer fields stay where they are: registers go to the ones
+        // every symbol uses.
+        uint32_t state = state_, rep0 = rep0_;
+        // The position in the whole output of the byte at out, from its address.
+        const uintptr_t posBase = reinterpret_cast<uintptr_t>(st_.Dictionary.get() + pos_) - done_;
         uint32_t prev = PreviousByte(out);
-        while (out < limit && !rc.Overran) {
-            const uint32_t pos = startPos + static_cast<uint32_t>(out - posBase);
-            const uint32_t posState = pos & pbMask;
+        // After a byte made up past the end the loop runs on to the limit,
+        // at most a batch: the caller stops there.
+        while (out < limit) {
+            const auto pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out) - posBase);
+            const uint32_t posState = pos & pbMask_;
             if (!rc.Bit(m.IsMatch[state][posState])) {
                 uint16_t* const probs =
-                    literals + kLiteralCoderSize * (((pos & lpMask) << lc) + (prev >> (8 - lc)));
+                    literals + kLiteralCoderSize * (((pos & lpMask_) << lc_) + (prev >> (8 - lc_)));
                 uint32_t symbol = 1;
                 if (state < kLiteralStates) {
                     do symbol = symbol << 1 | rc.Bit(probs[symbol]);
@@ -303,9 +305,9 @@ private:
                     ended_ = true;
                     break;
                 }
-                rep3 = rep2;
-                rep2 = rep1;
-                rep1 = rep0;
+                rep3_ = rep2_;
+                rep2_ = rep1_;
+                rep1_ = rep0;
                 rep0 = distance;
                 state = AfterMatch(state);
             } else {
@@ -324,17 +326,17 @@ private:
                 } else {
                     uint32_t distance;
                     if (!rc.Bit(m.IsRepG1[state])) {
-                        distance = rep1;
+                        distance = rep1_;
                     } else {
                         if (!rc.Bit(m.IsRepG2[state])) {
-                            distance = rep2;
+                            distance = rep2_;
                         } else {
-                            distance = rep3;
-                            rep3 = rep2;
+                            distance = rep3_;
+                            rep3_ = rep2_;
                         }
-                        rep2 = rep1;
+                        rep2_ = rep1_;
                     }
-                    rep1 = rep0;
+                    rep1_ = rep0;
                     rep0 = distance;
                 }
                 length = rc.Length(m.RepLength, posState);
@@ -350,9 +352,6 @@ private:
         rc_ = rc;
         state_ = state;
         rep0_ = rep0;
-        rep1_ = rep1;
-        rep2_ = rep2;
-        rep3_ = rep3;
         return out;
     }
 
