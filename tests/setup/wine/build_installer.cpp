@@ -25,9 +25,7 @@ Bytes ReadAll(const std::string& path) {
 Bytes LzmaStream(const Bytes& content) {
     vorn::TMemoryStream source(content), stream;
     vorn::TVornCodec codec;
-    const vorn::lzma::TLzmaSettings settings{.Level = vorn::lzma::kDefaultLevel,
-                                             .Filter = vorn::lzma::FilterSuitedTo(source)};
-    vorn::lzma::CompressLzmaStream(codec, stream, source, settings);
+    vorn::lzma::CompressLzmaStream(codec, stream, source, {.Filter = vorn::lzma::FilterSuitedTo(source)});
     return stream.Bytes();
 }
 
