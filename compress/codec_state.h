@@ -14,6 +14,7 @@
 
 #include "compress/events.h"
 #include "compress/lh5/lh5_state.h"
+#include "compress/lzma/lzma_state.h"
 #include "compress/octet.h"
 #include "compress/lzh/lzh_state.h"
 #include "compress/stream.h"
@@ -66,10 +67,17 @@ struct TCodecState {
     // codec data (missing data read as zeros): what it wrote is not the
     // stream's, whatever the byte sum says.
     bool ReadPastEnd = false;
+    // Set by an expander whose data contradict themselves (a distance
+    // before the start, a check value that differs): what it wrote is not
+    // the stream's.
+    bool Damaged = false;
+    // Whether codec data were left unread when the codec returned.
+    bool DataLeft = false;
     TShowProgressEvent ProgressHandler;
 
     TLzhState Lzh;
     TLh5State Lh5;
+    TLzmaState Lzma;
 };
 
 // A codec's working array for one run, obtained without being cleared.

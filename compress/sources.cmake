@@ -30,7 +30,11 @@ set(VORN_EXPANDER_SOURCES
   lzh/lzh_expand.cpp
   lzh/lzh_model.cpp
   lzh/lzh_prefix_table.cpp
+  lzma/crc32.cpp
+  lzma/lzma_expand.cpp
   lzma/lzma_format.cpp
+  lzma/lzma_method.cpp
+  lzma/x86_filter.cpp
 )
 
 # The compressors' table, the compressors and TVornCodec's compress side.
@@ -42,6 +46,7 @@ set(VORN_COMPRESSOR_SOURCES
   lh5/lh5_compress.cpp
   lzh/lzh_compress.cpp
   lzh/lzh_match.cpp
+  lzma/lzma_compress.cpp
 )
 
 foreach(part CORE EXPANDER COMPRESSOR)

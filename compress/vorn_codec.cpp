@@ -96,10 +96,15 @@ void TVornCodec::ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceS
     const uint32_t started = TickCount();
     elapsedTicks_ = static_cast<int32_t>(started);
     if (method == kMethodCustom) {
+        customRun_.reset();
         if (OnExpand) {
             int32_t checksum = 0;
             OnExpand(dest, source, sourceSize, destSize, CompressID, checksum);
             computed = static_cast<uint32_t>(checksum);
+        }
+        if (customRun_) {
+            computed = customRun_->Checksum;
+            truthful = customRun_->Truthful && customRun_->Written == destSize && lockLevel == 0;
         }
     } else {
         try {
@@ -123,6 +128,17 @@ void TVornCodec::ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceS
     throw EInvalidKey();
 }
 
+uint32_t TVornCodec::ExpandWithEngine(TStream& dest, TStream& source, int32_t sourceSize,
+                                      int32_t destSize, CodecFn expander) {
+    uint32_t checksum = 0;
+    RunCodecWithBudget(dest, source, sourceSize, destSize, expander, checksum, Direction::Expand,
+                       Scrambling::Off, kNoBudget);
+    const TCodecState& s = *engine_;
+    customRun_ = TEngineRun{checksum, s.OutCount,
+                            !s.ReadPastEnd && !s.Damaged && !s.DataLeft};
+    return checksum;
+}
+
 int32_t TVornCodec::RunExpander(TStream& dest, TStream& source, int32_t sourceSize,
                                 int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
                                 Scrambling scrambling) {
@@ -139,6 +155,8 @@ int32_t TVornCodec::RunCodecWithBudget(TStream& dest, TStream& source, int32_t s
     TCodecState& s = *engine_;
     s.OutCount = 0;  // a run cancelled at the start wrote nothing
     s.ReadPastEnd = false;
+    s.Damaged = false;
+    s.DataLeft = sourceSize > 0;  // until the codec has run
     s.ProgressHandler = OnShowProgress;
     if (OnShowProgress) {
         int32_t percent = 0;
@@ -180,6 +198,7 @@ void TVornCodec::RunCodecBody(CodecFn codec, int32_t uncompressedSize, uint32_t&
                               Direction direction) {
     TCodecState& s = *engine_;
     if (codec) codec(s, uncompressedSize);
+    s.DataLeft = s.InPos != s.InEnd || s.SourceRemaining > 0;
     SettleCounts(s);
     checksum = direction == Direction::Expand ? s.WriteChecksum : s.ReadChecksum;
 }

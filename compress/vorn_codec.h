@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "compress/codec_state.h"
@@ -66,11 +67,21 @@ public:
 
     // Runs the method (or OnExpand) and judges the result: the byte sum and
     // the key rules, and for the built-in methods exactly destSize bytes
-    // written from the codec data alone. EBadChecksum when that fails, or
-    // EInvalidKey for a locked stream, which cannot tell damage from a key.
+    // written from the codec data alone. A custom method whose OnExpand ran
+    // ExpandWithEngine is held to the same and more: all of its data taken,
+    // nothing found damaged, and no lock (no such method writes one).
+    // EBadChecksum when that fails, or EInvalidKey for a locked stream,
+    // which cannot tell damage from a key.
     void ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceSize, int32_t destSize,
                          uint32_t storedChecksum, uint8_t method, const std::string& CompressID,
                          int32_t lockLevel);
+
+    // For a custom method's OnExpand: runs expander over the engine as a
+    // built-in method's expander runs (8 KB blocks, progress, cancel, the
+    // byte sum of what it writes, which it returns), and leaves its
+    // judgement to ExpandAndVerify.
+    uint32_t ExpandWithEngine(TStream& dest, TStream& source, int32_t sourceSize, int32_t destSize,
+                              CodecFn expander);
 
     // What follows is defined with the compressors (vorn_codec_compress.cpp),
     // which a program that only expands does not link.
@@ -100,7 +111,15 @@ private:
     void RunCodecBody(CodecFn codec, int32_t uncompressedSize, uint32_t& checksum,
                       Direction direction);
 
+    // What ExpandWithEngine found in the custom run under way.
+    struct TEngineRun {
+        uint32_t Checksum = 0;
+        int64_t Written = 0;
+        bool Truthful = false;  // all data taken, none past the end, nothing damaged
+    };
+
     std::unique_ptr<TCodecState> engine_;
+    std::optional<TEngineRun> customRun_;
     int32_t elapsedTicks_ = 0;
     std::string targetPath_;
 };

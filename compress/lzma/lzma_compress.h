@@ -7,8 +7,14 @@
 
 namespace vorn::lzma {
 
+inline constexpr int kMinLevel = 0;
+inline constexpr int kMaxLevel = 9;
+inline constexpr int kDefaultLevel = 6;
+inline constexpr const char* kKeyRefusedMessage =
+    "An LZM stream cannot be locked with a key; leave out the key or choose another method";
+
 struct TLzmaSettings {
-    int Level = 6;  // liblzma preset, 0 to 9
+    int Level = kDefaultLevel;  // liblzma preset, kMinLevel to kMaxLevel
     LzmaFilter Filter = LzmaFilter::None;
 };
 
@@ -17,8 +23,20 @@ struct TLzmaSettings {
 // TVornCodec::CompressStream: stored as "NON" when LZMA cannot shrink the
 // data, an empty source gives an empty stream, progress and cancel go
 // through codec.OnShowProgress. The dictionary is the preset's, but never
-// larger than the data needs. A Key on the codec is refused.
+// larger than the data needs. A Key on the codec is refused (EVornError
+// with kKeyRefusedMessage), as is a level out of range. The result's
+// Method is kMethodCustom for an LZM stream.
 TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& source,
                                    const TLzmaSettings& settings);
+
+// The filter that suits the data at source's position: X86 for x86 and
+// x86-64 programs and libraries (PE images and ELF files, known by their
+// headers), None for anything else. Reads a few bytes and puts the
+// position back.
+LzmaFilter FilterSuitedTo(TStream& source);
+
+// The ID a compressing run wrote, given its result's Method: the custom
+// index stands for "LZM", the one custom method the tools write.
+const char* WrittenMethodId(uint8_t method);
 
 }  // namespace vorn::lzma

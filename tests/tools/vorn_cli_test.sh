@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The vorn command as a user meets it: round trips, exit codes, error lines,
 # and outputs that appear whole or not at all, whatever kind of file OUT is.
-# Usage: vorn_cli_test.sh PATH_TO_VORN
+# Usage: vorn_cli_test.sh PATH_TO_VORN STUB
 set -u
 vorn=$(realpath "$1")
+stub=$(realpath "$2")
 source "$(dirname "$(realpath "$0")")/cli_check.sh"
 
 head -c 200000 /dev/urandom > random.bin
@@ -16,10 +17,20 @@ done
 "$vorn" compress -q -m rle random.bin r.rle > out.txt
 check "random data is stored, the summary counts the header" grep -q "r.rle: NON, 200000 -> 200021 bytes" out.txt
 
+# LZMA of an x86 program (vorn itself, ELF): the filter, a level, the head in info.
+"$vorn" compress -q -m lzma -l 1 "$vorn" prog.lzm > /dev/null && "$vorn" expand -q prog.lzm prog.out > /dev/null && "$vorn" info prog.lzm > info.txt
+check "a program round trips with the x86 filter" bash -c "cmp -s '$vorn' prog.out && grep -qE 'lc 3, lp 0, pb 2, dictionary [0-9]+ bytes' info.txt && grep -q 'filter: *x86' info.txt"
+for f in "$stub" text.txt; do "$vorn" compress -q -m lzma "$f" f.lzm > /dev/null && "$vorn" info f.lzm | grep filter; done > filters.txt
+check "the x86 filter for a PE program, none for text" [ "$(awk '{print $3}' filters.txt | tr '\n' ' ')" = "x86 none " ]
+"$vorn" compress -q -m lh5 -l 3 text.txt x.lh5 2> /dev/null
+check "--level without lzma is a usage error" [ $? -eq 2 ]
+
 # Failures: exit 1, one line naming the input and the reason, OUT untouched.
 "$vorn" compress -q -m rle -k 0x1234 text.txt locked.rle > /dev/null
 cp t.rle damaged.rle
 printf '\x00\x00' | dd of=damaged.rle bs=1 seek=100 conv=notrunc 2>/dev/null
+cp prog.lzm damaged.lzm
+printf '\x55' | dd of=damaged.lzm bs=1 seek=300 conv=notrunc 2>/dev/null
 echo keep > kept.out
 while IFS='|' read -r name input message; do
   "$vorn" expand -q "$input" kept.out 2> err.txt
@@ -30,8 +41,11 @@ done <<'CASES'
 missing key|locked.rle|File locked -- valid key required
 damaged stream|damaged.rle|Bad checksum during expansion -- data may be invalid
 missing input|missing.vorn|Cannot open file
+damaged lzma|damaged.lzm|Bad checksum during expansion -- data may be invalid
 CASES
 check "failures leave no temporary file" no_temp
+"$vorn" compress -q -m lzma -k 1 text.txt locked.lzm 2> /dev/null
+check "a key with lzma is refused, nothing written" [ ! -e locked.lzm ]
 "$vorn" expand -q -k 4660 locked.rle key.out > /dev/null
 "$vorn" info locked.rle > info.txt
 check "info tells method, size and lock level" grep -qzE 'method: +RLE.*size: +184893.*lock level: +2 \(locked and scrambled' info.txt
@@ -46,7 +60,7 @@ check "checksum 0: not checked, not verified" grep -q 'bytes, not checked: store
 head -c 121 z.non > z.cut; cat z.non random.bin > z.long
 for bad in z.cut z.long; do "$vorn" expand -q $bad kept.out 2> /dev/null; check "checksum 0, $bad: refused" [ $? -eq 1 ]; done
 cat z.non | { "$vorn" info - > info.txt; wc -c > rest.txt; }
-check "info - leaves all but the header in the pipe" [ "$(cat rest.txt)" -eq $(( $(stat -c %s z.non) - 22 )) ]
+check "info - leaves all but the header in the pipe" [ "$(cat rest.txt)" -eq $(( $(stat -c %s z.non) - 33 )) ]
 check "info - says the size is unknown" grep -q 'codec data: *not read' info.txt
 "$vorn" expand -q $'\e]0;PWNED\a' kept.out 2> err.txt
 check "control characters in messages are escaped" grep -qF 'vorn: \x1B]0;PWNED\x07: ' err.txt

@@ -142,6 +142,18 @@ check "manifest and sources are intact" diff -r sample "$examples/sample"
 check "nothing is written for a bad manifest" [ ! -e bad.exe ]
 check "no temporary file is left" no_temp
 
+# LZMA from the top but for one LH5 entry, a program (the stub) with the x86
+# filter, random data stored after a sample: listed, verified, extracted.
+mkdir lz && cp sample/files/license.txt stub.bin lz/ && head -c 600000 /dev/urandom > lz/random.bin
+{ printf 'method = "lzma"\nlevel = 7\n'
+  for f in license.txt stub.bin random.bin; do printf '[[file]]\nsource = "%s"\ndestination = "c:\\\\%s"\n' $f $f; done
+  printf '[[file]]\nsource = "license.txt"\ndestination = "c:\\\\old.txt"\nmethod = "lh5"\n'; } > lz/app.toml
+"$vornpack" build -q lz/app.toml -o lzma.exe --stub stub.bin > /dev/null && "$vornpack" list lzma.exe > lzma.txt
+check "LZM entries, random data stored, the override LH5" [ "$(grep -oE '^   [A-Z0-9]+,' lzma.txt | tr -d ' \n')" = LZM,LZM,NON,LH5, ]
+"$vornpack" verify -q lzma.exe > /dev/null && "$vornpack" extract -q lzma.exe -C lzout > /dev/null
+check "an lzma installer verifies and extracts every file" bash -c \
+  'for f in license.txt stub.bin random.bin; do cmp -s lz/$f lzout/c/$f || exit 1; done; cmp -s lz/license.txt lzout/c/old.txt'
+
 truncate -s 2000M zeros.bin
 printf '[[file]]\nsource = "zeros.bin"\ndestination = "c:\\\\z"\n' > big.toml
 interrupted TERM "build stopped by SIGTERM" "$vornpack" build -q big.toml -o big.exe --stub stub.bin

@@ -14,6 +14,7 @@
 #include "tools/vornpack/manifest.h"
 #include "tools/vornpack/package_builder.h"
 #include "tools/vornpack/package_contents.h"
+#include "tools/vornpack/store_decision.h"
 #include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::test {
@@ -87,8 +88,34 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"title = 'x'", "1: file: the manifest needs at least one [[file]] table"},
         {"[[file]]\nsource = 5", "2: source: expected a string, found an integer"},  // one check for every type
         {ok + "destination = 'c:\\a'\nreplace = []", "4: replace: expected a string or a table, found an array"},
+        {ok + "destination = 'c:\\a'\nmethod = 'zip'",
+         "4: method: must be \"lh5\", \"lzma\", \"lzh\", \"rle\", \"non\" or \"as-is\""},
+        {ok + "destination = 'c:\\a'\nlevel = 3", "4: level: only the \"lzma\" method has levels"},
+        {"level = 3\n" + ok + "destination = 'c:\\a'", "1: level: only the \"lzma\" method has levels"},
+        {"method = 'lzma'\n" + ok + "destination = 'c:\\a'\nlevel = 10", "5: level: must be an integer from 0 to 9"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml).substr(0, c.error.size()), c.error) << c.toml;
+}
+
+// Only the sample is compressed, and a file is stored when it does not shrink.
+TEST(StoreDecision, ASampleThatDoesNotShrinkStoresTheFileWithoutAFullRun) {
+    const struct {
+        Bytes data;
+        bool worth;
+    } cases[] = {{MakeData(DataKind::Random, 3 << 20), false},
+                 {MakeData(DataKind::Text, 3 << 20), true},
+                 {MakeData(DataKind::Random, 100000), true}};  // too small to judge by a sample
+    for (const auto& c : cases) {
+        TMemoryStream source(c.data);
+        int64_t sampled = 0;
+        const bool worth = pack::WorthCompressing(source, [&](TVornCodec& codec, TStream& dest, TStream& sample) {
+            sampled = sample.Size();
+            return codec.CompressStream(dest, sample, kMethodLh5);
+        });
+        EXPECT_EQ(worth, c.worth) << c.data.size();
+        EXPECT_LE(sampled, 32 << 10);
+        EXPECT_EQ(source.Position(), 0);
+    }
 }
 
 TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {

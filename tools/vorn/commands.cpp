@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 #include "compress/exceptions.h"
+#include "compress/lzma/lzma_compress.h"
+#include "compress/lzma/lzma_method.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 #include "tools/common/buffered_stream.h"
@@ -29,6 +31,13 @@ uint8_t MethodIndex(const std::string& name) {
         if (id == name && i != kMethodCustom) return i;
     }
     throw std::invalid_argument("unknown method " + name);
+}
+
+// LZMA goes through its own writer, with the x86 filter for x86 programs.
+TCompressResult Compress(TVornCodec& codec, TStream& dest, TStream& source, const CompressOptions& options) {
+    if (options.method != "lzma") return codec.CompressStream(dest, source, MethodIndex(options.method));
+    const lzma::TLzmaSettings settings{.Level = options.level, .Filter = lzma::FilterSuitedTo(source)};
+    return lzma::CompressLzmaStream(codec, dest, source, settings);
 }
 
 double Percent(int64_t part, int64_t whole) {
@@ -59,6 +68,22 @@ void PrintHeader(const std::string& input, const TVornHeader& header, const std:
                                         : " (locked)");
 }
 
+// The LZM head behind the header, in the info command's layout.
+void PrintLzmaHead(TStream& source) {
+    uint8_t bytes[lzma::kHeadSize];
+    const size_t n = source.Read(bytes, sizeof bytes);
+    const std::optional<lzma::TLzmaHead> head =
+        n == sizeof bytes ? lzma::TLzmaHead::Decode(bytes) : std::nullopt;
+    if (!head) {
+        std::printf("lzma head:         damaged\n");
+        return;
+    }
+    std::printf("lzma properties:   lc %d, lp %d, pb %d, dictionary %" PRIu32 " bytes\n", head->Lc, head->Lp,
+                head->Pb, head->DictionarySize);
+    std::printf("branch filter:     %s\n", head->Filter == lzma::LzmaFilter::X86 ? "x86" : "none");
+    std::printf("crc-32:            0x%08" PRIX32 "\n", head->Crc32);
+}
+
 }  // namespace
 
 int32_t ParseKey(const std::string& text) {
@@ -83,11 +108,11 @@ int RunCompress(const CompressOptions& options) {
         codec.Key = options.key;
         ProgressBar bar("compressing", options.quiet);
         codec.OnShowProgress = bar.Handler();
-        const TCompressResult done = codec.CompressStream(output.Stream(), source, MethodIndex(options.method));
+        const TCompressResult done = Compress(codec, output.Stream(), source, options);
         output.Commit();
         std::fprintf(ReportTo(output),
                      "%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes (%.1f%%), checksum 0x%08" PRIX32 "\n",
-                     options.input.c_str(), options.output.c_str(), CompressionIDs[done.Method], source.Size(),
+                     options.input.c_str(), options.output.c_str(), lzma::WrittenMethodId(done.Method), source.Size(),
                      done.BytesWritten, Percent(done.BytesWritten, source.Size()), done.Checksum);
         return kExitOk;
     } catch (const std::exception& error) {
@@ -103,6 +128,7 @@ int RunExpand(const ExpandOptions& options) {
         source.Seek(0);
         OutputFile output(options.output);
         TVornCodec codec;
+        lzma::UseLzmaMethod(codec);
         codec.Key = options.key;
         ProgressBar bar("expanding", options.quiet);
         codec.OnShowProgress = bar.Handler();
@@ -126,8 +152,9 @@ int RunExpand(const ExpandOptions& options) {
 
 int RunInfo(const InfoOptions& options) {
     try {
-        // From a pipe or a device only the header is read: its size stays unknown.
-        const int64_t headOnly = kHeaderSize + 1;
+        // From a pipe or a device only the header (and an LZM head) is read:
+        // its size stays unknown.
+        const int64_t headOnly = kHeaderSize + lzma::kHeadSize + 1;
         const bool streamed = IsStreamedInput(options.input);
         const std::unique_ptr<TStream> input = OpenInput(options.input, streamed ? headOnly : kWholeInput);
         TStream& source = *input;
@@ -143,6 +170,7 @@ int RunInfo(const InfoOptions& options) {
         std::snprintf(codecData, sizeof codecData, "%" PRId64 " bytes (%.1f%%)", data,
                       Percent(data, peeked->UncompressedSize));
         PrintHeader(options.input, *peeked, sizeKnown ? codecData : "not read (a pipe or a device)");
+        if (peeked->Id() == lzma::kMethodId) PrintLzmaHead(source);
         return kExitOk;
     } catch (const std::exception& error) {
         return Fail(options.input, error);

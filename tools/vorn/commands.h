@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <string>
 
+#include "compress/lzma/lzma_compress.h"
 #include "tools/common/exit_code.h"
 
 namespace vorn::tools {
 
 struct CompressOptions {
     std::string method = "lh5";
+    int level = lzma::kDefaultLevel;  // for lzma only
     int32_t key = 0;
     bool quiet = false;
     std::string input;

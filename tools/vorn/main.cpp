@@ -3,6 +3,8 @@
 // key), 2 usage error.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+
 #include "tools/vorn/commands.h"
 
 using namespace vorn::tools;
@@ -32,9 +34,12 @@ int main(int argc, char** argv) {
 
     CompressOptions compress;
     auto* compressCommand = app.add_subcommand("compress", "Compress IN into the stream OUT");
-    compressCommand->add_option("-m,--method", compress.method, "non, rle, lzh or lh5")
-        ->check(CLI::IsMember({"non", "rle", "lzh", "lh5"}))
+    compressCommand->add_option("-m,--method", compress.method, "non, rle, lzh, lh5 or lzma")
+        ->check(CLI::IsMember({"non", "rle", "lzh", "lh5", "lzma"}))
         ->capture_default_str();
+    auto* levelOption = compressCommand->add_option("-l,--level", compress.level, "lzma's level, 0 (fast) to 9 (small)")
+                            ->check(CLI::Range(0, 9))
+                            ->capture_default_str();
     AddKeyOption(*compressCommand, compress.key);
     compressCommand->add_flag("-q,--quiet", compress.quiet, "No progress bar");
     compressCommand->add_option("IN", compress.input)->required();
@@ -55,6 +60,10 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? kExitOk : kExitUsage;
+    }
+    if (levelOption->count() > 0 && compress.method != "lzma") {
+        std::fprintf(stderr, "--level: only -m lzma has levels\n");
+        return kExitUsage;
     }
     if (*compressCommand) return RunCompress(compress);
     if (*expandCommand) return RunExpand(expand);

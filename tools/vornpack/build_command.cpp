@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "compress/codec_state.h"
+#include "compress/lzma/lzma_compress.h"
 #include "compress/vorn_header.h"
 #include "setup/pe_resources.h"
 #include "tools/common/buffered_stream.h"
@@ -131,7 +132,7 @@ void PrintSummary(FILE* to, const Manifest& manifest, const std::vector<BuiltEnt
     int64_t sizes = 0;
     for (const BuiltEntry& entry : built) {
         sizes += entry.size;
-        const char* method = entry.method < CompressionIDs.size() ? CompressionIDs[entry.method] : "as-is";
+        const char* method = entry.method < CompressionIDs.size() ? lzma::WrittenMethodId(entry.method) : "as-is";
         std::fprintf(to, "  %-40s %-5s %10" PRId64 " -> %10" PRIu32 "\n",
                     FromCodePage(entry.destination, manifest.codepage).c_str(), method, entry.size,
                     entry.streamLength);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "compress/exceptions.h"
+#include "compress/lzma/lzma_method.h"
 #include "compress/vorn_codec.h"
 #include "setup/folders.h"
 #include "tools/common/output_file.h"
@@ -119,6 +120,7 @@ int RunExtract(const ExtractOptions& options) {
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
         TVornCodec codec;
+        lzma::UseLzmaMethod(codec);
         PackageVisitor visitor;
         visitor.entry = [&](const PackageEntry& entry, TStream& stream) {
             const std::string relative = ExtractPath(entry.destination, options.codepage);

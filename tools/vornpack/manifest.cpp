@@ -116,13 +116,27 @@ RunMode ParseRun(const Checker& check, const toml::node& node) {
 EntryMethod ParseMethod(const Checker& check, const toml::node& node) {
     static const std::map<std::string, EntryMethod> kMethods = {
         {"non", EntryMethod::Stored}, {"rle", EntryMethod::Rle},   {"lzh", EntryMethod::Lzh},
-        {"lh5", EntryMethod::Lh5},    {"as-is", EntryMethod::AsIs}};
+        {"lh5", EntryMethod::Lh5},    {"lzma", EntryMethod::Lzma}, {"as-is", EntryMethod::AsIs}};
     const auto* value = node.as_string();
     if (value) {
         auto found = kMethods.find(value->get());
         if (found != kMethods.end()) return found->second;
     }
-    check.Fail(node, "method", "must be \"lh5\", \"lzh\", \"rle\", \"non\" or \"as-is\"");
+    check.Fail(node, "method", "must be \"lh5\", \"lzma\", \"lzh\", \"rle\", \"non\" or \"as-is\"");
+}
+
+// method and level of a [[file]] table or of the manifest's top, over the
+// defaults given. A level belongs with the lzma method only.
+void ParseMethodAndLevel(const Checker& check, const toml::table& table, EntryMethod& method, int& level) {
+    if (const auto* node = check.Get(table, "method", "method", toml::node_type::string))
+        method = ParseMethod(check, *node);
+    const auto* node = table.get("level");
+    if (!node) return;
+    const auto* value = node->as_integer();
+    if (!value || value->get() < lzma::kMinLevel || value->get() > lzma::kMaxLevel)
+        check.Fail(*node, "level", "must be an integer from 0 to 9");
+    if (method != EntryMethod::Lzma) check.Fail(*node, "level", "only the \"lzma\" method has levels");
+    level = static_cast<int>(value->get());
 }
 
 ReplaceRule ParseReplace(const Checker& check, const toml::node& node, const std::string& codepage) {
@@ -197,7 +211,7 @@ Elevation ParseElevation(const Checker& check, const toml::node& node) {
 }
 
 FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manifest& manifest) {
-    check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "shortcuts", "no-check"}, "");
+    check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "level", "shortcuts", "no-check"}, "");
     FileEntry entry;
     entry.line = static_cast<int>(table.source().begin.line);
     const auto* source = check.Get(table, "source", "source", toml::node_type::string);
@@ -218,8 +232,9 @@ FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manif
         entry.run = ParseRun(check, *run);
     if (const auto* replace = table.get("replace"))
         entry.replace = ParseReplace(check, *replace, manifest.codepage);
-    if (const auto* method = check.Get(table, "method", "method", toml::node_type::string))
-        entry.method = ParseMethod(check, *method);
+    entry.method = manifest.method;
+    entry.level = manifest.level;
+    ParseMethodAndLevel(check, table, entry.method, entry.level);
     if (const auto* shortcuts = check.Get(table, "shortcuts", "shortcuts", toml::node_type::table)) {
         const auto* folders = shortcuts->as_table();
         const auto& keys = ShortcutKeys();
@@ -367,7 +382,7 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
     } catch (const toml::parse_error& error) {
         check.Fail(static_cast<int>(error.source().begin.line), "syntax", std::string(error.description()));
     }
-    check.OnlyKeys(root, {"title", "codepage", "elevation", "icon", "version", "file", "sign"}, "");
+    check.OnlyKeys(root, {"title", "codepage", "elevation", "icon", "version", "method", "level", "file", "sign"}, "");
     RefuseNuls(check, root, "");
 
     Manifest manifest;
@@ -385,6 +400,7 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
     if (const auto* title = check.Get(root, "title", "title", toml::node_type::string))
         manifest.title = check.Text(*title, "title", manifest.codepage);
     if (const auto* elevation = root.get("elevation")) manifest.elevation = ParseElevation(check, *elevation);
+    ParseMethodAndLevel(check, root, manifest.method, manifest.level);
 
     if (const auto* icon = root.get("icon")) manifest.icon = ParseIcon(check, *icon, manifest);
     if (const auto* version = root.get("version")) manifest.version = ParseVersionTable(check, *version);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compress/exceptions.h"
+#include "compress/lzma/lzma_compress.h"
 #include "setup/package_format.h"
 #include "setup/pe_face.h"
 #include "tools/vornpack/stub_manifest.h"
@@ -42,7 +43,7 @@ struct ReplaceRule {
 
 // How an entry's content is stored: a method of the component, or the
 // source taken as it is (a prepared stream, or headerless data).
-enum class EntryMethod { Stored, Rle, Lzh, Lh5, AsIs };
+enum class EntryMethod { Stored, Rle, Lzh, Lh5, Lzma, AsIs };
 
 struct FileEntry {
     std::filesystem::path source;  // resolved against the manifest's folder
@@ -51,6 +52,7 @@ struct FileEntry {
     std::array<Shortcut, setup::kShortcutFolders.size()> shortcuts;
     ReplaceRule replace;
     EntryMethod method = EntryMethod::Lh5;
+    int level = lzma::kDefaultLevel;  // of an lzma entry
     std::set<std::string> waived;  // destination rules the vendor switched off
     int line = 0;  // of the [[file]] table, for messages
 };
@@ -60,6 +62,9 @@ struct Manifest {
     std::string title;  // in the package's code page
     std::string codepage = "1252";
     Elevation elevation = Elevation::Admin;  // what the installer asks Windows for
+    // The top-level method and level: every entry's unless it names its own.
+    EntryMethod method = EntryMethod::Lh5;
+    int level = lzma::kDefaultLevel;
     std::vector<FileEntry> files;
     // What Explorer shows of the installer; left out, the stub's resources
     // stay exactly as they are.

@@ -8,9 +8,13 @@
 #include <optional>
 #include <thread>
 
+#include "compress/byte_order.h"
+#include "compress/lzma/lzma_compress.h"
+#include "compress/lzma/lzma_method.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
+#include "tools/vornpack/store_decision.h"
 
 namespace vorn::pack {
 
@@ -43,6 +47,7 @@ uint8_t MethodIndexOf(EntryMethod method) {
         case EntryMethod::Stored: return kMethodStored;
         case EntryMethod::Rle: return kMethodRle;
         case EntryMethod::Lzh: return kMethodLzh;
+        case EntryMethod::Lzma: return kMethodCustom;
         case EntryMethod::Lh5: case EntryMethod::AsIs: break;
     }
     return kMethodLh5;
@@ -77,12 +82,13 @@ uint8_t CopyAsIs(const Manifest& manifest, const FileEntry& entry, TStream& sour
         if (header.LockLevel > 0) Fail(manifest, entry, "a locked stream; the installer sets no key and could never expand it");
         if (header.ArchiveType != 0) Fail(manifest, entry, "a multi-file archive; the installer expands single streams only");
         TVornCodec probe;
+        lzma::UseLzmaMethod(probe);
         try {
             method = probe.GetCompressMethod(header.Id());
         } catch (const EVornError& error) {
             Fail(manifest, entry, error.Message);
         }
-        if (method == kMethodCustom) Fail(manifest, entry, "a custom stream; the installer cannot expand it");
+        if (method == kMethodCustom && header.Id() != lzma::kMethodId) Fail(manifest, entry, "a custom stream; the installer cannot expand it");
     }
     CheckExpands(manifest, entry, source);
     out.CopyFrom(source, source.Size());
@@ -95,6 +101,27 @@ struct EncodedEntry {
     std::unique_ptr<TMemoryStream> stream = std::make_unique<TMemoryStream>();
 };
 
+// The entry's method over the data at source's position; LZMA with the x86
+// filter for x86 programs.
+TCompressResult CompressWith(const FileEntry& entry, TVornCodec& codec, TStream& dest, TStream& source) {
+    if (entry.method != EntryMethod::Lzma) return codec.CompressStream(dest, source, MethodIndexOf(entry.method));
+    const lzma::TLzmaSettings settings{.Level = entry.level, .Filter = lzma::FilterSuitedTo(source)};
+    return lzma::CompressLzmaStream(codec, dest, source, settings);
+}
+
+// Stores data whose sample does not shrink, without a full run over it.
+TCompressResult Encode(const FileEntry& entry, TVornCodec& codec, TStream& dest, TStream& source) {
+    const bool compresses = entry.method != EntryMethod::Stored &&
+                            WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
+                                return CompressWith(entry, sampler, to, sample);
+                            });
+    if (compresses) {
+        codec.HeaderAllowance = 1;  // store unless compression saves at least a byte
+        return CompressWith(entry, codec, dest, source);
+    }
+    return codec.CompressStream(dest, source, kMethodStored);  // a copy needs no budget
+}
+
 EncodedEntry EncodeEntry(const Manifest& manifest, const FileEntry& entry, TShowProgressEvent progress) {
     TFileStream source(entry.source.string(), FileMode::OpenRead);
     EncodedEntry encoded{.built = {entry.destination, 0, source.Size(), 0}};
@@ -102,9 +129,8 @@ EncodedEntry EncodeEntry(const Manifest& manifest, const FileEntry& entry, TShow
         encoded.built.method = CopyAsIs(manifest, entry, source, *encoded.stream);
     } else {
         TVornCodec codec;
-        codec.HeaderAllowance = 1;  // store unless compression saves at least a byte
         codec.OnShowProgress = std::move(progress);
-        encoded.built.method = codec.CompressStream(*encoded.stream, source, MethodIndexOf(entry.method)).Method;
+        encoded.built.method = Encode(entry, codec, *encoded.stream, source).Method;
     }
     return encoded;
 }

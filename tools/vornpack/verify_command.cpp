@@ -2,6 +2,7 @@
 #include <string>
 
 #include "compress/exceptions.h"
+#include "compress/lzma/lzma_method.h"
 #include "compress/vorn_codec.h"
 #include "tools/common/progress_bar.h"
 #include "tools/common/terminal_text.h"
@@ -17,6 +18,7 @@ int RunVerify(const VerifyOptions& options) {
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
         TVornCodec codec;
+        lzma::UseLzmaMethod(codec);
         PackageVisitor visitor;
         visitor.entry = [&](const PackageEntry& entry, TStream& stream) {
             tools::ProgressBar bar("verifying " + std::to_string(entry.index), options.quiet);

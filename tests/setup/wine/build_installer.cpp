@@ -1,13 +1,14 @@
 // Test helper: appends a package to the stub.
-//   build_installer STUB OUT TITLE [DEST RUNMODE DESKTOP stored|lh5|raw FILE]...
+//   build_installer STUB OUT TITLE [DEST RUNMODE DESKTOP stored|lh5|lzma|raw FILE]...
 // Each entry has only a Desktop shortcut (may be empty) and replace rule "0";
-// "stored" and "lh5" make a stream of that method, "raw" keeps the file's
-// bytes without a stream header.
+// "stored", "lh5" and "lzma" make a stream of that method (lzma as vornpack
+// writes it), "raw" keeps the file's bytes without a stream header.
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
 
+#include "compress/lzma/lzma_compress.h"
 #include "compress/vorn_header.h"
 #include "tests/setup/package_builder.h"
 
@@ -21,14 +22,22 @@ Bytes ReadAll(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
+Bytes LzmaStream(const Bytes& content) {
+    vorn::TMemoryStream source(content), stream;
+    vorn::TVornCodec codec;
+    vorn::lzma::CompressLzmaStream(codec, stream, source, {.Filter = vorn::lzma::FilterSuitedTo(source)});
+    return stream.Bytes();
+}
+
 vorn::setup::test::TestEntry ParseEntry(char** arg) {
     const std::string kind = arg[3];
-    if (kind != "stored" && kind != "lh5" && kind != "raw")
-        throw std::runtime_error("kind must be stored, lh5 or raw");
+    if (kind != "stored" && kind != "lh5" && kind != "lzma" && kind != "raw")
+        throw std::runtime_error("kind must be stored, lh5, lzma or raw");
     const Bytes content = ReadAll(arg[4]);
-    Bytes stream = kind == "raw" ? content
-                                 : vorn::setup::test::CompressedStream(
-                                       content, kind == "lh5" ? vorn::kMethodLh5 : vorn::kMethodStored);
+    Bytes stream = kind == "raw"    ? content
+                   : kind == "lzma" ? LzmaStream(content)
+                                    : vorn::setup::test::CompressedStream(
+                                          content, kind == "lh5" ? vorn::kMethodLh5 : vorn::kMethodStored);
     return {std::string(arg[0]), arg[1][0], {std::string(arg[2]), "", "", "", ""}, "0", std::move(stream)};
 }
 
@@ -36,7 +45,7 @@ vorn::setup::test::TestEntry ParseEntry(char** arg) {
 
 int main(int argc, char** argv) {
     if (argc < 4 || (argc - 4) % 5 != 0) {
-        std::cerr << "usage: build_installer STUB OUT TITLE [DEST RUNMODE DESKTOP stored|lh5|raw FILE]...\n";
+        std::cerr << "usage: build_installer STUB OUT TITLE [DEST RUNMODE DESKTOP stored|lh5|lzma|raw FILE]...\n";
         return 2;
     }
     try {

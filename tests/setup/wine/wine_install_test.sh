@@ -131,12 +131,14 @@ FACE
 "$builder" "$work/face-stub.exe" "$drive_c/dl/setup.exe" "Vorn Test Suite" \
   'C:\VornTest\App\ReadMe.TXT' 2 'Vorn Readme' stored "$work/readme.txt" \
   '\VornTest\App\data.bin' 0 '' raw "$work/data.bin" \
-  '<P>\Vorn Test\Manual.txt' 0 '' lh5 "$work/manual.txt"
+  '<P>\Vorn Test\Manual.txt' 0 '' lh5 "$work/manual.txt" \
+  '<P>\Vorn Test\Tool.exe' 0 '' lzma "$stub"
 
-# expect_files: the stored, headerless and LH5 entries of the confirmed run.
+# expect_files: the stored, headerless, LH5 and LZMA (x86-filtered) entries of the confirmed run.
 expect_files() {
   cmp -s "$work/readme.txt" "$drive_c/vorntest/app/readme.txt" && cmp -s "$work/data.bin" "$drive_c/vorntest/app/data.bin" &&
-    cmp -s "$work/manual.txt" "$drive_c/vorn apps/vorn test/manual.txt" || fail "the installed files differ"
+    cmp -s "$work/manual.txt" "$drive_c/vorn apps/vorn test/manual.txt" &&
+    cmp -s "$stub" "$drive_c/vorn apps/vorn test/tool.exe" || fail "the installed files differ"
 }
 uninstall() { rm -rf "$drive_c/vorntest" "$drive_c/vorn apps/vorn test" "$drive_c/dl/setup.log" "$link"; }
 
@@ -156,6 +158,7 @@ expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' \
   'Extracting file: c:\vorntest\app\readme.txt...   ' 'OK' \
   'Extracting file: C:\vorntest\app\data.bin...   ' 'OK' \
   'Extracting file: c:\vorn apps\vorn test\manual.txt...   ' 'OK' \
+  'Extracting file: c:\vorn apps\vorn test\tool.exe...   ' 'OK' \
   'Completed with NO errors.' \
   'Run at the end: "c:\vorntest\app\readme.txt"'
 cp "$work/actual.log" "$work/install.log"

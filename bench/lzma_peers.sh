@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# vornpack's LZMA installers beside makensis' solid LZMA ones, on a payload
+# of libraries, headers and programs every machine with the bootstrap's
+# packages has: PE32 DLLs and programs (Wine's), ELF shared libraries and C
+# headers. Prints both installers' sizes and median build times, and, when
+# `vorn` expands LZM streams, `vorn expand` of the whole payload as one LZM
+# stream beside `xz -d` of the same data (both as whole processes, writing a
+# file). Installs makensis (Debian's `nsis`) when it is missing.
+#   bench/lzma_peers.sh VORNPACK VORN [RUNS] [LEVEL]
+# LEVEL is the manifest's lzma level (default: the manifest's default).
+set -euo pipefail
+vornpack=$(realpath "${1:?usage: lzma_peers.sh VORNPACK VORN [RUNS] [LEVEL]}")
+vorn=$(realpath "${2:?usage: lzma_peers.sh VORNPACK VORN [RUNS] [LEVEL]}")
+runs=${3:-3}
+level=${4:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+if ! command -v makensis >/dev/null; then
+  sudo=$([ "$(id -u)" -eq 0 ] || echo sudo)
+  $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq nsis >/dev/null
+fi
+
+source "$(dirname "$(realpath "$0")")/payload.sh"
+make_payload "$work/payload"
+
+{
+  echo 'title = "LZMA benchmark"'
+  echo 'method = "lzma"'
+  [ -n "$level" ] && echo "level = $level"
+  for f in "$work"/payload/*; do
+    name=$(basename "$f")
+    printf '[[file]]\nsource = "payload/%s"\ndestination = '"'"'<p>\\Bench\\%s'"'"'\n' "$name" "$name"
+  done
+} >"$work/app.toml"
+{
+  echo 'Name "LZMA benchmark"'
+  echo "OutFile \"$work/nsis.exe\""
+  echo 'SetCompressor /SOLID lzma'
+  echo 'RequestExecutionLevel admin'
+  echo 'InstallDir "$PROGRAMFILES\Bench"'
+  echo 'Section'
+  echo 'SetOutPath $INSTDIR'
+  for f in "$work"/payload/*; do echo "File \"$f\""; done
+  echo 'SectionEnd'
+} >"$work/app.nsi"
+files=$(ls "$work/payload" | wc -l)
+bytes=$(cat "$work"/payload/* | wc -c)
+
+median_ms() {
+  local i samples="" TIMEFORMAT='%3R'
+  for ((i = 0; i < runs; i++)); do
+    samples+=$({ time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%d\n", $1 * 1000 }')$'\n'
+  done
+  echo -n "$samples" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+pct() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f%%", 100 * a / b }'; }
+
+ours=$(median_ms "$vornpack" build "$work/app.toml" -o "$work/vorn.exe" -q -j 2)
+theirs=$(median_ms makensis -V1 "$work/app.nsi")
+vsize=$(stat -c %s "$work/vorn.exe")
+nsize=$(stat -c %s "$work/nsis.exe")
+echo "payload: $files files, $bytes bytes; $runs runs each, median wall time"
+printf '%-34s %8s ms  %10s bytes (%s)\n' "vornpack lzma${level:+ level $level} -j2" "$ours" "$vsize" "$(pct "$vsize" "$bytes")"
+printf '%-34s %8s ms  %10s bytes (%s)\n' "makensis /SOLID lzma" "$theirs" "$nsize" "$(pct "$nsize" "$bytes")"
+echo "size vornpack/makensis $(ratio "$vsize" "$nsize"), build time vornpack/makensis $(ratio "$ours" "$theirs")"
+
+cat "$work"/payload/* >"$work/all"
+"$vorn" compress -q -m lzma "$work/all" "$work/all.lzm" >/dev/null
+xz -k -6 -T1 "$work/all"
+if "$vorn" expand -q "$work/all.lzm" "$work/check" >/dev/null 2>&1 && cmp -s "$work/all" "$work/check"; then
+  ex=$(median_ms "$vorn" expand -q "$work/all.lzm" "$work/out.v")
+  xd=$(median_ms sh -c "xz -dc '$work/all.xz' > '$work/out.x'")
+  printf '%-34s %8s ms  (%s bytes of LZM)\n' "vorn expand" "$ex" "$(stat -c %s "$work/all.lzm")"
+  printf '%-34s %8s ms  (%s bytes of .xz)\n' "xz -d" "$xd" "$(stat -c %s "$work/all.xz")"
+  echo "expand speed vorn/xz $(ratio "$xd" "$ex")"
+else
+  echo "vorn expand: this vorn does not expand LZM streams; skipped"
+fi

@@ -1,0 +1,440 @@
+// LZM expander: the range decoder, the LZMA symbol decoder over a circular
+// dictionary, and the hand-over of what it decodes, through the branch
+// filter and the CRC-32, to the engine.
+#include "compress/lzma/lzma_expand.h"
+
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+
+#include "compress/expand_text.h"
+#include "compress/lzma/crc32.h"
+#include "compress/lzma/lzma_format.h"
+#include "compress/lzma/x86_filter.h"
+
+namespace vorn {
+
+namespace {
+
+using namespace lzma;
+
+// The range decoder. Code is the offset of the coded point inside an
+// interval Range wide. Between bits Range >= kRangeTop, so an 11-bit
+// probability splits it with both parts non-empty, and for sound data
+// Code < Range. Normalize is the one place where the interval widens and a
+// byte comes in; it runs after every bit, so the decoder takes exactly the
+// bytes the encoder wrote, no more.
+constexpr uint32_t kRangeTop = 1u << 24;
+constexpr int kCodeBytes = 4;  // behind a first byte that is always 0
+
+// The next byte through the engine once the stretch in hand is used up.
+uint32_t ByteFromEngine(TCodecState& s, const TOctet* used) {
+    TakeInput(s, static_cast<size_t>(used - s.InPos));
+    if (s.SourceExhausted) return 0;  // a cancelled run is not asked again
+    return ReadSourceByte(s);
+}
+
+struct TRangeDecoder {
+    TCodecState* Engine = nullptr;
+    uint32_t Range = 0xFFFFFFFFu;
+    uint32_t Code = 0;
+    // The readable stretch of the engine's input block, held here and
+    // handed back (Detach) before anything else reads the engine's input.
+    const TOctet* InPos = nullptr;
+    const TOctet* InEnd = nullptr;
+    bool Overran = false;  // a byte past the end of the data was made up as 0
+
+    void Attach() {
+        InPos = Engine->InPos;
+        InEnd = InPos + InputStretch(*Engine);
+    }
+    void Detach() const { TakeInput(*Engine, static_cast<size_t>(InPos - Engine->InPos)); }
+
+    uint32_t NextByte() {
+        if (InPos != InEnd) [[likely]]
+            return static_cast<uint8_t>(*InPos++);
+        const uint32_t b = ByteFromEngine(*Engine, InPos);
+        Attach();
+        Overran |= Engine->SourceExhausted;
+        return b;
+    }
+    void Normalize() {
+        if (Range < kRangeTop) {
+            Range <<= 8;
+            Code = Code << 8 | NextByte();
+        }
+    }
+    uint32_t Bit(uint16_t& prob) {
+        const uint32_t p = prob;
+        const uint32_t bound = (Range >> kProbBits) * p;
+        uint32_t bit;
+        if (Code < bound) {
+            Range = bound;
+            prob = static_cast<uint16_t>(p + ((kProbOne - p) >> kProbMoveBits));
+            bit = 0;
+        } else {
+            Range -= bound;
+            Code -= bound;
+            prob = static_cast<uint16_t>(p - (p >> kProbMoveBits));
+            bit = 1;
+        }
+        Normalize();
+        return bit;
+    }
+    // A bit tree of `bits` levels, the top bit first: probs[1] is the root.
+    uint32_t Tree(uint16_t* probs, int bits) {
+        uint32_t m = 1;
+        for (int i = 0; i < bits; ++i) m = m << 1 | Bit(probs[m]);
+        return m - (1u << bits);
+    }
+    // The same tree walked from the lowest bit.
+    uint32_t ReverseTree(uint16_t* probs, int bits) {
+        uint32_t m = 1;
+        uint32_t value = 0;
+        for (int i = 0; i < bits; ++i) {
+            const uint32_t b = Bit(probs[m]);
+            m = m << 1 | b;
+            value |= b << i;
+        }
+        return value;
+    }
+    // Bits of even probability, the top bit first.
+    uint32_t Direct(int bits) {
+        uint32_t value = 0;
+        for (int i = 0; i < bits; ++i) {
+            Range >>= 1;
+            const uint32_t b = Code >= Range;
+            Code -= Range & (0u - b);
+            value = value << 1 | b;
+            Normalize();
+        }
+        return value;
+    }
+
+    // A match length less kMinMatch.
+    uint32_t Length(TLengthModel& m, uint32_t posState) {
+        if (!Bit(m.Choice)) return Tree(m.Low[posState], kLowBits);
+        if (!Bit(m.Choice2)) return kLowSymbols + Tree(m.Mid[posState], kMidBits);
+        return kLowSymbols + kMidSymbols + Tree(m.High, kHighBits);
+    }
+    // A match distance less one, for a length less kMinMatch.
+    uint32_t Distance(TLzmaModels& m, uint32_t length) {
+        const uint32_t slot = Tree(m.Slot[std::min<uint32_t>(length, kLengthStates - 1)], kSlotBits);
+        if (slot < kFirstTreeSlot) return slot;
+        const int lowBits = static_cast<int>(slot >> 1) - 1;
+        const uint32_t base = (2 | (slot & 1)) << lowBits;
+        if (slot < kFirstDirectSlot) return base + ReverseTree(m.TreeDistance + base - slot, lowBits);
+        const uint32_t middle = Direct(lowBits - kAlignBits) << kAlignBits;
+        return base + middle + ReverseTree(m.Align, kAlignBits);
+    }
+};
+
+// State changes after each kind of symbol (states 0 to 6 follow a literal).
+constexpr uint8_t kAfterLiteral[kStates] = {0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 4, 5};
+constexpr uint32_t AfterMatch(uint32_t state) { return state < kLiteralStates ? 7 : 10; }
+constexpr uint32_t AfterRep(uint32_t state) { return state < kLiteralStates ? 8 : 11; }
+constexpr uint32_t AfterShortRep(uint32_t state) { return state < kLiteralStates ? 9 : 11; }
+
+// Decoded bytes go to the engine a batch at a time; the branch filter's
+// staging buffer holds one batch behind the bytes it keeps back.
+constexpr uint32_t kBatchBytes = 1u << 16;
+constexpr uint32_t kFilterKeeps = 4;
+
+// The arrays of one run, released on every way out of it.
+class TLzmaArrays {
+public:
+    explicit TLzmaArrays(TLzmaState& st) : st_(st) {}
+    ~TLzmaArrays() {
+        st_.Models.reset();
+        st_.Literals.reset();
+        st_.Dictionary.reset();
+        st_.Staging.reset();
+        st_.CrcTable.reset();
+    }
+    TLzmaArrays(const TLzmaArrays&) = delete;
+    TLzmaArrays& operator=(const TLzmaArrays&) = delete;
+
+private:
+    TLzmaState& st_;
+};
+
+class TDecoder {
+public:
+    TDecoder(TCodecState& s, const TLzmaHead& head, uint32_t size)
+        : s_(s), st_(s.Lzma), head_(head), size_(size) {
+        rc_.Engine = &s;
+        lc_ = head.Lc;
+        lpMask_ = (1u << head.Lp) - 1;
+        pbMask_ = (1u << head.Pb) - 1;
+        reach_ = std::min(std::max(head.DictionarySize, kMinDictionary), size);
+        cycle_ = reach_ + kMatchCopySlack;
+    }
+
+    void Obtain() {
+        static_assert(std::is_standard_layout_v<TLzmaModels> && sizeof(TLzmaModels) % sizeof(uint16_t) == 0);
+        st_.Models = std::make_unique_for_overwrite<TLzmaModels>();
+        std::fill_n(reinterpret_cast<uint16_t*>(st_.Models.get()), sizeof(TLzmaModels) / sizeof(uint16_t),
+                    kProbInitial);
+        const size_t literals = size_t{kLiteralCoderSize} << (head_.Lc + head_.Lp);
+        st_.Literals = std::make_unique_for_overwrite<uint16_t[]>(literals);
+        std::fill_n(st_.Literals.get(), literals, kProbInitial);
+        // Room behind the cycle for what a match copy writes past its end.
+        st_.Dictionary = std::make_unique_for_overwrite<TOctet[]>(size_t{cycle_} + kMatchCopySlack);
+        if (head_.Filter == LzmaFilter::X86)
+            st_.Staging = std::make_unique_for_overwrite<uint8_t[]>(kBatchBytes + kFilterKeeps);
+        st_.CrcTable = std::make_unique_for_overwrite<uint32_t[]>(kCrcTableSize);
+        BuildCrcTable(st_.CrcTable.get());
+    }
+
+    void Run() {
+        if (!StartRange()) return;
+        while (done_ < size_ && !Stopped()) {
+            const uint32_t room = std::min({cycle_ - pos_, size_ - done_, kBatchBytes});
+            TOctet* const start = st_.Dictionary.get() + pos_;
+            TOctet* const out = Decode(start, start + room);
+            const auto n = static_cast<uint32_t>(out - start);
+            Emit(reinterpret_cast<uint8_t*>(start), n);
+            done_ += n;
+            pos_ += n;
+            if (pos_ == cycle_) {
+                pos_ = 0;
+                full_ = true;
+            }
+        }
+        Finish();
+    }
+
+private:
+    bool Stopped() const { return rc_.Overran || ended_ || s_.Damaged; }
+
+    bool StartRange() {
+        rc_.Attach();
+        const uint32_t first = rc_.NextByte();
+        for (int i = 0; i < kCodeBytes; ++i) rc_.Code = rc_.Code << 8 | rc_.NextByte();
+        if (first != 0 || rc_.Code == rc_.Range) s_.Damaged = true;
+        return !Stopped();
+    }
+
+    // Where a distance (less one) stops being valid at `out`: behind the
+    // bytes decoded so far and inside the dictionary.
+    uint32_t Reach(const TOctet* out) const {
+        if (full_) return reach_;
+        return std::min(static_cast<uint32_t>(out - st_.Dictionary.get()), reach_);
+    }
+
+    TOctet ByteAt(const TOctet* out, uint32_t distance) const {
+        const TOctet* const dict = st_.Dictionary.get();
+        const auto at = static_cast<uint32_t>(out - dict);
+        return dict[at > distance ? at - distance - 1 : at + cycle_ - distance - 1];
+    }
+
+    // Copies `length` bytes from distance + 1 back, as far as `limit`; what
+    // does not fit is left in pending_.
+    TOctet* Copy(TOctet* out, TOctet* limit, uint32_t distance, uint32_t length) {
+        const uint32_t n = std::min(length, static_cast<uint32_t>(limit - out));
+        pending_ = length - n;
+        TOctet* const dict = st_.Dictionary.get();
+        const auto at = static_cast<uint32_t>(out - dict);
+        if (at > distance) [[likely]] {
+            CopyMatch(out, distance, n);
+            return out + n;
+        }
+        const TOctet* from = dict + at + cycle_ - distance - 1;
+        const TOctet* const end = dict + cycle_;
+        for (uint32_t i = 0; i < n; ++i) {
+            *out++ = *from++;
+            if (from == end) from = dict;
+        }
+        return out;
+    }
+
+    uint32_t PreviousByte(const TOctet* out) const {
+        if (done_ == 0) return 0;
+        return static_cast<uint8_t>(ByteAt(out, 0));
+    }
+
+    // The hot loop: symbols into the dictionary from out up to limit. Its
+    // state sits in locals; the dictionary holds TOctet, whose stores
+    // cannot change them.
+    TOctet* Decode(TOctet* out, TOctet* const limit) {
+        if (pending_ > 0) out = Copy(out, limit, rep0_, pending_);
+        TRangeDecoder rc = rc_;
+        TLzmaModels& m = *st_.Models;
+        uint16_t* const literals = st_.Literals.get();
+        // The rarer fields stay where they are: registers go to the ones
+        // every symbol uses.
+        uint32_t state = state_, rep0 = rep0_;
+        // The position in the whole output of the byte at out, from its address.
+        const uintptr_t posBase = reinterpret_cast<uintptr_t>(st_.Dictionary.get() + pos_) - done_;
+        uint32_t prev = PreviousByte(out);
+        // After a byte made up past the end the loop runs on to the limit,
+        // at most a batch: the caller stops there.
+        while (out < limit) {
+            const auto pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out) - posBase);
+            const uint32_t posState = pos & pbMask_;
+            if (!rc.Bit(m.IsMatch[state][posState])) {
+                uint16_t* const probs =
+                    literals + kLiteralCoderSize * (((pos & lpMask_) << lc_) + (prev >> (8 - lc_)));
+                uint32_t symbol = 1;
+                if (state < kLiteralStates) {
+                    do symbol = symbol << 1 | rc.Bit(probs[symbol]);
+                    while (symbol < 0x100);
+                } else {
+                    // Two further trees serve the bits while they agree with
+                    // the byte at the last distance; offset drops to 0 at
+                    // the first bit that differs.
+                    uint32_t match = static_cast<uint8_t>(ByteAt(out, rep0));
+                    uint32_t offset = 0x100;
+                    do {
+                        match <<= 1;
+                        const uint32_t bit = rc.Bit(probs[offset + (match & offset) + symbol]);
+                        symbol = symbol << 1 | bit;
+                        offset &= bit ? match : ~match;
+                    } while (symbol < 0x100);
+                }
+                prev = symbol & 0xFF;
+                *out++ = TOctet{static_cast<uint8_t>(prev)};
+                state = kAfterLiteral[state];
+                continue;
+            }
+            uint32_t length;
+            if (!rc.Bit(m.IsRep[state])) {
+                length = rc.Length(m.MatchLength, posState);
+                const uint32_t distance = rc.Distance(m, length);
+                if (distance == kEndMarkerDistance) {
+                    ended_ = true;
+                    break;
+                }
+                rep3_ = rep2_;
+                rep2_ = rep1_;
+                rep1_ = rep0;
+                rep0 = distance;
+                state = AfterMatch(state);
+            } else {
+                if (!rc.Bit(m.IsRepG0[state])) {
+                    if (!rc.Bit(m.IsRep0Long[state][posState])) {
+                        if (rep0 >= Reach(out)) {
+                            s_.Damaged = true;
+                            break;
+                        }
+                        state = AfterShortRep(state);
+                        const TOctet b = ByteAt(out, rep0);
+                        prev = static_cast<uint8_t>(b);
+                        *out++ = b;
+                        continue;
+                    }
+                } else {
+                    uint32_t distance;
+                    if (!rc.Bit(m.IsRepG1[state])) {
+                        distance = rep1_;
+                    } else {
+                        if (!rc.Bit(m.IsRepG2[state])) {
+                            distance = rep2_;
+                        } else {
+                            distance = rep3_;
+                            rep3_ = rep2_;
+                        }
+                        rep2_ = rep1_;
+                    }
+                    rep1_ = rep0;
+                    rep0 = distance;
+                }
+                length = rc.Length(m.RepLength, posState);
+                state = AfterRep(state);
+            }
+            if (rep0 >= Reach(out)) {
+                s_.Damaged = true;
+                break;
+            }
+            out = Copy(out, limit, rep0, length + kMinMatch);
+            prev = static_cast<uint8_t>(out[-1]);
+        }
+        rc_ = rc;
+        state_ = state;
+        rep0_ = rep0;
+        return out;
+    }
+
+    // After the last byte: nothing, or an end marker.
+    void Finish() {
+        if (!Stopped()) {
+            if (pending_ > 0)
+                s_.Damaged = true;  // a match runs past the size
+            else if (rc_.Code != 0)
+                ReadEndMarker();
+        }
+        if (rc_.Overran) s_.ReadPastEnd = true;
+        rc_.Detach();
+        if (st_.Staging) Hand(st_.Staging.get(), kept_);  // the filter leaves the last bytes alone
+        if (!Stopped() && done_ == size_ && crc_ != head_.Crc32) s_.Damaged = true;
+    }
+
+    void ReadEndMarker() {
+        TLzmaModels& m = *st_.Models;
+        const uint32_t posState = done_ & pbMask_;
+        bool marker = rc_.Bit(m.IsMatch[state_][posState]) && !rc_.Bit(m.IsRep[state_]);
+        if (marker) marker = rc_.Distance(m, rc_.Length(m.MatchLength, posState)) == kEndMarkerDistance;
+        if (!marker || rc_.Code != 0) s_.Damaged = true;
+    }
+
+    // Passes decoded bytes on, through the filter when there is one.
+    void Emit(uint8_t* bytes, uint32_t n) {
+        uint8_t* const staging = st_.Staging.get();
+        if (!staging) {
+            Hand(bytes, n);
+            return;
+        }
+        std::memcpy(staging + kept_, bytes, n);
+        const uint32_t inFlight = kept_ + n;
+        const auto ready = static_cast<uint32_t>(filter_.Convert(staging, inFlight));
+        Hand(staging, ready);
+        kept_ = inFlight - ready;
+        std::memmove(staging, staging + ready, kept_);
+    }
+
+    void Hand(const uint8_t* bytes, uint32_t n) {
+        crc_ = UpdateCrc32(st_.CrcTable.get(), crc_, bytes, n);
+        const auto* from = reinterpret_cast<const TOctet*>(bytes);
+        Deliver(s_, from, from + n);
+    }
+
+    TCodecState& s_;
+    TLzmaState& st_;
+    const TLzmaHead head_;
+    const uint32_t size_;
+    TRangeDecoder rc_;
+    uint32_t lc_ = 0, lpMask_ = 0, pbMask_ = 0;
+    uint32_t state_ = 0, rep0_ = 0, rep1_ = 0, rep2_ = 0, rep3_ = 0;
+    uint32_t pending_ = 0;  // bytes of the last match still to copy
+    uint32_t reach_ = 0;    // the dictionary: distances less one stay below it
+    uint32_t cycle_ = 0;    // where the dictionary's writing wraps round
+    uint32_t pos_ = 0;      // where the next byte goes in the dictionary
+    bool full_ = false;     // the dictionary has wrapped round
+    bool ended_ = false;    // an end marker came
+    uint32_t done_ = 0;
+    TX86Decoder filter_;
+    uint32_t kept_ = 0;  // bytes at the front of the staging buffer the filter holds back
+    uint32_t crc_ = 0;
+};
+
+}  // namespace
+
+void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
+    uint8_t bytes[kHeadSize];
+    for (uint8_t& b : bytes) b = s.SourceExhausted ? 0 : ReadSourceByte(s);
+    if (s.SourceExhausted) {
+        s.ReadPastEnd = true;
+        return;
+    }
+    const std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes);
+    if (!head || uncompressedSize < 0) {
+        s.Damaged = true;
+        return;
+    }
+    TLzmaArrays arrays(s.Lzma);
+    TDecoder decoder(s, *head, static_cast<uint32_t>(uncompressedSize));
+    decoder.Obtain();
+    decoder.Run();
+}
+
+}  // namespace vorn

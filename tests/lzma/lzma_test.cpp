@@ -1,0 +1,203 @@
+// The LZM expander against liblzma's encoder and x86 converter, and damaged
+// LZM streams.
+#include <gtest/gtest.h>
+#include <lzma.h>
+#include <zlib.h>
+
+#include <random>
+#include <stdexcept>
+
+#include "compress/exceptions.h"
+#include "compress/lzma/lzma_format.h"
+#include "compress/lzma/lzma_method.h"
+#include "compress/lzma/x86_filter.h"
+#include "compress/vorn_header.h"
+#include "tests/support/test_support.h"
+
+namespace vorn::test {
+namespace {
+
+struct TLzmaCase {
+    uint8_t Lc = 3, Lp = 0, Pb = 2;
+    uint32_t Dictionary = 1u << 20;
+    bool EndMarker = true;
+    bool X86 = false;
+};
+
+// Room for the worst case either way: the cases here expand to under 1 MiB
+// and LZMA adds a little to data it cannot shrink.
+Bytes RawCode(const Bytes& input, const lzma_filter* filters, bool encoding) {
+    Bytes out(input.size() * 2 + (1 << 20));
+    size_t inPos = 0, outPos = 0;
+    const lzma_ret r = encoding
+        ? lzma_raw_buffer_encode(filters, nullptr, input.data(), input.size(), out.data(), &outPos, out.size())
+        : lzma_raw_buffer_decode(filters, nullptr, input.data(), &inPos, input.size(), out.data(), &outPos, out.size());
+    if (r != LZMA_OK && r != LZMA_STREAM_END) throw std::runtime_error("liblzma failed");
+    out.resize(outPos);
+    return out;
+}
+
+// Raw LZMA1 data (after the x86 converter when asked).
+Bytes ReferenceEncode(const Bytes& input, const TLzmaCase& c) {
+    lzma_options_lzma options{};
+    lzma_lzma_preset(&options, 6);
+    options.lc = c.Lc;
+    options.lp = c.Lp;
+    options.pb = c.Pb;
+    options.dict_size = c.Dictionary;
+    options.ext_flags = c.EndMarker ? LZMA_LZMA1EXT_ALLOW_EOPM : 0;
+    options.ext_size_low = static_cast<uint32_t>(input.size());
+    options.ext_size_high = 0;
+    lzma_filter filters[3] = {};
+    int n = 0;
+    if (c.X86) filters[n++] = {LZMA_FILTER_X86, nullptr};
+    filters[n++] = {c.EndMarker ? LZMA_FILTER_LZMA1 : LZMA_FILTER_LZMA1EXT, &options};
+    filters[n] = {LZMA_VLI_UNKNOWN, nullptr};
+    return RawCode(input, filters, true);
+}
+
+// liblzma's x86 converter over the whole input, decoding direction.
+Bytes ReferenceX86Decode(const Bytes& input) {
+    // The converter cannot end a chain of its own: the input goes through
+    // LZMA, and comes back through LZMA and the converter.
+    lzma_options_lzma options{};
+    lzma_lzma_preset(&options, 0);
+    const lzma_filter filters[] = {{LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    return RawCode(RawCode(input, filters + 1, true), filters, false);
+}
+
+// VORN header, head and the reference data: a stream ExpandStream reads.
+Bytes LzmStream(const Bytes& input, const TLzmaCase& c) {
+    lzma::TLzmaHead head;
+    head.Lc = c.Lc;
+    head.Lp = c.Lp;
+    head.Pb = c.Pb;
+    head.DictionarySize = c.Dictionary;
+    head.Filter = c.X86 ? lzma::LzmaFilter::X86 : lzma::LzmaFilter::None;
+    head.Crc32 = static_cast<uint32_t>(crc32(0, input.data(), static_cast<uInt>(input.size())));
+    TVornHeader header;
+    header.CompressID = {'L', 'Z', 'M'};
+    header.UncompressedSize = static_cast<int32_t>(input.size());
+    for (uint8_t b : input) header.Checksum += b;
+    Bytes out;
+    for (uint8_t b : header.Encode()) out.push_back(b);
+    for (uint8_t b : head.Encode()) out.push_back(b);
+    const Bytes data = ReferenceEncode(input, c);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+Bytes ExpandLzm(const Bytes& stream, int32_t key = 0) {
+    TVornCodec codec;
+    codec.Key = key;
+    lzma::UseLzmaMethod(codec);
+    return ExpandBytes(codec, stream);
+}
+
+// Corpus cuts x properties x dictionaries x end marker x filter, one row
+// each; the 1 MiB cuts cross the expander's batches and, with the 4 KB
+// dictionary, its wrap.
+TEST(LzmaExpand, MatchesLiblzmaEncoder) {
+    struct Props { uint8_t Lc, Lp, Pb; };
+    const Props props[] = {{3, 0, 2}, {0, 2, 0}, {4, 0, 4}, {1, 3, 1}};
+    const size_t sizes[] = {0, 1, 8191, 8192, 8193, 1u << 20};
+    int row = 0;
+    for (DataKind kind : {DataKind::Text, DataKind::Binary, DataKind::Runs, DataKind::Random})
+        for (size_t size : sizes) {
+            const Bytes input = MakeData(kind, size);
+            for (const Props& p : props)
+                for (uint32_t dictionary : {4096u, 1u << 22})
+                    for (bool marker : {true, false})
+                        for (bool x86 : {false, true}) {
+                            // The largest cuts take two rows per kind of data.
+                            if (size > 65536 && (&p != props || marker != x86 || dictionary > 4096)) continue;
+                            const TLzmaCase c{p.Lc, p.Lp, p.Pb, dictionary, marker, x86};
+                            SCOPED_TRACE(KindName(kind) + " " + std::to_string(size) + " row " + std::to_string(row++));
+                            ASSERT_EQ(ExpandLzm(LzmStream(input, c)), input);
+                        }
+        }
+}
+
+// Our converter fed in pieces of every awkward size against liblzma's on
+// the whole data: opcodes at piece edges, in the last four bytes, after
+// other opcodes, operands whose conversion wraps round 2^32.
+TEST(LzmaX86Filter, MatchesLiblzma) {
+    std::mt19937 rng(7);
+    std::vector<Bytes> inputs = {
+        Hex("E8 00 00 00 00"), Hex("E8 FB FF FF FF 90"), Hex("90 E8 01 00 00 FF E9 FF FF FF 00"),
+        Hex("E8 E8 E8 E8 E8 00 00 00 00 E9 FF"), Hex("00 00 00 E8 10 00 00"),
+        Hex("E8 12 34 56 00 E8 78 9A BC FF E9 00 00 80 00 E8 FF FF 7F FF"),
+    };
+    for (size_t size : {40, 1000, 70000}) {
+        Bytes b(size);
+        const uint8_t alphabet[] = {0xE8, 0xE9, 0x00, 0xFF, 0x12, 0x80, 0x7F, 0x01};
+        for (uint8_t& x : b) x = alphabet[rng() % 8];
+        inputs.push_back(b);
+    }
+    for (const Bytes& input : inputs)
+        for (size_t piece : {1, 3, 5, 6, 7, 4096, 1 << 20}) {
+            lzma::TX86Decoder filter;
+            Bytes out = input;
+            size_t done = 0;
+            for (size_t end = std::min(piece, out.size());; end = std::min(end + piece, out.size())) {
+                done += filter.Convert(out.data() + done, end - done);
+                if (end == out.size()) break;
+            }
+            EXPECT_GE(done + 4, out.size());
+            ASSERT_EQ(out, ReferenceX86Decode(input)) << ToHex(input).substr(0, 60) << " in pieces of " << piece;
+        }
+}
+
+// A damaged stream is refused with the checksum's exception, never expanded.
+TEST(LzmaExpand, RefusesDamagedStreams) {
+    const Bytes input = MakeData(DataKind::Binary, 20000);
+    const Bytes good = LzmStream(input, {3, 0, 2, 1u << 16, true, true});
+    ASSERT_EQ(ExpandLzm(good), input);
+    const size_t head = kHeaderSize, data = head + lzma::kHeadSize;
+    auto with = [&](size_t at, uint8_t value) {
+        Bytes b = good;
+        b[at] = value;
+        return b;
+    };
+    auto withSize = [&](int32_t delta) {
+        TVornHeader h = TVornHeader::Decode(good.data());
+        h.UncompressedSize += delta;
+        Bytes b = good;
+        const auto bytes = h.Encode();
+        std::copy(bytes.begin(), bytes.end(), b.begin());
+        return b;
+    };
+    std::vector<std::pair<std::string, Bytes>> cases = {
+        {"version", with(data - 11, 2)},
+        {"properties", with(data - 10, 225)},
+        {"filter", with(data - 5, 2)},
+        {"huge dictionary", with(data - 6, 0x04)},  // 64 MiB + 64 KB
+        {"crc", with(data - 1, good[data - 1] ^ 1)},
+        {"first range byte", with(data, 1)},
+        {"size one less", withSize(-1)},
+        {"size one more", withSize(1)},
+        {"size zero", withSize(-20000)},
+        {"a byte left over", [&] { Bytes b = good; b.push_back(0); return b; }()},
+        {"head cut", Bytes(good.begin(), good.begin() + data - 3)},
+    };
+    for (size_t cut : {1, 2, 6, 100, 5000}) cases.emplace_back("cut " + std::to_string(cut), Bytes(good.begin(), good.end() - cut));
+    std::mt19937 rng(3);
+    for (int i = 0; i < 300; ++i) {
+        const size_t at = data + rng() % (good.size() - data);
+        cases.emplace_back("flip at " + std::to_string(at), with(at, good[at] ^ (1 << rng() % 8)));
+    }
+    for (const auto& [name, stream] : cases)
+        EXPECT_THROW(ExpandLzm(stream), EBadChecksum) << name;
+    // LZM streams are never locked: a locked one is not believed, key or none.
+    TVornHeader locked = TVornHeader::Decode(good.data());
+    locked.LockLevel = 1;
+    locked.Checksum += 77;
+    Bytes b = good;
+    const auto bytes = locked.Encode();
+    std::copy(bytes.begin(), bytes.end(), b.begin());
+    EXPECT_THROW(ExpandLzm(b), EInvalidKey);
+    EXPECT_THROW(ExpandLzm(b, 77), EInvalidKey);
+}
+
+}  // namespace
+}  // namespace vorn::test
