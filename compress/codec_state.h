@@ -127,9 +127,6 @@ inline void TakeInput(TCodecState& s, size_t n) { s.InPos += n; }
 inline size_t OutputStretch(const TCodecState& s) { return static_cast<size_t>(s.OutLimit - s.OutPos); }
 inline void CommitOutput(TCodecState& s, size_t n) { s.OutPos += n; }
 
-// Percentage of done in total, without overflowing done * 100.
-int32_t PercentDone(int32_t done, int32_t total);
-
 // The stored method, both directions.
 void StoreCopy(TCodecState& s);
 

@@ -8,13 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "compress/codec_fn.h"
 #include "compress/codec_state.h"
 
 namespace vorn {
 
-// One codec run. The uncompressed size tells an expander where to stop;
-// the stored and run-length expanders and every compressor ignore it.
-using CodecFn = void (*)(TCodecState& s, int32_t uncompressedSize);
 
 // A codec that needs no size, as a table entry.
 template <void (*Codec)(TCodecState&)>

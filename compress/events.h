@@ -24,4 +24,8 @@ using TFilenameCheckEvent = std::function<void(std::string& filepath, TCProcessM
 // Setting PercentageDone to -1 cancels the run.
 using TShowProgressEvent = std::function<void(int32_t& PercentageDone)>;
 
+// Percentage of done in total, as a progress handler is given it, without
+// overflowing done * 100.
+int32_t PercentDone(int32_t done, int32_t total);
+
 }  // namespace vorn

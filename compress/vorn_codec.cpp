@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "compress/clock.h"
+#include "compress/codec_internal.h"
 #include "compress/exceptions.h"
 #include "compress/vorn_header.h"
 

@@ -8,8 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "compress/codec_state.h"
-#include "compress/codec_table.h"
+#include "compress/codec_fn.h"
 #include "compress/component.h"
 #include "compress/direction.h"
 #include "compress/events.h"
@@ -56,7 +55,6 @@ public:
     void SetTargetPath(const std::string& value);
     // Milliseconds the last expansion took.
     int32_t ElapsedTicks() const { return elapsedTicks_; }
-    TCodecState& Engine() { return *engine_; }
 
     // Method index 0..4 of an ID; asks OnRecognize about unknown IDs.
     uint8_t GetCompressMethod(const std::string& CompressID);
@@ -88,7 +86,7 @@ public:
 
     // Runs one codec over the engine in either direction; returns the bytes
     // written and sets checksum to the sum of the plain bytes. Expanding
-    // checks nothing: Engine() then tells how many bytes were written and
+    // checks nothing: the engine then tells how many bytes were written and
     // whether the codec read past the end of its data.
     int32_t RunCodec(TStream& dest, TStream& source, int32_t sourceSize, int32_t uncompressedSize,
                      uint8_t method, uint32_t& checksum, Direction direction,
@@ -117,6 +115,9 @@ private:
         int64_t Written = 0;
         bool Truthful = false;  // all data taken, none past the end, nothing damaged
     };
+
+    // The engine, for the library's own code and its tests (codec_internal.h).
+    friend TCodecState& EngineOf(TVornCodec& codec);
 
     std::unique_ptr<TCodecState> engine_;
     std::optional<TEngineRun> customRun_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "compress/codec_internal.h"
 #include "compress/exceptions.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"

@@ -3,6 +3,7 @@
 // and recovery after failures.
 #include <gtest/gtest.h>
 
+#include "compress/codec_internal.h"
 #include "compress/exceptions.h"
 #include "compress/vorn_header.h"
 #include "tests/support/test_support.h"
@@ -133,7 +134,7 @@ TEST(Truth, SizesThatLieAndCutStreamsFailForEveryMethod) {
             for (uint32_t sum : {h.Checksum, method == kMethodStored ? 0u : h.Checksum})  // stored 0: no sum compared
                 EXPECT_EQ(ExpandError(codec, WithHeader(h.Id(), size, sum, 0, data)), size == 4004 ? "" : kBad)
                     << h.Id() << " claiming " << size << " with sum " << sum;
-        EXPECT_LT(codec.Engine().OutCount, 5000) << h.Id() << ": a claim of 2 GiB stops at the end of the data";
+        EXPECT_LT(EngineOf(codec).OutCount, 5000) << h.Id() << ": a claim of 2 GiB stops at the end of the data";
         EXPECT_EQ(ExpandError(codec, Bytes(stream.begin(), stream.end() - 1)), kBad) << h.Id() << " cut by a byte";
         codec.Key = 7;  // a locked stream cannot tell damage from a wrong key
         EXPECT_EQ(ExpandError(codec, WithHeader(h.Id(), 4005, h.Checksum + 7, 1, data)), EInvalidKey().Message);
@@ -164,7 +165,7 @@ TEST(Truth, ACancelledExpansionStillEndsAsACancel) {
         };
         EXPECT_EQ(ExpandError(codec, stream), kBad) << CompressionIDs[method];
         EXPECT_EQ(seen.size(), 3u) << "no further refill, and the closing call";
-        EXPECT_LT(codec.Engine().OutCount, 100000) << "stopped where the data ended";
+        EXPECT_LT(EngineOf(codec).OutCount, 100000) << "stopped where the data ended";
     }
 }
 
@@ -191,7 +192,7 @@ TEST(ExpandStream, ComponentRecoversAfterEveryKindOfFailure) {
                              WithHeader("XXX", 11, 1, 0, kText), WithHeader("LH5", 9, 1, 0, Hex("00 01 FF FF"))}) {
         EXPECT_NE(ExpandError(codec, bad), "");
         EXPECT_EQ(ExpandBytes(codec, good), kText);
-        EXPECT_EQ(codec.Engine().InBuffer, nullptr) << "buffers are released between runs";
+        EXPECT_EQ(EngineOf(codec).InBuffer, nullptr) << "buffers are released between runs";
     }
     codec.OnShowProgress = [](int32_t& p) {
         if (p == 100) throw std::runtime_error("handler failed");

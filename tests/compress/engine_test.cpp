@@ -2,7 +2,7 @@
 // cancel, the output budget.
 #include <gtest/gtest.h>
 
-#include "compress/codec_state.h"
+#include "compress/codec_internal.h"
 #include "compress/exceptions.h"
 #include "compress/vorn_header.h"
 #include "tests/support/test_support.h"
@@ -70,10 +70,10 @@ TEST(Engine, OutputBudgetWhenCompressing) {
         const Bytes text = MakeData(DataKind::Text, 20000);
         EXPECT_EQ(RunCodecBytes(codec, text, kMethodStored, Direction::Compress).size(), 20000u) << key;
         EXPECT_THROW(RunCodecBytes(codec, Hex("94"), kMethodRle, Direction::Compress), EUnableToCompress) << "94 becomes 94 00";
-        EXPECT_EQ(codec.Engine().OutBuffer, nullptr);
+        EXPECT_EQ(EngineOf(codec).OutBuffer, nullptr);
         codec.HeaderAllowance = 1;
         EXPECT_THROW(RunCodecBytes(codec, text, kMethodStored, Direction::Compress), EUnableToCompress) << key;
-        EXPECT_EQ(codec.Engine().OutCount, 19999) << "the byte over budget is not counted";
+        EXPECT_EQ(EngineOf(codec).OutCount, 19999) << "the byte over budget is not counted";
     }
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "compress/codec_internal.h"
 #include "compress/exceptions.h"
 #include "compress/lh5/lh5.h"
 #include "compress/lh5/lh5_block_coder.h"
@@ -125,7 +126,7 @@ TEST(Lh5Streams, KnownHandBuiltAndRefusedStreams) {
               Text(std::string(256, ' ') + "a" + std::string(256, 'a')));
     TVornCodec codec;  // size 0 reads nothing
     EXPECT_TRUE(RunCodecBytes(codec, Hex("00 01 00 00 04 10 00"), kMethodLh5, Direction::Expand, 0).empty());
-    EXPECT_EQ(codec.Engine().ReadChecksum, 0u);
+    EXPECT_EQ(EngineOf(codec).ReadChecksum, 0u);
     // Through the component a refusal passes unchanged.
     EXPECT_THROW(ExpandBytes(codec, WithHeader("LH5", 1, 0x78, 0, Block(1, "5:0 5:19"))), ELZHBadDecodeTable);
 }

@@ -2,6 +2,7 @@
 // trips, codes past 16 bits, and data cut short.
 #include <gtest/gtest.h>
 
+#include "compress/codec_internal.h"
 #include "compress/exceptions.h"
 #include "compress/vorn_header.h"
 #include "tests/support/test_support.h"
@@ -38,7 +39,7 @@ TEST(LzhCodec, Vectors) {
     }
     TVornCodec codec;
     EXPECT_TRUE(RunCodecBytes(codec, Hex("FF FF FF"), kMethodLzh, Direction::Expand, 0).empty());
-    EXPECT_EQ(codec.Engine().ReadChecksum, 0u) << "a size of 0 reads nothing";
+    EXPECT_EQ(EngineOf(codec).ReadChecksum, 0u) << "a size of 0 reads nothing";
     EXPECT_TRUE(RunCodecBytes(codec, Hex("FF FF FF"), kMethodLzh, Direction::Expand, -5).empty());
 }
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "compress/codec_internal.h"
 #include "compress/vorn_header.h"
 
 namespace vorn::test {
@@ -136,7 +137,7 @@ std::string BytePathFault(uint8_t method, size_t size) {
                 uint32_t sum = 0;
                 codec.RunCodec(dest, source, static_cast<int32_t>(cut), static_cast<int32_t>(size), method, sum,
                                Direction::Expand, Scrambling::Off);
-                return std::tuple(dest.Bytes(), codec.Engine().ReadChecksum, codec.Engine().ReadPastEnd);
+                return std::tuple(dest.Bytes(), EngineOf(codec).ReadChecksum, EngineOf(codec).ReadPastEnd);
             };
             Bytes part(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min(cut, data.size())));
             part.resize(cut, 0xA5);

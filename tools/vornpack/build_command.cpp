@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "compress/codec_state.h"
+#include "compress/events.h"
 #include "compress/lzma/lzma_compress.h"
 #include "compress/vorn_header.h"
 #include "setup/pe_resources.h"
