@@ -28,7 +28,7 @@ void AddKeyOption(CLI::App& command, int32_t& key) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Compress, expand and describe VORN streams"};
+    CLI::App app{"Compress, expand and describe VORN streams", "vorn"};
     app.set_version_flag("--version", "vorn " VORN_VERSION);
     app.require_subcommand(1);
 

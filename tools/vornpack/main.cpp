@@ -25,7 +25,7 @@ const CLI::Validator kCodePage(
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Build, list, verify and extract vorn installers"};
+    CLI::App app{"Build, list, verify and extract vorn installers", "vornpack"};
     app.set_version_flag("--version", "vornpack " VORN_VERSION);
     app.require_subcommand(1);
 
