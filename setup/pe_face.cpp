@@ -108,7 +108,7 @@ std::vector<uint8_t> FixedInfo(const TVersionInfo& info) {
 }
 
 // A parsed block of the version resource, its children as offsets.
-struct BlockView {
+struct TBlockView {
     std::u16string key;
     size_t valueAt = 0;
     uint16_t valueLength = 0;
@@ -116,12 +116,12 @@ struct BlockView {
     std::vector<std::pair<size_t, size_t>> children;  // offset and end
 };
 
-std::optional<BlockView> ViewBlock(const std::vector<uint8_t>& data, size_t at, size_t end) {
+std::optional<TBlockView> ViewBlock(const std::vector<uint8_t>& data, size_t at, size_t end) {
     if (at + kBlockHeaderSize > end) return std::nullopt;
     const size_t length = LoadLe16(data.data() + at);
     if (length < kBlockHeaderSize || at + length > end) return std::nullopt;
     end = at + length;
-    BlockView view;
+    TBlockView view;
     view.valueLength = LoadLe16(data.data() + at + 2);
     view.type = LoadLe16(data.data() + at + 4);
     size_t p = at + kBlockHeaderSize;
@@ -235,7 +235,7 @@ std::vector<uint8_t> VersionResourceBytes(const TVersionInfo& info) {
 }
 
 std::optional<TVersionInfo> ReadVersionResource(const std::vector<uint8_t>& data) {
-    const std::optional<BlockView> root = ViewBlock(data, 0, data.size());
+    const std::optional<TBlockView> root = ViewBlock(data, 0, data.size());
     if (!root || root->key != u"VS_VERSION_INFO" || root->valueLength != kFixedInfoSize ||
         root->valueAt + kFixedInfoSize > data.size() || LoadLe32(data.data() + root->valueAt) != kFixedSignature)
         return std::nullopt;
@@ -248,13 +248,13 @@ std::optional<TVersionInfo> ReadVersionResource(const std::vector<uint8_t>& data
     info.fileVersion = parts(8);
     info.productVersion = parts(16);
     for (const auto& [at, end] : root->children) {
-        const std::optional<BlockView> child = ViewBlock(data, at, end);
+        const std::optional<TBlockView> child = ViewBlock(data, at, end);
         if (!child || child->key != u"StringFileInfo" || child->children.empty()) continue;
         const auto [tableAt, tableEnd] = child->children.front();
-        const std::optional<BlockView> table = ViewBlock(data, tableAt, tableEnd);
+        const std::optional<TBlockView> table = ViewBlock(data, tableAt, tableEnd);
         if (!table) continue;
         for (const auto& [stringAt, stringEnd] : table->children)
-            if (const std::optional<BlockView> text = ViewBlock(data, stringAt, stringEnd))
+            if (const std::optional<TBlockView> text = ViewBlock(data, stringAt, stringEnd))
                 info.strings.push_back({Utf8(text->key), Utf8(TextAt(data, text->valueAt, text->valueLength, stringEnd))});
     }
     return info;

@@ -25,9 +25,9 @@ size_t AlignUp(size_t value, size_t alignment) { return (value + alignment - 1) 
 void StoreLe16(uint8_t* p, uint16_t v) { p[0] = static_cast<uint8_t>(v), p[1] = static_cast<uint8_t>(v >> 8); }
 
 // Walks the tree of one section's bytes; every offset is checked against them.
-class TreeReader {
+class TTreeReader {
 public:
-    TreeReader(const uint8_t* section, size_t size, uint32_t sectionAddress)
+    TTreeReader(const uint8_t* section, size_t size, uint32_t sectionAddress)
         : section_(section), size_(size), address_(sectionAddress) {}
 
     void Walk(uint32_t offset, size_t depth, TResource path, std::vector<TResource>& out) {
@@ -162,7 +162,7 @@ std::vector<TResource> ReadResources(const std::vector<uint8_t>& image) {
     // Raw data past the virtual size is only the file alignment's padding.
     const size_t size = section->virtualSize != 0 ? std::min(section->rawSize, section->virtualSize) : section->rawSize;
     std::vector<TResource> resources;
-    TreeReader(image.data() + section->rawOffset, size, section->virtualAddress).Walk(0, 0, {}, resources);
+    TTreeReader(image.data() + section->rawOffset, size, section->virtualAddress).Walk(0, 0, {}, resources);
     return resources;
 }
 
@@ -174,7 +174,7 @@ const TResource* FindResource(const std::vector<TResource>& resources, uint16_t 
 namespace {
 
 // How the resource section changes size, and so how far what follows it moves.
-struct SectionChange {
+struct TSectionChange {
     size_t index = 0;  // of the resource section
     TPeSection before;
     uint32_t virtualSize = 0;
@@ -203,7 +203,7 @@ void CheckRebuildable(const TPeLayout& layout, size_t index, const std::vector<u
 
 // The section table, the data directories, the image size, the size of the
 // initialized data and the checksum, after the change.
-void RewriteHeaders(std::vector<uint8_t>& image, const TPeLayout& layout, const SectionChange& change) {
+void RewriteHeaders(std::vector<uint8_t>& image, const TPeLayout& layout, const TSectionChange& change) {
     const TPeHeaders& pe = layout.headers;
     auto header = [&](size_t i) { return pe.SectionTableAt() + static_cast<int64_t>(i) * pe::kSectionHeaderSize; };
     Put32(image, header(change.index) + pe::kSectionVirtualSizeField, change.virtualSize);
@@ -242,7 +242,7 @@ void ReplaceResources(std::vector<uint8_t>& image, std::vector<TResource> resour
     std::sort(resources.begin(), resources.end(), [](const TResource& a, const TResource& b) {
         return std::tie(a.type, a.id, a.language) < std::tie(b.type, b.id, b.language);
     });
-    SectionChange change{.index = *index, .before = layout.sections[*index]};
+    TSectionChange change{.index = *index, .before = layout.sections[*index]};
     std::vector<uint8_t> section = SectionBytes(resources, change.before.virtualAddress);
     change.virtualSize = static_cast<uint32_t>(section.size());
     section.resize(AlignUp(section.size(), fileAlignment), 0);

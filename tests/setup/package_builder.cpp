@@ -11,7 +11,7 @@ void AppendEntries(Bytes& out, const TestPackage& package) {
     AppendText(out, TitleFieldBytes(package.Title));
     for (const TestEntry& entry : package.Entries) {
         AppendText(out, EntryHeadBytes({.destination = entry.Destination, .runMode = RunMode{entry.RunMode},
-                                        .shortcuts = entry.Shortcuts, .replaceRule = entry.ReplaceRule},
+                                        .shortcuts = entry.Shortcuts, .replaceRule = entry.TReplaceRule},
                                        static_cast<uint32_t>(entry.Stream.size())));
         out.insert(out.end(), entry.Stream.begin(), entry.Stream.end());
     }

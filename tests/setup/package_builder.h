@@ -17,7 +17,7 @@ struct TestEntry {
     std::string Destination;
     char RunMode = '0';  // any byte: a damaged package too
     std::array<std::string, kShortcutFolders.size()> Shortcuts;
-    std::string ReplaceRule;
+    std::string TReplaceRule;
     Bytes Stream;  // the entry's compressed stream as stored
 };
 

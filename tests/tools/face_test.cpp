@@ -65,7 +65,7 @@ protected:
         std::ofstream(dir_ / "a") << "a";
     }
     void TearDown() override { fs::remove_all(dir_); }
-    pack::Manifest Parse(const std::string& keys) {
+    pack::TManifest Parse(const std::string& keys) {
         return pack::ParseManifest(keys + "\n[[file]]\nsource = \"a\"\ndestination = 'c:\\a'\n", dir_ / "app.toml");
     }
     std::string ParseError(const std::string& keys) {
@@ -101,7 +101,7 @@ TEST_F(Face, EachVersionTableIsTakenOrRefusedWithLineAndReason) {
         EXPECT_EQ(found.substr(0, error.size()), error) << keys.substr(0, 80);
         EXPECT_EQ(found.empty(), error.empty()) << keys.substr(0, 80) << ": " << found;
     }
-    const pack::Manifest manifest = Parse("[version]\nfile-version = \"1.2.3.4\"\nproduct-name = \"Ünïcode ✓\"");
+    const pack::TManifest manifest = Parse("[version]\nfile-version = \"1.2.3.4\"\nproduct-name = \"Ünïcode ✓\"");
     EXPECT_EQ(manifest.version->productVersion, (setup::TFourPartVersion{1, 2, 3, 4}));
 }
 
@@ -111,7 +111,7 @@ TEST_F(Face, EachVersionTableIsTakenOrRefusedWithLineAndReason) {
 TEST_F(Face, ARebuiltStubReadsBackAndKeepsItsCode) {
     std::vector<uint8_t> stub = pack::CarriedStub();
     if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
-    const pack::Manifest manifest = Parse(
+    const pack::TManifest manifest = Parse(
         "icon = \"app.ico\"\n[version]\nfile-version = \"1.2.3.4\"\nproduct-version = \"5.6.7.8\"\ncompany = \"Éx\"");
     std::vector<uint8_t> rebuilt = stub;
     pack::ApplyFace(manifest, rebuilt);
@@ -120,7 +120,7 @@ TEST_F(Face, ARebuiltStubReadsBackAndKeepsItsCode) {
     EXPECT_EQ(rebuilt, again);
 
     TMemoryStream stream(rebuilt);
-    const pack::InstallerFace face = pack::ReadFace(stream);
+    const pack::TInstallerFace face = pack::ReadFace(stream);
     ASSERT_TRUE(face.version);
     EXPECT_EQ(face.version->productVersion, (setup::TFourPartVersion{5, 6, 7, 8}));
     EXPECT_EQ(face.version->strings.front(), (std::pair<std::string, std::string>{"CompanyName", "Éx"}));

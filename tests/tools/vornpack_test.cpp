@@ -21,7 +21,7 @@ namespace vorn::test {
 namespace {
 
 namespace fs = std::filesystem;
-using pack::Manifest;
+using pack::TManifest;
 
 class Vornpack : public ::testing::Test {
 protected:
@@ -37,7 +37,7 @@ protected:
         std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                           static_cast<std::streamsize>(bytes.size()));
     }
-    Manifest Parse(const std::string& toml) { return pack::ParseManifest(toml, dir_ / "app.toml"); }
+    TManifest Parse(const std::string& toml) { return pack::ParseManifest(toml, dir_ / "app.toml"); }
     // The manifest error message without the manifest's path; "" when it is accepted.
     std::string ParseError(const std::string& toml) {
         try {
@@ -47,7 +47,7 @@ protected:
         }
         return "";
     }
-    Bytes Build(const Manifest& manifest, const Bytes& stub, size_t jobs = 1) {
+    Bytes Build(const TManifest& manifest, const Bytes& stub, size_t jobs = 1) {
         TMemoryStream out;
         pack::BuildInstaller(manifest, stub, out, {.jobs = jobs, .progress = {}});
         return out.Bytes();
@@ -127,13 +127,13 @@ TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
         toml.append("[[file]]\nsource = '").append(name).append("'\ndestination = 'c:\\").append(name);
         toml.append("'\nmethod = '").append(methods[i % 4]).append("'\n");
     }
-    const Manifest m = Parse(toml);
+    const TManifest m = Parse(toml);
     const Bytes one = Build(m, Hex("4D 5A"), 1);
     for (size_t jobs : {2u, 3u, 16u}) EXPECT_EQ(Build(m, Hex("4D 5A"), jobs), one) << jobs << " jobs";
 
     // With two bad entries, the first in manifest order is reported.
     WriteFile("locked", WithHeader("NON", 1, 2, 2, Hex("01")));
-    const Manifest bad = Parse(toml + "[[file]]\nsource = 'locked'\ndestination = 'c:\\x'\nmethod = 'as-is'\n" +
+    const TManifest bad = Parse(toml + "[[file]]\nsource = 'locked'\ndestination = 'c:\\x'\nmethod = 'as-is'\n" +
                                "[[file]]\nsource = 'locked'\ndestination = 'c:\\y'\nmethod = 'as-is'\n");
     for (size_t jobs : {1u, 4u}) {
         try {
@@ -161,7 +161,7 @@ TEST_F(Vornpack, PackageBytesFollowTheLayout) {
     const Bytes stream2 = WithHeader("NON", 79, 0, 0, Bytes(79, 0x42));
     WriteFile("sample.exe", stream1);
     WriteFile("notes.txt", stream2);
-    const Manifest m = Parse(R"(title = "Sample Suite"
+    const TManifest m = Parse(R"(title = "Sample Suite"
 file = [
   { source = "sample.exe", destination = '<p>\Sample\sample.exe', method = "as-is", replace = { ask = "sample.exe" }, shortcuts = { desktop = { name = "Sample", ask = true }, programs = { name = "Sample" } } },
   { source = "notes.txt", destination = '<p>\Sample\notes.txt', method = "as-is", run = "at-end" }]
@@ -187,7 +187,7 @@ TEST_F(Vornpack, BuiltEntriesReadBackAndAreStoredWhenCompressionDoesNotPay) {
     TMemoryStream installer(Build(Parse(toml), Hex("00")));
     std::vector<std::string> methods;
     std::vector<Bytes> contents;
-    pack::WalkPackage(installer, {nullptr, [&](const pack::PackageEntry& e, TStream& s) {
+    pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry& e, TStream& s) {
                                       methods.push_back(pack::MethodName(e));
                                       TVornCodec codec;
                                       TMemoryStream out;

@@ -104,17 +104,17 @@ void RemoveTemporariesAndDie(int signal) {
     ::raise(signal);
 }
 
-class SignalBlock {
+class TSignalBlock {
 public:
-    SignalBlock() {
+    TSignalBlock() {
         sigset_t set;
         sigemptyset(&set);
         for (int s : kSignals) sigaddset(&set, s);
         sigprocmask(SIG_BLOCK, &set, &saved_);
     }
-    ~SignalBlock() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-    SignalBlock(const SignalBlock&) = delete;
-    SignalBlock& operator=(const SignalBlock&) = delete;
+    ~TSignalBlock() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    TSignalBlock(const TSignalBlock&) = delete;
+    TSignalBlock& operator=(const TSignalBlock&) = delete;
 
 private:
     sigset_t saved_;
@@ -207,7 +207,7 @@ std::unique_ptr<TStream> OpenStaging() {
     int fd = ::open(dir.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
     if (fd < 0) {  // a file system without O_TMPFILE: create and unlink at once
         std::string name = dir + "/vorn.XXXXXX";
-        SignalBlock block;
+        TSignalBlock block;
         fd = ::mkostemp(name.data(), O_CLOEXEC);
         if (fd >= 0) ::unlink(name.c_str());
     }
@@ -217,7 +217,7 @@ std::unique_ptr<TStream> OpenStaging() {
 
 }  // namespace
 
-OutputFile::OutputFile(std::string path, OutputAccess access) : path_(std::move(path)) {
+TOutputFile::TOutputFile(std::string path, OutputAccess access) : path_(std::move(path)) {
     try {
         struct stat st {};
         const bool exists = path_ != "-" && ::stat(path_.c_str(), &st) == 0;
@@ -247,7 +247,7 @@ OutputFile::OutputFile(std::string path, OutputAccess access) : path_(std::move(
     }
 }
 
-OutputFile::OutputFile(int folder, std::string name, std::string path) : path_(std::move(path)) {
+TOutputFile::TOutputFile(int folder, std::string name, std::string path) : path_(std::move(path)) {
     try {
         struct stat st {};
         const bool exists = ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -265,15 +265,15 @@ OutputFile::OutputFile(int folder, std::string name, std::string path) : path_(s
     }
 }
 
-OutputFile::~OutputFile() { Discard(); }
+TOutputFile::~TOutputFile() { Discard(); }
 
-void OutputFile::OpenStreams(OutputAccess access) {
+void TOutputFile::OpenStreams(OutputAccess access) {
     direct_ = std::make_unique<TFdStream>(fd_, path_, false);
     if (access == OutputAccess::Seekable && folder_ < 0 && !CanSeekBack(fd_)) staging_ = OpenStaging();
     buffered_ = std::make_unique<TBufferedStream>(staging_ ? *staging_ : *direct_);
 }
 
-void OutputFile::OpenTemporary(const std::string& folderPath) {
+void TOutputFile::OpenTemporary(const std::string& folderPath) {
     fd_ = ::openat(folder_, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600);
     // Linked into place through /proc at the end: without /proc, a name.
     if (fd_ >= 0 && ::access(ProcPath(fd_).c_str(), F_OK) == 0) {
@@ -281,7 +281,7 @@ void OutputFile::OpenTemporary(const std::string& folderPath) {
         return;
     }
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-    SignalBlock block;
+    TSignalBlock block;
     tempName_ = UnderFreshName(name_, [&](const std::string& temp) {
         fd_ = ::openat(folder_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0 && errno != EEXIST) Fail("Cannot create file", path_);
@@ -292,11 +292,11 @@ void OutputFile::OpenTemporary(const std::string& folderPath) {
 
 // A new name is linked at once; an existing file is replaced by a link under
 // a fresh name renamed over it, with the signals held off in between.
-void OutputFile::LinkIntoPlace() {
+void TOutputFile::LinkIntoPlace() {
     const std::string self = ProcPath(fd_);
     if (::linkat(AT_FDCWD, self.c_str(), folder_, name_.c_str(), AT_SYMLINK_FOLLOW) == 0) return;
     if (errno != EEXIST) Fail("Cannot create file", path_);
-    SignalBlock block;
+    TSignalBlock block;
     tempName_ = UnderFreshName(name_, [&](const std::string& temp) {
         if (::linkat(AT_FDCWD, self.c_str(), folder_, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
         if (errno != EEXIST) Fail("Cannot create file", path_);
@@ -311,7 +311,7 @@ void OutputFile::LinkIntoPlace() {
     tempName_.clear();
 }
 
-void OutputFile::Discard() {
+void TOutputFile::Discard() {
     buffered_.reset();
     staging_.reset();
     direct_.reset();
@@ -324,12 +324,12 @@ void OutputFile::Discard() {
     ReleaseSlot();
 }
 
-void OutputFile::ReleaseSlot() {
+void TOutputFile::ReleaseSlot() {
     if (slot_ >= 0) gSlotUsed[slot_] = 0;
     slot_ = -1;
 }
 
-void OutputFile::Commit() {
+void TOutputFile::Commit() {
     buffered_->Flush();
     if (staging_) {
         staging_->Seek(0);
@@ -346,25 +346,25 @@ void OutputFile::Commit() {
     ReleaseSlot();
 }
 
-RemovedOnSignal::RemovedOnSignal(const std::string& folder, const std::vector<std::string>& files) {
-    SignalBlock block;
+TRemovedOnSignal::TRemovedOnSignal(const std::string& folder, const std::vector<std::string>& files) {
+    TSignalBlock block;
     for (const std::string& file : files) slots_.push_back(RemoveOnSignal(file));
     slots_.push_back(RemoveOnSignal(folder, true));
 }
 
-RemovedOnSignal::~RemovedOnSignal() {
+TRemovedOnSignal::~TRemovedOnSignal() {
     for (int slot : slots_)
         if (slot >= 0) gSlotUsed[slot] = 0;
 }
 
-GroupEndedOnSignal::GroupEndedOnSignal(const std::function<pid_t()>& start) {
-    SignalBlock block;
+TGroupEndedOnSignal::TGroupEndedOnSignal(const std::function<pid_t()>& start) {
+    TSignalBlock block;
     InstallHandlersOnce();
     group_ = start();
     gGroupToEnd = group_;
 }
 
-GroupEndedOnSignal::~GroupEndedOnSignal() { gGroupToEnd = 0; }
+TGroupEndedOnSignal::~TGroupEndedOnSignal() { gGroupToEnd = 0; }
 
 bool IsStreamedInput(const std::string& path) {
     struct stat st {};

@@ -37,16 +37,16 @@ namespace vorn::tools {
 
 enum class OutputAccess { Sequential, Seekable };
 
-class OutputFile {
+class TOutputFile {
 public:
-    explicit OutputFile(std::string path, OutputAccess access = OutputAccess::Sequential);
+    explicit TOutputFile(std::string path, OutputAccess access = OutputAccess::Sequential);
     // The regular file NAME in the open folder FOLDER (kept open by the
     // caller), never through a link: a link or anything but a regular file
     // under that name is refused. PATH names it in messages.
-    OutputFile(int folder, std::string name, std::string path);
-    ~OutputFile();
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
+    TOutputFile(int folder, std::string name, std::string path);
+    ~TOutputFile();
+    TOutputFile(const TOutputFile&) = delete;
+    TOutputFile& operator=(const TOutputFile&) = delete;
 
     TStream& Stream() { return *buffered_; }
     void Commit();
@@ -88,12 +88,12 @@ bool IsStreamedInput(const std::string& path);
 // signal ends the process while this object lives (as above); the
 // ordinary ways out are the owner's to clean up. A file that someone else
 // put there keeps the folder.
-class RemovedOnSignal {
+class TRemovedOnSignal {
 public:
-    RemovedOnSignal(const std::string& folder, const std::vector<std::string>& files);
-    ~RemovedOnSignal();
-    RemovedOnSignal(const RemovedOnSignal&) = delete;
-    RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+    TRemovedOnSignal(const std::string& folder, const std::vector<std::string>& files);
+    ~TRemovedOnSignal();
+    TRemovedOnSignal(const TRemovedOnSignal&) = delete;
+    TRemovedOnSignal& operator=(const TRemovedOnSignal&) = delete;
 
 private:
     std::vector<int> slots_;  // -1 for a name that found no free slot
@@ -103,12 +103,12 @@ private:
 // ends the process while this object lives. start() starts the child in a
 // group of its own and returns the group; it runs with those signals blocked,
 // so that none falls between the start and the registration. One at a time.
-class GroupEndedOnSignal {
+class TGroupEndedOnSignal {
 public:
-    explicit GroupEndedOnSignal(const std::function<pid_t()>& start);
-    ~GroupEndedOnSignal();
-    GroupEndedOnSignal(const GroupEndedOnSignal&) = delete;
-    GroupEndedOnSignal& operator=(const GroupEndedOnSignal&) = delete;
+    explicit TGroupEndedOnSignal(const std::function<pid_t()>& start);
+    ~TGroupEndedOnSignal();
+    TGroupEndedOnSignal(const TGroupEndedOnSignal&) = delete;
+    TGroupEndedOnSignal& operator=(const TGroupEndedOnSignal&) = delete;
 
     pid_t Group() const { return group_; }
 

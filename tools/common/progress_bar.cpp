@@ -7,19 +7,19 @@
 
 namespace vorn::tools {
 
-ProgressBar::ProgressBar(std::string label, bool quiet)
+TProgressBar::TProgressBar(std::string label, bool quiet)
     : label_(std::move(label)), enabled_(!quiet && ::isatty(STDERR_FILENO)) {}
 
-ProgressBar::~ProgressBar() {
+TProgressBar::~TProgressBar() {
     if (enabled_ && shown_ >= 0) std::fputs("\r\033[K", stderr);
 }
 
-TShowProgressEvent ProgressBar::Handler() {
+TShowProgressEvent TProgressBar::Handler() {
     if (!enabled_) return {};
     return [this](int32_t& percent) { Draw(percent); };
 }
 
-void ProgressBar::Draw(int32_t percent) {
+void TProgressBar::Draw(int32_t percent) {
     percent = std::clamp(percent, 0, 100);
     if (percent == shown_) return;
     shown_ = percent;

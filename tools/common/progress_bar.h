@@ -9,10 +9,10 @@
 
 namespace vorn::tools {
 
-class ProgressBar {
+class TProgressBar {
 public:
-    ProgressBar(std::string label, bool quiet);
-    ~ProgressBar();
+    TProgressBar(std::string label, bool quiet);
+    ~TProgressBar();
 
     // A handler for TVornCodec::OnShowProgress, or an empty one when no bar
     // is shown (so the engine keeps no progress counts at all).

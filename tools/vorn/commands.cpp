@@ -34,7 +34,7 @@ uint8_t MethodIndex(const std::string& name) {
 }
 
 // LZMA goes through its own writer, with the x86 filter for x86 programs.
-TCompressResult Compress(TVornCodec& codec, TStream& dest, TStream& source, const CompressOptions& options) {
+TCompressResult Compress(TVornCodec& codec, TStream& dest, TStream& source, const TCompressOptions& options) {
     if (options.method != "lzma") return codec.CompressStream(dest, source, MethodIndex(options.method));
     const lzma::TLzmaSettings settings{.Level = options.level, .Filter = lzma::FilterSuitedTo(source)};
     return lzma::CompressLzmaStream(codec, dest, source, settings);
@@ -45,7 +45,7 @@ double Percent(int64_t part, int64_t whole) {
 }
 
 // The summary line: on stderr when the data itself goes to stdout.
-FILE* ReportTo(const OutputFile& output) { return output.IsStandardOutput() ? stderr : stdout; }
+FILE* ReportTo(const TOutputFile& output) { return output.IsStandardOutput() ? stderr : stdout; }
 
 std::string Verdict(const TVornHeader& header) {
     char sum[32];
@@ -99,14 +99,14 @@ int32_t ParseKey(const std::string& text) {
     return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
 
-int RunCompress(const CompressOptions& options) {
+int RunCompress(const TCompressOptions& options) {
     try {
         const std::unique_ptr<TStream> file = OpenInput(options.input);
         TBufferedStream source(*file);
-        OutputFile output(options.output, OutputAccess::Seekable);
+        TOutputFile output(options.output, OutputAccess::Seekable);
         TVornCodec codec;
         codec.Key = options.key;
-        ProgressBar bar("compressing", options.quiet);
+        TProgressBar bar("compressing", options.quiet);
         codec.OnShowProgress = bar.Handler();
         const TCompressResult done = Compress(codec, output.Stream(), source, options);
         output.Commit();
@@ -120,17 +120,17 @@ int RunCompress(const CompressOptions& options) {
     }
 }
 
-int RunExpand(const ExpandOptions& options) {
+int RunExpand(const TExpandOptions& options) {
     try {
         const std::unique_ptr<TStream> file = OpenInput(options.input);
         TBufferedStream source(*file);
         const std::optional<TVornHeader> header = PeekHeader(source);
         source.Seek(0);
-        OutputFile output(options.output);
+        TOutputFile output(options.output);
         TVornCodec codec;
         lzma::UseLzmaMethod(codec);
         codec.Key = options.key;
-        ProgressBar bar("expanding", options.quiet);
+        TProgressBar bar("expanding", options.quiet);
         codec.OnShowProgress = bar.Handler();
         codec.ExpandStream(output.Stream(), source);
         // Counted from what was verified, not from the output's size: a
@@ -150,7 +150,7 @@ int RunExpand(const ExpandOptions& options) {
     }
 }
 
-int RunInfo(const InfoOptions& options) {
+int RunInfo(const TInfoOptions& options) {
     try {
         // From a pipe or a device only the header (and an LZM head) is read:
         // its size stays unknown.

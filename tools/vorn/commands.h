@@ -10,7 +10,7 @@
 
 namespace vorn::tools {
 
-struct CompressOptions {
+struct TCompressOptions {
     std::string method = "lh5";
     int level = lzma::kDefaultLevel;  // for lzma only
     int32_t key = 0;
@@ -19,20 +19,20 @@ struct CompressOptions {
     std::string output;
 };
 
-struct ExpandOptions {
+struct TExpandOptions {
     int32_t key = 0;
     bool quiet = false;
     std::string input;
     std::string output;
 };
 
-struct InfoOptions {
+struct TInfoOptions {
     std::string input;
 };
 
-int RunCompress(const CompressOptions& options);
-int RunExpand(const ExpandOptions& options);
-int RunInfo(const InfoOptions& options);
+int RunCompress(const TCompressOptions& options);
+int RunExpand(const TExpandOptions& options);
+int RunInfo(const TInfoOptions& options);
 
 // A key as decimal or 0x-prefixed hexadecimal, anything that fits 32 bits
 // (signed or unsigned). Throws std::invalid_argument otherwise.

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "vorn " VORN_VERSION);
     app.require_subcommand(1);
 
-    CompressOptions compress;
+    TCompressOptions compress;
     auto* compressCommand = app.add_subcommand("compress", "Compress IN into the stream OUT");
     compressCommand->add_option("-m,--method", compress.method, "non, rle, lzh, lh5 or lzma")
         ->check(CLI::IsMember({"non", "rle", "lzh", "lh5", "lzma"}))
@@ -45,14 +45,14 @@ int main(int argc, char** argv) {
     compressCommand->add_option("IN", compress.input)->required();
     compressCommand->add_option("OUT", compress.output, "the stream to write; - for stdout")->required();
 
-    ExpandOptions expand;
+    TExpandOptions expand;
     auto* expandCommand = app.add_subcommand("expand", "Expand the stream IN into OUT");
     AddKeyOption(*expandCommand, expand.key);
     expandCommand->add_flag("-q,--quiet", expand.quiet, "No progress bar");
     expandCommand->add_option("IN", expand.input)->required();
     expandCommand->add_option("OUT", expand.output, "the file to write; - for stdout")->required();
 
-    InfoOptions info;
+    TInfoOptions info;
     auto* infoCommand = app.add_subcommand("info", "Show the header of the stream FILE");
     infoCommand->add_option("FILE", info.input)->required();
 

@@ -35,7 +35,7 @@ public:
     using EVornError::EVornError;
 };
 
-std::vector<uint8_t> LoadStub(const BuildOptions& options) {
+std::vector<uint8_t> LoadStub(const TBuildOptions& options) {
     if (options.stub.empty()) {
         std::vector<uint8_t> stub = CarriedStub();
         if (stub.empty()) throw EVornError("this vornpack carries no installer stub; give one with --stub");
@@ -54,7 +54,7 @@ std::vector<uint8_t> LoadStub(const BuildOptions& options) {
     return stub;
 }
 
-std::vector<std::string> SignCommand(const BuildOptions& options, const Manifest& manifest) {
+std::vector<std::string> SignCommand(const TBuildOptions& options, const TManifest& manifest) {
     if (options.signCommand.empty()) return manifest.signCommand;
     std::vector<std::string> command = SplitCommandLine(options.signCommand);
     const std::string missing = MissingPlaceholder(command);
@@ -64,10 +64,10 @@ std::vector<std::string> SignCommand(const BuildOptions& options, const Manifest
 
 // Builds the installer into the signing area, signs it there and copies the
 // signed file into the output; returns the certificate table's size.
-uint32_t BuildSigned(const Manifest& manifest, const std::vector<uint8_t>& stub,
-                     const std::vector<std::string>& command, const BuildSettings& settings, TStream& out,
-                     std::vector<BuiltEntry>& built) {
-    SigningArea area;
+uint32_t BuildSigned(const TManifest& manifest, const std::vector<uint8_t>& stub,
+                     const std::vector<std::string>& command, const TBuildSettings& settings, TStream& out,
+                     std::vector<TBuiltEntry>& built) {
+    TSigningArea area;
     {
         TFileStream file(area.UnsignedPath(), FileMode::Create);
         tools::TBufferedStream buffered(file);
@@ -83,17 +83,17 @@ uint32_t BuildSigned(const Manifest& manifest, const std::vector<uint8_t>& stub,
     return signature;
 }
 
-size_t JobsFor(const BuildOptions& options) {
+size_t JobsFor(const TBuildOptions& options) {
     if (options.jobs > 0) return options.jobs;
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
 // One bar for the whole build: the entries' progress, counted in source
 // bytes, summed across the threads that compress them.
-class TotalProgress {
+class TTotalProgress {
 public:
-    TotalProgress(const Manifest& manifest, bool quiet) : bar_("building", quiet), draw_(bar_.Handler()) {
-        for (const FileEntry& entry : manifest.files) {
+    TTotalProgress(const TManifest& manifest, bool quiet) : bar_("building", quiet), draw_(bar_.Handler()) {
+        for (const TFileEntry& entry : manifest.files) {
             std::error_code error;
             const auto size = std::filesystem::file_size(entry.source, error);
             sizes_.push_back(error ? 0 : static_cast<int64_t>(size));
@@ -103,7 +103,7 @@ public:
 
     EntryProgress ForEntries() {
         if (!draw_) return {};
-        return [this](const FileEntry&, size_t index) -> TShowProgressEvent {
+        return [this](const TFileEntry&, size_t index) -> TShowProgressEvent {
             return [this, bytes = sizes_[index], shown = int64_t{0}](int32_t& percent) mutable {
                 const int64_t now = bytes * std::clamp(percent, 0, 100) / 100;
                 Add(now - shown);
@@ -120,7 +120,7 @@ private:
         draw_(percent);
     }
 
-    tools::ProgressBar bar_;
+    tools::TProgressBar bar_;
     TShowProgressEvent draw_;
     std::mutex mutex_;
     std::vector<int64_t> sizes_;  // of the sources, in manifest order
@@ -128,9 +128,9 @@ private:
     int64_t done_ = 0;
 };
 
-void PrintSummary(FILE* to, const Manifest& manifest, const std::vector<BuiltEntry>& built, int64_t total) {
+void PrintSummary(FILE* to, const TManifest& manifest, const std::vector<TBuiltEntry>& built, int64_t total) {
     int64_t sizes = 0;
-    for (const BuiltEntry& entry : built) {
+    for (const TBuiltEntry& entry : built) {
         sizes += entry.size;
         const char* method = entry.method < CompressionIDs.size() ? lzma::WrittenMethodId(entry.method) : "as-is";
         std::fprintf(to, "  %-40s %-5s %10" PRId64 " -> %10" PRIu32 "\n",
@@ -142,7 +142,7 @@ void PrintSummary(FILE* to, const Manifest& manifest, const std::vector<BuiltEnt
 
 // Writing the installer over the manifest or a source would destroy it
 // (compared by device and inode, so links and other spellings count too).
-void RefuseOutputOverInput(const Manifest& manifest, const std::string& output) {
+void RefuseOutputOverInput(const TManifest& manifest, const std::string& output) {
     struct stat out {};
     if (::stat(output.c_str(), &out) != 0) return;
     auto same = [&](const std::filesystem::path& input) {
@@ -150,7 +150,7 @@ void RefuseOutputOverInput(const Manifest& manifest, const std::string& output) 
         return ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
     };
     if (same(manifest.path)) throw EManifestError(output + ": the output would overwrite the manifest");
-    for (const FileEntry& entry : manifest.files)
+    for (const TFileEntry& entry : manifest.files)
         if (same(entry.source))
             throw EManifestError(output + ": the output would overwrite the source of the entry at line " +
                                  std::to_string(entry.line));
@@ -158,9 +158,9 @@ void RefuseOutputOverInput(const Manifest& manifest, const std::string& output) 
 
 }  // namespace
 
-int RunBuild(const BuildOptions& options) {
+int RunBuild(const TBuildOptions& options) {
     try {
-        const Manifest manifest = LoadManifest(options.manifest);
+        const TManifest manifest = LoadManifest(options.manifest);
         std::vector<uint8_t> stub = LoadStub(options);
         try {
             SetElevation(stub, manifest.elevation);
@@ -172,13 +172,13 @@ int RunBuild(const BuildOptions& options) {
             throw EStubError("--stub \"" + options.stub + "\": " + error.Message);
         }
         RefuseOutputOverInput(manifest, options.output);
-        tools::OutputFile output(options.output);  // entries are written whole: no seeking back
+        tools::TOutputFile output(options.output);  // entries are written whole: no seeking back
         const std::vector<std::string> command = SignCommand(options, manifest);
-        std::vector<BuiltEntry> built;
+        std::vector<TBuiltEntry> built;
         uint32_t signature = 0;
         {
-            TotalProgress progress(manifest, options.quiet);
-            const BuildSettings settings{.jobs = JobsFor(options), .progress = progress.ForEntries()};
+            TTotalProgress progress(manifest, options.quiet);
+            const TBuildSettings settings{.jobs = JobsFor(options), .progress = progress.ForEntries()};
             if (command.empty())
                 built = BuildInstaller(manifest, stub, output.Stream(), settings);
             else

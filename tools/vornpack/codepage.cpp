@@ -19,14 +19,14 @@ constexpr std::array<std::string_view, 10> kSingleByteCodePages = {"874",  "1250
 constexpr std::array<std::string_view, 4> kDoubleByteCodePages = {"932", "936", "949", "950"};
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-struct Converter {
-    Converter(const std::string& to, const std::string& from) : cd(iconv_open(to.c_str(), from.c_str())) {
+struct TConverter {
+    TConverter(const std::string& to, const std::string& from) : cd(iconv_open(to.c_str(), from.c_str())) {
         if (cd == reinterpret_cast<iconv_t>(-1))
             throw std::invalid_argument("this system cannot convert code page " + (to == "UTF-8" ? from : to));
     }
-    ~Converter() { iconv_close(cd); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
+    ~TConverter() { iconv_close(cd); }
+    TConverter(const TConverter&) = delete;
+    TConverter& operator=(const TConverter&) = delete;
     iconv_t cd;
 };
 
@@ -45,7 +45,7 @@ std::string CharacterAt(const char* p, size_t left) {
 // that replaces the byte and the conversion goes on behind it.
 std::string Convert(const std::string& text, const std::string& to, const std::string& from,
                     const std::string& codepage, const std::string* undecodable = nullptr) {
-    Converter conv(to, from);
+    TConverter conv(to, from);
     std::string out(text.size() * 4 + 4, '\0');  // room for the widest character of every byte
     char* in = const_cast<char*>(text.data());
     size_t inLeft = text.size();

@@ -10,7 +10,7 @@ namespace vorn::pack {
 
 using enum tools::ExitCode;
 
-struct BuildOptions {
+struct TBuildOptions {
     std::string manifest;
     std::string output = "setup.exe";
     std::string stub;  // empty: the stub carried inside vornpack
@@ -19,28 +19,28 @@ struct BuildOptions {
     bool quiet = false;
 };
 
-struct ListOptions {
+struct TListOptions {
     std::string installer;
     std::string codepage = "1252";
     bool json = false;
 };
 
-struct VerifyOptions {
+struct TVerifyOptions {
     std::string installer;
     bool quiet = false;
 };
 
-struct ExtractOptions {
+struct TExtractOptions {
     std::string installer;
     std::string directory = ".";
     std::string codepage = "1252";
     bool quiet = false;
 };
 
-int RunBuild(const BuildOptions& options);
-int RunList(const ListOptions& options);
-int RunVerify(const VerifyOptions& options);
-int RunExtract(const ExtractOptions& options);
+int RunBuild(const TBuildOptions& options);
+int RunList(const TListOptions& options);
+int RunVerify(const TVerifyOptions& options);
+int RunExtract(const TExtractOptions& options);
 
 // Where extract puts an entry, relative to the target folder: macros become
 // folders such as "program files", a drive letter becomes a folder, and no

@@ -69,7 +69,7 @@ void CheckControlCharacters(const std::string& text, const Breach& breach) {
 }
 
 // Calls breach(rule, reason) for every rule a folder or file name breaks.
-void CheckName(const std::string& part, std::string_view forbiddenCharacters, const RuleContext& context,
+void CheckName(const std::string& part, std::string_view forbiddenCharacters, const TRuleContext& context,
                const Breach& breach) {
     const std::string shown = Quoted(FromCodePage(part.size() > kMaxName ? part.substr(0, 20) + "..." : part,
                                                   context.codepage));
@@ -140,7 +140,7 @@ void CheckLengths(const std::string& resolved, const Breach& breach) {
                                     " Windows creates folders of at most 248");
 }
 
-void CheckNames(const std::string& resolved, const RuleContext& context, const Breach& breach) {
+void CheckNames(const std::string& resolved, const TRuleContext& context, const Breach& breach) {
     const std::vector<std::string> parts = Parts(resolved);
     for (size_t i = HasDrive(resolved) ? 1 : 0; i < parts.size(); ++i) {
         if (!parts[i].empty()) CheckName(parts[i], kForbidden, context, breach);
@@ -149,7 +149,7 @@ void CheckNames(const std::string& resolved, const RuleContext& context, const B
     }
 }
 
-void CheckNeedsAdmin(const std::string& path, const RuleContext& context, const Breach& breach) {
+void CheckNeedsAdmin(const std::string& path, const TRuleContext& context, const Breach& breach) {
     if (context.elevation != Elevation::User) return;
     for (const std::string& macro : kAdminMacros)
         if (path.starts_with(macro))
@@ -159,16 +159,16 @@ void CheckNeedsAdmin(const std::string& path, const RuleContext& context, const 
 }
 
 // The first of the breaches that the entry does not waive.
-class Findings {
+class TFindings {
 public:
-    Findings(const std::set<std::string>& waived, int line, std::string field)
+    TFindings(const std::set<std::string>& waived, int line, std::string field)
         : waived_(waived), line_(line), field_(std::move(field)) {}
     Breach Reporter() {
         return [this](const std::string& rule, const std::string& reason) {
             if (!waived_.count(rule)) found_.push_back({rule, field_, line_, reason});
         };
     }
-    std::optional<RuleBreach> First() const {
+    std::optional<TRuleBreach> First() const {
         if (found_.empty()) return std::nullopt;
         return found_.front();
     }
@@ -177,11 +177,11 @@ private:
     const std::set<std::string>& waived_;
     int line_;
     std::string field_;
-    std::vector<RuleBreach> found_;
+    std::vector<TRuleBreach> found_;
 };
 
 // The path as Windows finds the file: one "\" between names, case folded.
-std::wstring ComparedPath(const std::string& destination, const RuleContext& context) {
+std::wstring ComparedPath(const std::string& destination, const TRuleContext& context) {
     std::string path = Resolved(Normalized(destination));
     path.erase(std::unique(path.begin(), path.end(), [](char a, char b) { return a == '\\' && b == '\\'; }),
                path.end());
@@ -196,13 +196,13 @@ std::string DestinationRuleNames() {
     return names;
 }
 
-std::string RuleBreach::Message() const {
+std::string TRuleBreach::Message() const {
     return reason + " (rule " + rule + "; no-check = [\"" + rule + "\"] in the entry waives it)";
 }
 
-std::optional<RuleBreach> CheckDestinationRules(const std::string& destination, const std::set<std::string>& waived,
-                                                int line, const RuleContext& context) {
-    Findings findings(waived, line, "destination");
+std::optional<TRuleBreach> CheckDestinationRules(const std::string& destination, const std::set<std::string>& waived,
+                                                int line, const TRuleContext& context) {
+    TFindings findings(waived, line, "destination");
     const Breach breach = findings.Reporter();
     CheckControlCharacters(destination, breach);
     const std::string path = Normalized(destination);
@@ -217,9 +217,9 @@ std::optional<RuleBreach> CheckDestinationRules(const std::string& destination, 
     return findings.First();
 }
 
-std::optional<RuleBreach> CheckShortcutRules(const std::string& name, const std::set<std::string>& waived, int line,
-                                             const std::string& field, const RuleContext& context) {
-    Findings findings(waived, line, field);
+std::optional<TRuleBreach> CheckShortcutRules(const std::string& name, const std::set<std::string>& waived, int line,
+                                             const std::string& field, const TRuleContext& context) {
+    TFindings findings(waived, line, field);
     const Breach breach = findings.Reporter();
     CheckControlCharacters(name, breach);
     CheckName(name, kForbiddenInOneName, context, breach);
@@ -230,19 +230,19 @@ std::optional<RuleBreach> CheckShortcutRules(const std::string& name, const std:
     return findings.First();
 }
 
-std::optional<RuleBreach> CheckEntryRules(const std::vector<FileEntry>& files, const RuleContext& context) {
+std::optional<TRuleBreach> CheckEntryRules(const std::vector<TFileEntry>& files, const TRuleContext& context) {
     std::map<std::wstring, int> seen;  // path as Windows compares it -> line
-    for (const FileEntry& entry : files) {
+    for (const TFileEntry& entry : files) {
         auto [at, added] = seen.emplace(ComparedPath(entry.destination, context), entry.line);
         if (!added && !entry.waived.count("duplicate"))
-            return RuleBreach{"duplicate", "destination", entry.line,
+            return TRuleBreach{"duplicate", "destination", entry.line,
                               "the same destination as the entry at line " + std::to_string(at->second)};
     }
-    const FileEntry* earlier = nullptr;
-    for (const FileEntry& entry : files) {
+    const TFileEntry* earlier = nullptr;
+    for (const TFileEntry& entry : files) {
         if (entry.run != RunMode::AtEnd) continue;
         if (earlier && !earlier->waived.count("run-at-end"))
-            return RuleBreach{"run-at-end", "run", earlier->line,
+            return TRuleBreach{"run-at-end", "run", earlier->line,
                               "never runs: the entry at line " + std::to_string(entry.line) +
                                   " is also run at the end, and only the last one is"};
         earlier = &entry;

@@ -17,7 +17,7 @@
 
 namespace vorn::pack {
 
-struct FileEntry;
+struct TFileEntry;
 
 inline constexpr std::array<std::string_view, 17> kDestinationRules = {
     "length",         "second-stamp",         "forbidden-character",    "control-character",
@@ -27,7 +27,7 @@ inline constexpr std::array<std::string_view, 17> kDestinationRules = {
     "needs-admin"};
 
 // What the rules need to know of the manifest beyond the entry.
-struct RuleContext {
+struct TRuleContext {
     std::string codepage = "1252";
     Elevation elevation = Elevation::Admin;
 };
@@ -35,7 +35,7 @@ struct RuleContext {
 // "length, second-stamp, ..." for messages.
 std::string DestinationRuleNames();
 
-struct RuleBreach {
+struct TRuleBreach {
     std::string rule;
     std::string field;  // of the manifest entry, for the message
     int line = 0;
@@ -48,13 +48,13 @@ struct RuleBreach {
 // The first rule that a destination (in the package's code page, "\\" as
 // the separator) breaks, unless waived, judged on the path the installer
 // will make of it. line is the entry's.
-std::optional<RuleBreach> CheckDestinationRules(const std::string& destination, const std::set<std::string>& waived,
-                                                int line, const RuleContext& context);
+std::optional<TRuleBreach> CheckDestinationRules(const std::string& destination, const std::set<std::string>& waived,
+                                                int line, const TRuleContext& context);
 // The same for a shortcut's name, a file name in a shell folder; field names it.
-std::optional<RuleBreach> CheckShortcutRules(const std::string& name, const std::set<std::string>& waived, int line,
-                                             const std::string& field, const RuleContext& context);
+std::optional<TRuleBreach> CheckShortcutRules(const std::string& name, const std::set<std::string>& waived, int line,
+                                             const std::string& field, const TRuleContext& context);
 // The rules across entries: one path twice (as Windows compares paths), more
 // than one run at the end.
-std::optional<RuleBreach> CheckEntryRules(const std::vector<FileEntry>& files, const RuleContext& context);
+std::optional<TRuleBreach> CheckEntryRules(const std::vector<TFileEntry>& files, const TRuleContext& context);
 
 }  // namespace vorn::pack

@@ -38,14 +38,14 @@ std::string ResolveMacros(std::string path) {
 }
 
 // A descriptor closed when it goes.
-class Descriptor {
+class TDescriptor {
 public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
+    explicit TDescriptor(int fd) : fd_(fd) {}
+    ~TDescriptor() {
         if (fd_ >= 0) ::close(fd_);
     }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
+    TDescriptor(TDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    TDescriptor& operator=(TDescriptor&& other) noexcept {
         std::swap(fd_, other.fd_);
         return *this;
     }
@@ -61,9 +61,9 @@ private:
 
 // Opens (creating it when missing) the folder NAME inside PARENT, never
 // through a symbolic link.
-Descriptor OpenFolderInside(const Descriptor& parent, const std::string& name, const std::string& shown) {
+TDescriptor OpenFolderInside(const TDescriptor& parent, const std::string& name, const std::string& shown) {
     if (::mkdirat(parent.Get(), name.c_str(), 0777) != 0 && errno != EEXIST) Refuse(shown, std::strerror(errno));
-    Descriptor folder(::openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    TDescriptor folder(::openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (folder.Get() >= 0) return folder;
     const int cause = errno;
     struct stat st {};
@@ -74,9 +74,9 @@ Descriptor OpenFolderInside(const Descriptor& parent, const std::string& name, c
 
 // The folder that receives RELATIVE, walked down from the target folder one
 // name at a time; the last name is the file's, left to the caller.
-Descriptor OpenParentInside(const std::string& root, const std::string& relative) {
+TDescriptor OpenParentInside(const std::string& root, const std::string& relative) {
     std::filesystem::create_directories(root);
-    Descriptor folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    TDescriptor folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.Get() < 0) Refuse(root, std::strerror(errno));
     std::filesystem::path shown = root;
     const std::filesystem::path path(relative);
@@ -115,23 +115,23 @@ std::string ExtractPath(const std::string& destination, const std::string& codep
     return out.string();
 }
 
-int RunExtract(const ExtractOptions& options) {
+int RunExtract(const TExtractOptions& options) {
     size_t written = 0;
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
         TVornCodec codec;
         lzma::UseLzmaMethod(codec);
-        PackageVisitor visitor;
-        visitor.entry = [&](const PackageEntry& entry, TStream& stream) {
+        TPackageVisitor visitor;
+        visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
             const std::string relative = ExtractPath(entry.destination, options.codepage);
             if (relative.empty())
                 throw EVornError("entry " + std::to_string(entry.index) + " has no file name");
             CheckContained(relative);
             const std::filesystem::path target = std::filesystem::path(options.directory) / relative;
-            const Descriptor folder = OpenParentInside(options.directory, relative);
-            tools::ProgressBar bar(tools::Printable(relative), options.quiet);
+            const TDescriptor folder = OpenParentInside(options.directory, relative);
+            tools::TProgressBar bar(tools::Printable(relative), options.quiet);
             codec.OnShowProgress = bar.Handler();
-            tools::OutputFile output(folder.Get(), target.filename().string(), target.string());
+            tools::TOutputFile output(folder.Get(), target.filename().string(), target.string());
             try {
                 codec.ExpandStream(output.Stream(), stream);
             } catch (const EVornError& error) {

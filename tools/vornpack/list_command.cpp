@@ -36,7 +36,7 @@ std::string ShortcutText(const std::string& field) {
     return !field.empty() && field[0] == setup::kAskFirst ? field.substr(1) + " (asked)" : field;
 }
 
-void PrintEntryText(const PackageEntry& entry, const std::string& codepage) {
+void PrintEntryText(const TPackageEntry& entry, const std::string& codepage) {
     auto text = [&](const std::string& s) { return tools::Printable(FromCodePage(s, codepage)); };
     std::printf("%zu. %s\n", entry.index, text(entry.destination).c_str());
     std::printf("   run: %s, replace: %s\n", DescribeRunMode(entry.runMode).c_str(),
@@ -57,7 +57,7 @@ std::string ReplaceJson(const std::string& rule, const std::string& codepage) {
     return JsonString(DescribeReplace(rule));
 }
 
-std::string EntryJson(const PackageEntry& entry, const std::string& codepage) {
+std::string EntryJson(const TPackageEntry& entry, const std::string& codepage) {
     auto text = [&](const std::string& s) { return JsonString(FromCodePage(s, codepage)); };
     std::string json = "{\"destination\": " + text(entry.destination) +
                        ", \"run\": " + JsonString(DescribeRunMode(entry.runMode)) + ", \"shortcuts\": {";
@@ -78,7 +78,7 @@ std::string EntryJson(const PackageEntry& entry, const std::string& codepage) {
 }
 
 // The version and icon lines, when the installer has them.
-void PrintFaceText(const InstallerFace& face) {
+void PrintFaceText(const TInstallerFace& face) {
     if (face.version) {
         std::printf("version: %s (product %s)\n", setup::VersionText(face.version->fileVersion).c_str(),
                     setup::VersionText(face.version->productVersion).c_str());
@@ -93,7 +93,7 @@ void PrintFaceText(const InstallerFace& face) {
     }
 }
 
-std::string FaceJson(const InstallerFace& face) {
+std::string FaceJson(const TInstallerFace& face) {
     std::string json = ",\n  \"version\": ";
     if (!face.version) {
         json += "null";
@@ -114,23 +114,23 @@ std::string FaceJson(const InstallerFace& face) {
 
 }  // namespace
 
-int RunList(const ListOptions& options) {
+int RunList(const TListOptions& options) {
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
         const std::optional<Elevation> level = ReadElevation(installer);
         const char* elevation = level ? ElevationName(*level) : nullptr;
         if (!options.json)
             std::printf("elevation: %s\n", elevation ? elevation : "unknown (no execution level in the stub)");
-        const InstallerFace face = ReadFace(installer);
+        const TInstallerFace face = ReadFace(installer);
         if (!options.json) PrintFaceText(face);
         std::string title;
         std::string entries;
-        PackageVisitor visitor;
+        TPackageVisitor visitor;
         visitor.title = [&](const std::string& t) {
             title = t;
             if (!options.json) std::printf("title: %s\n", tools::Printable(FromCodePage(t, options.codepage)).c_str());
         };
-        visitor.entry = [&](const PackageEntry& entry, TStream&) {
+        visitor.entry = [&](const TPackageEntry& entry, TStream&) {
             if (options.json)
                 entries += (entries.empty() ? "\n    " : ",\n    ") + EntryJson(entry, options.codepage);
             else

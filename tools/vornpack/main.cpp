@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "vornpack " VORN_VERSION);
     app.require_subcommand(1);
 
-    BuildOptions build;
+    TBuildOptions build;
     auto* buildCommand = app.add_subcommand("build", "Build an installer from a manifest");
     buildCommand->add_option("MANIFEST", build.manifest, "the manifest (TOML)")->required();
     buildCommand->add_option("-o,--output", build.output, "the installer to write; - for stdout")->capture_default_str();
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
         ->check(CLI::PositiveNumber);
     buildCommand->add_flag("-q,--quiet", build.quiet, "print only errors and the result");
 
-    ListOptions list;
+    TListOptions list;
     auto* listCommand = app.add_subcommand("list", "Show an installer's title and entries");
     listCommand->add_option("INSTALLER", list.installer)->required();
     listCommand->add_flag("--json", list.json, "as JSON");
@@ -49,12 +49,12 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(kCodePage);
 
-    VerifyOptions verify;
+    TVerifyOptions verify;
     auto* verifyCommand = app.add_subcommand("verify", "Check every field and checksum of an installer");
     verifyCommand->add_option("INSTALLER", verify.installer)->required();
     verifyCommand->add_flag("-q,--quiet", verify.quiet, "no progress bar");
 
-    ExtractOptions extract;
+    TExtractOptions extract;
     auto* extractCommand = app.add_subcommand("extract", "Write an installer's files under a folder");
     extractCommand->add_option("INSTALLER", extract.installer)->required();
     extractCommand->add_option("-C,--directory", extract.directory, "target folder")->capture_default_str();

@@ -39,9 +39,9 @@ std::string TypeName(toml::node_type type) {
     }
 }
 
-class Checker {
+class TChecker {
 public:
-    explicit Checker(std::filesystem::path path) : path_(std::move(path)) {}
+    explicit TChecker(std::filesystem::path path) : path_(std::move(path)) {}
 
     [[noreturn]] void Fail(int line, const std::string& field, const std::string& what) const {
         throw EManifestError(path_.string() + ":" + std::to_string(line) + ": " + field + ": " + what);
@@ -92,7 +92,7 @@ std::string Normalized(const std::string& destination) {
     return setup::Trim(setup::Lowercase(destination));
 }
 
-void CheckDestination(const Checker& check, const toml::node& node, const std::string& text) {
+void CheckDestination(const TChecker& check, const toml::node& node, const std::string& text) {
     const std::string path = Normalized(text);
     if (path.empty()) check.Fail(node, "destination", "must not be empty");
     const std::string head = path.substr(0, 3);
@@ -103,9 +103,9 @@ void CheckDestination(const Checker& check, const toml::node& node, const std::s
         check.Fail(node, "destination", "the installer keeps only 255 characters after <u>");
 }
 
-RuleContext RulesFor(const Manifest& manifest) { return {manifest.codepage, manifest.elevation}; }
+TRuleContext RulesFor(const TManifest& manifest) { return {manifest.codepage, manifest.elevation}; }
 
-RunMode ParseRun(const Checker& check, const toml::node& node) {
+RunMode ParseRun(const TChecker& check, const toml::node& node) {
     const auto* value = node.as_string();
     if (value && value->get() == "never") return RunMode::Never;
     if (value && value->get() == "now") return RunMode::Now;
@@ -113,7 +113,7 @@ RunMode ParseRun(const Checker& check, const toml::node& node) {
     check.Fail(node, "run", "must be \"never\", \"now\" or \"at-end\"");
 }
 
-EntryMethod ParseMethod(const Checker& check, const toml::node& node) {
+EntryMethod ParseMethod(const TChecker& check, const toml::node& node) {
     static const std::map<std::string, EntryMethod> kMethods = {
         {"non", EntryMethod::Stored}, {"rle", EntryMethod::Rle},   {"lzh", EntryMethod::Lzh},
         {"lh5", EntryMethod::Lh5},    {"lzma", EntryMethod::Lzma}, {"as-is", EntryMethod::AsIs}};
@@ -127,7 +127,7 @@ EntryMethod ParseMethod(const Checker& check, const toml::node& node) {
 
 // method and level of a [[file]] table or of the manifest's top, over the
 // defaults given. A level belongs with the lzma method only.
-void ParseMethodAndLevel(const Checker& check, const toml::table& table, EntryMethod& method, int& level) {
+void ParseMethodAndLevel(const TChecker& check, const toml::table& table, EntryMethod& method, int& level) {
     if (const auto* node = check.Get(table, "method", "method", toml::node_type::string))
         method = ParseMethod(check, *node);
     const auto* node = table.get("level");
@@ -139,7 +139,7 @@ void ParseMethodAndLevel(const Checker& check, const toml::table& table, EntryMe
     level = static_cast<int>(value->get());
 }
 
-ReplaceRule ParseReplace(const Checker& check, const toml::node& node, const std::string& codepage) {
+TReplaceRule ParseReplace(const TChecker& check, const toml::node& node, const std::string& codepage) {
     if (const auto* word = node.as_string()) {
         if (word->get() == "always") return {setup::Replace::Always, ""};
         if (word->get() == "never") return {setup::Replace::Never, ""};
@@ -158,14 +158,14 @@ ReplaceRule ParseReplace(const Checker& check, const toml::node& node, const std
     check.Fail(node, "replace", "must be \"always\", \"never\" or { ask = \"question\" }");
 }
 
-Shortcut ParseShortcut(const Checker& check, const toml::node& node, const std::string& field,
+TShortcut ParseShortcut(const TChecker& check, const toml::node& node, const std::string& field,
                        const std::string& codepage) {
     const auto* table = node.as_table();
     if (!table) check.WrongType(node, field, "a table such as { name = \"...\", ask = true }");
     check.OnlyKeys(*table, {"name", "ask"}, field + ".");
     const auto* name = check.Get(*table, "name", field + ".name", toml::node_type::string);
     if (!name) check.Fail(node, field + ".name", "is missing");
-    Shortcut shortcut;
+    TShortcut shortcut;
     shortcut.name = check.Text(*name, field + ".name", codepage);
     if (const auto* ask = check.Get(*table, "ask", field + ".ask", toml::node_type::boolean))
         shortcut.ask = ask->as_boolean()->get();
@@ -177,7 +177,7 @@ Shortcut ParseShortcut(const Checker& check, const toml::node& node, const std::
     return shortcut;
 }
 
-void CheckSource(const Checker& check, const toml::node& node, const std::filesystem::path& source) {
+void CheckSource(const TChecker& check, const toml::node& node, const std::filesystem::path& source) {
     std::error_code error;
     std::string quoted = source.string();
     quoted.insert(quoted.begin(), '"');
@@ -190,7 +190,7 @@ void CheckSource(const Checker& check, const toml::node& node, const std::filesy
         check.Fail(node, "source", "larger than 2 GiB; the installer's sizes are signed 32-bit");
 }
 
-std::set<std::string> ParseWaived(const Checker& check, const toml::node& node) {
+std::set<std::string> ParseWaived(const TChecker& check, const toml::node& node) {
     std::set<std::string> names;
     const auto* list = node.as_array();
     if (!list) check.Fail(node, "no-check", "must be a list of rule names");
@@ -204,15 +204,15 @@ std::set<std::string> ParseWaived(const Checker& check, const toml::node& node) 
     return names;
 }
 
-Elevation ParseElevation(const Checker& check, const toml::node& node) {
+Elevation ParseElevation(const TChecker& check, const toml::node& node) {
     const auto* value = node.as_string();
     if (const auto level = value ? ElevationNamed(value->get()) : std::nullopt) return *level;
     check.Fail(node, "elevation", "must be \"admin\" or \"user\"");
 }
 
-FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manifest& manifest) {
+TFileEntry ParseEntry(const TChecker& check, const toml::table& table, const TManifest& manifest) {
     check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "level", "shortcuts", "no-check"}, "");
-    FileEntry entry;
+    TFileEntry entry;
     entry.line = static_cast<int>(table.source().begin.line);
     const auto* source = check.Get(table, "source", "source", toml::node_type::string);
     if (!source) check.Fail(entry.line, "source", "is missing");
@@ -252,7 +252,7 @@ FileEntry ParseEntry(const Checker& check, const toml::table& table, const Manif
 }
 
 // [sign] timeout = SECONDS: how long the signing command may take.
-std::chrono::seconds ParseSignTimeLimit(const Checker& check, const toml::node& node) {
+std::chrono::seconds ParseSignTimeLimit(const TChecker& check, const toml::node& node) {
     constexpr int64_t kLongestLimit = 24 * 60 * 60;
     const auto* seconds = node.as_integer();
     if (!seconds) check.WrongType(node, "sign.timeout", "an integer (seconds)");
@@ -264,7 +264,7 @@ std::chrono::seconds ParseSignTimeLimit(const Checker& check, const toml::node& 
 // [sign] command = ["tool", "arg", "{in}", ...]: an argument list, run
 // without a shell, that must name both the unsigned and the signed file.
 // Without it, [sign] may hold only the time limit for --sign-command.
-std::vector<std::string> ParseSign(const Checker& check, const toml::node& node, Manifest& manifest) {
+std::vector<std::string> ParseSign(const TChecker& check, const toml::node& node, TManifest& manifest) {
     const auto* table = node.as_table();
     if (!table) check.Fail(node, "sign", "must be a table with a command");
     check.OnlyKeys(*table, {"command", "timeout"}, "sign.");
@@ -291,7 +291,7 @@ constexpr std::pair<const char*, const char*> kVersionStrings[] = {
     {"original-filename", "OriginalFilename"}, {"product-name", "ProductName"},
     {"product-version", "ProductVersion"}, {"comments", "Comments"}};
 
-setup::TFourPartVersion ParseFourParts(const Checker& check, const toml::node& node, const std::string& field) {
+setup::TFourPartVersion ParseFourParts(const TChecker& check, const toml::node& node, const std::string& field) {
     const auto* text = node.as_string();
     if (!text) check.WrongType(node, field, "a string");
     const auto version = setup::ParseVersion(text->get());
@@ -300,7 +300,7 @@ setup::TFourPartVersion ParseFourParts(const Checker& check, const toml::node& n
 }
 
 // [version]: the version information Explorer shows; text stays UTF-8.
-setup::TVersionInfo ParseVersionTable(const Checker& check, const toml::node& node) {
+setup::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& node) {
     const auto* table = node.as_table();
     if (!table) check.WrongType(node, "version", "a table");
     std::vector<std::string> keys;
@@ -327,7 +327,7 @@ setup::TVersionInfo ParseVersionTable(const Checker& check, const toml::node& no
 }
 
 // icon = "app.ico": every image of the file goes into the installer.
-std::vector<setup::TIconImage> ParseIcon(const Checker& check, const toml::node& node, const Manifest& manifest) {
+std::vector<setup::TIconImage> ParseIcon(const TChecker& check, const toml::node& node, const TManifest& manifest) {
     const auto* text = node.as_string();
     if (!text) check.WrongType(node, "icon", "a string");
     const std::filesystem::path path = manifest.path.parent_path() / text->get();
@@ -363,7 +363,7 @@ const std::array<std::string, setup::kShortcutFolders.size()>& ShortcutKeys() {
 // A NUL ends a string wherever a file system or the installer reads it:
 // "f.txt\0.evil" would quietly become "f.txt". The entries of an array of
 // tables name their fields as the other messages do, without the array.
-void RefuseNuls(const Checker& check, const toml::node& node, const std::string& field) {
+void RefuseNuls(const TChecker& check, const toml::node& node, const std::string& field) {
     if (const auto* text = node.as_string()) {
         if (text->get().find('\0') != std::string::npos) check.Fail(node, field, "a NUL character cannot be stored");
     } else if (const auto* table = node.as_table()) {
@@ -374,8 +374,8 @@ void RefuseNuls(const Checker& check, const toml::node& node, const std::string&
     }
 }
 
-Manifest ParseManifest(const std::string& text, const std::filesystem::path& path) {
-    Checker check(path);
+TManifest ParseManifest(const std::string& text, const std::filesystem::path& path) {
+    TChecker check(path);
     toml::table root;
     try {
         root = toml::parse(text, path.string());
@@ -385,7 +385,7 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
     check.OnlyKeys(root, {"title", "codepage", "elevation", "icon", "version", "method", "level", "file", "sign"}, "");
     RefuseNuls(check, root, "");
 
-    Manifest manifest;
+    TManifest manifest;
     manifest.path = path;
     if (const auto* codepage = root.get("codepage")) {
         if (const auto* number = codepage->as_integer()) manifest.codepage = std::to_string(number->get());
@@ -415,7 +415,7 @@ Manifest ParseManifest(const std::string& text, const std::filesystem::path& pat
     return manifest;
 }
 
-Manifest LoadManifest(const std::filesystem::path& path) {
+TManifest LoadManifest(const std::filesystem::path& path) {
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))

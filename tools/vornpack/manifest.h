@@ -31,12 +31,12 @@ using setup::RunMode;
 // order: the shell folder's name in lower case, "-" for a space.
 const std::array<std::string, setup::kShortcutFolders.size()>& ShortcutKeys();
 
-struct Shortcut {
+struct TShortcut {
     std::string name;  // empty: no shortcut in this folder
     bool ask = false;
 };
 
-struct ReplaceRule {
+struct TReplaceRule {
     setup::Replace kind = setup::Replace::Always;
     std::string question;  // shown when kind is Ask
 };
@@ -45,19 +45,19 @@ struct ReplaceRule {
 // source taken as it is (a prepared stream, or headerless data).
 enum class EntryMethod { Stored, Rle, Lzh, Lh5, Lzma, AsIs };
 
-struct FileEntry {
+struct TFileEntry {
     std::filesystem::path source;  // resolved against the manifest's folder
     std::string destination;       // in the package's code page from here on
     RunMode run = RunMode::Never;
-    std::array<Shortcut, setup::kShortcutFolders.size()> shortcuts;
-    ReplaceRule replace;
+    std::array<TShortcut, setup::kShortcutFolders.size()> shortcuts;
+    TReplaceRule replace;
     EntryMethod method = EntryMethod::Lh5;
     int level = lzma::kDefaultLevel;  // of an lzma entry
     std::set<std::string> waived;  // destination rules the vendor switched off
     int line = 0;  // of the [[file]] table, for messages
 };
 
-struct Manifest {
+struct TManifest {
     std::filesystem::path path;
     std::string title;  // in the package's code page
     std::string codepage = "1252";
@@ -65,7 +65,7 @@ struct Manifest {
     // The top-level method and level: every entry's unless it names its own.
     EntryMethod method = EntryMethod::Lh5;
     int level = lzma::kDefaultLevel;
-    std::vector<FileEntry> files;
+    std::vector<TFileEntry> files;
     // What Explorer shows of the installer; left out, the stub's resources
     // stay exactly as they are.
     std::vector<setup::TIconImage> icon;
@@ -78,7 +78,7 @@ struct Manifest {
 
 // Reads and checks the manifest. Texts come back converted to the code page.
 // Raises EManifestError naming the file, line and field of the first problem.
-Manifest LoadManifest(const std::filesystem::path& path);
-Manifest ParseManifest(const std::string& text, const std::filesystem::path& path);
+TManifest LoadManifest(const std::filesystem::path& path);
+TManifest ParseManifest(const std::string& text, const std::filesystem::path& path);
 
 }  // namespace vorn::pack

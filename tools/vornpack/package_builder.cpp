@@ -23,7 +23,7 @@ namespace {
 constexpr uint8_t kHeaderless = 0xFF;
 void WriteText(TStream& out, const std::string& text) { out.Write(text.data(), text.size()); }
 
-std::string ReplaceField(const ReplaceRule& rule) {
+std::string ReplaceField(const TReplaceRule& rule) {
     switch (rule.kind) {
         case setup::Replace::Never: return setup::kReplaceNever;
         case setup::Replace::Ask: return setup::kReplaceAsk + rule.question;
@@ -32,11 +32,11 @@ std::string ReplaceField(const ReplaceRule& rule) {
     return setup::kReplaceAlways;
 }
 
-setup::TEntryFields StoredFields(const FileEntry& entry) {
+setup::TEntryFields StoredFields(const TFileEntry& entry) {
     setup::TEntryFields fields{.destination = entry.destination, .runMode = entry.run, .shortcuts = {},
                                .replaceRule = ReplaceField(entry.replace)};
     for (size_t i = 0; i < fields.shortcuts.size(); ++i) {
-        const Shortcut& shortcut = entry.shortcuts[i];
+        const TShortcut& shortcut = entry.shortcuts[i];
         fields.shortcuts[i] = shortcut.ask ? setup::kAskFirst + shortcut.name : shortcut.name;
     }
     return fields;
@@ -53,13 +53,13 @@ uint8_t MethodIndexOf(EntryMethod method) {
     return kMethodLh5;
 }
 
-[[noreturn]] void Fail(const Manifest& manifest, const FileEntry& entry, const std::string& what) {
+[[noreturn]] void Fail(const TManifest& manifest, const TFileEntry& entry, const std::string& what) {
     throw EManifestError(manifest.path.string() + ":" + std::to_string(entry.line) + ": source: " + what);
 }
 
 // The stream expands as the installer will expand it, into nothing, as
 // verify does: a damaged one would install a broken file.
-void CheckExpands(const Manifest& manifest, const FileEntry& entry, TStream& source) {
+void CheckExpands(const TManifest& manifest, const TFileEntry& entry, TStream& source) {
     TVornCodec codec;
     TNullStream nothing;
     try {
@@ -73,7 +73,7 @@ void CheckExpands(const Manifest& manifest, const FileEntry& entry, TStream& sou
 // A prepared stream goes in as it is, provided the installer can expand it:
 // no key (the installer sets none), a single stream, a known method, data
 // that expands.
-uint8_t CopyAsIs(const Manifest& manifest, const FileEntry& entry, TStream& source, TStream& out) {
+uint8_t CopyAsIs(const TManifest& manifest, const TFileEntry& entry, TStream& source, TStream& out) {
     const std::optional<TVornHeader> peeked = PeekHeader(source);
     source.Seek(0);
     uint8_t method = kHeaderless;
@@ -96,21 +96,21 @@ uint8_t CopyAsIs(const Manifest& manifest, const FileEntry& entry, TStream& sour
 }
 
 // An entry's stream, made before its turn to be written.
-struct EncodedEntry {
-    BuiltEntry built;
+struct TEncodedEntry {
+    TBuiltEntry built;
     std::unique_ptr<TMemoryStream> stream = std::make_unique<TMemoryStream>();
 };
 
 // The entry's method over the data at source's position; LZMA with the x86
 // filter for x86 programs.
-TCompressResult CompressWith(const FileEntry& entry, TVornCodec& codec, TStream& dest, TStream& source) {
+TCompressResult CompressWith(const TFileEntry& entry, TVornCodec& codec, TStream& dest, TStream& source) {
     if (entry.method != EntryMethod::Lzma) return codec.CompressStream(dest, source, MethodIndexOf(entry.method));
     const lzma::TLzmaSettings settings{.Level = entry.level, .Filter = lzma::FilterSuitedTo(source)};
     return lzma::CompressLzmaStream(codec, dest, source, settings);
 }
 
 // Stores data whose sample does not shrink, without a full run over it.
-TCompressResult Encode(const FileEntry& entry, TVornCodec& codec, TStream& dest, TStream& source) {
+TCompressResult Encode(const TFileEntry& entry, TVornCodec& codec, TStream& dest, TStream& source) {
     const bool compresses = entry.method != EntryMethod::Stored &&
                             WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
                                 return CompressWith(entry, sampler, to, sample);
@@ -122,9 +122,9 @@ TCompressResult Encode(const FileEntry& entry, TVornCodec& codec, TStream& dest,
     return codec.CompressStream(dest, source, kMethodStored);  // a copy needs no budget
 }
 
-EncodedEntry EncodeEntry(const Manifest& manifest, const FileEntry& entry, TShowProgressEvent progress) {
+TEncodedEntry EncodeEntry(const TManifest& manifest, const TFileEntry& entry, TShowProgressEvent progress) {
     TFileStream source(entry.source.string(), FileMode::OpenRead);
-    EncodedEntry encoded{.built = {entry.destination, 0, source.Size(), 0}};
+    TEncodedEntry encoded{.built = {entry.destination, 0, source.Size(), 0}};
     if (entry.method == EntryMethod::AsIs) {
         encoded.built.method = CopyAsIs(manifest, entry, source, *encoded.stream);
     } else {
@@ -135,7 +135,7 @@ EncodedEntry EncodeEntry(const Manifest& manifest, const FileEntry& entry, TShow
     return encoded;
 }
 
-void WriteEntry(const Manifest& manifest, const FileEntry& entry, EncodedEntry& encoded, TStream& out) {
+void WriteEntry(const TManifest& manifest, const TFileEntry& entry, TEncodedEntry& encoded, TStream& out) {
     const std::string head = setup::EntryFieldBytes(StoredFields(entry));
     const int64_t length = encoded.stream->Size();
     // The installer reads its own file with the sizes of a stream.
@@ -151,9 +151,9 @@ void WriteEntry(const Manifest& manifest, const FileEntry& entry, EncodedEntry& 
 // time in manifest order. At most `jobs` encoded entries wait at once, so
 // memory stays bounded whatever the number of entries. The first failure in
 // manifest order is the one raised, as in a single-threaded build.
-class EntryPipeline {
+class TEntryPipeline {
 public:
-    EntryPipeline(const Manifest& manifest, std::vector<TShowProgressEvent> progress, size_t jobs)
+    TEntryPipeline(const TManifest& manifest, std::vector<TShowProgressEvent> progress, size_t jobs)
         : manifest_(manifest),
           progress_(std::move(progress)),
           slots_(manifest.files.size()),
@@ -161,7 +161,7 @@ public:
         for (size_t i = 0; i < jobs_; ++i) workers_.emplace_back([this] { Work(); });
     }
 
-    ~EntryPipeline() {
+    ~TEntryPipeline() {
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
@@ -171,10 +171,10 @@ public:
     }
 
     // Waits for entry i (taken in order from 0) and returns it; rethrows its failure.
-    EncodedEntry Take(size_t i) {
+    TEncodedEntry Take(size_t i) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return slots_[i].done; });
-        Slot slot = std::move(slots_[i]);
+        TSlot slot = std::move(slots_[i]);
         taken_ = i + 1;
         changed_.notify_all();
         if (slot.failure) std::rethrow_exception(slot.failure);
@@ -182,8 +182,8 @@ public:
     }
 
 private:
-    struct Slot {
-        std::optional<EncodedEntry> encoded;
+    struct TSlot {
+        std::optional<TEncodedEntry> encoded;
         std::exception_ptr failure;
         bool done = false;
     };
@@ -197,7 +197,7 @@ private:
                 if (stopping_) return;
                 i = next_++;
             }
-            Slot slot;
+            TSlot slot;
             try {
                 slot.encoded = EncodeEntry(manifest_, manifest_.files[i], progress_[i]);
             } catch (...) {
@@ -210,9 +210,9 @@ private:
         }
     }
 
-    const Manifest& manifest_;
+    const TManifest& manifest_;
     std::vector<TShowProgressEvent> progress_;
-    std::vector<Slot> slots_;
+    std::vector<TSlot> slots_;
     const size_t jobs_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
@@ -224,19 +224,19 @@ private:
 
 }  // namespace
 
-std::vector<BuiltEntry> BuildInstaller(const Manifest& manifest, const std::vector<uint8_t>& stub,
-                                       TStream& out, const BuildSettings& settings) {
+std::vector<TBuiltEntry> BuildInstaller(const TManifest& manifest, const std::vector<uint8_t>& stub,
+                                       TStream& out, const TBuildSettings& settings) {
     const int64_t packageStart = out.Position() + static_cast<int64_t>(stub.size());
     out.Write(stub.data(), stub.size());
     WriteText(out, setup::TitleFieldBytes(manifest.title));
     std::vector<TShowProgressEvent> progress;
     for (size_t i = 0; i < manifest.files.size(); ++i)
         progress.push_back(settings.progress ? settings.progress(manifest.files[i], i) : nullptr);
-    std::vector<BuiltEntry> built;
+    std::vector<TBuiltEntry> built;
     {
-        EntryPipeline pipeline(manifest, std::move(progress), settings.jobs);
+        TEntryPipeline pipeline(manifest, std::move(progress), settings.jobs);
         for (size_t i = 0; i < manifest.files.size(); ++i) {
-            EncodedEntry encoded = pipeline.Take(i);
+            TEncodedEntry encoded = pipeline.Take(i);
             WriteEntry(manifest, manifest.files[i], encoded, out);
             built.push_back(std::move(encoded.built));
         }

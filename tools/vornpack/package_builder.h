@@ -14,7 +14,7 @@
 
 namespace vorn::pack {
 
-struct BuiltEntry {
+struct TBuiltEntry {
     std::string destination;
     uint8_t method = 0;       // method index written, 0xFF for a headerless entry
     int64_t size = 0;         // of the source file
@@ -23,9 +23,9 @@ struct BuiltEntry {
 
 // Called once per entry before the build starts; returns the progress
 // handler for that entry (empty for none). Handlers run on worker threads.
-using EntryProgress = std::function<TShowProgressEvent(const FileEntry& entry, size_t index)>;
+using EntryProgress = std::function<TShowProgressEvent(const TFileEntry& entry, size_t index)>;
 
-struct BuildSettings {
+struct TBuildSettings {
     size_t jobs = 1;  // entries compressed at once, each on a thread of its own
     EntryProgress progress;
 };
@@ -34,7 +34,7 @@ struct BuildSettings {
 // locked or unreadable prepared stream, a package over 2 GiB) and
 // EStreamError for I/O failures. The output depends only on the stub, the
 // manifest and the source files, whatever the number of jobs.
-std::vector<BuiltEntry> BuildInstaller(const Manifest& manifest, const std::vector<uint8_t>& stub,
-                                       TStream& out, const BuildSettings& settings = {});
+std::vector<TBuiltEntry> BuildInstaller(const TManifest& manifest, const std::vector<uint8_t>& stub,
+                                       TStream& out, const TBuildSettings& settings = {});
 
 }  // namespace vorn::pack

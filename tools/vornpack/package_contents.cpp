@@ -6,7 +6,7 @@
 
 namespace vorn::pack {
 
-uint32_t WalkPackage(TStream& installer, const PackageVisitor& visitor) {
+uint32_t WalkPackage(TStream& installer, const TPackageVisitor& visitor) {
     const setup::TDataDirectory certificate = setup::ReadPeHeaders(installer).Certificate();
     const int64_t tableEnd = int64_t{certificate.address} + certificate.size;
     if (tableEnd != 0 && tableEnd < installer.Size()) throw setup::EPackageError("The program's certificate table is not at the end of the file");
@@ -18,7 +18,7 @@ uint32_t WalkPackage(TStream& installer, const PackageVisitor& visitor) {
     const std::string title = reader.ReadField();
     if (visitor.title) visitor.title(title);
     for (size_t index = 1;; ++index) {
-        PackageEntry entry;
+        TPackageEntry entry;
         entry.index = index;
         if (!reader.ReadEntryFields(entry)) return reader.SignatureSize();
         entry.streamLength = reader.ReadStreamLength();
@@ -49,7 +49,7 @@ std::string DescribeReplace(const std::string& rule) {
     return "always";
 }
 
-std::string MethodName(const PackageEntry& entry) {
+std::string MethodName(const TPackageEntry& entry) {
     return entry.hasHeader ? entry.header.Id() : "headerless";
 }
 

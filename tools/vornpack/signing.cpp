@@ -35,7 +35,7 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
-std::string CommandOutput(const SigningArea& area) {
+std::string CommandOutput(const TSigningArea& area) {
     std::ifstream in(area.OutputPath(), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
@@ -47,7 +47,7 @@ std::string CommandOutput(const SigningArea& area) {
 
 // The signer's output as it comes: only its end is kept, so that a command
 // that prints without end costs no memory.
-class OutputTail {
+class TOutputTail {
 public:
     void Add(const char* bytes, size_t n) {
         text_.append(bytes, n);
@@ -61,9 +61,9 @@ private:
 };
 
 // A pipe for the signer's output; the read end never blocks.
-class OutputPipe {
+class TOutputPipe {
 public:
-    OutputPipe() {
+    TOutputPipe() {
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0)
             throw ESigningError("cannot make a pipe for the signing command: " + std::string(std::strerror(errno)));
@@ -71,12 +71,12 @@ public:
         write_ = ends[1];
         ::fcntl(read_, F_SETFL, O_NONBLOCK);
     }
-    ~OutputPipe() {
+    ~TOutputPipe() {
         ::close(read_);
         CloseWriteEnd();
     }
-    OutputPipe(const OutputPipe&) = delete;
-    OutputPipe& operator=(const OutputPipe&) = delete;
+    TOutputPipe(const TOutputPipe&) = delete;
+    TOutputPipe& operator=(const TOutputPipe&) = delete;
 
     int WriteEnd() const { return write_; }
     void CloseWriteEnd() {
@@ -84,7 +84,7 @@ public:
         write_ = -1;
     }
     // Reads what is there, a few blocks at most; true when more may be waiting.
-    bool ReadAvailable(OutputTail& tail) {
+    bool ReadAvailable(TOutputTail& tail) {
         char block[1 << 16];
         for (int i = 0; i < 16; ++i) {
             const ssize_t got = ::read(read_, block, sizeof block);
@@ -96,7 +96,7 @@ public:
     }
     // Waits up to `wait` for output, and reads it; once every writer has
     // closed the pipe, only waits.
-    void Await(OutputTail& tail, std::chrono::milliseconds wait) {
+    void Await(TOutputTail& tail, std::chrono::milliseconds wait) {
         if (closed_) {
             std::this_thread::sleep_for(wait);
             return;
@@ -142,17 +142,17 @@ pid_t StartInOwnGroup(const std::vector<std::string>& command, int outputFd) {
 // the command started when this object goes, whatever the way out. The
 // command is reaped only then, so that its group id cannot pass to another
 // process before the group is ended.
-class SignerProcess {
+class TSignerProcess {
 public:
-    SignerProcess(const std::vector<std::string>& command, int outputFd)
+    TSignerProcess(const std::vector<std::string>& command, int outputFd)
         : group_([&] { return StartInOwnGroup(command, outputFd); }) {}
-    ~SignerProcess() {
+    ~TSignerProcess() {
         ::kill(-group_.Group(), SIGKILL);
         while (::waitpid(group_.Group(), nullptr, 0) < 0 && errno == EINTR) {
         }
     }
-    SignerProcess(const SignerProcess&) = delete;
-    SignerProcess& operator=(const SignerProcess&) = delete;
+    TSignerProcess(const TSignerProcess&) = delete;
+    TSignerProcess& operator=(const TSignerProcess&) = delete;
 
     // The exit status once the command has ended (128 + N for signal N);
     // nothing while it runs.
@@ -167,7 +167,7 @@ public:
     }
 
 private:
-    tools::GroupEndedOnSignal group_;
+    tools::TGroupEndedOnSignal group_;
 };
 
 std::string Seconds(std::chrono::seconds limit) {
@@ -176,13 +176,13 @@ std::string Seconds(std::chrono::seconds limit) {
 
 // Runs the command within the time limit and returns its exit status; the
 // end of its output goes to the area.
-int Run(const std::vector<std::string>& command, const SigningArea& area, std::chrono::seconds limit) {
+int Run(const std::vector<std::string>& command, const TSigningArea& area, std::chrono::seconds limit) {
     constexpr std::chrono::milliseconds kPollInterval{100};
-    OutputPipe output;
-    OutputTail tail;
+    TOutputPipe output;
+    TOutputTail tail;
     std::optional<int> status;
     {
-        SignerProcess signer(command, output.WriteEnd());
+        TSignerProcess signer(command, output.WriteEnd());
         output.CloseWriteEnd();
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (!(status = signer.Status(command[0])) && std::chrono::steady_clock::now() < deadline)
@@ -301,7 +301,7 @@ std::vector<std::string> SubstitutePlaceholders(std::vector<std::string> args, c
     return args;
 }
 
-SigningArea::SigningArea() {
+TSigningArea::TSigningArea() {
     std::string pattern = (std::filesystem::temp_directory_path() / "vornpack-sign-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw EStreamError("Cannot create a folder for signing: " + std::string(std::strerror(errno)));
@@ -309,12 +309,12 @@ SigningArea::SigningArea() {
     onSignal_.emplace(pattern, std::vector<std::string>{UnsignedPath(), SignedPath(), OutputPath()});
 }
 
-SigningArea::~SigningArea() {
+TSigningArea::~TSigningArea() {
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
 }
 
-uint32_t SignInstaller(const std::vector<std::string>& command, const SigningArea& area,
+uint32_t SignInstaller(const std::vector<std::string>& command, const TSigningArea& area,
                        std::chrono::seconds timeLimit) {
     const int status = Run(command, area, timeLimit);
     if (status != 0)

@@ -37,12 +37,12 @@ std::vector<std::string> SubstitutePlaceholders(std::vector<std::string> args, c
 // A private folder (mode 0700, unpredictable name) holding the unsigned
 // installer, the signed one and the command's output; removed with
 // everything in it when this object goes, or when a signal ends vornpack.
-class SigningArea {
+class TSigningArea {
 public:
-    SigningArea();
-    ~SigningArea();
-    SigningArea(const SigningArea&) = delete;
-    SigningArea& operator=(const SigningArea&) = delete;
+    TSigningArea();
+    ~TSigningArea();
+    TSigningArea(const TSigningArea&) = delete;
+    TSigningArea& operator=(const TSigningArea&) = delete;
 
     std::string UnsignedPath() const { return (folder_ / "unsigned.exe").string(); }
     std::string SignedPath() const { return (folder_ / "signed.exe").string(); }
@@ -50,7 +50,7 @@ public:
 
 private:
     std::filesystem::path folder_;
-    std::optional<tools::RemovedOnSignal> onSignal_;
+    std::optional<tools::TRemovedOnSignal> onSignal_;
 };
 
 // What the signer did instead of signing, or empty when its output is the
@@ -64,7 +64,7 @@ std::string SignedOutputProblem(TStream& unsignedFile, TStream& signedFile);
 // the size of the certificate table of the signed installer, which
 // must still hold a package that reads to its end marker. Raises
 // ESigningError naming the program and quoting what it printed.
-uint32_t SignInstaller(const std::vector<std::string>& command, const SigningArea& area,
+uint32_t SignInstaller(const std::vector<std::string>& command, const TSigningArea& area,
                        std::chrono::seconds timeLimit);
 
 }  // namespace vorn::pack

@@ -71,7 +71,7 @@ std::string StubProblem(const std::vector<uint8_t>& stub) {
     return LayoutProblem(stub);
 }
 
-void ApplyFace(const Manifest& manifest, std::vector<uint8_t>& stub) {
+void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub) {
     if (manifest.icon.empty() && !manifest.version) return;
     std::vector<setup::TResource> resources = setup::ReadResources(stub);
     const auto replaced = [&](const setup::TResource& r) {
@@ -87,12 +87,12 @@ void ApplyFace(const Manifest& manifest, std::vector<uint8_t>& stub) {
     setup::ReplaceResources(stub, std::move(resources));
 }
 
-InstallerFace ReadFace(TStream& installer) {
+TInstallerFace ReadFace(TStream& installer) {
     const int64_t end = std::min(setup::ReadPeHeaders(installer).imageEnd, installer.Size());
     std::vector<uint8_t> image(static_cast<size_t>(std::max<int64_t>(end, 0)));
     installer.Seek(0);
     image.resize(installer.Read(image.data(), image.size()));
-    InstallerFace face;
+    TInstallerFace face;
     try {
         const std::vector<setup::TResource> resources = setup::ReadResources(image);
         if (const setup::TResource* version = setup::FindResource(resources, setup::pe::kVersionResource))

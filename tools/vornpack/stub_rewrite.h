@@ -23,15 +23,15 @@ std::string StubProblem(const std::vector<uint8_t>& stub);
 // Rebuilds the stub's resources with the manifest's icon and version
 // information; leaves the stub untouched when the manifest has neither.
 // Raises setup::EPeImageError when its resources cannot be rebuilt.
-void ApplyFace(const Manifest& manifest, std::vector<uint8_t>& stub);
+void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub);
 
-struct InstallerFace {
+struct TInstallerFace {
     std::optional<setup::TVersionInfo> version;
     std::vector<std::pair<int, int>> iconSizes;  // empty: no icon
 };
 
 // Reads the face from the installer's PE image (never from what follows it);
 // an image whose resources cannot be read shows none.
-InstallerFace ReadFace(TStream& installer);
+TInstallerFace ReadFace(TStream& installer);
 
 }  // namespace vorn::pack

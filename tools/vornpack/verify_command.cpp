@@ -11,7 +11,7 @@
 
 namespace vorn::pack {
 
-int RunVerify(const VerifyOptions& options) {
+int RunVerify(const TVerifyOptions& options) {
     size_t checked = 0;
     std::string unchecked;  // one line per entry whose data no sum covers
     size_t uncheckedCount = 0;
@@ -19,9 +19,9 @@ int RunVerify(const VerifyOptions& options) {
         TFileStream installer(options.installer, FileMode::OpenRead);
         TVornCodec codec;
         lzma::UseLzmaMethod(codec);
-        PackageVisitor visitor;
-        visitor.entry = [&](const PackageEntry& entry, TStream& stream) {
-            tools::ProgressBar bar("verifying " + std::to_string(entry.index), options.quiet);
+        TPackageVisitor visitor;
+        visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
+            tools::TProgressBar bar("verifying " + std::to_string(entry.index), options.quiet);
             codec.OnShowProgress = bar.Handler();
             TNullStream nothing;
             try {
