@@ -3,11 +3,38 @@
 // installer compile against vorn_codec.h alone.
 #pragma once
 
+#include <cstdint>
+#include <limits>
+
 #include "compress/codec_state.h"
 #include "compress/codec_table.h"
 #include "compress/vorn_codec.h"
 
 namespace vorn {
+
+// One run of a codec over the engine: the streams, from their positions;
+// the codec data's size (the source's when compressing); where an expander
+// stops; whether the input is unscrambled with the Key (a compressing run
+// scrambles whenever a Key is set); the most bytes it may write.
+struct TCodecRun {
+    TStream& dest;
+    TStream& source;
+    int32_t sourceSize = 0;
+    int32_t uncompressedSize = 0;
+    CodecFn codec = nullptr;
+    Direction direction = Direction::Expand;
+    Scrambling scrambling = Scrambling::Off;
+    int64_t outputBudget = std::numeric_limits<int64_t>::max();
+};
+
+// What a run gave: the bytes written, and the sum of the plain bytes (the
+// written ones when expanding, the read ones when compressing); nothing
+// when the progress handler stopped it before it began.
+struct TCodecResult {
+    int32_t Written = 0;
+    uint32_t Checksum = 0;
+    bool CancelledAtStart = false;
+};
 
 inline TCodecState& EngineOf(TVornCodec& codec) { return *codec.engine_; }
 

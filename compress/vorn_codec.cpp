@@ -14,8 +14,6 @@ namespace vorn {
 
 namespace {
 
-constexpr int64_t kNoBudget = std::numeric_limits<int64_t>::max();
-
 int32_t ClampToInt32(int64_t n) {
     return static_cast<int32_t>(std::clamp<int64_t>(n, 0, kMaxStreamSize));
 }
@@ -37,6 +35,27 @@ struct RunBuffers {
     }
     TCodecState& s;
 };
+
+// The engine's state at the start of a run.
+void PrepareEngine(TCodecState& s, const TCodecRun& run, int32_t key) {
+    s.SourceStream = &run.source;
+    s.DestStream = &run.dest;
+    s.SourceExhausted = false;
+    s.FirstByte = true;
+    s.RunByte = 0;
+    s.InRun = false;
+    s.RunCount = 0;
+    s.SourceRemaining = run.sourceSize;
+    s.ReadChunk = kEngineBlockSize;
+    s.ReadChecksum = 0;
+    s.WriteChecksum = 0;
+    s.BytesRead = 0;
+    s.OutputBudget = run.outputBudget;
+    s.ScrambleOutput = key != 0 && run.direction == Direction::Compress;
+    s.UnscrambleInput = key != 0 && run.direction == Direction::Expand && run.scrambling == Scrambling::On;
+    for (int i = 0; i < 4; ++i) s.KeyBytes[i] = static_cast<uint8_t>(static_cast<uint32_t>(key) >> (8 * i));
+    s.KeyIndex = 0;
+}
 
 }  // namespace
 
@@ -109,8 +128,11 @@ void TVornCodec::ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceS
         }
     } else {
         try {
-            RunExpander(dest, source, sourceSize, destSize, method, computed,
-                        lockLevel == 2 ? Scrambling::On : Scrambling::Off);
+            // Expanding has no budget: the count is judged against the
+            // header afterwards, and a budget would report a compressing failure.
+            computed = Run({dest, source, sourceSize, destSize, ExpanderFor(method), Direction::Expand,
+                            lockLevel == 2 ? Scrambling::On : Scrambling::Off})
+                           .Checksum;
         } catch (const ELZHBadDecodeTable&) {
             // On a locked stream a bad table most likely means a wrong key.
             if (lockLevel > 0) throw EInvalidKey();
@@ -131,77 +153,41 @@ void TVornCodec::ExpandAndVerify(TStream& dest, TStream& source, int32_t sourceS
 
 uint32_t TVornCodec::ExpandWithEngine(TStream& dest, TStream& source, int32_t sourceSize,
                                       int32_t destSize, CodecFn expander) {
-    uint32_t checksum = 0;
-    RunCodecWithBudget(dest, source, sourceSize, destSize, expander, checksum, Direction::Expand,
-                       Scrambling::Off, kNoBudget);
+    const TCodecResult result = Run({dest, source, sourceSize, destSize, expander});
     const TCodecState& s = *engine_;
-    customRun_ = TEngineRun{checksum, s.OutCount,
-                            !s.ReadPastEnd && !s.Damaged && !s.DataLeft};
-    return checksum;
+    customRun_ = TEngineRun{result.Checksum, s.OutCount, !s.ReadPastEnd && !s.Damaged && !s.DataLeft};
+    return result.Checksum;
 }
 
-int32_t TVornCodec::RunExpander(TStream& dest, TStream& source, int32_t sourceSize,
-                                int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
-                                Scrambling scrambling) {
-    // Expanding has no budget: the caller judges the count against the
-    // header afterwards, and a budget would report a compressing failure.
-    return RunCodecWithBudget(dest, source, sourceSize, uncompressedSize, ExpanderFor(method),
-                              checksum, Direction::Expand, scrambling, kNoBudget);
-}
-
-int32_t TVornCodec::RunCodecWithBudget(TStream& dest, TStream& source, int32_t sourceSize,
-                                       int32_t uncompressedSize, CodecFn codec,
-                                       uint32_t& checksum, Direction direction,
-                                       Scrambling scrambling, int64_t outputBudget) {
+TCodecResult TVornCodec::Run(const TCodecRun& run) {
     TCodecState& s = *engine_;
     s.OutCount = 0;  // a run cancelled at the start wrote nothing
     s.ReadPastEnd = false;
     s.Damaged = false;
-    s.DataLeft = sourceSize > 0;  // until the codec has run
+    s.DataLeft = run.sourceSize > 0;  // until the codec has run
     s.ProgressHandler = OnShowProgress;
     if (OnShowProgress) {
         int32_t percent = 0;
         OnShowProgress(percent);
-        if (percent == -1) return 0;
+        if (percent == -1) return {.CancelledAtStart = true};
     }
-    s.SourceStream = &source;
-    s.DestStream = &dest;
+    TCodecResult result;
     {
         RunBuffers buffers(s);
-        s.SourceExhausted = false;
-        s.FirstByte = true;
-        s.RunByte = 0;
-        s.InRun = false;
-        s.RunCount = 0;
-        s.SourceRemaining = sourceSize;
-        s.ReadChunk = kEngineBlockSize;
-        s.ReadChecksum = 0;
-        s.WriteChecksum = 0;
-        s.BytesRead = 0;
-        s.OutputBudget = outputBudget;
-        s.ScrambleOutput = Key != 0 && direction == Direction::Compress;
-        s.UnscrambleInput = Key != 0 && direction == Direction::Expand && scrambling == Scrambling::On;
-        for (int i = 0; i < 4; ++i) s.KeyBytes[i] = static_cast<uint8_t>(static_cast<uint32_t>(Key) >> (8 * i));
-        s.KeyIndex = 0;
-
-        RunCodecBody(codec, uncompressedSize, checksum, direction);
+        PrepareEngine(s, run, Key);
+        if (run.codec) run.codec(s, run.uncompressedSize);
+        s.DataLeft = s.InPos != s.InEnd || s.SourceRemaining > 0;
+        SettleCounts(s);
+        result.Checksum = run.direction == Direction::Expand ? s.WriteChecksum : s.ReadChecksum;
         if (s.OutPos != s.OutBuffer.get())
-            dest.Write(s.OutBuffer.get(), static_cast<size_t>(s.OutPos - s.OutBuffer.get()));
+            run.dest.Write(s.OutBuffer.get(), static_cast<size_t>(s.OutPos - s.OutBuffer.get()));
     }
     if (OnShowProgress) {
         int32_t percent = 100;
         OnShowProgress(percent);
     }
-    return ClampToInt32(s.OutCount);
-}
-
-void TVornCodec::RunCodecBody(CodecFn codec, int32_t uncompressedSize, uint32_t& checksum,
-                              Direction direction) {
-    TCodecState& s = *engine_;
-    if (codec) codec(s, uncompressedSize);
-    s.DataLeft = s.InPos != s.InEnd || s.SourceRemaining > 0;
-    SettleCounts(s);
-    checksum = direction == Direction::Expand ? s.WriteChecksum : s.ReadChecksum;
+    result.Written = ClampToInt32(s.OutCount);
+    return result;
 }
 
 }  // namespace vorn

@@ -16,6 +16,9 @@
 
 namespace vorn {
 
+struct TCodecRun;
+struct TCodecResult;
+
 // What CompressStream wrote, so that callers need not read it back.
 struct TCompressResult {
     uint8_t Method = 0;        // index of the method in the header ("NON" when stored)
@@ -100,14 +103,11 @@ public:
     TCompressResult CompressStream(TStream& dest, TStream& source, uint8_t method);
 
 private:
-    int32_t RunExpander(TStream& dest, TStream& source, int32_t sourceSize,
-                        int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
-                        Scrambling scrambling);
-    int32_t RunCodecWithBudget(TStream& dest, TStream& source, int32_t sourceSize,
-                               int32_t uncompressedSize, CodecFn codec, uint32_t& checksum,
-                               Direction direction, Scrambling scrambling, int64_t outputBudget);
-    void RunCodecBody(CodecFn codec, int32_t uncompressedSize, uint32_t& checksum,
-                      Direction direction);
+    // One codec run over the engine, and what it gave (codec_internal.h).
+    TCodecResult Run(const TCodecRun& run);
+    // The stored copy that replaces a compressing run which could not shrink its data.
+    TCodecResult StoreInstead(TStream& dest, TStream& source, int64_t sourceStart, int64_t destStart,
+                              int32_t size);
 
     // What ExpandWithEngine found in the custom run under way.
     struct TEngineRun {

@@ -10,15 +10,45 @@
 
 namespace vorn {
 
+namespace {
+
+// Lets a compressing run know whether the caller's progress handler asked
+// to stop, and puts the handler back when it goes: a cancel must not leave
+// a stream whose header promises data it does not hold.
+class TCancelWatch {
+public:
+    explicit TCancelWatch(TShowProgressEvent& slot) : slot_(slot), caller_(slot) {
+        if (caller_)
+            slot_ = [this](int32_t& percent) {
+                caller_(percent);
+                if (percent == -1) cancelled_ = true;
+            };
+    }
+    ~TCancelWatch() { slot_ = std::move(caller_); }
+    TCancelWatch(const TCancelWatch&) = delete;
+    TCancelWatch& operator=(const TCancelWatch&) = delete;
+
+    bool Cancelled() const { return cancelled_; }
+
+private:
+    TShowProgressEvent& slot_;
+    TShowProgressEvent caller_;
+    bool cancelled_ = false;
+};
+
+}  // namespace
+
 int32_t TVornCodec::RunCodec(TStream& dest, TStream& source, int32_t sourceSize,
                              int32_t uncompressedSize, uint8_t method, uint32_t& checksum,
                              Direction direction, Scrambling scrambling) {
-    if (direction == Direction::Expand)
-        return RunExpander(dest, source, sourceSize, uncompressedSize, method, checksum,
-                           scrambling);
-    return RunCodecWithBudget(dest, source, sourceSize, uncompressedSize, CompressorFor(method),
-                              checksum, direction, scrambling,
-                              int64_t{sourceSize} - HeaderAllowance);
+    TCodecRun run{dest, source, sourceSize, uncompressedSize, ExpanderFor(method), direction, scrambling};
+    if (direction == Direction::Compress) {
+        run.codec = CompressorFor(method);
+        run.outputBudget = int64_t{sourceSize} - HeaderAllowance;
+    }
+    const TCodecResult result = Run(run);
+    if (!result.CancelledAtStart) checksum = result.Checksum;
+    return result.Written;
 }
 
 TCompressResult TVornCodec::CompressStream(TStream& dest, TStream& source, uint8_t method) {
@@ -40,50 +70,43 @@ TCompressResult TVornCodec::CompressStream(TStream& dest, TStream& source, uint8
     header.LockLevel = Key != 0 ? 2 : 0;
     dest.Write(header.Encode().data(), kHeaderSize);
 
-    // A cancel from the progress handler must not leave a stream whose
-    // header promises data it does not hold.
-    bool cancelled = false;
-    TShowProgressEvent callerHandler = OnShowProgress;
-    if (callerHandler)
-        OnShowProgress = [&](int32_t& percent) {
-            callerHandler(percent);
-            if (percent == -1) cancelled = true;
-        };
-    struct Restore {
-        TShowProgressEvent& slot;
-        TShowProgressEvent saved;
-        ~Restore() { slot = std::move(saved); }
-    } restore{OnShowProgress, callerHandler};
-
-    uint32_t checksum = 0;
-    int32_t written = 0;
-    try {
-        written = RunCodec(dest, source, size, size, method, checksum, Direction::Compress,
-                           Scrambling::On);
-    } catch (const EUnableToCompress&) {
-        // Store instead. The attempt wrote at most as many bytes as the
-        // stored copy does, unless HeaderAllowance is negative: cut the rest.
-        const int64_t reached = dest.Position();
-        method = kMethodStored;
-        source.Seek(sourceStart);
-        dest.Seek(destStart + kHeaderSize);
-        written = RunCodecWithBudget(dest, source, size, size, CompressorFor(kMethodStored),
-                                     checksum, Direction::Compress, Scrambling::On, kMaxStreamSize);
-        if (dest.Position() < reached) dest.SetSize(dest.Position());
-    }
-    if (cancelled) {
-        dest.Seek(destStart);
-        dest.SetSize(destStart);
-        throw EOperationCancelled();
+    TCodecResult result;
+    {
+        TCancelWatch watch(OnShowProgress);
+        try {
+            result = Run({dest, source, size, size, CompressorFor(method), Direction::Compress, Scrambling::On,
+                          int64_t{size} - HeaderAllowance});
+        } catch (const EUnableToCompress&) {
+            method = kMethodStored;
+            result = StoreInstead(dest, source, sourceStart, destStart, size);
+        }
+        if (watch.Cancelled()) {
+            dest.Seek(destStart);
+            dest.SetSize(destStart);
+            throw EOperationCancelled();
+        }
     }
 
     const int64_t dataEnd = dest.Position();
     std::copy_n(CompressionIDs[method], 3, header.CompressID.begin());
-    header.Checksum = checksum + static_cast<uint32_t>(Key);
+    header.Checksum = result.Checksum + static_cast<uint32_t>(Key);
     dest.Seek(destStart);
     dest.Write(header.Encode().data(), kHeaderSize);
     dest.Seek(dataEnd);
-    return {method, kHeaderSize + int64_t{written}, header.Checksum};
+    return {method, kHeaderSize + int64_t{result.Written}, header.Checksum};
+}
+
+// The attempt wrote at most as many bytes as the stored copy does, unless
+// HeaderAllowance is negative: the copy goes over it and the rest is cut.
+TCodecResult TVornCodec::StoreInstead(TStream& dest, TStream& source, int64_t sourceStart,
+                                      int64_t destStart, int32_t size) {
+    const int64_t reached = dest.Position();
+    source.Seek(sourceStart);
+    dest.Seek(destStart + kHeaderSize);
+    const TCodecResult result = Run({dest, source, size, size, CompressorFor(kMethodStored), Direction::Compress,
+                                     Scrambling::On, kMaxStreamSize});
+    if (dest.Position() < reached) dest.SetSize(dest.Position());
+    return result;
 }
 
 }  // namespace vorn
