@@ -22,17 +22,18 @@ void BuildCrcTable(uint32_t* table) {
     }
 }
 
+// The CRC contributions of the four bytes of w when `row` bytes follow them.
+inline uint32_t WordCrc(const uint32_t* t, int row, uint32_t w) {
+    return t[(row + 3) * 256 + (w & 0xFF)] ^ t[(row + 2) * 256 + (w >> 8 & 0xFF)] ^
+           t[(row + 1) * 256 + (w >> 16 & 0xFF)] ^ t[row * 256 + (w >> 24)];
+}
+
 uint32_t UpdateCrc32(const uint32_t* table, uint32_t crc, const uint8_t* data, size_t size) {
     const uint32_t* const t = table;
     uint32_t c = ~crc;
-    for (; size >= 8; size -= 8, data += 8) {
-        const uint32_t low = c ^ LoadLe32(data);
-        const uint32_t high = LoadLe32(data + 4);
-        c = t[7 * 256 + (low & 0xFF)] ^ t[6 * 256 + (low >> 8 & 0xFF)] ^
-            t[5 * 256 + (low >> 16 & 0xFF)] ^ t[4 * 256 + (low >> 24)] ^
-            t[3 * 256 + (high & 0xFF)] ^ t[2 * 256 + (high >> 8 & 0xFF)] ^
-            t[1 * 256 + (high >> 16 & 0xFF)] ^ t[high >> 24];
-    }
+    for (; size >= kCrcTables; size -= kCrcTables, data += kCrcTables)
+        c = WordCrc(t, 12, c ^ LoadLe32(data)) ^ WordCrc(t, 8, LoadLe32(data + 4)) ^
+            WordCrc(t, 4, LoadLe32(data + 8)) ^ WordCrc(t, 0, LoadLe32(data + 12));
     for (; size > 0; --size) c = (c >> 8) ^ t[(c ^ *data++) & 0xFF];
     return ~c;
 }

@@ -1,5 +1,5 @@
 // CRC-32 (IEEE 802.3, reflected, as zlib's crc32) of the LZM expander's
-// output, eight bytes a step from a table the run builds.
+// output, sixteen bytes a step from a table the run builds.
 #pragma once
 
 #include <cstddef>
