@@ -184,6 +184,7 @@ public:
             st_.Staging = std::make_unique_for_overwrite<uint8_t[]>(kBatchBytes + kFilterKeeps);
         st_.CrcTable = std::make_unique_for_overwrite<uint32_t[]>(kCrcTableSize);
         BuildCrcTable(st_.CrcTable.get());
+        carryless_ = HasCarrylessMultiply();
     }
 
     void Run() {
@@ -393,7 +394,7 @@ private:
     }
 
     void Hand(const uint8_t* bytes, uint32_t n) {
-        crc_ = UpdateCrc32(st_.CrcTable.get(), crc_, bytes, n);
+        crc_ = UpdateCrc32(st_.CrcTable.get(), crc_, bytes, n, carryless_);
         const auto* from = reinterpret_cast<const TOctet*>(bytes);
         Deliver(s_, from, from + n);
     }
@@ -415,6 +416,7 @@ private:
     TX86Decoder filter_;
     uint32_t kept_ = 0;  // bytes at the front of the staging buffer the filter holds back
     uint32_t crc_ = 0;
+    bool carryless_ = false;  // the CRC may use carry-less multiplication
 };
 
 }  // namespace

@@ -79,7 +79,7 @@ struct TLzmaModels {
     TLengthModel RepLength;
 };
 
-inline constexpr int kCrcTables = 8;  // slicing by eight
+inline constexpr int kCrcTables = 16;  // slicing by sixteen: one table per byte of a step
 
 }  // namespace lzma
 

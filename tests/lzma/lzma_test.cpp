@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "compress/exceptions.h"
+#include "compress/lzma/crc32.h"
 #include "compress/lzma/lzma_format.h"
 #include "compress/lzma/lzma_method.h"
 #include "compress/lzma/x86_filter.h"
@@ -115,6 +116,25 @@ TEST(LzmaExpand, MatchesLiblzmaEncoder) {
                             SCOPED_TRACE(KindName(kind) + " " + std::to_string(size) + " row " + std::to_string(row++));
                             ASSERT_EQ(ExpandLzm(LzmStream(input, c)), input);
                         }
+        }
+}
+
+// The CRC fed in pieces against zlib's on the whole, both ways: the
+// carry-less fold takes the 16-byte blocks of long pieces, from any
+// alignment, and the tables their tails.
+TEST(LzmaCrc32, MatchesZlibInPieces) {
+    Bytes data(4096);
+    std::mt19937 rng(7);
+    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
+    std::vector<uint32_t> table(lzma::kCrcTableSize);
+    lzma::BuildCrcTable(table.data());
+    for (bool carryless : {false, lzma::HasCarrylessMultiply()})
+        for (size_t piece : {1, 15, 16, 63, 64, 65, 200, 4096}) {
+            uint32_t crc = 0;
+            for (size_t at = 0; at < data.size(); at += piece)
+                crc = lzma::UpdateCrc32(table.data(), crc, data.data() + at, std::min(piece, data.size() - at),
+                                        carryless);
+            EXPECT_EQ(crc, crc32(0, data.data(), static_cast<uInt>(data.size()))) << piece << carryless;
         }
 }
 
