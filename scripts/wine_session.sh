@@ -22,7 +22,7 @@ wait_until() {
   done
 }
 
-has_count() { [ "$(grep -ac -- "$2" "$3" 2>/dev/null || true)" -ge "$1" ]; }
+has_count() { local n; n=$(grep -ac -- "$2" "$3" 2>/dev/null); [ "${n:-0}" -ge "$1" ]; }
 window_of() { xdotool search --name "^$1\$" 2>/dev/null | tail -1; }
 has_window() { [ -n "$(window_of "$1")" ]; }
 
