@@ -33,6 +33,10 @@ struct TCompressResult {
 // scrambled.
 enum class Scrambling { Off, On };
 
+// The bytes from source's position to its end, which a compressed stream
+// holds; refuses more than a stream can (kMaxStreamSize).
+int32_t SizeToCompress(TStream& source);
+
 class TVornCodec : public TComponent {
 public:
     explicit TVornCodec(TComponent* owner = nullptr);

@@ -10,6 +10,12 @@
 
 namespace vorn {
 
+int32_t SizeToCompress(TStream& source) {
+    const int64_t size = source.Size() - source.Position();
+    if (size > kMaxStreamSize) throw EVornError("Cannot compress more than 2,147,483,647 bytes into one stream");
+    return static_cast<int32_t>(std::max<int64_t>(size, 0));
+}
+
 namespace {
 
 // Lets a compressing run know whether the caller's progress handler asked
@@ -57,10 +63,7 @@ TCompressResult TVornCodec::CompressStream(TStream& dest, TStream& source, uint8
                          (method < CompressionIDs.size() ? CompressionIDs[method] : "?") + "\"");
     const int64_t sourceStart = source.Position();
     const int64_t destStart = dest.Position();
-    const int64_t size64 = source.Size() - sourceStart;
-    if (size64 > kMaxStreamSize)
-        throw EVornError("Cannot compress more than 2,147,483,647 bytes into one stream");
-    const int32_t size = static_cast<int32_t>(std::max<int64_t>(size64, 0));
+    const int32_t size = SizeToCompress(source);
     // A header with no codec data is 21 bytes, which a reader takes for
     // headerless data: the stream of nothing is written as nothing.
     if (size == 0) return {kMethodStored, 0, 0};

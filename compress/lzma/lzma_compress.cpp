@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,6 @@ namespace vorn::lzma {
 namespace {
 
 constexpr size_t kChunkSize = 64 << 10;
-constexpr int64_t kLargestStream = std::numeric_limits<int32_t>::max();
 
 // The encoder's state, ended on every way out.
 class RawEncoder {
@@ -207,10 +205,7 @@ TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& so
     if (codec.Key != 0) throw EVornError(kKeyRefusedMessage);
     const int64_t sourceStart = source.Position();
     const int64_t destStart = dest.Position();
-    const int64_t size64 = source.Size() - sourceStart;
-    if (size64 > kLargestStream)
-        throw EVornError("Cannot compress more than 2,147,483,647 bytes into one stream");
-    const int32_t size = static_cast<int32_t>(std::max<int64_t>(size64, 0));
+    const int32_t size = SizeToCompress(source);
     if (size == 0) return {kMethodStored, 0, 0};
 
     lzma_options_lzma options = OptionsFor(settings, size);
