@@ -2,9 +2,12 @@
 // link it, so the installer carries no compressor.
 #include "compress/codec_table.h"
 
+#include <iterator>
+
 #include "compress/lh5/lh5.h"
 #include "compress/lzh/lzh.h"
 #include "compress/rle.h"
+#include "compress/vorn_header.h"
 
 namespace vorn {
 
@@ -13,6 +16,14 @@ namespace {
 // "CUS" has none: custom data is the application's to write.
 constexpr CodecFn kCompressors[] = {IgnoringSize<StoreCopy>, IgnoringSize<RleCompress>,
                                     IgnoringSize<LzhCompress>, nullptr, IgnoringSize<Lh5Compress>};
+
+// A built-in compressor for every built-in method the table says compresses.
+consteval bool CompressorPerMethod() {
+    for (size_t i = 0; i < CompressionIDs.size(); ++i)
+        if ((kCompressors[i] != nullptr) != kMethodTable[i].Compresses) return false;
+    return true;
+}
+static_assert(std::size(kCompressors) == CompressionIDs.size() && CompressorPerMethod());
 
 }  // namespace
 

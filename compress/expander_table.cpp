@@ -2,9 +2,12 @@
 // streams, the installer included.
 #include "compress/codec_table.h"
 
+#include <iterator>
+
 #include "compress/lh5/lh5.h"
 #include "compress/lzh/lzh.h"
 #include "compress/rle.h"
+#include "compress/vorn_header.h"
 
 namespace vorn {
 
@@ -17,6 +20,14 @@ constexpr CodecFn kExpanders[] = {
     nullptr,                  // 3 "CUS": the application's OnExpand
     Lh5Expand,                // 4 "LH5"
 };
+
+// A built-in expander for every built-in method the table says expands.
+consteval bool ExpanderPerMethod() {
+    for (size_t i = 0; i < CompressionIDs.size(); ++i)
+        if ((kExpanders[i] != nullptr) != kMethodTable[i].Expands) return false;
+    return true;
+}
+static_assert(std::size(kExpanders) == CompressionIDs.size() && ExpanderPerMethod());
 
 }  // namespace
 

@@ -196,10 +196,6 @@ LzmaFilter FilterSuitedTo(TStream& source) {
     return program ? LzmaFilter::X86 : LzmaFilter::None;
 }
 
-const char* WrittenMethodId(uint8_t method) {
-    return method == kMethodCustom ? kMethodId : CompressionIDs.at(method);
-}
-
 TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& source,
                                    const TLzmaSettings& settings) {
     if (codec.Key != 0) throw EVornError(kKeyRefusedMessage);

@@ -35,8 +35,4 @@ TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& so
 // position back.
 LzmaFilter FilterSuitedTo(TStream& source);
 
-// The ID a compressing run wrote, given its result's Method: the custom
-// index stands for "LZM", the one custom method the tools write.
-const char* WrittenMethodId(uint8_t method);
-
 }  // namespace vorn::lzma

@@ -11,6 +11,7 @@
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 #include "tools/common/buffered_stream.h"
+#include "tools/common/method_writer.h"
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
 #include "tools/common/terminal_text.h"
@@ -23,21 +24,10 @@ int Fail(const std::string& file, const std::exception& error) {
     return ReportFailure("vorn", file, error);
 }
 
-uint8_t MethodIndex(const std::string& name) {
-    for (uint8_t i = 0; i < CompressionIDs.size(); ++i) {
-        std::string id = CompressionIDs[i];
-        for (char& c : id)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (id == name && i != kMethodCustom) return i;
-    }
-    throw std::invalid_argument("unknown method " + name);
-}
-
-// LZMA goes through its own writer, with the x86 filter for x86 programs.
 TCompressResult Compress(TVornCodec& codec, TStream& dest, TStream& source, const TCompressOptions& options) {
-    if (options.method != "lzma") return codec.CompressStream(dest, source, MethodIndex(options.method));
-    const lzma::TLzmaSettings settings{.Level = options.level, .Filter = lzma::FilterSuitedTo(source)};
-    return lzma::CompressLzmaStream(codec, dest, source, settings);
+    const TMethodIdentity* method = MethodNamed(options.method);
+    if (!method || !method->Compresses) throw std::invalid_argument("unknown method " + options.method);
+    return CompressWith(codec, dest, source, *method, options.level);
 }
 
 double Percent(int64_t part, int64_t whole) {
@@ -112,7 +102,7 @@ int RunCompress(const TCompressOptions& options) {
         output.Commit();
         std::fprintf(ReportTo(output),
                      "%s -> %s: %s, %" PRId64 " -> %" PRId64 " bytes (%.1f%%), checksum 0x%08" PRIX32 "\n",
-                     options.input.c_str(), options.output.c_str(), lzma::WrittenMethodId(done.Method), source.Size(),
+                     options.input.c_str(), options.output.c_str(), WrittenId(done.Method), source.Size(),
                      done.BytesWritten, Percent(done.BytesWritten, source.Size()), done.Checksum);
         return kExitOk;
     } catch (const std::exception& error) {

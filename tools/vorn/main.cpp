@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "tools/common/method_writer.h"
 #include "tools/vorn/commands.h"
 
 using namespace vorn::tools;
@@ -34,8 +35,8 @@ int main(int argc, char** argv) {
 
     TCompressOptions compress;
     auto* compressCommand = app.add_subcommand("compress", "Compress IN into the stream OUT");
-    compressCommand->add_option("-m,--method", compress.method, "non, rle, lzh, lh5 or lzma")
-        ->check(CLI::IsMember({"non", "rle", "lzh", "lh5", "lzma"}))
+    compressCommand->add_option("-m,--method", compress.method, "the method")
+        ->check(CLI::IsMember(WritableMethodNames()))
         ->capture_default_str();
     auto* levelOption = compressCommand->add_option("-l,--level", compress.level, "lzma's level, 0 (fast) to 9 (small)")
                             ->check(CLI::Range(0, 9))
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? kExitOk : kExitUsage;
     }
-    if (levelOption->count() > 0 && compress.method != "lzma") {
+    if (levelOption->count() > 0 && !HasLevels(*vorn::MethodNamed(compress.method))) {
         std::fprintf(stderr, "--level: only -m lzma has levels\n");
         return kExitUsage;
     }

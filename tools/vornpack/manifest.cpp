@@ -12,6 +12,7 @@
 #include "compress/vorn_header.h"
 #include "setup/folders.h"
 #include "setup/package_format.h"
+#include "tools/common/method_writer.h"
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/destination_rules.h"
 #include "tools/vornpack/signing.h"
@@ -113,21 +114,29 @@ RunMode ParseRun(const TChecker& check, const toml::node& node) {
     check.Fail(node, "run", "must be \"never\", \"now\" or \"at-end\"");
 }
 
-EntryMethod ParseMethod(const TChecker& check, const toml::node& node) {
-    static const std::map<std::string, EntryMethod> kMethods = {
-        {"non", EntryMethod::Stored}, {"rle", EntryMethod::Rle},   {"lzh", EntryMethod::Lzh},
-        {"lh5", EntryMethod::Lh5},    {"lzma", EntryMethod::Lzma}, {"as-is", EntryMethod::AsIs}};
+// The names a manifest may give: the default first, the other methods from
+// the newest, then as-is.
+std::string MethodChoices() {
+    std::vector<std::string> names = {kDefaultMethod->Name};
+    const std::vector<std::string> writable = tools::WritableMethodNames();
+    for (auto name = writable.rbegin(); name != writable.rend(); ++name)
+        if (*name != kDefaultMethod->Name) names.push_back(*name);
+    std::string text;
+    for (const std::string& name : names) text += "\"" + name + "\", ";
+    return text.substr(0, text.size() - 2) + " or \"" + kAsIsName + "\"";
+}
+
+TEntryMethod ParseMethod(const TChecker& check, const toml::node& node) {
     const auto* value = node.as_string();
-    if (value) {
-        auto found = kMethods.find(value->get());
-        if (found != kMethods.end()) return found->second;
-    }
-    check.Fail(node, "method", "must be \"lh5\", \"lzma\", \"lzh\", \"rle\", \"non\" or \"as-is\"");
+    if (value && value->get() == kAsIsName) return kAsIs;
+    const TMethodIdentity* method = value ? MethodNamed(value->get()) : nullptr;
+    if (method && method->Compresses) return method;
+    check.Fail(node, "method", "must be " + MethodChoices());
 }
 
 // method and level of a [[file]] table or of the manifest's top, over the
 // defaults given. A level belongs with the lzma method only.
-void ParseMethodAndLevel(const TChecker& check, const toml::table& table, EntryMethod& method, int& level) {
+void ParseMethodAndLevel(const TChecker& check, const toml::table& table, TEntryMethod& method, int& level) {
     if (const auto* node = check.Get(table, "method", "method", toml::node_type::string))
         method = ParseMethod(check, *node);
     const auto* node = table.get("level");
@@ -135,7 +144,7 @@ void ParseMethodAndLevel(const TChecker& check, const toml::table& table, EntryM
     const auto* value = node->as_integer();
     if (!value || value->get() < lzma::kMinLevel || value->get() > lzma::kMaxLevel)
         check.Fail(*node, "level", "must be an integer from 0 to 9");
-    if (method != EntryMethod::Lzma) check.Fail(*node, "level", "only the \"lzma\" method has levels");
+    if (method == kAsIs || !tools::HasLevels(*method)) check.Fail(*node, "level", "only the \"lzma\" method has levels");
     level = static_cast<int>(value->get());
 }
 

@@ -13,6 +13,7 @@
 
 #include "compress/exceptions.h"
 #include "compress/lzma/lzma_compress.h"
+#include "compress/vorn_header.h"
 #include "setup/package_format.h"
 #include "setup/pe_face.h"
 #include "tools/vornpack/stub_manifest.h"
@@ -41,9 +42,13 @@ struct TReplaceRule {
     std::string question;  // shown when kind is Ask
 };
 
-// How an entry's content is stored: a method of the component, or the
-// source taken as it is (a prepared stream, or headerless data).
-enum class EntryMethod { Stored, Rle, Lzh, Lh5, Lzma, AsIs };
+// How an entry's content is stored: a method the tools write (a row of
+// kMethodTable), or, as kAsIs, the source taken as it is (a prepared stream,
+// or headerless data).
+using TEntryMethod = const TMethodIdentity*;
+inline constexpr TEntryMethod kAsIs = nullptr;
+inline constexpr const char* kAsIsName = "as-is";
+inline constexpr TEntryMethod kDefaultMethod = MethodNamed("lh5");
 
 struct TFileEntry {
     std::filesystem::path source;  // resolved against the manifest's folder
@@ -51,7 +56,7 @@ struct TFileEntry {
     RunMode run = RunMode::Never;
     std::array<TShortcut, setup::kShortcutFolders.size()> shortcuts;
     TReplaceRule replace;
-    EntryMethod method = EntryMethod::Lh5;
+    TEntryMethod method = kDefaultMethod;
     int level = lzma::kDefaultLevel;  // of an lzma entry
     std::set<std::string> waived;  // destination rules the vendor switched off
     int line = 0;  // of the [[file]] table, for messages
@@ -63,7 +68,7 @@ struct TManifest {
     std::string codepage = "1252";
     Elevation elevation = Elevation::Admin;  // what the installer asks Windows for
     // The top-level method and level: every entry's unless it names its own.
-    EntryMethod method = EntryMethod::Lh5;
+    TEntryMethod method = kDefaultMethod;
     int level = lzma::kDefaultLevel;
     std::vector<TFileEntry> files;
     // What Explorer shows of the installer; left out, the stub's resources

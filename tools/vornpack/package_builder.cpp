@@ -14,6 +14,7 @@
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
+#include "tools/common/method_writer.h"
 #include "tools/vornpack/store_decision.h"
 
 namespace vorn::pack {
@@ -40,17 +41,6 @@ setup::TEntryFields StoredFields(const TFileEntry& entry) {
         fields.shortcuts[i] = shortcut.ask ? setup::kAskFirst + shortcut.name : shortcut.name;
     }
     return fields;
-}
-
-uint8_t MethodIndexOf(EntryMethod method) {
-    switch (method) {
-        case EntryMethod::Stored: return kMethodStored;
-        case EntryMethod::Rle: return kMethodRle;
-        case EntryMethod::Lzh: return kMethodLzh;
-        case EntryMethod::Lzma: return kMethodCustom;
-        case EntryMethod::Lh5: case EntryMethod::AsIs: break;
-    }
-    return kMethodLh5;
 }
 
 [[noreturn]] void Fail(const TManifest& manifest, const TFileEntry& entry, const std::string& what) {
@@ -104,14 +94,12 @@ struct TEncodedEntry {
 // The entry's method over the data at source's position; LZMA with the x86
 // filter for x86 programs.
 TCompressResult CompressWith(const TFileEntry& entry, TVornCodec& codec, TStream& dest, TStream& source) {
-    if (entry.method != EntryMethod::Lzma) return codec.CompressStream(dest, source, MethodIndexOf(entry.method));
-    const lzma::TLzmaSettings settings{.Level = entry.level, .Filter = lzma::FilterSuitedTo(source)};
-    return lzma::CompressLzmaStream(codec, dest, source, settings);
+    return tools::CompressWith(codec, dest, source, *entry.method, entry.level);
 }
 
 // Stores data whose sample does not shrink, without a full run over it.
 TCompressResult Encode(const TFileEntry& entry, TVornCodec& codec, TStream& dest, TStream& source) {
-    const bool compresses = entry.method != EntryMethod::Stored &&
+    const bool compresses = entry.method->Index != kMethodStored &&
                             WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
                                 return CompressWith(entry, sampler, to, sample);
                             });
@@ -125,7 +113,7 @@ TCompressResult Encode(const TFileEntry& entry, TVornCodec& codec, TStream& dest
 TEncodedEntry EncodeEntry(const TManifest& manifest, const TFileEntry& entry, TShowProgressEvent progress) {
     TFileStream source(entry.source.string(), FileMode::OpenRead);
     TEncodedEntry encoded{.built = {entry.destination, 0, source.Size(), 0}};
-    if (entry.method == EntryMethod::AsIs) {
+    if (entry.method == kAsIs) {
         encoded.built.method = CopyAsIs(manifest, entry, source, *encoded.stream);
     } else {
         TVornCodec codec;
