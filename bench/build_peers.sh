@@ -37,13 +37,7 @@ kinds=(text.txt binary.elf log.txt random.bin)
 } >"$work/app.nsi"
 bytes=$(du -cb "$work"/payload/* | tail -1 | cut -f1)
 
-median_ms() {
-  local i samples="" TIMEFORMAT='%3R'
-  for ((i = 0; i < runs; i++)); do
-    samples+=$({ time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%d\n", $1 * 1000 }')$'\n'
-  done
-  echo -n "$samples" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-}
+source "$(dirname "$(realpath "$0")")/timing.sh"
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b / a }'; }
 
 cores=$(nproc)

@@ -47,13 +47,7 @@ make_payload "$work/payload"
 files=$(ls "$work/payload" | wc -l)
 bytes=$(cat "$work"/payload/* | wc -c)
 
-median_ms() {
-  local i samples="" TIMEFORMAT='%3R'
-  for ((i = 0; i < runs; i++)); do
-    samples+=$({ time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%d\n", $1 * 1000 }')$'\n'
-  done
-  echo -n "$samples" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-}
+source "$(dirname "$(realpath "$0")")/timing.sh"
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 pct() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f%%", 100 * a / b }'; }
 
