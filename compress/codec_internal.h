@@ -17,14 +17,14 @@ namespace vorn {
 // stops; whether the input is unscrambled with the Key (a compressing run
 // scrambles whenever a Key is set); the most bytes it may write.
 struct TCodecRun {
-    TStream& dest;
-    TStream& source;
-    int32_t sourceSize = 0;
-    int32_t uncompressedSize = 0;
-    CodecFn codec = nullptr;
-    Direction direction = Direction::Expand;
-    Scrambling scrambling = Scrambling::Off;
-    int64_t outputBudget = std::numeric_limits<int64_t>::max();
+    TStream& Dest;
+    TStream& Source;
+    int32_t SourceSize = 0;
+    int32_t UncompressedSize = 0;
+    CodecFn Codec = nullptr;
+    vorn::Direction Direction = vorn::Direction::Expand;
+    vorn::Scrambling Scrambling = vorn::Scrambling::Off;
+    int64_t OutputBudget = std::numeric_limits<int64_t>::max();
 };
 
 // What a run gave: the bytes written, and the sum of the plain bytes (the

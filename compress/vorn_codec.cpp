@@ -38,21 +38,21 @@ struct RunBuffers {
 
 // The engine's state at the start of a run.
 void PrepareEngine(TCodecState& s, const TCodecRun& run, int32_t key) {
-    s.SourceStream = &run.source;
-    s.DestStream = &run.dest;
+    s.SourceStream = &run.Source;
+    s.DestStream = &run.Dest;
     s.SourceExhausted = false;
     s.FirstByte = true;
     s.RunByte = 0;
     s.InRun = false;
     s.RunCount = 0;
-    s.SourceRemaining = run.sourceSize;
+    s.SourceRemaining = run.SourceSize;
     s.ReadChunk = kEngineBlockSize;
     s.ReadChecksum = 0;
     s.WriteChecksum = 0;
     s.BytesRead = 0;
-    s.OutputBudget = run.outputBudget;
-    s.ScrambleOutput = key != 0 && run.direction == Direction::Compress;
-    s.UnscrambleInput = key != 0 && run.direction == Direction::Expand && run.scrambling == Scrambling::On;
+    s.OutputBudget = run.OutputBudget;
+    s.ScrambleOutput = key != 0 && run.Direction == Direction::Compress;
+    s.UnscrambleInput = key != 0 && run.Direction == Direction::Expand && run.Scrambling == Scrambling::On;
     for (int i = 0; i < 4; ++i) s.KeyBytes[i] = static_cast<uint8_t>(static_cast<uint32_t>(key) >> (8 * i));
     s.KeyIndex = 0;
 }
@@ -164,7 +164,7 @@ TCodecResult TVornCodec::Run(const TCodecRun& run) {
     s.OutCount = 0;  // a run cancelled at the start wrote nothing
     s.ReadPastEnd = false;
     s.Damaged = false;
-    s.DataLeft = run.sourceSize > 0;  // until the codec has run
+    s.DataLeft = run.SourceSize > 0;  // until the codec has run
     s.ProgressHandler = OnShowProgress;
     if (OnShowProgress) {
         int32_t percent = 0;
@@ -175,12 +175,12 @@ TCodecResult TVornCodec::Run(const TCodecRun& run) {
     {
         RunBuffers buffers(s);
         PrepareEngine(s, run, Key);
-        if (run.codec) run.codec(s, run.uncompressedSize);
+        if (run.Codec) run.Codec(s, run.UncompressedSize);
         s.DataLeft = s.InPos != s.InEnd || s.SourceRemaining > 0;
         SettleCounts(s);
-        result.Checksum = run.direction == Direction::Expand ? s.WriteChecksum : s.ReadChecksum;
+        result.Checksum = run.Direction == Direction::Expand ? s.WriteChecksum : s.ReadChecksum;
         if (s.OutPos != s.OutBuffer.get())
-            run.dest.Write(s.OutBuffer.get(), static_cast<size_t>(s.OutPos - s.OutBuffer.get()));
+            run.Dest.Write(s.OutBuffer.get(), static_cast<size_t>(s.OutPos - s.OutBuffer.get()));
     }
     if (OnShowProgress) {
         int32_t percent = 100;

@@ -49,8 +49,8 @@ int32_t TVornCodec::RunCodec(TStream& dest, TStream& source, int32_t sourceSize,
                              Direction direction, Scrambling scrambling) {
     TCodecRun run{dest, source, sourceSize, uncompressedSize, ExpanderFor(method), direction, scrambling};
     if (direction == Direction::Compress) {
-        run.codec = CompressorFor(method);
-        run.outputBudget = int64_t{sourceSize} - HeaderAllowance;
+        run.Codec = CompressorFor(method);
+        run.OutputBudget = int64_t{sourceSize} - HeaderAllowance;
     }
     const TCodecResult result = Run(run);
     if (!result.CancelledAtStart) checksum = result.Checksum;
