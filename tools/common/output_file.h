@@ -17,18 +17,10 @@
 // file that Commit() copies out.
 //
 // Writes are gathered into large ones (TBufferedStream).
-//
-// OpenInput() is the reading side: a regular file is read as it is, while
-// "-" (standard input), a pipe or a device is first copied into an unnamed
-// temporary file, since the codecs need the input's size before they start.
 #pragma once
 
-#include <sys/types.h>
-
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "compress/stream.h"
 #include "tools/common/buffered_stream.h"
@@ -74,46 +66,6 @@ private:
     std::unique_ptr<TStream> staging_;  // a seekable stand-in for an output that cannot seek
     std::unique_ptr<TBufferedStream> buffered_;
     bool committed_ = false;
-};
-
-inline constexpr int64_t kWholeInput = -1;
-
-// Opens IN for reading, as the comment at the top tells; a copy stops after
-// limit bytes.
-std::unique_ptr<TStream> OpenInput(const std::string& path, int64_t limit = kWholeInput);
-// IN is "-", a pipe, a device or a socket: read once, front to back.
-bool IsStreamedInput(const std::string& path);
-
-// Removes a folder of the process's own, with the files named in it, when a
-// signal ends the process while this object lives (as above); the
-// ordinary ways out are the owner's to clean up. A file that someone else
-// put there keeps the folder.
-class TRemovedOnSignal {
-public:
-    TRemovedOnSignal(const std::string& folder, const std::vector<std::string>& files);
-    ~TRemovedOnSignal();
-    TRemovedOnSignal(const TRemovedOnSignal&) = delete;
-    TRemovedOnSignal& operator=(const TRemovedOnSignal&) = delete;
-
-private:
-    std::vector<int> slots_;  // -1 for a name that found no free slot
-};
-
-// Ends a child's process group (SIGKILL) when a SIGINT, SIGTERM or SIGHUP
-// ends the process while this object lives. start() starts the child in a
-// group of its own and returns the group; it runs with those signals blocked,
-// so that none falls between the start and the registration. One at a time.
-class TGroupEndedOnSignal {
-public:
-    explicit TGroupEndedOnSignal(const std::function<pid_t()>& start);
-    ~TGroupEndedOnSignal();
-    TGroupEndedOnSignal(const TGroupEndedOnSignal&) = delete;
-    TGroupEndedOnSignal& operator=(const TGroupEndedOnSignal&) = delete;
-
-    pid_t Group() const { return group_; }
-
-private:
-    pid_t group_ = 0;
 };
 
 }  // namespace vorn::tools

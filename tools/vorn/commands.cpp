@@ -12,6 +12,7 @@
 #include "compress/vorn_header.h"
 #include "tools/common/buffered_stream.h"
 #include "tools/common/method_writer.h"
+#include "tools/common/input_file.h"
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
 #include "tools/common/terminal_text.h"

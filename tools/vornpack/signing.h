@@ -12,7 +12,7 @@
 
 #include "compress/exceptions.h"
 #include "compress/stream.h"
-#include "tools/common/output_file.h"
+#include "tools/common/signal_cleanup.h"
 
 namespace vorn::pack {
 
