@@ -1,6 +1,8 @@
 // TFileStream on Win32 file handles (ANSI paths, as the installer uses).
 #include <windows.h>
 
+#include <utility>
+
 #include "compress/exceptions.h"
 #include "compress/stream.h"
 
@@ -20,8 +22,11 @@ TFileStream::TFileStream(const std::string& path, FileMode mode) : path_(path) {
     if (h == INVALID_HANDLE_VALUE) Fail(reading ? "Cannot open file" : "Cannot create file");
 }
 
+TFileStream::TFileStream(intptr_t handle, std::string path, Ownership ownership)
+    : path_(std::move(path)), handle_(handle), owned_(ownership == Ownership::Owned) {}
+
 TFileStream::~TFileStream() {
-    if (H(handle_) != INVALID_HANDLE_VALUE) ::CloseHandle(H(handle_));
+    if (owned_ && H(handle_) != INVALID_HANDLE_VALUE) ::CloseHandle(H(handle_));
 }
 
 void TFileStream::Fail(const char* what) const {

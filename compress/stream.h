@@ -75,10 +75,16 @@ enum class FileMode {
     Create,    // read-write; an existing file is truncated
 };
 
+enum class Ownership { Owned, Borrowed };
+
 // A file on disk: POSIX or Win32 underneath, the same class above.
 class TFileStream : public TStream {
 public:
     TFileStream(const std::string& path, FileMode mode);
+    // Adopts an open descriptor (a Win32 handle) of any kind, pipes and
+    // devices included, from its current position; path names it in
+    // messages. An owned one is closed with the stream.
+    TFileStream(intptr_t handle, std::string path, Ownership ownership);
     ~TFileStream() override;
 
     int64_t Position() const override;
@@ -95,6 +101,12 @@ private:
 
     std::string path_;
     intptr_t handle_;
+    bool owned_ = true;
+    // On POSIX the position is counted rather than asked of the system, and
+    // so is the size of what is not a regular file, so that pipes and
+    // devices have both.
+    int64_t position_ = 0;
+    int64_t written_ = 0;
 };
 
 }  // namespace vorn

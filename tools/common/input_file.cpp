@@ -1,6 +1,8 @@
 #include "tools/common/input_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
@@ -8,7 +10,7 @@
 #include "compress/exceptions.h"
 #include "compress/vorn_header.h"
 #include "tools/common/buffered_stream.h"
-#include "tools/common/fd_stream.h"
+#include "tools/common/posix_files.h"
 
 namespace vorn::tools {
 
@@ -22,7 +24,7 @@ std::unique_ptr<TStream> OpenInput(const std::string& path, int64_t limit) {
     if (!IsStreamedInput(path)) return std::make_unique<TFileStream>(path, FileMode::OpenRead);
     const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) FailOn("Cannot open file", path);
-    TFdStream source(fd, path, fd != STDIN_FILENO);
+    TFileStream source(fd, path, fd != STDIN_FILENO ? Ownership::Owned : Ownership::Borrowed);
     std::unique_ptr<TStream> copy = OpenStaging();
     // No stream holds more than 2 GiB of data and its header: /dev/zero
     // must not fill the temporary folder.

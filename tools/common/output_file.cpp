@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "compress/exceptions.h"
-#include "tools/common/fd_stream.h"
+#include "tools/common/posix_files.h"
 #include "tools/common/signal_cleanup.h"
 
 namespace vorn::tools {
@@ -122,7 +122,7 @@ TOutputFile::TOutputFile(int folder, std::string name, std::string path) : path_
 TOutputFile::~TOutputFile() { Discard(); }
 
 void TOutputFile::OpenStreams(OutputAccess access) {
-    direct_ = std::make_unique<TFdStream>(fd_, path_, false);
+    direct_ = std::make_unique<TFileStream>(fd_, path_, Ownership::Borrowed);
     if (access == OutputAccess::Seekable && folder_ < 0 && !CanSeekBack(fd_)) staging_ = OpenStaging();
     buffered_ = std::make_unique<TBufferedStream>(staging_ ? *staging_ : *direct_);
 }

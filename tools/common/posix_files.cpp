@@ -1,5 +1,9 @@
-#include "tools/common/fd_stream.h"
+#include "tools/common/posix_files.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,7 +29,7 @@ std::unique_ptr<TStream> OpenStaging() {
         if (fd >= 0) ::unlink(name.c_str());
     }
     if (fd < 0) FailOn("Cannot create a temporary file in", dir);
-    return std::make_unique<TFdStream>(fd, dir, true);
+    return std::make_unique<TFileStream>(fd, dir, Ownership::Owned);
 }
 
 }  // namespace vorn::tools
