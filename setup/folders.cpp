@@ -82,14 +82,14 @@ TSystemFolders LoadSystemFolders(TPlatform& platform) {
     const uint32_t id = platform.PlatformId();
     const char* key = id == kPlatformWindows ? kWindowsKey : id == kPlatformNt ? kNtKey : nullptr;
     if (key) {
-        folders.Windows = MachineString(platform, key, kSystemRootValue);
-        folders.ProgramFiles = MachineString(platform, key, kProgramFilesValue);
+        folders.windows = MachineString(platform, key, kSystemRootValue);
+        folders.programFiles = MachineString(platform, key, kProgramFilesValue);
     }
     // NT keeps ProgramFilesDir only under the Windows key.
-    if (id == kPlatformNt && folders.ProgramFiles.empty())
-        folders.ProgramFiles = MachineString(platform, kWindowsKey, kProgramFilesValue);
-    if (folders.Windows.empty()) folders.Windows = kDefaultWindowsFolder;
-    if (folders.ProgramFiles.empty()) folders.ProgramFiles = kDefaultProgramFilesFolder;
+    if (id == kPlatformNt && folders.programFiles.empty())
+        folders.programFiles = MachineString(platform, kWindowsKey, kProgramFilesValue);
+    if (folders.windows.empty()) folders.windows = kDefaultWindowsFolder;
+    if (folders.programFiles.empty()) folders.programFiles = kDefaultProgramFilesFolder;
     return folders;
 }
 
@@ -112,9 +112,9 @@ std::string DateStamp(int32_t dayNumber) {
 std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& folders,
                                int32_t today) {
     std::string path = Trim(Lowercase(text));
-    if (path.starts_with("<w>")) path = ReplacePrefix(path, folders.Windows);
-    if (path.starts_with("<s>")) path = ReplacePrefix(path, folders.Windows + "\\system");
-    if (path.starts_with("<p>")) path = ReplacePrefix(path, folders.ProgramFiles);
+    if (path.starts_with("<w>")) path = ReplacePrefix(path, folders.windows);
+    if (path.starts_with("<s>")) path = ReplacePrefix(path, folders.windows + "\\system");
+    if (path.starts_with("<p>")) path = ReplacePrefix(path, folders.programFiles);
     const size_t at = path.find("<u>");
     if (at != std::string::npos)
         path = path.substr(0, at) + DateStamp(today) + path.substr(at + kMacroLength, kNameLimit);

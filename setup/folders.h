@@ -11,8 +11,8 @@
 namespace vorn::setup {
 
 struct TSystemFolders {
-    std::string Windows;
-    std::string ProgramFiles;
+    std::string windows;
+    std::string programFiles;
 };
 
 // Converts A to Z only; every other byte stays.

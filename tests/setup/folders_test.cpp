@@ -57,7 +57,7 @@ TEST(SystemFolders, RegistryValuesByPlatform) {
     auto folders = [&](uint32_t id) {
         platform.Id = id;
         const TSystemFolders f = LoadSystemFolders(platform);
-        return f.Windows + "|" + f.ProgramFiles;
+        return f.windows + "|" + f.programFiles;
     };
     EXPECT_EQ(folders(kPlatformNt), "c:\\Windows|c:\\Program files");
     set("Windows NT", "SystemRoot", "C:\\WINDOWS");
