@@ -26,6 +26,14 @@ void AddKeyOption(CLI::App& command, int32_t& key) {
         ->type_name("KEY");
 }
 
+// "non, rle, lzh, lh5 or lzma": the methods vorn writes.
+std::string MethodChoices() {
+    const std::vector<std::string> names = WritableMethodNames();
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i) text += (i == 0 ? "" : i + 1 < names.size() ? ", " : " or ") + names[i];
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -35,7 +43,7 @@ int main(int argc, char** argv) {
 
     TCompressOptions compress;
     auto* compressCommand = app.add_subcommand("compress", "Compress IN into the stream OUT");
-    compressCommand->add_option("-m,--method", compress.method, "the method")
+    compressCommand->add_option("-m,--method", compress.method, MethodChoices())
         ->check(CLI::IsMember(WritableMethodNames()))
         ->capture_default_str();
     auto* levelOption = compressCommand->add_option("-l,--level", compress.level, "lzma's level, 0 (fast) to 9 (small)")
