@@ -53,13 +53,10 @@ Bytes LzmStream(const Bytes& input, const TReference& ref) {
     head.Pb = static_cast<uint8_t>(ref.Options.pb);
     head.DictionarySize = ref.Options.dict_size;
     head.Crc32 = static_cast<uint32_t>(crc32(0, input.data(), static_cast<uInt>(input.size())));
-    vorn::TVornHeader header;
-    header.CompressID = {'L', 'Z', 'M'};
-    header.UncompressedSize = static_cast<int32_t>(input.size());
-    for (uint8_t b : input) header.Checksum += b;
-    Bytes out;
-    for (uint8_t b : header.Encode()) out.push_back(b);
-    for (uint8_t b : head.Encode()) out.push_back(b);
+    uint32_t sum = 0;
+    for (uint8_t b : input) sum += b;
+    const auto opening = vorn::lzma::StreamOpening(head, static_cast<int32_t>(input.size()), sum);
+    Bytes out(opening.begin(), opening.end());
     const Bytes data = Encode(input, ref);
     out.insert(out.end(), data.begin(), data.end());
     return out;

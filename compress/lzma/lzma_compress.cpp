@@ -145,14 +145,10 @@ private:
 };
 
 void WriteHeaders(TStream& dest, int64_t destStart, int32_t size, uint32_t byteSum, const TLzmaHead& head) {
-    TVornHeader header;
-    header.UncompressedSize = size;
-    std::copy_n(kMethodId, 3, header.CompressID.begin());
-    header.Checksum = byteSum;
+    const auto opening = StreamOpening(head, size, byteSum);
     const int64_t end = dest.Position();
     dest.Seek(destStart);
-    dest.Write(header.Encode().data(), kHeaderSize);
-    dest.Write(head.Encode().data(), kHeadSize);
+    dest.Write(opening.data(), opening.size());
     dest.Seek(end);
 }
 

@@ -1,5 +1,7 @@
 #include "compress/lzma/lzma_format.h"
 
+#include <algorithm>
+
 #include "compress/byte_order.h"
 
 namespace vorn::lzma {
@@ -17,6 +19,19 @@ std::array<uint8_t, kHeadSize> TLzmaHead::Encode() const {
     StoreLe32(&bytes[2], DictionarySize);
     bytes[6] = static_cast<uint8_t>(Filter);
     StoreLe32(&bytes[7], Crc32);
+    return bytes;
+}
+
+std::array<uint8_t, kHeaderSize + kHeadSize> StreamOpening(const TLzmaHead& head, int32_t size, uint32_t byteSum) {
+    TVornHeader header;
+    std::copy_n(kMethodId, 3, header.CompressID.begin());
+    header.UncompressedSize = size;
+    header.Checksum = byteSum;
+    std::array<uint8_t, kHeaderSize + kHeadSize> bytes{};
+    const auto vorn = header.Encode();
+    const auto own = head.Encode();
+    std::copy(vorn.begin(), vorn.end(), bytes.begin());
+    std::copy(own.begin(), own.end(), bytes.begin() + kHeaderSize);
     return bytes;
 }
 

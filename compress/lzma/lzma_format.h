@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "compress/vorn_header.h"
+
 namespace vorn::lzma {
 
 inline constexpr char kMethodId[] = "LZM";
@@ -44,5 +46,9 @@ struct TLzmaHead {
     // filter are out of range.
     static std::optional<TLzmaHead> Decode(const uint8_t* bytes);
 };
+
+// What opens an "LZM" stream of size bytes whose byte sum is byteSum: the
+// VORN header, then the head.
+std::array<uint8_t, kHeaderSize + kHeadSize> StreamOpening(const TLzmaHead& head, int32_t size, uint32_t byteSum);
 
 }  // namespace vorn::lzma

@@ -76,13 +76,8 @@ Bytes LzmStream(const Bytes& input, const TLzmaCase& c) {
     head.DictionarySize = c.Dictionary;
     head.Filter = c.X86 ? lzma::LzmaFilter::X86 : lzma::LzmaFilter::None;
     head.Crc32 = static_cast<uint32_t>(crc32(0, input.data(), static_cast<uInt>(input.size())));
-    TVornHeader header;
-    header.CompressID = {'L', 'Z', 'M'};
-    header.UncompressedSize = static_cast<int32_t>(input.size());
-    for (uint8_t b : input) header.Checksum += b;
-    Bytes out;
-    for (uint8_t b : header.Encode()) out.push_back(b);
-    for (uint8_t b : head.Encode()) out.push_back(b);
+    const auto opening = lzma::StreamOpening(head, static_cast<int32_t>(input.size()), ByteSum(input));
+    Bytes out(opening.begin(), opening.end());
     const Bytes data = ReferenceEncode(input, c);
     out.insert(out.end(), data.begin(), data.end());
     return out;
