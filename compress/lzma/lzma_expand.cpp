@@ -429,7 +429,7 @@ void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
         return;
     }
     const std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes);
-    if (!head || uncompressedSize < 0) {
+    if (!head || head->Chained || uncompressedSize < 0) {  // chains are not expanded yet
         s.Damaged = true;
         return;
     }

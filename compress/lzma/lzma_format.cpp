@@ -12,32 +12,36 @@ constexpr int kPropertiesLimit = (kMaxPb * 5 + kMaxLp) * 9 + kMaxLc + 1;  // 225
 
 }  // namespace
 
-std::array<uint8_t, kHeadSize> TLzmaHead::Encode() const {
-    std::array<uint8_t, kHeadSize> bytes{};
-    bytes[0] = kLzmaHeadVersion;
+std::array<uint8_t, kChainedHeadSize> TLzmaHead::Encode() const {
+    std::array<uint8_t, kChainedHeadSize> bytes{};
+    bytes[0] = Chained ? kChainedHeadVersion : kLzmaHeadVersion;
     bytes[1] = static_cast<uint8_t>((Pb * 5 + Lp) * 9 + Lc);
     StoreLe32(&bytes[2], DictionarySize);
     bytes[6] = static_cast<uint8_t>(Filter);
     StoreLe32(&bytes[7], Crc32);
+    if (Chained) StoreLe32(&bytes[kHeadSize], ChainOffset);
     return bytes;
 }
 
-std::array<uint8_t, kHeaderSize + kHeadSize> StreamOpening(const TLzmaHead& head, int32_t size, uint32_t byteSum) {
+std::vector<uint8_t> StreamOpening(const TLzmaHead& head, int32_t size,
+                                                                   uint32_t byteSum) {
     TVornHeader header;
     std::copy_n(kMethodId, 3, header.CompressID.begin());
     header.UncompressedSize = size;
     header.Checksum = byteSum;
-    std::array<uint8_t, kHeaderSize + kHeadSize> bytes{};
     const auto vorn = header.Encode();
     const auto own = head.Encode();
+    std::vector<uint8_t> bytes(kHeaderSize + head.Size());
     std::copy(vorn.begin(), vorn.end(), bytes.begin());
-    std::copy(own.begin(), own.end(), bytes.begin() + kHeaderSize);
+    std::copy_n(own.begin(), head.Size(), bytes.begin() + kHeaderSize);
     return bytes;
 }
 
 std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes) {
-    if (bytes[0] != kLzmaHeadVersion || bytes[1] >= kPropertiesLimit) return std::nullopt;
+    if (bytes[0] != kLzmaHeadVersion && bytes[0] != kChainedHeadVersion) return std::nullopt;
+    if (bytes[1] >= kPropertiesLimit) return std::nullopt;
     TLzmaHead head;
+    head.Chained = bytes[0] == kChainedHeadVersion;
     head.Lc = bytes[1] % 9;
     head.Lp = bytes[1] / 9 % 5;
     head.Pb = static_cast<uint8_t>(bytes[1] / 45);
@@ -48,5 +52,7 @@ std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes) {
     head.Crc32 = LoadLe32(&bytes[7]);
     return head;
 }
+
+void TLzmaHead::DecodeChainOffset(const uint8_t* bytes) { ChainOffset = LoadLe32(bytes); }
 
 }  // namespace vorn::lzma

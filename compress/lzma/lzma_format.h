@@ -5,17 +5,32 @@
 // the compensating changes the header's byte sum cannot.
 //
 //   offset  size  field
-//   0       1     version (kLzmaHeadVersion)
+//   0       1     version: kLzmaHeadVersion (a lone stream) or
+//                 kChainedHeadVersion (a link of a chain, below)
 //   1       1     properties: (pb * 5 + lp) * 9 + lc
 //   2       4     dictionary size, little-endian
 //   6       1     branch filter applied after LZMA (LzmaFilter)
 //   7       4     CRC-32 (IEEE, reflected, as zlib's crc32) of the expanded bytes
-//   11            raw LZMA data, with or without an end marker
+//   11            lone: raw LZMA data, with or without an end marker
+//   11      4     chained: the chain offset, little-endian
+//   15            chained: LZMA2 chunks
+//
+// A chain is one LZMA2 stream cut at chunk boundaries into consecutive
+// streams (the encoder flushes at the end of each file), so that a
+// package's files share one dictionary, as if compressed as one. The
+// streams of a chain are expanded one after another by the same codec:
+// the dictionary, the coder state and the probabilities carry over from
+// one to the next. The chain offset is how many bytes (before the branch
+// filter) the chain's earlier streams expanded to, modulo 2^32; a stream
+// at offset 0 starts a chain, and its first chunk resets the dictionary.
+// Each link still has its own size, byte sum, filter and CRC-32. The
+// dictionary size and properties are the chain's, the same in every link.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "compress/vorn_header.h"
 
@@ -23,7 +38,9 @@ namespace vorn::lzma {
 
 inline constexpr char kMethodId[] = "LZM";
 inline constexpr uint8_t kLzmaHeadVersion = 1;
-inline constexpr int kHeadSize = 11;
+inline constexpr uint8_t kChainedHeadVersion = 2;
+inline constexpr int kHeadSize = 11;          // a lone stream's head
+inline constexpr int kChainedHeadSize = 15;   // a chained one's
 
 inline constexpr int kMaxLc = 8;
 inline constexpr int kMaxLp = 4;
@@ -40,15 +57,23 @@ struct TLzmaHead {
     uint32_t DictionarySize = 1u << 23;
     LzmaFilter Filter = LzmaFilter::None;
     uint32_t Crc32 = 0;
+    bool Chained = false;
+    uint32_t ChainOffset = 0;  // chained heads only
 
-    std::array<uint8_t, kHeadSize> Encode() const;
-    // Nothing when the version, the properties, the dictionary size or the
-    // filter are out of range.
+    int Size() const { return Chained ? kChainedHeadSize : kHeadSize; }
+    // Size() bytes are used.
+    std::array<uint8_t, kChainedHeadSize> Encode() const;
+    // From the first kHeadSize bytes: nothing when the version, the
+    // properties, the dictionary size or the filter are out of range. A
+    // chained head's offset is still to be read (DecodeChainOffset).
     static std::optional<TLzmaHead> Decode(const uint8_t* bytes);
+    // The kChainedHeadSize - kHeadSize bytes after them.
+    void DecodeChainOffset(const uint8_t* bytes);
 };
 
 // What opens an "LZM" stream of size bytes whose byte sum is byteSum: the
 // VORN header, then the head.
-std::array<uint8_t, kHeaderSize + kHeadSize> StreamOpening(const TLzmaHead& head, int32_t size, uint32_t byteSum);
+std::vector<uint8_t> StreamOpening(const TLzmaHead& head, int32_t size,
+                                                                   uint32_t byteSum);
 
 }  // namespace vorn::lzma

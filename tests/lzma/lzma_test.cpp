@@ -183,7 +183,7 @@ TEST(LzmaExpand, RefusesDamagedStreams) {
         return b;
     };
     std::vector<std::pair<std::string, Bytes>> cases = {
-        {"version", with(data - 11, 2)},
+        {"version", with(data - 11, 3)},
         {"properties", with(data - 10, 225)},
         {"filter", with(data - 5, 2)},
         {"huge dictionary", with(data - 6, 0x04)},  // 64 MiB + 64 KB
