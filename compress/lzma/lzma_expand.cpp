@@ -1,11 +1,12 @@
 // LZM expander: the range decoder, the LZMA symbol decoder over a circular
-// dictionary, and the hand-over of what it decodes, through the branch
-// filter and the CRC-32, to the engine.
+// dictionary, the LZMA2 chunks of a chain's links, and the hand-over of
+// what it decodes, through the branch filter and the CRC-32, to the engine.
 #include "compress/lzma/lzma_expand.h"
 
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #include "compress/expand_text.h"
 #include "compress/lzma/crc32.h"
@@ -140,6 +141,29 @@ constexpr uint32_t AfterShortRep(uint32_t state) { return state < kLiteralStates
 constexpr uint32_t kBatchBytes = 1u << 16;
 constexpr uint32_t kFilterKeeps = 4;
 
+// A chain's LZMA2 chunks. The control byte: 0x00 ends the whole stream,
+// which a link never does (its size is its header's); 0x01 and 0x02 open a
+// chunk stored as it is, with and without a dictionary reset, followed by
+// its size less one (16 bits); from 0x80 an LZMA chunk, bits 5 and 6 saying
+// what it resets, bits 0 to 4 the top of its unpacked size less one (21
+// bits), followed by the rest of that, its packed size less one (16 bits,
+// all big-endian) and, when it sets them, the properties byte.
+constexpr uint32_t kStoredWithReset = 0x01;
+constexpr uint32_t kStored = 0x02;
+constexpr uint32_t kLzmaChunk = 0x80;
+constexpr int kResetShift = 5;
+constexpr uint32_t kUnpackedTopMask = 0x1F;
+enum ChunkReset : uint32_t { kResetNothing, kResetState, kResetProperties, kResetDictionary };
+// The literal coders of a chunk's properties: lc + lp at most this.
+constexpr int kMaxChunkLiteralBits = 4;
+static_assert(kBatchBytes >= 0x10000, "a stored chunk is emitted in one batch at most");
+
+uint32_t LiteralProbabilities(const TLzmaHead& head) { return uint32_t{kLiteralCoderSize} << (head.Lc + head.Lp); }
+// The dictionary of a chain's links: the head's, whatever each link's size.
+uint32_t ChainReach(const TLzmaHead& head) { return std::max(head.DictionarySize, kMinDictionary); }
+// The cycle (reach + slack) and room behind it for what a match copy writes past its end.
+size_t DictionaryBytes(uint32_t reach) { return size_t{reach} + 2 * kMatchCopySlack; }
+
 // The arrays of one run, released on every way out of it.
 class TLzmaArrays {
 public:
@@ -158,6 +182,26 @@ private:
     TLzmaState& st_;
 };
 
+// Lends a chain's arrays to the run of one link and takes them back when
+// the link came out whole; otherwise they go with the run's (TLzmaArrays).
+class TChainLoan {
+public:
+    explicit TChainLoan(TLzmaState& st) : st_(st) { Swap(); }
+    ~TChainLoan() {
+        if (st_.Chain.Intact) Swap();
+    }
+    TChainLoan(const TChainLoan&) = delete;
+    TChainLoan& operator=(const TChainLoan&) = delete;
+
+private:
+    void Swap() {
+        std::swap(st_.Models, st_.Chain.Models);
+        std::swap(st_.Literals, st_.Chain.Literals);
+        std::swap(st_.Dictionary, st_.Chain.Dictionary);
+    }
+    TLzmaState& st_;
+};
+
 class TDecoder {
 public:
     TDecoder(TCodecState& s, const TLzmaHead& head, uint32_t size)
@@ -170,16 +214,33 @@ public:
         cycle_ = reach_ + kMatchCopySlack;
     }
 
+    // A link of chain, whose arrays the run has borrowed: it goes on where
+    // the last link stopped.
+    TDecoder(TCodecState& s, const TLzmaHead& head, uint32_t size, TChainState& chain)
+        : TDecoder(s, head, size) {
+        chain_ = &chain;
+        reach_ = ChainReach(head);
+        cycle_ = reach_ + kMatchCopySlack;
+        done_ = chain.Position;
+        pos_ = chain.At;
+        full_ = chain.Wrapped;
+        state_ = chain.State;
+        rep0_ = chain.Rep0;
+        rep1_ = chain.Rep1;
+        rep2_ = chain.Rep2;
+        rep3_ = chain.Rep3;
+    }
+
     void Obtain() {
-        static_assert(std::is_standard_layout_v<TLzmaModels> && sizeof(TLzmaModels) % sizeof(uint16_t) == 0);
         st_.Models = std::make_unique_for_overwrite<TLzmaModels>();
-        std::fill_n(reinterpret_cast<uint16_t*>(st_.Models.get()), sizeof(TLzmaModels) / sizeof(uint16_t),
-                    kProbInitial);
-        const size_t literals = size_t{kLiteralCoderSize} << (head_.Lc + head_.Lp);
-        st_.Literals = std::make_unique_for_overwrite<uint16_t[]>(literals);
-        std::fill_n(st_.Literals.get(), literals, kProbInitial);
-        // Room behind the cycle for what a match copy writes past its end.
-        st_.Dictionary = std::make_unique_for_overwrite<TOctet[]>(size_t{cycle_} + kMatchCopySlack);
+        st_.Literals = std::make_unique_for_overwrite<uint16_t[]>(LiteralProbabilities(head_));
+        ResetProbabilities();
+        st_.Dictionary = std::make_unique_for_overwrite<TOctet[]>(DictionaryBytes(reach_));
+        ObtainOutputSide();
+    }
+
+    // A link's own arrays: the filter's and the CRC's.
+    void ObtainOutputSide() {
         if (head_.Filter == LzmaFilter::X86)
             st_.Staging = std::make_unique_for_overwrite<uint8_t[]>(kBatchBytes + kFilterKeeps);
         st_.CrcTable = std::make_unique_for_overwrite<uint32_t[]>(kCrcTableSize);
@@ -205,8 +266,157 @@ public:
         Finish();
     }
 
+    // A link: chunks up to its size, and nothing after them.
+    void RunLink() {
+        while (linkDone_ < size_ && !Stopped()) NextChunk();
+        if (!Stopped() && DataRemains()) s_.Damaged = true;
+        if (rc_.Overran) s_.ReadPastEnd = true;
+        if (st_.Staging) Hand(st_.Staging.get(), kept_);
+        if (Stopped()) return;
+        if (crc_ != head_.Crc32) {
+            s_.Damaged = true;
+            return;
+        }
+        Suspend();
+    }
+
 private:
     bool Stopped() const { return rc_.Overran || ended_ || s_.Damaged; }
+
+    void ResetProbabilities() {
+        static_assert(std::is_standard_layout_v<TLzmaModels> && sizeof(TLzmaModels) % sizeof(uint16_t) == 0);
+        std::fill_n(reinterpret_cast<uint16_t*>(st_.Models.get()), sizeof(TLzmaModels) / sizeof(uint16_t),
+                    kProbInitial);
+        std::fill_n(st_.Literals.get(), LiteralProbabilities(head_), kProbInitial);
+    }
+
+    // The registers go back to the chain, for its next link.
+    void Suspend() {
+        TChainState& chain = *chain_;
+        chain.Position = done_;
+        chain.At = pos_;
+        chain.Wrapped = full_;
+        chain.State = state_;
+        chain.Rep0 = rep0_;
+        chain.Rep1 = rep1_;
+        chain.Rep2 = rep2_;
+        chain.Rep3 = rep3_;
+        chain.Expanded += size_;
+        chain.Intact = true;
+    }
+
+    // A byte of a chunk's header; out of data, the link stops.
+    uint32_t HeaderByte() {
+        const uint8_t b = s_.SourceExhausted ? 0 : ReadSourceByte(s_);
+        rc_.Overran |= s_.SourceExhausted;
+        return b;
+    }
+    uint32_t HeaderWord() {
+        const uint32_t high = HeaderByte();
+        return high << 8 | HeaderByte();
+    }
+    // Codec data not yet taken (with the range decoder's stretch handed back).
+    int64_t Untaken() const { return int64_t{s_.SourceRemaining} + (s_.InEnd - s_.InPos); }
+    bool DataRemains() const { return Untaken() > 0; }
+
+    void NextChunk() {
+        const uint32_t control = HeaderByte();
+        if (Stopped()) return;
+        if (control == kStoredWithReset || control == kStored)
+            StoredChunk(control);
+        else if (control >= kLzmaChunk)
+            LzmaChunk(control);
+        else
+            s_.Damaged = true;  // the end of the stream, or no chunk at all
+    }
+
+    void ResetDictionary() {
+        pos_ = 0;
+        full_ = false;
+        done_ = 0;
+        chain_->HasDictionary = true;
+        chain_->HasProperties = false;
+    }
+
+    // Whether a chunk of `unpacked` bytes may follow: behind a dictionary
+    // reset and inside the link.
+    bool Admits(uint32_t unpacked) {
+        if (!chain_->HasDictionary || unpacked > size_ - linkDone_) s_.Damaged = true;
+        return !Stopped();
+    }
+
+    // n decoded bytes at start, in the dictionary, go on.
+    void Advance(TOctet* start, uint32_t n) {
+        Emit(reinterpret_cast<uint8_t*>(start), n);
+        done_ += n;
+        linkDone_ += n;
+        pos_ += n;
+        if (pos_ == cycle_) {
+            pos_ = 0;
+            full_ = true;
+        }
+    }
+
+    void StoredChunk(uint32_t control) {
+        if (control == kStoredWithReset) ResetDictionary();
+        uint32_t left = HeaderWord() + 1;
+        if (!Admits(left)) return;
+        while (left > 0) {
+            const uint32_t room = std::min(cycle_ - pos_, left);
+            TOctet* const start = st_.Dictionary.get() + pos_;
+            if (!TakeBytes(start, room)) return;
+            Advance(start, room);
+            left -= room;
+        }
+    }
+
+    // n bytes of codec data as they are; false when they run out.
+    bool TakeBytes(TOctet* to, uint32_t n) {
+        for (;;) {
+            const auto stretch = static_cast<uint32_t>(std::min<size_t>(InputStretch(s_), n));
+            std::memcpy(to, s_.InPos, stretch);
+            TakeInput(s_, stretch);
+            to += stretch;
+            n -= stretch;
+            if (n == 0) return true;
+            *to++ = TOctet{static_cast<uint8_t>(HeaderByte())};
+            --n;
+            if (rc_.Overran) return false;
+        }
+    }
+
+    // An LZMA chunk: its range coder starts afresh, takes exactly its
+    // packed size and ends on a symbol, with no end marker.
+    void LzmaChunk(uint32_t control) {
+        const uint32_t reset = control >> kResetShift & 3;
+        uint32_t unpacked = (control & kUnpackedTopMask) << 16;
+        unpacked = (unpacked | HeaderWord()) + 1;
+        const uint32_t packed = HeaderWord() + 1;
+        if (reset >= kResetProperties && HeaderByte() != head_.Properties()) s_.Damaged = true;
+        if (Stopped()) return;
+        if (reset == kResetDictionary) ResetDictionary();
+        if (reset < kResetProperties && !chain_->HasProperties) s_.Damaged = true;
+        if (!Admits(unpacked)) return;
+        if (reset >= kResetProperties) chain_->HasProperties = true;
+        if (reset >= kResetState) {
+            ResetProbabilities();
+            state_ = rep0_ = rep1_ = rep2_ = rep3_ = 0;
+        }
+        const int64_t before = Untaken();
+        rc_.Range = 0xFFFFFFFFu;
+        rc_.Code = 0;
+        if (StartRange()) {
+            const uint32_t end = linkDone_ + unpacked;
+            while (linkDone_ < end && !Stopped()) {
+                const uint32_t room = std::min({cycle_ - pos_, end - linkDone_, kBatchBytes});
+                TOctet* const start = st_.Dictionary.get() + pos_;
+                Advance(start, static_cast<uint32_t>(Decode(start, start + room) - start));
+            }
+        }
+        rc_.Detach();
+        if (ended_ || (!Stopped() && (pending_ > 0 || rc_.Code != 0 || before - Untaken() != packed)))
+            s_.Damaged = true;
+    }
 
     bool StartRange() {
         rc_.Attach();
@@ -412,24 +622,72 @@ private:
     uint32_t pos_ = 0;      // where the next byte goes in the dictionary
     bool full_ = false;     // the dictionary has wrapped round
     bool ended_ = false;    // an end marker came
-    uint32_t done_ = 0;
+    uint32_t done_ = 0;     // since the start, or for a chain since the last dictionary reset
+    TChainState* chain_ = nullptr;  // a link's chain
+    uint32_t linkDone_ = 0;         // a link's bytes so far
     TX86Decoder filter_;
     uint32_t kept_ = 0;  // bytes at the front of the staging buffer the filter holds back
     uint32_t crc_ = 0;
     bool carryless_ = false;  // the CRC may use carry-less multiplication
 };
 
+// n bytes of the head; false (ReadPastEnd set) when they run out.
+bool ReadHead(TCodecState& s, uint8_t* bytes, int n) {
+    for (int i = 0; i < n; ++i) bytes[i] = s.SourceExhausted ? 0 : ReadSourceByte(s);
+    if (s.SourceExhausted) s.ReadPastEnd = true;
+    return !s.SourceExhausted;
+}
+
+// Whether a link goes on from where its chain stands, in the same dictionary.
+bool Continues(const TChainState& chain, const TLzmaHead& head) {
+    return chain.Intact && chain.Expanded == head.ChainOffset && chain.DictionarySize == head.DictionarySize &&
+           chain.Properties == head.Properties();
+}
+
+// A new chain, its old arrays gone first.
+bool StartChain(TChainState& chain, const TLzmaHead& head) {
+    chain = TChainState{};
+    if (head.Lc + head.Lp > kMaxChunkLiteralBits) return false;
+    chain.Properties = head.Properties();
+    chain.DictionarySize = head.DictionarySize;
+    chain.Models = std::make_unique_for_overwrite<TLzmaModels>();
+    chain.Literals = std::make_unique_for_overwrite<uint16_t[]>(LiteralProbabilities(head));
+    chain.Dictionary = std::make_unique_for_overwrite<TOctet[]>(DictionaryBytes(ChainReach(head)));
+    return true;
+}
+
+// The chain stays broken unless this link comes out whole.
+void ExpandLink(TCodecState& s, TLzmaHead head, int32_t size) {
+    TChainState& chain = s.Lzma.Chain;
+    uint8_t offset[kChainedHeadSize - kHeadSize];
+    const bool whole = ReadHead(s, offset, sizeof offset);
+    head.DecodeChainOffset(offset);
+    const bool follows = Continues(chain, head);
+    chain.Intact = false;
+    if (!whole) return;
+    const bool fresh = head.ChainOffset == 0;
+    if (size < 0 || !(fresh ? StartChain(chain, head) : follows)) {
+        s.Damaged = true;
+        return;
+    }
+    TLzmaArrays arrays(s.Lzma);
+    TChainLoan loan(s.Lzma);
+    TDecoder decoder(s, head, static_cast<uint32_t>(size), chain);
+    decoder.ObtainOutputSide();
+    decoder.RunLink();
+}
+
 }  // namespace
 
 void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
     uint8_t bytes[kHeadSize];
-    for (uint8_t& b : bytes) b = s.SourceExhausted ? 0 : ReadSourceByte(s);
-    if (s.SourceExhausted) {
-        s.ReadPastEnd = true;
+    if (!ReadHead(s, bytes, kHeadSize)) return;
+    const std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes);
+    if (head && head->Chained) {
+        ExpandLink(s, *head, uncompressedSize);
         return;
     }
-    const std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes);
-    if (!head || head->Chained || uncompressedSize < 0) {  // chains are not expanded yet
+    if (!head || uncompressedSize < 0) {
         s.Damaged = true;
         return;
     }

@@ -15,7 +15,7 @@ constexpr int kPropertiesLimit = (kMaxPb * 5 + kMaxLp) * 9 + kMaxLc + 1;  // 225
 std::array<uint8_t, kChainedHeadSize> TLzmaHead::Encode() const {
     std::array<uint8_t, kChainedHeadSize> bytes{};
     bytes[0] = Chained ? kChainedHeadVersion : kLzmaHeadVersion;
-    bytes[1] = static_cast<uint8_t>((Pb * 5 + Lp) * 9 + Lc);
+    bytes[1] = Properties();
     StoreLe32(&bytes[2], DictionarySize);
     bytes[6] = static_cast<uint8_t>(Filter);
     StoreLe32(&bytes[7], Crc32);

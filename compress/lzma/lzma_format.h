@@ -61,6 +61,8 @@ struct TLzmaHead {
     uint32_t ChainOffset = 0;  // chained heads only
 
     int Size() const { return Chained ? kChainedHeadSize : kHeadSize; }
+    // lc, lp and pb in one byte, as stored: (pb * 5 + lp) * 9 + lc.
+    uint8_t Properties() const { return static_cast<uint8_t>((Pb * 5 + Lp) * 9 + Lc); }
     // Size() bytes are used.
     std::array<uint8_t, kChainedHeadSize> Encode() const;
     // From the first kHeadSize bytes: nothing when the version, the

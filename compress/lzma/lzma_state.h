@@ -1,7 +1,7 @@
 // Working fields of the LZM expander inside TCodecState: the LZMA
 // probability models, the dictionary, the branch filter's staging buffer
 // and the CRC-32 table. The arrays are obtained for one run and are empty
-// between runs.
+// between runs, apart from a chain's, which wait for its next link.
 #pragma once
 
 #include <cstdint>
@@ -81,6 +81,25 @@ struct TLzmaModels {
 
 inline constexpr int kCrcTables = 16;  // slicing by sixteen: one table per byte of a step
 
+// What a chain (lzma_format.h) carries from one link to the next: the
+// arrays and registers of the decoder as the last link left them. Between
+// runs the arrays live here; a link borrows them into TLzmaState.
+struct TChainState {
+    std::unique_ptr<TLzmaModels> Models;
+    std::unique_ptr<uint16_t[]> Literals;
+    std::unique_ptr<TOctet[]> Dictionary;
+    bool Intact = false;          // every link so far expanded in full, in order
+    uint8_t Properties = 0;       // as the head stores them, the same in every link
+    uint32_t DictionarySize = 0;  // as the head states it
+    uint32_t Expanded = 0;        // by the links so far, before their filters, mod 2^32
+    // The decoder's registers; the position counts from the last dictionary reset.
+    uint32_t Position = 0, State = 0, Rep0 = 0, Rep1 = 0, Rep2 = 0, Rep3 = 0;
+    uint32_t At = 0;              // where the next byte goes in the dictionary
+    bool Wrapped = false;         // the dictionary has been written round
+    bool HasDictionary = false;   // a chunk has reset the dictionary
+    bool HasProperties = false;   // an LZMA chunk has set them since
+};
+
 }  // namespace lzma
 
 struct TLzmaState {
@@ -89,6 +108,7 @@ struct TLzmaState {
     std::unique_ptr<TOctet[]> Dictionary;
     std::unique_ptr<uint8_t[]> Staging;  // the branch filter's bytes in flight
     std::unique_ptr<uint32_t[]> CrcTable;  // kCrcTables * 256
+    lzma::TChainState Chain;               // kept from run to run
 };
 
 }  // namespace vorn

@@ -13,6 +13,7 @@
 #include "compress/lzma/lzma_method.h"
 #include "compress/lzma/x86_filter.h"
 #include "compress/vorn_header.h"
+#include "tests/support/lzma_chain.h"
 #include "tests/support/test_support.h"
 
 namespace vorn::test {
@@ -212,6 +213,82 @@ TEST(LzmaExpand, RefusesDamagedStreams) {
     std::copy(bytes.begin(), bytes.end(), b.begin());
     EXPECT_THROW(ExpandLzm(b), EInvalidKey);
     EXPECT_THROW(ExpandLzm(b, 77), EInvalidKey);
+}
+
+// Chains expand link by link through one codec, in every kind of chunk:
+// stored (random data), several per link (over 2 MiB), none (an empty
+// link), with positions for lp and pb running on across links, a 4 KB
+// dictionary that wraps, the x86 filter anew in each link, and a lone
+// stream in between that leaves the chain alone.
+TEST(LzmaChain, ExpandsLinksInOrder) {
+    const Bytes first = MakeData(DataKind::Binary, 5003);
+    const std::vector<Bytes> pieces = {first, {}, Bytes(1, 'x'), MakeData(DataKind::Random, 70000),
+                                       MakeData(DataKind::Text, (2 << 20) + 999), first, MakeData(DataKind::Runs, 8193)};
+    const Bytes lone = LzmStream(first, {});
+    for (const TChainCase& c : {TChainCase{}, TChainCase{0, 2, 1, 4096, true}, TChainCase{1, 3, 2, 1u << 16, false}}) {
+        const std::vector<Bytes> links = LzmaChain(pieces, c);
+        TVornCodec codec;
+        lzma::UseLzmaMethod(codec);
+        for (size_t i = 0; i < links.size(); ++i) {
+            ASSERT_EQ(ExpandBytes(codec, links[i]), pieces[i]) << "link " << i << " lp " << int{c.Lp};
+            if (i == 2) {
+                ASSERT_EQ(ExpandBytes(codec, lone), first);
+            }
+        }
+        ASSERT_EQ(ExpandBytes(codec, links[0]), first);  // a new chain
+    }
+}
+
+// A link that does not follow, or whose chunks are damaged, is refused, and
+// so is every link after it; a new chain then starts as ever.
+TEST(LzmaChain, RefusesLinksThatDoNotFollow) {
+    const std::vector<Bytes> pieces = {MakeData(DataKind::Text, 30000), MakeData(DataKind::Binary, 20000),
+                                       MakeData(DataKind::Text, 10000, 2)};
+    const std::vector<Bytes> links = LzmaChain(pieces, {.X86 = true});
+    const size_t head = kHeaderSize, chunk = head + lzma::kChainedHeadSize;
+    auto with = [&](size_t at, int delta, size_t link = 0) {
+        std::vector<Bytes> b = links;
+        b[link][at] = static_cast<uint8_t>(b[link][at] + delta);
+        return b;
+    };
+    auto plus = [&](const Bytes& tail) {
+        std::vector<Bytes> b = links;
+        b[0].insert(b[0].end(), tail.begin(), tail.end());
+        return b;
+    };
+    const std::pair<std::string, std::vector<Bytes>> cases[] = {
+        {"a link skipped", {links[0], links[2]}},
+        {"a later link first", {links[1]}},
+        {"the dictionary differs", with(head + 2, 1, 1)},
+        {"the properties differ", with(head + 1, 1, 1)},
+        {"lc + lp over 4", with(head + 1, 10)},  // 3, 0, 2 becomes 4, 1, 2
+        {"damage breaks the chain", with(links[1].size() - 100, 1, 1)},
+        {"the first chunk keeps the dictionary", with(chunk, -0x20)},
+        {"the end of the stream", with(chunk, -links[0][chunk])},
+        {"control 03", with(chunk, 3 - links[0][chunk])},
+        {"the chunk's properties differ", with(chunk + 5, 1)},
+        {"packed size one more", with(chunk + 4, 1)},
+        {"unpacked size one less", with(chunk + 2, -1)},
+        {"the range coder's first byte", with(chunk + 6, 1)},
+        {"cut", {Bytes(links[0].begin(), links[0].end() - 1)}},
+        {"a byte left over", plus({0})},
+        {"a stored chunk after the size", plus({2, 0, 0, 'x'})},
+    };
+    for (const auto& [name, streams] : cases) {
+        TVornCodec codec;
+        lzma::UseLzmaMethod(codec);
+        bool failed = false;
+        for (const Bytes& stream : streams) {
+            try {
+                ExpandBytes(codec, stream);
+                EXPECT_FALSE(failed) << name << ": a link after a refused one";
+            } catch (const EBadChecksum&) {
+                failed = true;
+            }
+        }
+        EXPECT_TRUE(failed) << name;
+        EXPECT_EQ(ExpandBytes(codec, links[0]), pieces[0]) << name;
+    }
 }
 
 }  // namespace
