@@ -159,10 +159,6 @@ constexpr int kMaxChunkLiteralBits = 4;
 static_assert(kBatchBytes >= 0x10000, "a stored chunk is emitted in one batch at most");
 
 uint32_t LiteralProbabilities(const TLzmaHead& head) { return uint32_t{kLiteralCoderSize} << (head.Lc + head.Lp); }
-// The dictionary of a chain's links: the head's, whatever each link's size.
-uint32_t ChainReach(const TLzmaHead& head) { return std::max(head.DictionarySize, kMinDictionary); }
-// The cycle (reach + slack) and room behind it for what a match copy writes past its end.
-size_t DictionaryBytes(uint32_t reach) { return size_t{reach} + 2 * kMatchCopySlack; }
 
 // The arrays of one run, released on every way out of it.
 class TLzmaArrays {
@@ -186,9 +182,11 @@ private:
 // the link came out whole; otherwise they go with the run's (TLzmaArrays).
 class TChainLoan {
 public:
-    explicit TChainLoan(TLzmaState& st) : st_(st) { Swap(); }
+    TChainLoan(TLzmaState& st, bool lent) : st_(st), lent_(lent) {
+        if (lent_) Swap();
+    }
     ~TChainLoan() {
-        if (st_.Chain.Intact) Swap();
+        if (lent_ && st_.Chain.Intact) Swap();
     }
     TChainLoan(const TChainLoan&) = delete;
     TChainLoan& operator=(const TChainLoan&) = delete;
@@ -200,42 +198,29 @@ private:
         std::swap(st_.Dictionary, st_.Chain.Dictionary);
     }
     TLzmaState& st_;
+    const bool lent_;
 };
 
 class TDecoder {
 public:
-    TDecoder(TCodecState& s, const TLzmaHead& head, uint32_t size)
-        : s_(s), st_(s.Lzma), head_(head), size_(size) {
+    // The dictionary reaches as far as the data reach, or for a chain's
+    // link as far as the head says, whatever the link's size.
+    TDecoder(TCodecState& s, const TLzmaHead& head, uint32_t size, uint32_t reach)
+        : s_(s), st_(s.Lzma), head_(head), size_(size), reach_(reach) {
         rc_.Engine = &s;
         lc_ = head.Lc;
         lpMask_ = (1u << head.Lp) - 1;
         pbMask_ = (1u << head.Pb) - 1;
-        reach_ = std::min(std::max(head.DictionarySize, kMinDictionary), size);
         cycle_ = reach_ + kMatchCopySlack;
-    }
-
-    // A link of chain, whose arrays the run has borrowed: it goes on where
-    // the last link stopped.
-    TDecoder(TCodecState& s, const TLzmaHead& head, uint32_t size, TChainState& chain)
-        : TDecoder(s, head, size) {
-        chain_ = &chain;
-        reach_ = ChainReach(head);
-        cycle_ = reach_ + kMatchCopySlack;
-        done_ = chain.Position;
-        pos_ = chain.At;
-        full_ = chain.Wrapped;
-        state_ = chain.State;
-        rep0_ = chain.Rep0;
-        rep1_ = chain.Rep1;
-        rep2_ = chain.Rep2;
-        rep3_ = chain.Rep3;
     }
 
     void Obtain() {
         st_.Models = std::make_unique_for_overwrite<TLzmaModels>();
         st_.Literals = std::make_unique_for_overwrite<uint16_t[]>(LiteralProbabilities(head_));
         ResetProbabilities();
-        st_.Dictionary = std::make_unique_for_overwrite<TOctet[]>(DictionaryBytes(reach_));
+        // Room behind the cycle for what a match copy writes past its end.
+        st_.Dictionary.reset();  // a chain's old one, before the new one comes
+        st_.Dictionary = std::make_unique_for_overwrite<TOctet[]>(size_t{cycle_} + kMatchCopySlack);
         ObtainOutputSide();
     }
 
@@ -250,26 +235,25 @@ public:
 
     void Run() {
         if (!StartRange()) return;
-        while (done_ < size_ && !Stopped()) {
-            const uint32_t room = std::min({cycle_ - pos_, size_ - done_, kBatchBytes});
-            TOctet* const start = st_.Dictionary.get() + pos_;
-            TOctet* const out = Decode(start, start + room);
-            const auto n = static_cast<uint32_t>(out - start);
-            Emit(reinterpret_cast<uint8_t*>(start), n);
-            done_ += n;
-            pos_ += n;
-            if (pos_ == cycle_) {
-                pos_ = 0;
-                full_ = true;
-            }
-        }
+        while (done_ < size_ && !Stopped()) DecodeBatch(std::min({cycle_ - pos_, size_ - done_, kBatchBytes}));
         Finish();
     }
 
-    // A link: chunks up to its size, and nothing after them.
-    void RunLink() {
+    // A link of chain, whose arrays the run has borrowed: it goes on where
+    // the last link stopped, with chunks up to its size and nothing after
+    // them, and leaves the chain intact only when it is whole.
+    void RunLink(TChainState& chain) {
+        chain_ = &chain;
+        done_ = chain.Position;
+        pos_ = chain.At;
+        full_ = chain.Wrapped;
+        state_ = chain.State;
+        rep0_ = chain.Rep0;
+        rep1_ = chain.Rep1;
+        rep2_ = chain.Rep2;
+        rep3_ = chain.Rep3;
         while (linkDone_ < size_ && !Stopped()) NextChunk();
-        if (!Stopped() && DataRemains()) s_.Damaged = true;
+        if (!Stopped() && Untaken() != 0) s_.Damaged = true;
         if (rc_.Overran) s_.ReadPastEnd = true;
         if (st_.Staging) Hand(st_.Staging.get(), kept_);
         if (Stopped()) return;
@@ -305,44 +289,44 @@ private:
         chain.Intact = true;
     }
 
-    // A byte of a chunk's header; out of data, the link stops.
-    uint32_t HeaderByte() {
-        const uint8_t b = s_.SourceExhausted ? 0 : ReadSourceByte(s_);
+    // n bytes of codec data as they are; false, the link stopped, when
+    // they run out.
+    bool Take(uint8_t* to, uint32_t n) {
+        for (uint32_t i = 0; i < n; ++i) to[i] = s_.SourceExhausted ? 0 : ReadSourceByte(s_);
         rc_.Overran |= s_.SourceExhausted;
-        return b;
-    }
-    uint32_t HeaderWord() {
-        const uint32_t high = HeaderByte();
-        return high << 8 | HeaderByte();
+        return !rc_.Overran;
     }
     // Codec data not yet taken (with the range decoder's stretch handed back).
-    int64_t Untaken() const { return int64_t{s_.SourceRemaining} + (s_.InEnd - s_.InPos); }
-    bool DataRemains() const { return Untaken() > 0; }
+    // Modulo 2^32, which keeps differences exact.
+    uint32_t Untaken() const { return static_cast<uint32_t>(s_.SourceRemaining) + static_cast<uint32_t>(s_.InEnd - s_.InPos); }
 
+    // One chunk: its header, then its bytes as they are or its LZMA data,
+    // behind a dictionary reset and inside the link.
     void NextChunk() {
-        const uint32_t control = HeaderByte();
-        if (Stopped()) return;
-        if (control == kStoredWithReset || control == kStored)
-            StoredChunk(control);
-        else if (control >= kLzmaChunk)
-            LzmaChunk(control);
-        else
+        uint8_t header[6];  // control, sizes less one, properties
+        if (!Take(header, 1)) return;
+        const uint32_t control = header[0];
+        const bool lzma = control >= kLzmaChunk;
+        if (!lzma && control != kStoredWithReset && control != kStored) {
             s_.Damaged = true;  // the end of the stream, or no chunk at all
-    }
-
-    void ResetDictionary() {
-        pos_ = 0;
-        full_ = false;
-        done_ = 0;
-        chain_->HasDictionary = true;
-        chain_->HasProperties = false;
-    }
-
-    // Whether a chunk of `unpacked` bytes may follow: behind a dictionary
-    // reset and inside the link.
-    bool Admits(uint32_t unpacked) {
-        if (!chain_->HasDictionary || unpacked > size_ - linkDone_) s_.Damaged = true;
-        return !Stopped();
+            return;
+        }
+        const uint32_t reset = lzma ? control >> kResetShift & 3 : control == kStoredWithReset ? kResetDictionary : kResetNothing;
+        if (!Take(header + 1, lzma ? 4 + (reset >= kResetProperties) : 2)) return;
+        const uint32_t unpacked = (lzma ? (control & kUnpackedTopMask) << 16 : 0) + (header[1] << 8 | header[2]) + 1;
+        if (reset == kResetDictionary) {
+            pos_ = 0;
+            full_ = false;
+            done_ = 0;
+            chain_->HasDictionary = true;
+            chain_->HasProperties = false;
+        }
+        if (!chain_->HasDictionary || unpacked > size_ - linkDone_)
+            s_.Damaged = true;
+        else if (lzma)
+            LzmaChunk(reset, unpacked, (header[3] << 8 | header[4]) + 1, header[5]);
+        else
+            StoredChunk(unpacked);
     }
 
     // n decoded bytes at start, in the dictionary, go on.
@@ -357,61 +341,41 @@ private:
         }
     }
 
-    void StoredChunk(uint32_t control) {
-        if (control == kStoredWithReset) ResetDictionary();
-        uint32_t left = HeaderWord() + 1;
-        if (!Admits(left)) return;
+    // Up to room bytes decoded into the dictionary and passed on; the one
+    // place that calls Decode, so that the installer carries it once.
+    void DecodeBatch(uint32_t room) {
+        TOctet* const start = st_.Dictionary.get() + pos_;
+        Advance(start, static_cast<uint32_t>(Decode(start, start + room) - start));
+    }
+
+    void StoredChunk(uint32_t left) {
         while (left > 0) {
             const uint32_t room = std::min(cycle_ - pos_, left);
             TOctet* const start = st_.Dictionary.get() + pos_;
-            if (!TakeBytes(start, room)) return;
+            if (!Take(reinterpret_cast<uint8_t*>(start), room)) return;
             Advance(start, room);
             left -= room;
         }
     }
 
-    // n bytes of codec data as they are; false when they run out.
-    bool TakeBytes(TOctet* to, uint32_t n) {
-        for (;;) {
-            const auto stretch = static_cast<uint32_t>(std::min<size_t>(InputStretch(s_), n));
-            std::memcpy(to, s_.InPos, stretch);
-            TakeInput(s_, stretch);
-            to += stretch;
-            n -= stretch;
-            if (n == 0) return true;
-            *to++ = TOctet{static_cast<uint8_t>(HeaderByte())};
-            --n;
-            if (rc_.Overran) return false;
-        }
-    }
-
     // An LZMA chunk: its range coder starts afresh, takes exactly its
     // packed size and ends on a symbol, with no end marker.
-    void LzmaChunk(uint32_t control) {
-        const uint32_t reset = control >> kResetShift & 3;
-        uint32_t unpacked = (control & kUnpackedTopMask) << 16;
-        unpacked = (unpacked | HeaderWord()) + 1;
-        const uint32_t packed = HeaderWord() + 1;
-        if (reset >= kResetProperties && HeaderByte() != head_.Properties()) s_.Damaged = true;
-        if (Stopped()) return;
-        if (reset == kResetDictionary) ResetDictionary();
-        if (reset < kResetProperties && !chain_->HasProperties) s_.Damaged = true;
-        if (!Admits(unpacked)) return;
-        if (reset >= kResetProperties) chain_->HasProperties = true;
+    void LzmaChunk(uint32_t reset, uint32_t unpacked, uint32_t packed, uint8_t properties) {
+        if (reset >= kResetProperties ? properties != head_.Properties() : !chain_->HasProperties) {
+            s_.Damaged = true;
+            return;
+        }
+        chain_->HasProperties = true;
         if (reset >= kResetState) {
             ResetProbabilities();
             state_ = rep0_ = rep1_ = rep2_ = rep3_ = 0;
         }
-        const int64_t before = Untaken();
+        const uint32_t before = Untaken();
         rc_.Range = 0xFFFFFFFFu;
         rc_.Code = 0;
         if (StartRange()) {
             const uint32_t end = linkDone_ + unpacked;
-            while (linkDone_ < end && !Stopped()) {
-                const uint32_t room = std::min({cycle_ - pos_, end - linkDone_, kBatchBytes});
-                TOctet* const start = st_.Dictionary.get() + pos_;
-                Advance(start, static_cast<uint32_t>(Decode(start, start + room) - start));
-            }
+            while (linkDone_ < end && !Stopped()) DecodeBatch(std::min(std::min(cycle_ - pos_, end - linkDone_), kBatchBytes));
         }
         rc_.Detach();
         if (ended_ || (!Stopped() && (pending_ > 0 || rc_.Code != 0 || before - Untaken() != packed)))
@@ -638,63 +602,53 @@ bool ReadHead(TCodecState& s, uint8_t* bytes, int n) {
     return !s.SourceExhausted;
 }
 
-// Whether a link goes on from where its chain stands, in the same dictionary.
-bool Continues(const TChainState& chain, const TLzmaHead& head) {
-    return chain.Intact && chain.Expanded == head.ChainOffset && chain.DictionarySize == head.DictionarySize &&
-           chain.Properties == head.Properties();
-}
-
-// A new chain, its old arrays gone first.
-bool StartChain(TChainState& chain, const TLzmaHead& head) {
-    chain = TChainState{};
+// Whether a link may run: one at offset 0 starts the chain afresh (and
+// obtains new arrays); any other must go on from where the
+// chain stands, in the same dictionary. The chain stays broken unless the
+// link comes out whole.
+bool JoinChain(TChainState& chain, const TLzmaHead& head) {
+    const bool follows = chain.Intact && chain.Expanded == head.ChainOffset &&
+                         chain.DictionarySize == head.DictionarySize && chain.Properties == head.Properties();
+    chain.Intact = false;
+    if (head.ChainOffset != 0) return follows;
     if (head.Lc + head.Lp > kMaxChunkLiteralBits) return false;
+    chain.Expanded = 0;
+    chain.HasDictionary = false;
     chain.Properties = head.Properties();
     chain.DictionarySize = head.DictionarySize;
-    chain.Models = std::make_unique_for_overwrite<TLzmaModels>();
-    chain.Literals = std::make_unique_for_overwrite<uint16_t[]>(LiteralProbabilities(head));
-    chain.Dictionary = std::make_unique_for_overwrite<TOctet[]>(DictionaryBytes(ChainReach(head)));
     return true;
-}
-
-// The chain stays broken unless this link comes out whole.
-void ExpandLink(TCodecState& s, TLzmaHead head, int32_t size) {
-    TChainState& chain = s.Lzma.Chain;
-    uint8_t offset[kChainedHeadSize - kHeadSize];
-    const bool whole = ReadHead(s, offset, sizeof offset);
-    head.DecodeChainOffset(offset);
-    const bool follows = Continues(chain, head);
-    chain.Intact = false;
-    if (!whole) return;
-    const bool fresh = head.ChainOffset == 0;
-    if (size < 0 || !(fresh ? StartChain(chain, head) : follows)) {
-        s.Damaged = true;
-        return;
-    }
-    TLzmaArrays arrays(s.Lzma);
-    TChainLoan loan(s.Lzma);
-    TDecoder decoder(s, head, static_cast<uint32_t>(size), chain);
-    decoder.ObtainOutputSide();
-    decoder.RunLink();
 }
 
 }  // namespace
 
 void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
-    uint8_t bytes[kHeadSize];
+    uint8_t bytes[kChainedHeadSize];
     if (!ReadHead(s, bytes, kHeadSize)) return;
-    const std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes);
-    if (head && head->Chained) {
-        ExpandLink(s, *head, uncompressedSize);
-        return;
+    std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes);
+    TChainState& chain = s.Lzma.Chain;
+    const bool chained = head && head->Chained;
+    if (chained) {
+        if (!ReadHead(s, bytes + kHeadSize, kChainedHeadSize - kHeadSize)) return;
+        head->DecodeChainOffset(bytes + kHeadSize);
+        if (!JoinChain(chain, *head)) head.reset();
     }
     if (!head || uncompressedSize < 0) {
         s.Damaged = true;
         return;
     }
+    const auto size = static_cast<uint32_t>(uncompressedSize);
+    const uint32_t reach = std::max(head->DictionarySize, kMinDictionary);
     TLzmaArrays arrays(s.Lzma);
-    TDecoder decoder(s, *head, static_cast<uint32_t>(uncompressedSize));
-    decoder.Obtain();
-    decoder.Run();
+    TChainLoan loan(s.Lzma, chained);
+    TDecoder decoder(s, *head, size, chained ? reach : std::min(reach, size));
+    if (chained && head->ChainOffset != 0)
+        decoder.ObtainOutputSide();
+    else
+        decoder.Obtain();
+    if (chained)
+        decoder.RunLink(chain);
+    else
+        decoder.Run();
 }
 
 }  // namespace vorn
