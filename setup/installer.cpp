@@ -139,7 +139,7 @@ bool TInstaller::InstallEntry() {
     if (ShouldExtract(entry))
         keepGoing = Extract(entry);
     else
-        log_->Line(SkippingLine(entry.destination));
+        Skip(entry);
     tempStream_.reset();
     return keepGoing;
 }
@@ -170,6 +170,19 @@ bool TInstaller::ShouldExtract(const TEntry& entry) {
     return false;
 }
 
+void TInstaller::Skip(const TEntry& entry) {
+    log_->Line(SkippingLine(entry.destination));
+    tempStream_->Seek(0);
+    if (!lzma::IsChainLink(*tempStream_)) return;
+    TNullStream nothing;
+    try {
+        ExpandTemp(nothing);
+    } catch (...) {  // the next link then fails by itself
+    }
+}
+
+void TInstaller::ExpandTemp(TStream& dest) { codec_->ExpandStream(dest, *tempStream_); }
+
 bool TInstaller::ReplaceAllowed(const std::string& replaceRule) {
     const Replace replace = ReplaceOf(replaceRule);
     if (replace == Replace::Ask) {
@@ -186,7 +199,7 @@ bool TInstaller::Extract(const TEntry& entry) {
     std::unique_ptr<TStream> destinationFile = platform_.CreateNew(entry.destination);
     try {
         log_->Line(ExtractingLine(entry.destination));
-        codec_->ExpandStream(*destinationFile, *tempStream_);
+        ExpandTemp(*destinationFile);
         destinationFile.reset();
         log_->Line(kOkLine);
         RunExtracted(entry);

@@ -214,18 +214,16 @@ public:
         cycle_ = reach_ + kMatchCopySlack;
     }
 
-    void Obtain() {
-        st_.Models = std::make_unique_for_overwrite<TLzmaModels>();
-        st_.Literals = std::make_unique_for_overwrite<uint16_t[]>(LiteralProbabilities(head_));
-        ResetProbabilities();
-        // Room behind the cycle for what a match copy writes past its end.
-        st_.Dictionary.reset();  // a chain's old one, before the new one comes
-        st_.Dictionary = std::make_unique_for_overwrite<TOctet[]>(size_t{cycle_} + kMatchCopySlack);
-        ObtainOutputSide();
-    }
-
-    // A link's own arrays: the filter's and the CRC's.
-    void ObtainOutputSide() {
+    // The arrays of the run: all of them, or for a link that goes on in a
+    // chain only its own (the filter's and the CRC's).
+    void Obtain(bool models) {
+        if (models) {
+            st_.Models = std::make_unique_for_overwrite<TLzmaModels>();
+            st_.Literals = std::make_unique_for_overwrite<uint16_t[]>(LiteralProbabilities(head_));
+            // Room behind the cycle for what a match copy writes past its end.
+            st_.Dictionary.reset();  // a chain's old one, before the new one comes
+            st_.Dictionary = std::make_unique_for_overwrite<TOctet[]>(size_t{cycle_} + kMatchCopySlack);
+        }
         if (head_.Filter == LzmaFilter::X86)
             st_.Staging = std::make_unique_for_overwrite<uint8_t[]>(kBatchBytes + kFilterKeeps);
         st_.CrcTable = std::make_unique_for_overwrite<uint32_t[]>(kCrcTableSize);
@@ -233,35 +231,44 @@ public:
         carryless_ = HasCarrylessMultiply();
     }
 
-    void Run() {
-        if (!StartRange()) return;
-        while (done_ < size_ && !Stopped()) DecodeBatch(std::min({cycle_ - pos_, size_ - done_, kBatchBytes}));
-        Finish();
-    }
-
-    // A link of chain, whose arrays the run has borrowed: it goes on where
-    // the last link stopped, with chunks up to its size and nothing after
-    // them, and leaves the chain intact only when it is whole.
-    void RunLink(TChainState& chain) {
-        chain_ = &chain;
-        done_ = chain.Position;
-        pos_ = chain.At;
-        full_ = chain.Wrapped;
-        state_ = chain.State;
-        rep0_ = chain.Rep0;
-        rep1_ = chain.Rep1;
-        rep2_ = chain.Rep2;
-        rep3_ = chain.Rep3;
-        while (linkDone_ < size_ && !Stopped()) NextChunk();
-        if (!Stopped() && Untaken() != 0) s_.Damaged = true;
-        if (rc_.Overran) s_.ReadPastEnd = true;
-        if (st_.Staging) Hand(st_.Staging.get(), kept_);
-        if (Stopped()) return;
-        if (crc_ != head_.Crc32) {
-            s_.Damaged = true;
-            return;
+    // A lone stream is one stretch of LZMA data up to the size. A link of
+    // chain (whose arrays the run has borrowed) goes on where the last link
+    // stopped, with chunks up to its size and nothing after them, and
+    // leaves the chain intact only when it comes out whole.
+    void Run(TChainState* chain) {
+        chain_ = chain;
+        if (chain) {
+            done_ = chain->Position;
+            pos_ = chain->At;
+            full_ = chain->Wrapped;
+            state_ = chain->State;
+            rep0_ = chain->Rep0;
+            rep1_ = chain->Rep1;
+            rep2_ = chain->Rep2;
+            rep3_ = chain->Rep3;
         }
-        Suspend();
+        rc_.Attach();  // a chain's chunk headers and stored chunks come through it too
+        // A lone stream's range coder starts even for no bytes at all.
+        for (bool lone = !chain; (lone || linkDone_ < size_) && !Stopped(); lone = false) {
+            uint32_t end = size_, reset = kResetState, packed = 0;
+            if (chain && !NextChunk(end, reset, packed)) continue;
+            if (reset >= kResetState) {
+                ResetProbabilities();
+                state_ = rep0_ = rep1_ = rep2_ = rep3_ = 0;
+            }
+            // Each chunk's range coder starts afresh, takes exactly its
+            // packed size and ends on a symbol, with no end marker.
+            rc_.Range = 0xFFFFFFFFu;
+            rc_.Code = 0;
+            const uint32_t before = Untaken();
+            if (!StartRange()) break;
+            while (linkDone_ < end && !Stopped()) DecodeBatch(std::min({cycle_ - pos_, end - linkDone_, kBatchBytes}));
+            if (chain && (ended_ || (!Stopped() && (pending_ > 0 || rc_.Code != 0 || before - Untaken() != packed))))
+                s_.Damaged = true;
+        }
+        if (chain && !Stopped() && Untaken() != 0) s_.Damaged = true;
+        Finish();
+        if (chain && !Stopped()) Suspend();
     }
 
 private:
@@ -292,41 +299,53 @@ private:
     // n bytes of codec data as they are; false, the link stopped, when
     // they run out.
     bool Take(uint8_t* to, uint32_t n) {
-        for (uint32_t i = 0; i < n; ++i) to[i] = s_.SourceExhausted ? 0 : ReadSourceByte(s_);
-        rc_.Overran |= s_.SourceExhausted;
+        for (uint32_t i = 0; i < n; ++i) to[i] = static_cast<uint8_t>(rc_.NextByte());
         return !rc_.Overran;
     }
-    // Codec data not yet taken (with the range decoder's stretch handed back).
-    // Modulo 2^32, which keeps differences exact.
-    uint32_t Untaken() const { return static_cast<uint32_t>(s_.SourceRemaining) + static_cast<uint32_t>(s_.InEnd - s_.InPos); }
+    // Codec data the range decoder has not taken, modulo 2^32, which keeps
+    // differences exact.
+    uint32_t Untaken() const {
+        return static_cast<uint32_t>(s_.SourceRemaining) + static_cast<uint32_t>(s_.InEnd - rc_.InPos);
+    }
 
-    // One chunk: its header, then its bytes as they are or its LZMA data,
-    // behind a dictionary reset and inside the link.
-    void NextChunk() {
+    // A chunk's header, behind a dictionary reset and inside the link; a
+    // stored chunk goes on at once. For an LZMA chunk: true, with where its
+    // bytes end, what it resets and its packed size.
+    bool NextChunk(uint32_t& end, uint32_t& reset, uint32_t& packed) {
         uint8_t header[6];  // control, sizes less one, properties
-        if (!Take(header, 1)) return;
+        if (!Take(header, 1)) return false;
         const uint32_t control = header[0];
         const bool lzma = control >= kLzmaChunk;
         if (!lzma && control != kStoredWithReset && control != kStored) {
             s_.Damaged = true;  // the end of the stream, or no chunk at all
-            return;
+            return false;
         }
-        const uint32_t reset = lzma ? control >> kResetShift & 3 : control == kStoredWithReset ? kResetDictionary : kResetNothing;
-        if (!Take(header + 1, lzma ? 4 + (reset >= kResetProperties) : 2)) return;
+        reset = lzma ? control >> kResetShift & 3 : control == kStoredWithReset ? kResetDictionary : kResetNothing;
+        if (!Take(header + 1, lzma ? 4 + (reset >= kResetProperties) : 2)) return false;
         const uint32_t unpacked = (lzma ? (control & kUnpackedTopMask) << 16 : 0) + (header[1] << 8 | header[2]) + 1;
+        TChainState& chain = *chain_;
         if (reset == kResetDictionary) {
             pos_ = 0;
             full_ = false;
             done_ = 0;
-            chain_->HasDictionary = true;
-            chain_->HasProperties = false;
+            chain.HasDictionary = true;
+            chain.HasProperties = false;
         }
-        if (!chain_->HasDictionary || unpacked > size_ - linkDone_)
+        if (lzma && reset >= kResetProperties) chain.HasProperties = header[5] == head_.Properties();
+        if (!chain.HasDictionary || (lzma && !chain.HasProperties) || unpacked > size_ - linkDone_) {
             s_.Damaged = true;
-        else if (lzma)
-            LzmaChunk(reset, unpacked, (header[3] << 8 | header[4]) + 1, header[5]);
-        else
-            StoredChunk(unpacked);
+            return false;
+        }
+        end = linkDone_ + unpacked;
+        packed = (header[3] << 8 | header[4]) + 1;
+        if (lzma) return true;
+        while (linkDone_ < end) {  // stored chunks are rare: byte by byte
+            const uint32_t room = std::min(cycle_ - pos_, end - linkDone_);
+            TOctet* const start = st_.Dictionary.get() + pos_;
+            if (!Take(reinterpret_cast<uint8_t*>(start), room)) break;
+            Advance(start, room);
+        }
+        return false;
     }
 
     // n decoded bytes at start, in the dictionary, go on.
@@ -348,42 +367,7 @@ private:
         Advance(start, static_cast<uint32_t>(Decode(start, start + room) - start));
     }
 
-    void StoredChunk(uint32_t left) {
-        while (left > 0) {
-            const uint32_t room = std::min(cycle_ - pos_, left);
-            TOctet* const start = st_.Dictionary.get() + pos_;
-            if (!Take(reinterpret_cast<uint8_t*>(start), room)) return;
-            Advance(start, room);
-            left -= room;
-        }
-    }
-
-    // An LZMA chunk: its range coder starts afresh, takes exactly its
-    // packed size and ends on a symbol, with no end marker.
-    void LzmaChunk(uint32_t reset, uint32_t unpacked, uint32_t packed, uint8_t properties) {
-        if (reset >= kResetProperties ? properties != head_.Properties() : !chain_->HasProperties) {
-            s_.Damaged = true;
-            return;
-        }
-        chain_->HasProperties = true;
-        if (reset >= kResetState) {
-            ResetProbabilities();
-            state_ = rep0_ = rep1_ = rep2_ = rep3_ = 0;
-        }
-        const uint32_t before = Untaken();
-        rc_.Range = 0xFFFFFFFFu;
-        rc_.Code = 0;
-        if (StartRange()) {
-            const uint32_t end = linkDone_ + unpacked;
-            while (linkDone_ < end && !Stopped()) DecodeBatch(std::min(std::min(cycle_ - pos_, end - linkDone_), kBatchBytes));
-        }
-        rc_.Detach();
-        if (ended_ || (!Stopped() && (pending_ > 0 || rc_.Code != 0 || before - Untaken() != packed)))
-            s_.Damaged = true;
-    }
-
     bool StartRange() {
-        rc_.Attach();
         const uint32_t first = rc_.NextByte();
         for (int i = 0; i < kCodeBytes; ++i) rc_.Code = rc_.Code << 8 | rc_.NextByte();
         if (first != 0 || rc_.Code == rc_.Range) s_.Damaged = true;
@@ -541,7 +525,7 @@ private:
         if (rc_.Overran) s_.ReadPastEnd = true;
         rc_.Detach();
         if (st_.Staging) Hand(st_.Staging.get(), kept_);  // the filter leaves the last bytes alone
-        if (!Stopped() && done_ == size_ && crc_ != head_.Crc32) s_.Damaged = true;
+        if (!Stopped() && linkDone_ == size_ && crc_ != head_.Crc32) s_.Damaged = true;
     }
 
     void ReadEndMarker() {
@@ -595,13 +579,6 @@ private:
     bool carryless_ = false;  // the CRC may use carry-less multiplication
 };
 
-// n bytes of the head; false (ReadPastEnd set) when they run out.
-bool ReadHead(TCodecState& s, uint8_t* bytes, int n) {
-    for (int i = 0; i < n; ++i) bytes[i] = s.SourceExhausted ? 0 : ReadSourceByte(s);
-    if (s.SourceExhausted) s.ReadPastEnd = true;
-    return !s.SourceExhausted;
-}
-
 // Whether a link may run: one at offset 0 starts the chain afresh (and
 // obtains new arrays); any other must go on from where the
 // chain stands, in the same dictionary. The chain stays broken unless the
@@ -623,12 +600,19 @@ bool JoinChain(TChainState& chain, const TLzmaHead& head) {
 
 void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
     uint8_t bytes[kChainedHeadSize];
-    if (!ReadHead(s, bytes, kHeadSize)) return;
+    // A chained head is longer by its chain offset.
+    for (int i = 0, n = kHeadSize; i < n; ++i) {
+        bytes[i] = s.SourceExhausted ? 0 : ReadSourceByte(s);
+        if (bytes[0] == kChainedHeadVersion) n = kChainedHeadSize;
+    }
+    if (s.SourceExhausted) {
+        s.ReadPastEnd = true;
+        return;
+    }
     std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes);
     TChainState& chain = s.Lzma.Chain;
     const bool chained = head && head->Chained;
     if (chained) {
-        if (!ReadHead(s, bytes + kHeadSize, kChainedHeadSize - kHeadSize)) return;
         head->DecodeChainOffset(bytes + kHeadSize);
         if (!JoinChain(chain, *head)) head.reset();
     }
@@ -641,14 +625,8 @@ void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
     TLzmaArrays arrays(s.Lzma);
     TChainLoan loan(s.Lzma, chained);
     TDecoder decoder(s, *head, size, chained ? reach : std::min(reach, size));
-    if (chained && head->ChainOffset != 0)
-        decoder.ObtainOutputSide();
-    else
-        decoder.Obtain();
-    if (chained)
-        decoder.RunLink(chain);
-    else
-        decoder.Run();
+    decoder.Obtain(!chained || head->ChainOffset == 0);
+    decoder.Run(chained ? &chain : nullptr);
 }
 
 }  // namespace vorn

@@ -1,9 +1,11 @@
 #include "compress/lzma/lzma_method.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "compress/lzma/lzma_expand.h"
 #include "compress/lzma/lzma_format.h"
+#include "compress/vorn_header.h"
 
 namespace vorn::lzma {
 
@@ -24,6 +26,18 @@ void UseLzmaMethod(TVornCodec& codec) {
         else if (earlier)
             earlier(dest, source, sourceSize, destSize, id, checksum);
     };
+}
+
+bool IsChainLink(TStream& source) {
+    // The installer carries this: it looks at no more than it must.
+    const int64_t start = source.Position();
+    uint8_t bytes[kHeaderSize + 1];
+    const size_t n = source.Read(bytes, sizeof bytes);
+    source.Seek(start);
+    const TVornHeader header = TVornHeader::Decode(bytes);
+    return n == sizeof bytes && header.HasMagic() &&
+           std::equal(header.CompressID.begin(), header.CompressID.end(), kMethodId) &&
+           bytes[kHeaderSize] == kChainedHeadVersion;
 }
 
 }  // namespace vorn::lzma

@@ -2,6 +2,7 @@
 // TVornCodec through its custom-method events.
 #pragma once
 
+#include "compress/stream.h"
 #include "compress/vorn_codec.h"
 
 namespace vorn::lzma {
@@ -13,5 +14,10 @@ namespace vorn::lzma {
 // every byte of its data and no more, the CRC-32 of the head. The installer
 // and both tools make this call once after creating their codec.
 void UseLzmaMethod(TVornCodec& codec);
+
+// Whether the stream at source's position, which is left where it was, is
+// a link of a chain: one that the caller does not want must still be
+// expanded (into nothing) for the chain's next link to find its place.
+bool IsChainLink(TStream& source);
 
 }  // namespace vorn::lzma

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "compress/exceptions.h"
 #include "compress/lzma/lzma_compress.h"
@@ -59,12 +60,34 @@ void PrintHeader(const std::string& input, const TVornHeader& header, const std:
                                         : " (locked)");
 }
 
+// The LZM head at source's position, source left where it was: a chained
+// one with its chain offset. Nothing when it is cut short or damaged.
+std::optional<lzma::TLzmaHead> PeekLzmaHead(TStream& source) {
+    const int64_t start = source.Position();
+    uint8_t bytes[lzma::kChainedHeadSize];
+    const size_t n = source.Read(bytes, sizeof bytes);
+    source.Seek(start);
+    std::optional<lzma::TLzmaHead> head = n >= lzma::kHeadSize ? lzma::TLzmaHead::Decode(bytes) : std::nullopt;
+    if (head && head->Chained && n < sizeof bytes) return std::nullopt;
+    if (head && head->Chained) head->DecodeChainOffset(bytes + lzma::kHeadSize);
+    return head;
+}
+
+// A link past the first of a chain expands only after the links before it,
+// through the same codec.
+void RefuseLaterLink(TStream& source) {
+    if (!lzma::IsChainLink(source)) return;
+    source.Seek(kHeaderSize);
+    const std::optional<lzma::TLzmaHead> head = PeekLzmaHead(source);
+    source.Seek(0);
+    if (head && head->ChainOffset != 0)
+        throw EVornError("the stream continues a chain of LZM streams at byte " + std::to_string(head->ChainOffset) +
+                         ": it expands only with its package, after the streams before it (vornpack extract)");
+}
+
 // The LZM head behind the header, in the info command's layout.
 void PrintLzmaHead(TStream& source) {
-    uint8_t bytes[lzma::kHeadSize];
-    const size_t n = source.Read(bytes, sizeof bytes);
-    const std::optional<lzma::TLzmaHead> head =
-        n == sizeof bytes ? lzma::TLzmaHead::Decode(bytes) : std::nullopt;
+    const std::optional<lzma::TLzmaHead> head = PeekLzmaHead(source);
     if (!head) {
         std::printf("lzma head:         damaged\n");
         return;
@@ -73,6 +96,9 @@ void PrintLzmaHead(TStream& source) {
                 head->Pb, head->DictionarySize);
     std::printf("branch filter:     %s\n", head->Filter == lzma::LzmaFilter::X86 ? "x86" : "none");
     std::printf("crc-32:            0x%08" PRIX32 "\n", head->Crc32);
+    if (head->Chained)
+        std::printf("chain offset:      %" PRIu32 "%s\n", head->ChainOffset,
+                    head->ChainOffset == 0 ? " (the first link of a chain)" : " (continues a chain)");
 }
 
 }  // namespace
@@ -117,6 +143,7 @@ int RunExpand(const TExpandOptions& options) {
         TBufferedStream source(*file);
         const std::optional<TVornHeader> header = PeekHeader(source);
         source.Seek(0);
+        RefuseLaterLink(source);
         TOutputFile output(options.output);
         TVornCodec codec;
         lzma::UseLzmaMethod(codec);
@@ -145,7 +172,7 @@ int RunInfo(const TInfoOptions& options) {
     try {
         // From a pipe or a device only the header (and an LZM head) is read:
         // its size stays unknown.
-        const int64_t headOnly = kHeaderSize + lzma::kHeadSize + 1;
+        const int64_t headOnly = kHeaderSize + lzma::kChainedHeadSize + 1;
         const bool streamed = IsStreamedInput(options.input);
         const std::unique_ptr<TStream> input = OpenInput(options.input, streamed ? headOnly : kWholeInput);
         TStream& source = *input;
