@@ -7,6 +7,7 @@
 #include "setup/installer.h"
 #include "tests/setup/package_builder.h"
 #include "tests/setup/scripted_platform.h"
+#include "tests/support/lzma_chain.h"
 
 namespace vorn::setup {
 namespace {
@@ -119,6 +120,28 @@ TEST_F(Installer, ReplaceRulesAndAnOldFileInUse) {
                             "Deleting old version of: c:\\app\\d", "Extracting file: c:\\app\\d...   ", "OK",
                             "Completed WITH ERRORS."}));
     EXPECT_TRUE(platform.Boxes[2].ends_with("\r\n\r\n\r\nCompleted WITH ERRORS\r\n"));
+}
+
+// Links of a chain that are skipped (never replaced, in use) are still
+// expanded into nothing, so the links after them find their chain; a
+// skipped link that is damaged lets the next one fail by itself.
+TEST_F(Installer, SkippedLinksOfAChainKeepItGoing) {
+    const std::vector<Bytes> pieces = {AsBytes("first"), AsBytes(std::string(3000, 'b')), AsBytes("third"),
+                                       AsBytes("fourth and first")};
+    std::vector<Bytes> links = vorn::test::LzmaChain(pieces);
+    for (const char* name : {"b", "c"}) platform.PutFile("c:\\app\\"s + name, AsBytes("old"));
+    platform.LockedFiles = {"c:\\app\\c"};
+    auto entry = [&](const char* name, size_t link) {
+        return TestEntry{"c:\\app\\"s + name, '0', {}, name == "b"s ? "1" : "", links[link]};
+    };
+    EXPECT_EQ(Install({"", {entry("a", 0), entry("b", 1), entry("c", 2), entry("d", 3)}}), 0);
+    for (auto [name, text] : {std::pair{"a", "first"}, {"b", "old"}, {"c", "old"}, {"d", "fourth and first"}})
+        EXPECT_EQ(platform.FileText("c:\\app\\"s + name), text) << name;
+    links[1][links[1].size() - 2] ^= 1;
+    platform.PutFile("c:\\app\\d", AsBytes("old"));
+    platform.PutFile("c:\\app\\a", AsBytes("old"));
+    EXPECT_EQ(Install({"", {entry("a", 0), entry("b", 1), entry("c", 2), entry("d", 3)}}), 0);
+    EXPECT_EQ(Log().back(), "ERROR: Extract failed - aborting installation");
 }
 
 TEST_F(Installer, FailedExtractionEndsTheLoopButRunsTheRunAtEndProgram) {
