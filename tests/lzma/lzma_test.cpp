@@ -13,7 +13,6 @@
 #include "compress/lzma/lzma_method.h"
 #include "compress/lzma/x86_filter.h"
 #include "compress/vorn_header.h"
-#include "tests/support/lzma_chain.h"
 #include "tests/support/test_support.h"
 
 namespace vorn::test {
@@ -29,14 +28,7 @@ struct TLzmaCase {
 // Room for the worst case either way: the cases here expand to under 1 MiB
 // and LZMA adds a little to data it cannot shrink.
 Bytes RawCode(const Bytes& input, const lzma_filter* filters, bool encoding) {
-    Bytes out(input.size() * 2 + (1 << 20));
-    size_t inPos = 0, outPos = 0;
-    const lzma_ret r = encoding
-        ? lzma_raw_buffer_encode(filters, nullptr, input.data(), input.size(), out.data(), &outPos, out.size())
-        : lzma_raw_buffer_decode(filters, nullptr, input.data(), &inPos, input.size(), out.data(), &outPos, out.size());
-    if (r != LZMA_OK && r != LZMA_STREAM_END) throw std::runtime_error("liblzma failed");
-    out.resize(outPos);
-    return out;
+    return LzmaRawCode(input, filters, encoding, input.size() * 2 + (1 << 20));
 }
 
 // Raw LZMA1 data (after the x86 converter when asked).

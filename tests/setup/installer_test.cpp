@@ -7,7 +7,6 @@
 #include "setup/installer.h"
 #include "tests/setup/package_builder.h"
 #include "tests/setup/scripted_platform.h"
-#include "tests/support/lzma_chain.h"
 
 namespace vorn::setup {
 namespace {

@@ -2,6 +2,8 @@
 // and one-call runs through TVornCodec.
 #pragma once
 
+#include <lzma.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -54,5 +56,18 @@ Bytes WithHeader(const std::string& id, int32_t uncompressedSize, uint32_t check
 uint32_t ByteSum(const Bytes& bytes);
 // 64-bit FNV-1a, to pin codec data without spelling out its bytes.
 uint64_t Digest(const Bytes& bytes);
+
+// liblzma's raw coder over a whole input, giving at most room bytes.
+Bytes LzmaRawCode(const Bytes& input, const lzma_filter* filters, bool encoding, size_t room);
+
+// The links of one LZM chain (VORN header, chained head, chunks), in chain
+// order: liblzma's raw LZMA2 encoder flushed after each piece, and its x86
+// converter on each piece alone.
+struct TChainCase {
+    uint8_t Lc = 3, Lp = 0, Pb = 2;
+    uint32_t Dictionary = 1u << 20;
+    bool X86 = false;
+};
+std::vector<Bytes> LzmaChain(const std::vector<Bytes>& pieces, const TChainCase& c = {});
 
 }  // namespace vorn::test
