@@ -383,10 +383,18 @@ private:
         textPos_ = kWindowSize;
     }
 
+    // The next deletion's parent and sibling links lie anywhere in the
+    // trie: their loads start here, beside this position's walk. (Kept in
+    // this body: a function of its own holding only prefetches is pure to
+    // the compiler, and its calls vanish.)
     void NextMatch() {
         --textLeft_;
         if (++textPos_ == kTextSlideAt) Slide();
         DeleteNode();
+        const int ahead = kWindowSize + ((textPos_ + 1) & kWindowMask);
+        __builtin_prefetch(&nodes_[nodes_[ahead].Parent]);
+        __builtin_prefetch(&next_[prev_[ahead]]);
+        __builtin_prefetch(&prev_[next_[ahead]]);
         InsertNode();
     }
 
