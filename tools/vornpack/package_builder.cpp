@@ -1,6 +1,7 @@
 #include "tools/vornpack/package_builder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <filesystem>
@@ -211,13 +212,39 @@ void CutIntoGroups(const std::vector<size_t>& run, const std::vector<int64_t>& s
     }
 }
 
+// Which entries go into chains, judged on `jobs` threads: each judgement
+// compresses a sample. Of several failures, the first in manifest order is
+// raised, whatever the number of jobs.
+std::vector<char> JudgeChainable(const TManifest& manifest, const std::vector<int64_t>& sizes, size_t jobs) {
+    std::vector<char> chainable(manifest.files.size(), 0);
+    if (!manifest.solid) return chainable;
+    std::atomic<size_t> next = 0;
+    std::vector<std::exception_ptr> failures(chainable.size());
+    auto judge = [&] {
+        for (size_t i; (i = next++) < chainable.size();) {
+            try {
+                chainable[i] = Chainable(manifest.files[i], sizes[i]);
+            } catch (...) {
+                failures[i] = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < std::clamp<size_t>(jobs, 1, chainable.size()); ++t) threads.emplace_back(judge);
+    for (std::thread& thread : threads) thread.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+    return chainable;
+}
+
 // The jobs of a build, ordered by their first entry. Without solid, an
 // entry each. With it, the chainable entries in manifest order form runs of
 // one level, and the runs are cut into groups; a chain's links are
 // consecutive among the package's lzma entries, whatever lies between.
-std::vector<TJob> PlanJobs(const TManifest& manifest) {
+std::vector<TJob> PlanJobs(const TManifest& manifest, size_t jobs) {
     std::vector<int64_t> sizes;
     for (const TFileEntry& entry : manifest.files) sizes.push_back(SourceSize(entry));
+    const std::vector<char> chainable = JudgeChainable(manifest, sizes, jobs);
     std::vector<TJob> plan;
     std::vector<size_t> run;
     auto endRun = [&] {
@@ -225,12 +252,11 @@ std::vector<TJob> PlanJobs(const TManifest& manifest) {
         run.clear();
     };
     for (size_t i = 0; i < manifest.files.size(); ++i) {
-        const TFileEntry& entry = manifest.files[i];
-        if (!manifest.solid || !Chainable(entry, sizes[i])) {
+        if (!chainable[i]) {
             plan.push_back({.entries = {i}, .bytes = sizes[i], .chain = false});
             continue;
         }
-        if (!run.empty() && manifest.files[run.front()].level != entry.level) endRun();
+        if (!run.empty() && manifest.files[run.front()].level != manifest.files[i].level) endRun();
         run.push_back(i);
     }
     endRun();
@@ -354,7 +380,7 @@ std::vector<TBuiltEntry> BuildInstaller(const TManifest& manifest, const std::ve
         progress.push_back(settings.progress ? settings.progress(manifest.files[i], i) : nullptr);
     std::vector<TBuiltEntry> built;
     {
-        TEntryPipeline pipeline(manifest, PlanJobs(manifest), std::move(progress), settings.jobs);
+        TEntryPipeline pipeline(manifest, PlanJobs(manifest, settings.jobs), std::move(progress), settings.jobs);
         for (size_t i = 0; i < manifest.files.size(); ++i) {
             TEncodedEntry encoded = pipeline.Take(i);
             WriteEntry(manifest, manifest.files[i], encoded, out);
