@@ -154,13 +154,9 @@ check "LZM entries, random data stored, the override LH5" [ "$(grep -oE '^   [A-
 check "an lzma installer verifies and extracts every file" bash -c \
   'for f in license.txt stub.bin random.bin; do cmp -s lz/$f lzout/c/$f || exit 1; done; cmp -s lz/license.txt lzout/c/old.txt'
 
-# The same made solid: the LZM entries form one chain past the stored and the
-# LH5 entries, listed with their offsets, and -j changes no byte.
+# Made solid: one chain past the stored and LH5 entries, listed with offsets.
 { echo 'solid = true'; cat lz/app.toml; } > lz/solid.toml
-"$vornpack" build -q lz/solid.toml -o solid1.exe --stub stub.bin -j 1 > /dev/null
-"$vornpack" build -q lz/solid.toml -o solid2.exe --stub stub.bin -j 2 > /dev/null
-check "a solid build is the same with one job and with two" cmp -s solid1.exe solid2.exe
-"$vornpack" list solid1.exe > solid.txt
+"$vornpack" build -q lz/solid.toml -o solid1.exe --stub stub.bin > /dev/null && "$vornpack" list solid1.exe > solid.txt
 check "solid entries are listed at their chain offsets" [ "$(grep -oE '^   [A-Z0-9]+,|offset [0-9]+' solid.txt | tr -d ' \n')" = \
   "LZM,offset0LZM,offset$(stat -c %s lz/license.txt)NON,LH5," ]
 "$vornpack" list --json solid1.exe > solid.json
