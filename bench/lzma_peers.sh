@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# vornpack's LZMA installers, lone and solid, beside makensis' solid LZMA ones, on a payload
-# of libraries, headers and programs every machine with the bootstrap's
-# packages has: PE32 DLLs and programs (Wine's), ELF shared libraries and C
-# headers. Prints both installers' sizes and median build times, and, when
-# `vorn` expands LZM streams, `vorn expand` of the whole payload as one LZM
-# stream beside `xz -d` of the same data (both as whole processes, writing a
-# file). Installs makensis (Debian's `nsis`) when it is missing.
+# vornpack's LZMA installers, lone and solid, beside makensis' solid LZMA
+# ones, on a payload of libraries, headers and programs every machine with
+# the bootstrap's packages has: PE32 DLLs and programs (Wine's), ELF shared
+# libraries and C headers. Prints the installers' sizes and median build
+# times, and, when `vorn` expands LZM streams, `vorn expand` of the whole
+# payload as one LZM stream beside `xz -d` of the same data (both as whole
+# processes, writing a file). Installs makensis (Debian's `nsis`) when it is
+# missing.
 #   bench/lzma_peers.sh VORNPACK VORN [RUNS] [LEVEL]
 # LEVEL is the manifest's lzma level (default: the manifest's default).
 set -euo pipefail
