@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# vornpack's LZMA installers beside makensis' solid LZMA ones, on a payload
-# of libraries, headers and programs every machine with the bootstrap's
-# packages has: PE32 DLLs and programs (Wine's), ELF shared libraries and C
-# headers. Prints both installers' sizes and median build times, and, when
-# `vorn` expands LZM streams, `vorn expand` of the whole payload as one LZM
-# stream beside `xz -d` of the same data (both as whole processes, writing a
-# file). Installs makensis (Debian's `nsis`) when it is missing.
+# vornpack's LZMA installers, lone and solid, beside makensis' solid LZMA
+# ones, on a payload of libraries, headers and programs every machine with
+# the bootstrap's packages has: PE32 DLLs and programs (Wine's), ELF shared
+# libraries and C headers. Prints the installers' sizes and median build
+# times, and, when `vorn` expands LZM streams, `vorn expand` of the whole
+# payload as one LZM stream beside `xz -d` of the same data (both as whole
+# processes, writing a file). Installs makensis (Debian's `nsis`) when it is
+# missing.
 #   bench/lzma_peers.sh VORNPACK VORN [RUNS] [LEVEL]
 # LEVEL is the manifest's lzma level (default: the manifest's default).
 set -euo pipefail
@@ -23,16 +24,19 @@ fi
 
 source "$(dirname "$(realpath "$0")")/payload.sh"
 make_payload "$work/payload"
+# In the payload's own order (programs, libraries, headers), as a vendor
+# would list them: a solid installer gains from like files side by side.
+mapfile -t names < <(ls -v "$work/payload")
 
 {
   echo 'title = "LZMA benchmark"'
   echo 'method = "lzma"'
   [ -n "$level" ] && echo "level = $level"
-  for f in "$work"/payload/*; do
-    name=$(basename "$f")
+  for name in "${names[@]}"; do
     printf '[[file]]\nsource = "payload/%s"\ndestination = '"'"'<p>\\Bench\\%s'"'"'\n' "$name" "$name"
   done
 } >"$work/app.toml"
+{ echo 'solid = true'; cat "$work/app.toml"; } >"$work/solid.toml"
 {
   echo 'Name "LZMA benchmark"'
   echo "OutFile \"$work/nsis.exe\""
@@ -41,7 +45,7 @@ make_payload "$work/payload"
   echo 'InstallDir "$PROGRAMFILES\Bench"'
   echo 'Section'
   echo 'SetOutPath $INSTDIR'
-  for f in "$work"/payload/*; do echo "File \"$f\""; done
+  for name in "${names[@]}"; do echo "File \"$work/payload/$name\""; done
   echo 'SectionEnd'
 } >"$work/app.nsi"
 files=$(ls "$work/payload" | wc -l)
@@ -52,13 +56,17 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 pct() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f%%", 100 * a / b }'; }
 
 ours=$(median_ms "$vornpack" build "$work/app.toml" -o "$work/vorn.exe" -q -j 2)
+solid=$(median_ms "$vornpack" build "$work/solid.toml" -o "$work/solid.exe" -q -j 2)
 theirs=$(median_ms makensis -V1 "$work/app.nsi")
 vsize=$(stat -c %s "$work/vorn.exe")
+ssize=$(stat -c %s "$work/solid.exe")
 nsize=$(stat -c %s "$work/nsis.exe")
 echo "payload: $files files, $bytes bytes; $runs runs each, median wall time"
 printf '%-34s %8s ms  %10s bytes (%s)\n' "vornpack lzma${level:+ level $level} -j2" "$ours" "$vsize" "$(pct "$vsize" "$bytes")"
+printf '%-34s %8s ms  %10s bytes (%s)\n' "vornpack lzma${level:+ level $level} solid -j2" "$solid" "$ssize" "$(pct "$ssize" "$bytes")"
 printf '%-34s %8s ms  %10s bytes (%s)\n' "makensis /SOLID lzma" "$theirs" "$nsize" "$(pct "$nsize" "$bytes")"
 echo "size vornpack/makensis $(ratio "$vsize" "$nsize"), build time vornpack/makensis $(ratio "$ours" "$theirs")"
+echo "solid: size vornpack/makensis $(ratio "$ssize" "$nsize"), build time vornpack/makensis $(ratio "$solid" "$theirs")"
 
 cat "$work"/payload/* >"$work/all"
 "$vorn" compress -q -m lzma "$work/all" "$work/all.lzm" >/dev/null

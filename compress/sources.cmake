@@ -46,7 +46,9 @@ set(VORN_COMPRESSOR_SOURCES
   lh5/lh5_compress.cpp
   lzh/lzh_compress.cpp
   lzh/lzh_match.cpp
+  lzma/lzma_chain.cpp
   lzma/lzma_compress.cpp
+  lzma/x86_encode.cpp
 )
 
 foreach(part CORE EXPANDER COMPRESSOR)

@@ -3,9 +3,8 @@
 // the head completed once the data is done.
 #include "compress/lzma/lzma_compress.h"
 
-#include <lzma.h>
-
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "compress/byte_order.h"
 #include "compress/codec_state.h"
 #include "compress/exceptions.h"
+#include "compress/lzma/lzma_encoder.h"
 #include "compress/vorn_header.h"
 
 namespace vorn::lzma {
@@ -21,49 +21,22 @@ namespace {
 
 constexpr size_t kChunkSize = 64 << 10;
 
-// The encoder's state, ended on every way out.
-class RawEncoder {
+// The encoder of a lone stream: LZMA1, with the x86 filter ahead of it when asked.
+class RawEncoder : public TRawEncoder {
 public:
-    RawEncoder(const TLzmaSettings& settings, lzma_options_lzma& options) {
-        lzma_filter filters[3];
+    RawEncoder(const TLzmaSettings& settings, lzma_options_lzma& options)
+        : TRawEncoder(Filters(settings, options).data()) {}
+
+private:
+    static std::array<lzma_filter, 3> Filters(const TLzmaSettings& settings, lzma_options_lzma& options) {
+        std::array<lzma_filter, 3> filters{};
         size_t n = 0;
         if (settings.Filter == LzmaFilter::X86) filters[n++] = {LZMA_FILTER_X86, nullptr};
         filters[n++] = {LZMA_FILTER_LZMA1, &options};
         filters[n] = {LZMA_VLI_UNKNOWN, nullptr};
-        Check(lzma_raw_encoder(&stream_, filters));
+        return filters;
     }
-    ~RawEncoder() { lzma_end(&stream_); }
-    RawEncoder(const RawEncoder&) = delete;
-    RawEncoder& operator=(const RawEncoder&) = delete;
-
-    lzma_stream& Stream() { return stream_; }
-
-    static void Check(lzma_ret result) {
-        if (result != LZMA_OK && result != LZMA_STREAM_END)
-            throw EVornError("The LZMA encoder failed (liblzma code " + std::to_string(result) + ")");
-    }
-
-private:
-    lzma_stream stream_ = LZMA_STREAM_INIT;
 };
-
-// The preset's dictionary, cut to the smallest power of two that holds the
-// data (but not below liblzma's minimum): the expander allocates what the
-// head names, and a small file needs no large window.
-uint32_t DictionaryFor(uint32_t preset, int32_t size) {
-    const uint32_t fits = std::bit_ceil(static_cast<uint32_t>(size));
-    return std::min(preset, std::max<uint32_t>(fits, LZMA_DICT_SIZE_MIN));
-}
-
-lzma_options_lzma OptionsFor(const TLzmaSettings& settings, int32_t size) {
-    if (settings.Level < kMinLevel || settings.Level > kMaxLevel)
-        throw EVornError("LZMA level " + std::to_string(settings.Level) + " is not between 0 and 9");
-    lzma_options_lzma options{};
-    if (lzma_lzma_preset(&options, static_cast<uint32_t>(settings.Level)))
-        throw EVornError("liblzma has no preset " + std::to_string(settings.Level));
-    options.dict_size = DictionaryFor(options.dict_size, size);
-    return options;
-}
 
 // One pass over the source: what the LZMA data came to, or nothing when it
 // outgrew the budget (the stream is then stored) or a cancel came.
@@ -90,7 +63,7 @@ public:
                 if (result_.outcome == PassResult::Cancelled) return result_;
             }
             const lzma_ret code = lzma_code(&s, action);
-            RawEncoder::Check(code);
+            CheckLzma(code);
             if (s.avail_out == 0 || code == LZMA_STREAM_END) {
                 if (!Flush(s)) return {PassResult::OverBudget};
             }
@@ -185,6 +158,29 @@ bool IsX86Program(TStream& source, int64_t start) {
 
 }  // namespace
 
+lzma_options_lzma LevelOptions(int level, int64_t size) {
+    if (level < kMinLevel || level > kMaxLevel)
+        throw EVornError("LZMA level " + std::to_string(level) + " is not between 0 and 9");
+    lzma_options_lzma options{};
+    if (lzma_lzma_preset(&options, static_cast<uint32_t>(level)))
+        throw EVornError("liblzma has no preset " + std::to_string(level));
+    const uint64_t fits = std::bit_ceil(static_cast<uint64_t>(std::max<int64_t>(size, 1)));
+    options.dict_size = static_cast<uint32_t>(
+        std::min<uint64_t>(options.dict_size, std::max<uint64_t>(fits, LZMA_DICT_SIZE_MIN)));
+    return options;
+}
+
+TLzmaHead HeadFor(const lzma_options_lzma& options, LzmaFilter filter, uint32_t crc32) {
+    TLzmaHead head;
+    head.Lc = static_cast<uint8_t>(options.lc);
+    head.Lp = static_cast<uint8_t>(options.lp);
+    head.Pb = static_cast<uint8_t>(options.pb);
+    head.DictionarySize = options.dict_size;
+    head.Filter = filter;
+    head.Crc32 = crc32;
+    return head;
+}
+
 LzmaFilter FilterSuitedTo(TStream& source) {
     const int64_t start = source.Position();
     const bool program = IsX86Program(source, start);
@@ -200,7 +196,7 @@ TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& so
     const int32_t size = SizeToCompress(source);
     if (size == 0) return {kMethodStored, 0, 0};
 
-    lzma_options_lzma options = OptionsFor(settings, size);
+    lzma_options_lzma options = LevelOptions(settings.Level, size);
     RawEncoder encoder(settings, options);
     const uint8_t placeholder[kHeaderSize + kHeadSize] = {};
     dest.Write(placeholder, sizeof placeholder);
@@ -221,13 +217,7 @@ TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& so
         if (dest.Position() < reached) dest.SetSize(dest.Position());
         return stored;
     }
-    TLzmaHead head;
-    head.Lc = static_cast<uint8_t>(options.lc);
-    head.Lp = static_cast<uint8_t>(options.lp);
-    head.Pb = static_cast<uint8_t>(options.pb);
-    head.DictionarySize = options.dict_size;
-    head.Filter = settings.Filter;
-    head.Crc32 = pass.crc32;
+    const TLzmaHead head = HeadFor(options, settings.Filter, pass.crc32);
     WriteHeaders(dest, destStart, size, pass.byteSum, head);
     return {kMethodCustom, dest.Position() - destStart, pass.byteSum};
 }

@@ -1,69 +1,9 @@
 #include "compress/lzma/x86_filter.h"
 
-#include "compress/byte_order.h"
+#include "compress/lzma/x86_convert.h"
 
 namespace vorn::lzma {
 
-namespace {
-
-constexpr bool IsNearTop(uint32_t b) { return b == 0x00 || b == 0xFF; }
-constexpr bool IsBranch(uint8_t b) { return b == 0xE8 || b == 0xE9; }
-
-// Which patterns of recent untouched opcodes still allow a conversion, and
-// which operand byte, counted from the top, such a pattern puts in doubt.
-constexpr bool kPatternAllows[8] = {true, true, true, false, true, false, false, false};
-constexpr uint32_t kDoubtedByte[8] = {0, 1, 2, 2, 3, 3, 3, 3};
-
-// Moves the pattern on by `distance` bytes: bit 3 and bit 7 fall out at each
-// step, so four or more steps leave nothing.
-uint32_t Age(uint32_t recent, uint32_t distance) {
-    if (distance >= 4) return 0;
-    for (uint32_t i = 0; i < distance; ++i) recent = (recent & 0x77) << 1;
-    return recent;
-}
-
-// The relative operand an encoder turned into `absolute` at `position`.
-uint32_t Relative(uint32_t absolute, uint32_t position, uint32_t recent) {
-    uint32_t operand = absolute;
-    for (;;) {
-        const uint32_t relative = operand - (position + 5);
-        if (recent == 0) return relative;
-        const uint32_t shift = 24 - kDoubtedByte[recent >> 1] * 8;
-        if (!IsNearTop(relative >> shift & 0xFF)) return relative;
-        operand = relative ^ ((1u << (shift + 8)) - 1);
-    }
-}
-
-}  // namespace
-
-size_t TX86Decoder::Convert(uint8_t* data, size_t size) {
-    if (size < kOperandEnd) return 0;
-    const size_t last = size - kOperandEnd;
-    size_t i = 0;
-    while (i <= last) {
-        if (!IsBranch(data[i])) {
-            ++i;
-            continue;
-        }
-        const uint32_t here = position_ + static_cast<uint32_t>(i);
-        recent_ = Age(recent_, here - lastOpcode_);
-        lastOpcode_ = here;
-        const uint32_t top = data[i + 4];
-        if (!IsNearTop(top) || !kPatternAllows[recent_ >> 1 & 7] || (recent_ >> 1) >= 0x10) {
-            recent_ |= 1;
-            if (IsNearTop(top)) recent_ |= 0x10;
-            ++i;
-            continue;
-        }
-        uint32_t target = Relative(LoadLe32(data + i + 1), here, recent_);
-        // The top byte follows bit 24, as the encoder's near range had it.
-        target = (target & 0x00FFFFFFu) | (0u - (target >> 24 & 1)) << 24;
-        StoreLe32(data + i + 1, target);
-        recent_ = 0;
-        i += kOperandEnd;
-    }
-    position_ += static_cast<uint32_t>(i);
-    return i;
-}
+template class TX86Converter<X86Direction::Decode>;
 
 }  // namespace vorn::lzma

@@ -1,10 +1,11 @@
-// The x86 branch converter, decoding direction. An encoder turned the
-// relative 32-bit operands of E8 (call) and E9 (jmp) into absolute
-// addresses, which repeat more often in code; this turns them back. An
-// operand counts only when its top byte is 00 or FF (a near target), and
-// an opcode byte shortly after an opcode that was left alone is judged by
-// the pattern of such bytes before it. Positions count from 0 at the first
-// byte of the data.
+// The x86 branch converter. The encoder turns the relative 32-bit operands
+// of E8 (call) and E9 (jmp) into absolute addresses, which repeat more often
+// in code; the decoder turns them back. An operand counts only when its top
+// byte is 00 or FF (a near target), and an opcode byte shortly after an
+// opcode that was left alone is judged by the pattern of such bytes before
+// it. Positions count from 0 at the first byte of the data. The two
+// directions differ only in adding or subtracting the position
+// (x86_convert.h); each is built on the side that uses it.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +13,10 @@
 
 namespace vorn::lzma {
 
-class TX86Decoder {
+enum class X86Direction { Encode, Decode };
+
+template <X86Direction kDirection>
+class TX86Converter {
 public:
     // Converts data[0, size) in place, the bytes that follow those of the
     // earlier calls, and returns how many at the front are final. The rest
@@ -32,5 +36,13 @@ private:
 
     static constexpr uint32_t kOperandEnd = 5;  // opcode and 32-bit operand
 };
+
+// x86_filter.cpp, with the expanders.
+extern template class TX86Converter<X86Direction::Decode>;
+// x86_encode.cpp, with the compressors.
+extern template class TX86Converter<X86Direction::Encode>;
+
+using TX86Decoder = TX86Converter<X86Direction::Decode>;
+using TX86Encoder = TX86Converter<X86Direction::Encode>;
 
 }  // namespace vorn::lzma

@@ -2,10 +2,15 @@
 // the stored, empty, key and cancel paths. (The filter choice is in vorn_cli.)
 #include <gtest/gtest.h>
 
+#include <lzma.h>
+
 #include <bit>
 
 #include "compress/exceptions.h"
+#include "compress/byte_order.h"
+#include "compress/lzma/lzma_chain.h"
 #include "compress/lzma/lzma_compress.h"
+#include "compress/lzma/x86_filter.h"
 #include "compress/lzma/lzma_method.h"
 #include "compress/vorn_header.h"
 #include "tests/support/test_support.h"
@@ -56,6 +61,91 @@ TEST(LzmaCompress, EmptyKeyLevelAndCancelAreHandledBeforeAnythingIsLeftBehind) {
     dest.Write("keep", 4);
     EXPECT_THROW(CompressLzmaStream(codec, dest, source, {}), EOperationCancelled);
     EXPECT_EQ(dest.Size(), 4);
+}
+
+// A PE32 program's first bytes ahead of code-like data with near calls.
+Bytes X86Program(size_t size) {
+    Bytes b = MakeData(DataKind::Binary, size, 5);
+    for (size_t i = 0x100; i + 5 < size; i += 37) {
+        b[i] = 0xE8;
+        StoreLe32(&b[i + 1], 0x1000u - static_cast<uint32_t>(i));
+    }
+    const Bytes mz = Hex("4D 5A"), peAt = Hex("80 00 00 00"), pe = Hex("50 45 00 00 4C 01");  // PE32, i386
+    std::copy(mz.begin(), mz.end(), b.begin());
+    std::copy(peAt.begin(), peAt.end(), b.begin() + 0x3C);
+    std::copy(pe.begin(), pe.end(), b.begin() + 0x80);
+    return b;
+}
+
+Bytes AddLink(TChainEncoder& chain, TVornCodec& codec, const Bytes& data, TMemoryStream& dest) {
+    TMemoryStream source(data);
+    dest.SetSize(0);
+    dest.Write("keep", 4);  // the link goes from dest's position on
+    const TCompressResult result = chain.AddLink(codec, dest, source);
+    EXPECT_EQ(result.BytesWritten + 4, dest.Size());
+    return Bytes(dest.Bytes().begin() + 4, dest.Bytes().end());
+}
+
+// A group's links, joined and ended by LZMA2's end byte, are one raw LZMA2
+// stream of the files, each x86-converted from its own first byte; heads
+// tell sizes, sums and places. A link that does not shrink stays a link.
+TEST(LzmaChain, LinksJoinIntoOneLzma2StreamOfTheFilteredFiles) {
+    const std::vector<Bytes> files = {MakeData(DataKind::Text, 100000), X86Program(150001),
+                                      MakeData(DataKind::Random, 70000), Bytes{0x41},
+                                      MakeData(DataKind::Binary, 300001)};
+    int64_t total = 0;
+    for (const Bytes& file : files) total += static_cast<int64_t>(file.size());
+    for (int level : {0, 6}) {
+        lzma_options_lzma preset{};
+        lzma_lzma_preset(&preset, static_cast<uint32_t>(level));
+        TChainEncoder chain(level, total);
+        TVornCodec codec;
+        TMemoryStream dest;
+        Bytes joined, filtered;
+        uint32_t offset = 0;
+        for (const Bytes& file : files) {
+            const Bytes link = AddLink(chain, codec, file, dest);
+            const TVornHeader header = TVornHeader::Decode(link.data());
+            EXPECT_EQ(header.Id(), kMethodId);
+            EXPECT_EQ(header.UncompressedSize, static_cast<int32_t>(file.size()));
+            EXPECT_EQ(header.Checksum, ByteSum(file));
+            auto head = TLzmaHead::Decode(&link[kHeaderSize]);
+            ASSERT_TRUE(head && head->Chained);
+            head->DecodeChainOffset(&link[kHeaderSize + kHeadSize]);
+            EXPECT_EQ(head->ChainOffset, offset);
+            EXPECT_EQ(head->Crc32, lzma_crc32(file.data(), file.size(), 0));
+            EXPECT_EQ(head->DictionarySize, std::min<uint64_t>(preset.dict_size, std::bit_ceil(uint64_t(total))));
+            const bool program = file[0] == 'M';
+            EXPECT_EQ(head->Filter, program ? LzmaFilter::X86 : LzmaFilter::None) << file.size();
+            joined.insert(joined.end(), link.begin() + kHeaderSize + kChainedHeadSize, link.end());
+            Bytes converted = file;
+            if (program) TX86Encoder().Convert(converted.data(), converted.size());
+            filtered.insert(filtered.end(), converted.begin(), converted.end());
+            offset += static_cast<uint32_t>(file.size());
+        }
+        joined.push_back(0x00);
+        const lzma_filter lzma2[] = {{LZMA_FILTER_LZMA2, &preset}, {LZMA_VLI_UNKNOWN, nullptr}};
+        Bytes decoded(filtered.size());
+        size_t inPos = 0, outPos = 0;
+        ASSERT_EQ(lzma_raw_buffer_decode(lzma2, nullptr, joined.data(), &inPos, joined.size(), decoded.data(),
+                                         &outPos, decoded.size()),
+                  LZMA_OK);
+        EXPECT_EQ(inPos, joined.size());
+        EXPECT_EQ(decoded, filtered) << "level " << level;
+    }
+}
+
+// A cancel leaves dest as it was and ends the chain (its dictionary is lost).
+TEST(LzmaChain, EmptyLinksAndLinksAfterACancelAreRefused) {
+    TChainEncoder chain(6, 1 << 20);
+    TVornCodec codec;
+    TMemoryStream dest;
+    EXPECT_THROW(AddLink(chain, codec, {}, dest), EVornError);
+    codec.OnShowProgress = [](int32_t& percent) { percent = percent >= 50 ? -1 : percent; };
+    EXPECT_THROW(AddLink(chain, codec, MakeData(DataKind::Text, 300000), dest), EOperationCancelled);
+    EXPECT_EQ(dest.Size(), 4);
+    codec.OnShowProgress = nullptr;
+    EXPECT_THROW(AddLink(chain, codec, Bytes(100, 1), dest), EVornError);
 }
 
 }  // namespace

@@ -50,14 +50,29 @@ Bytes ReferenceEncode(const Bytes& input, const TLzmaCase& c) {
     return RawCode(input, filters, true);
 }
 
-// liblzma's x86 converter over the whole input, decoding direction.
-Bytes ReferenceX86Decode(const Bytes& input) {
+// liblzma's x86 converter over the whole input, in either direction.
+Bytes ReferenceX86(const Bytes& input, lzma::X86Direction direction) {
     // The converter cannot end a chain of its own: the input goes through
-    // LZMA, and comes back through LZMA and the converter.
+    // LZMA with the converter on one side and without it on the other.
     lzma_options_lzma options{};
     lzma_lzma_preset(&options, 0);
     const lzma_filter filters[] = {{LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-    return RawCode(RawCode(input, filters + 1, true), filters, false);
+    const bool encoding = direction == lzma::X86Direction::Encode;
+    return RawCode(RawCode(input, encoding ? filters : filters + 1, true), encoding ? filters + 1 : filters, false);
+}
+
+// Our converter over the input fed in pieces of the given size.
+template <lzma::X86Direction kDirection>
+Bytes OurX86(const Bytes& input, size_t piece) {
+    lzma::TX86Converter<kDirection> filter;
+    Bytes out = input;
+    size_t done = 0;
+    for (size_t end = std::min(piece, out.size());; end = std::min(end + piece, out.size())) {
+        done += filter.Convert(out.data() + done, end - done);
+        if (end == out.size()) break;
+    }
+    EXPECT_GE(done + 4, out.size());
+    return out;
 }
 
 // VORN header, head and the reference data: a stream ExpandStream reads.
@@ -126,9 +141,10 @@ TEST(LzmaCrc32, MatchesZlibInPieces) {
         }
 }
 
-// Our converter fed in pieces of every awkward size against liblzma's on
-// the whole data: opcodes at piece edges, in the last four bytes, after
-// other opcodes, operands whose conversion wraps round 2^32.
+// Our converter, both ways, fed in pieces of every awkward size against
+// liblzma's on the whole data: opcodes at piece edges, in the last four
+// bytes, after other opcodes, operands whose conversion wraps round 2^32;
+// and decoding undoes encoding.
 TEST(LzmaX86Filter, MatchesLiblzma) {
     std::mt19937 rng(7);
     std::vector<Bytes> inputs = {
@@ -144,15 +160,12 @@ TEST(LzmaX86Filter, MatchesLiblzma) {
     }
     for (const Bytes& input : inputs)
         for (size_t piece : {1, 3, 5, 6, 7, 4096, 1 << 20}) {
-            lzma::TX86Decoder filter;
-            Bytes out = input;
-            size_t done = 0;
-            for (size_t end = std::min(piece, out.size());; end = std::min(end + piece, out.size())) {
-                done += filter.Convert(out.data() + done, end - done);
-                if (end == out.size()) break;
-            }
-            EXPECT_GE(done + 4, out.size());
-            ASSERT_EQ(out, ReferenceX86Decode(input)) << ToHex(input).substr(0, 60) << " in pieces of " << piece;
+            using enum lzma::X86Direction;
+            const std::string what = ToHex(input).substr(0, 60) + " in pieces of " + std::to_string(piece);
+            const Bytes encoded = OurX86<Encode>(input, piece);
+            ASSERT_EQ(OurX86<Decode>(input, piece), ReferenceX86(input, Decode)) << what;
+            ASSERT_EQ(encoded, ReferenceX86(input, Encode)) << what;
+            ASSERT_EQ(OurX86<Decode>(encoded, piece), input) << what;
         }
 }
 

@@ -154,6 +154,15 @@ check "LZM entries, random data stored, the override LH5" [ "$(grep -oE '^   [A-
 check "an lzma installer verifies and extracts every file" bash -c \
   'for f in license.txt stub.bin random.bin; do cmp -s lz/$f lzout/c/$f || exit 1; done; cmp -s lz/license.txt lzout/c/old.txt'
 
+# Made solid: one chain past the stored and LH5 entries, listed with offsets.
+{ echo 'solid = true'; cat lz/app.toml; } > lz/solid.toml
+"$vornpack" build -q lz/solid.toml -o solid1.exe --stub stub.bin > /dev/null && "$vornpack" list solid1.exe > solid.txt
+check "solid entries are listed at their chain offsets" [ "$(grep -oE '^   [A-Z0-9]+,|offset [0-9]+' solid.txt | tr -d ' \n')" = \
+  "LZM,offset0LZM,offset$(stat -c %s lz/license.txt)NON,LH5," ]
+"$vornpack" list --json solid1.exe > solid.json
+check "list --json gives the chain offsets of solid entries only" python3 -c "import json,sys
+e = json.load(open('solid.json'))['entries']; sys.exit(0 if [x.get('chain_offset') for x in e] == [0, $(stat -c %s lz/license.txt), None, None] else 1)"
+
 truncate -s 2000M zeros.bin
 printf '[[file]]\nsource = "zeros.bin"\ndestination = "c:\\\\z"\n' > big.toml
 interrupted TERM "build stopped by SIGTERM" "$vornpack" build -q big.toml -o big.exe --stub stub.bin

@@ -91,6 +91,9 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {ok + "destination = 'c:\\a'\nlevel = 3", "4: level: only the \"lzma\" method has levels"},
         {"level = 3\n" + ok + "destination = 'c:\\a'", "1: level: only the \"lzma\" method has levels"},
         {"method = 'lzma'\n" + ok + "destination = 'c:\\a'\nlevel = 10", "5: level: must be an integer from 0 to 9"},
+        {"solid = true\n" + ok + "destination = 'c:\\a'", "1: solid: only \"lzma\" entries can be solid"},
+        {"solid = 1\nmethod = 'lzma'\n" + ok + "destination = 'c:\\a'", "1: solid: expected a boolean, found an integer"},
+        {ok + "destination = 'c:\\a'\nsolid = true", "4: solid: unknown field"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml).substr(0, c.error.size()), c.error) << c.toml;
 }
@@ -150,6 +153,20 @@ TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
         EXPECT_NE(e.Message.find(":1: source: \"" + (dir_ / "damaged").string() + "\" is damaged: "), std::string::npos)
             << e.Message;
     }
+}
+
+// Chains around other methods, cut by a level: the same with any -j.
+TEST_F(Vornpack, SolidBuildsAreTheSameWhateverTheJobs) {
+    std::string toml = "method = 'lzma'\nlevel = 1\nsolid = true\n";
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = std::to_string(i) + ".dat";
+        WriteFile(name, MakeData(kAllKinds[i % 6], 20000 + 30000 * static_cast<size_t>(i), static_cast<uint32_t>(i)));
+        toml.append("[[file]]\nsource = '").append(name).append("'\ndestination = 'c:\\").append(name).append("'\n");
+        if (i == 3) toml.append("method = 'lh5'\n");
+        if (i == 6) toml.append("level = 0\n");
+    }
+    const Bytes one = Build(Parse(toml), Hex("4D 5A"), 1);
+    for (size_t jobs : {2u, 5u}) EXPECT_EQ(Build(Parse(toml), Hex("4D 5A"), jobs), one) << jobs << " jobs";
 }
 
 TEST_F(Vornpack, PackageBytesFollowTheLayout) {

@@ -47,6 +47,7 @@ void PrintEntryText(const TPackageEntry& entry, const std::string& codepage) {
                         text(ShortcutText(entry.shortcuts[i])).c_str());
     std::printf("   %s, %" PRIu32 " bytes", MethodName(entry).c_str(), entry.streamLength);
     if (entry.hasHeader) std::printf(" holding %" PRId32, entry.header.UncompressedSize);
+    if (entry.chainOffset) std::printf(", solid at chain offset %" PRIu32, *entry.chainOffset);
     std::printf("\n");
 }
 
@@ -72,8 +73,9 @@ std::string EntryJson(const TPackageEntry& entry, const std::string& codepage) {
     }
     json += "}, \"replace\": " + ReplaceJson(entry.replaceRule, codepage) + ", \"method\": " + JsonString(MethodName(entry)) +
             ", \"compressed_size\": " + std::to_string(entry.streamLength) + ", \"uncompressed_size\": " +
-            (entry.hasHeader ? std::to_string(entry.header.UncompressedSize) : std::to_string(entry.streamLength)) +
-            "}";
+            (entry.hasHeader ? std::to_string(entry.header.UncompressedSize) : std::to_string(entry.streamLength));
+    if (entry.chainOffset) json += ", \"solid\": true, \"chain_offset\": " + std::to_string(*entry.chainOffset);
+    json += "}";
     return json;
 }
 

@@ -213,6 +213,18 @@ std::set<std::string> ParseWaived(const TChecker& check, const toml::node& node)
     return names;
 }
 
+bool UsesLzma(const TFileEntry& entry) { return entry.method != kAsIs && tools::HasLevels(*entry.method); }
+
+// solid = true|false, read once the entries are known: a chain holds lzma
+// entries only, so a manifest without any has nothing to make solid.
+bool ParseSolid(const TChecker& check, const toml::node& node, const std::vector<TFileEntry>& files) {
+    const auto* value = node.as_boolean();
+    if (!value) check.WrongType(node, "solid", "a boolean");
+    if (value->get() && std::none_of(files.begin(), files.end(), UsesLzma))
+        check.Fail(node, "solid", "only \"lzma\" entries can be solid; set method = \"lzma\" at the top or in a [[file]]");
+    return value->get();
+}
+
 Elevation ParseElevation(const TChecker& check, const toml::node& node) {
     const auto* value = node.as_string();
     if (const auto level = value ? ElevationNamed(value->get()) : std::nullopt) return *level;
@@ -391,7 +403,8 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
     } catch (const toml::parse_error& error) {
         check.Fail(static_cast<int>(error.source().begin.line), "syntax", std::string(error.description()));
     }
-    check.OnlyKeys(root, {"title", "codepage", "elevation", "icon", "version", "method", "level", "file", "sign"}, "");
+    check.OnlyKeys(root, {"title", "codepage", "elevation", "icon", "version", "method", "level", "solid", "file",
+                          "sign"}, "");
     RefuseNuls(check, root, "");
 
     TManifest manifest;
@@ -421,6 +434,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
     for (const auto& node : *files->as_array())
         manifest.files.push_back(ParseEntry(check, *node.as_table(), manifest));
     if (const auto breach = CheckEntryRules(manifest.files, RulesFor(manifest))) check.Fail(breach->line, breach->field, breach->Message());
+    if (const auto* solid = root.get("solid")) manifest.solid = ParseSolid(check, *solid, manifest.files);
     return manifest;
 }
 

@@ -70,6 +70,9 @@ struct TManifest {
     // The top-level method and level: every entry's unless it names its own.
     TEntryMethod method = kDefaultMethod;
     int level = lzma::kDefaultLevel;
+    // solid = true: the lzma entries, in manifest order, are compressed in
+    // chains that share a dictionary, instead of one by one.
+    bool solid = false;
     std::vector<TFileEntry> files;
     // What Explorer shows of the installer; left out, the stub's resources
     // stay exactly as they are.

@@ -1,14 +1,18 @@
 #include "tools/vornpack/package_builder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #include "compress/byte_order.h"
+#include "compress/lzma/lzma_chain.h"
 #include "compress/lzma/lzma_compress.h"
 #include "compress/lzma/lzma_method.h"
 #include "compress/vorn_codec.h"
@@ -22,6 +26,9 @@ namespace vorn::pack {
 namespace {
 
 constexpr uint8_t kHeaderless = 0xFF;
+// A solid build's chains are cut to about this size: large enough to share
+// much, small enough that the groups keep the threads busy.
+constexpr int64_t kChainTarget = int64_t{32} << 20;
 void WriteText(TStream& out, const std::string& text) { out.Write(text.data(), text.size()); }
 
 std::string ReplaceField(const TReplaceRule& rule) {
@@ -135,17 +142,145 @@ void WriteEntry(const TManifest& manifest, const TFileEntry& entry, TEncodedEntr
     out.CopyFrom(*encoded.stream, length);
 }
 
-// Encodes the entries on `jobs` threads and hands them to `write` one at a
-// time in manifest order. At most `jobs` encoded entries wait at once, so
-// memory stays bounded whatever the number of entries. The first failure in
-// manifest order is the one raised, as in a single-threaded build.
+// What one worker does at a time: an entry alone, or a group of lzma
+// entries compressed as one chain.
+struct TJob {
+    std::vector<size_t> entries;  // in manifest order
+    int64_t bytes = 0;            // of their sources
+    bool chain = false;
+};
+
+int64_t SourceSize(const TFileEntry& entry) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(entry.source, error);
+    return error ? 0 : static_cast<int64_t>(size);
+}
+
+// The entries of a chain share one encoder in order: each link is written
+// whole, never stored, since the links after it lean on it.
+std::vector<TEncodedEntry> EncodeChain(const TManifest& manifest, const TJob& job,
+                                       const std::vector<TShowProgressEvent>& progress) {
+    lzma::TChainEncoder chain(manifest.files[job.entries.front()].level, job.bytes);
+    std::vector<TEncodedEntry> encoded;
+    for (size_t i : job.entries) {
+        const TFileEntry& entry = manifest.files[i];
+        TFileStream source(entry.source.string(), FileMode::OpenRead);
+        TVornCodec codec;
+        codec.OnShowProgress = progress[i];
+        TEncodedEntry link{.built = {entry.destination, kMethodCustom, source.Size(), 0}};
+        chain.AddLink(codec, *link.stream, source);
+        encoded.push_back(std::move(link));
+    }
+    return encoded;
+}
+
+std::vector<TEncodedEntry> EncodeJob(const TManifest& manifest, const TJob& job,
+                                     const std::vector<TShowProgressEvent>& progress) {
+    if (job.chain) return EncodeChain(manifest, job, progress);
+    const size_t i = job.entries.front();
+    std::vector<TEncodedEntry> encoded;
+    encoded.push_back(EncodeEntry(manifest, manifest.files[i], progress[i]));
+    return encoded;
+}
+
+// Whether an entry goes into a chain: an lzma entry with something in it
+// that its sample shows will shrink. The others are entries of their own.
+bool Chainable(const TFileEntry& entry, int64_t size) {
+    if (entry.method == kAsIs || entry.method->Index != kMethodCustom || size == 0) return false;
+    TFileStream source(entry.source.string(), FileMode::OpenRead);
+    return WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
+        return CompressWith(entry, sampler, to, sample);
+    });
+}
+
+// Cuts a run of chainable entries (with one level) into ceil(total /
+// kChainTarget) groups of about equal size, each entry going to the group
+// its middle byte falls into.
+void CutIntoGroups(const std::vector<size_t>& run, const std::vector<int64_t>& sizes, std::vector<TJob>& plan) {
+    int64_t total = 0;
+    for (size_t i : run) total += sizes[i];
+    const int64_t groups = (total + kChainTarget - 1) / kChainTarget;
+    int64_t before = 0;
+    int64_t current = -1;
+    for (size_t i : run) {
+        const int64_t group = std::min(groups - 1, (2 * before + sizes[i]) * groups / (2 * total));
+        if (group != current) plan.push_back({.entries = {}, .bytes = 0, .chain = true});
+        current = group;
+        plan.back().entries.push_back(i);
+        plan.back().bytes += sizes[i];
+        before += sizes[i];
+    }
+}
+
+// Which entries go into chains, judged on `jobs` threads: each judgement
+// compresses a sample. Of several failures, the first in manifest order is
+// raised, whatever the number of jobs.
+std::vector<char> JudgeChainable(const TManifest& manifest, const std::vector<int64_t>& sizes, size_t jobs) {
+    std::vector<char> chainable(manifest.files.size(), 0);
+    if (!manifest.solid) return chainable;
+    std::atomic<size_t> next = 0;
+    std::vector<std::exception_ptr> failures(chainable.size());
+    auto judge = [&] {
+        for (size_t i; (i = next++) < chainable.size();) {
+            try {
+                chainable[i] = Chainable(manifest.files[i], sizes[i]);
+            } catch (...) {
+                failures[i] = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < std::clamp<size_t>(jobs, 1, chainable.size()); ++t) threads.emplace_back(judge);
+    for (std::thread& thread : threads) thread.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+    return chainable;
+}
+
+// The jobs of a build, ordered by their first entry. Without solid, an
+// entry each. With it, the chainable entries in manifest order form runs of
+// one level, and the runs are cut into groups; a chain's links are
+// consecutive among the package's lzma entries, whatever lies between.
+std::vector<TJob> PlanJobs(const TManifest& manifest, size_t jobs) {
+    std::vector<int64_t> sizes;
+    for (const TFileEntry& entry : manifest.files) sizes.push_back(SourceSize(entry));
+    const std::vector<char> chainable = JudgeChainable(manifest, sizes, jobs);
+    std::vector<TJob> plan;
+    std::vector<size_t> run;
+    auto endRun = [&] {
+        if (!run.empty()) CutIntoGroups(run, sizes, plan);
+        run.clear();
+    };
+    for (size_t i = 0; i < manifest.files.size(); ++i) {
+        if (!chainable[i]) {
+            plan.push_back({.entries = {i}, .bytes = sizes[i], .chain = false});
+            continue;
+        }
+        if (!run.empty() && manifest.files[run.front()].level != manifest.files[i].level) endRun();
+        run.push_back(i);
+    }
+    endRun();
+    std::stable_sort(plan.begin(), plan.end(), [](const TJob& a, const TJob& b) { return a.entries[0] < b.entries[0]; });
+    return plan;
+}
+
+// Encodes the jobs on `jobs` threads and hands their entries to the writer
+// one at a time in manifest order. A worker takes the largest job not yet
+// started among the next few the writer waits for, so that the threads end
+// together; at most kLookAhead jobs a thread wait at once, so memory stays
+// bounded whatever the number of entries. The first failure in the
+// writer's order is the one raised, as in a single-threaded build.
 class TEntryPipeline {
 public:
-    TEntryPipeline(const TManifest& manifest, std::vector<TShowProgressEvent> progress, size_t jobs)
+    TEntryPipeline(const TManifest& manifest, std::vector<TJob> plan, std::vector<TShowProgressEvent> progress,
+                   size_t jobs)
         : manifest_(manifest),
+          plan_(std::move(plan)),
           progress_(std::move(progress)),
-          slots_(manifest.files.size()),
+          slots_(plan_.size()),
           jobs_(std::clamp<size_t>(jobs, 1, std::max<size_t>(1, slots_.size()))) {
+        for (size_t j = 0; j < plan_.size(); ++j)
+            for (size_t k = 0; k < plan_[j].entries.size(); ++k) where_[plan_[j].entries[k]] = {j, k};
         for (size_t i = 0; i < jobs_; ++i) workers_.emplace_back([this] { Work(); });
     }
 
@@ -158,55 +293,78 @@ public:
         for (std::thread& worker : workers_) worker.join();
     }
 
-    // Waits for entry i (taken in order from 0) and returns it; rethrows its failure.
+    // Waits for entry i (taken in manifest order) and returns it; rethrows
+    // its job's failure.
     TEncodedEntry Take(size_t i) {
+        const auto [job, k] = where_.at(i);
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return slots_[i].done; });
-        TSlot slot = std::move(slots_[i]);
-        taken_ = i + 1;
-        changed_.notify_all();
+        if (job > reach_) {
+            reach_ = job;
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [&] { return slots_[job].done; });
+        TSlot& slot = slots_[job];
         if (slot.failure) std::rethrow_exception(slot.failure);
-        return std::move(*slot.encoded);
+        TEncodedEntry encoded = std::move(slot.encoded[k]);
+        if (k + 1 == slot.encoded.size()) slot.encoded.clear();
+        return encoded;
     }
 
 private:
+    static constexpr size_t kLookAhead = 4;
+
     struct TSlot {
-        std::optional<TEncodedEntry> encoded;
+        std::vector<TEncodedEntry> encoded;
         std::exception_ptr failure;
+        bool started = false;
         bool done = false;
     };
 
+    // The largest job not yet started within reach, if any (under the lock).
+    std::optional<size_t> NextJob() {
+        while (unstarted_ < slots_.size() && slots_[unstarted_].started) ++unstarted_;
+        std::optional<size_t> best;
+        const size_t end = std::min(slots_.size(), reach_ + kLookAhead * jobs_);
+        for (size_t j = unstarted_; j < end; ++j)
+            if (!slots_[j].started && (!best || plan_[j].bytes > plan_[*best].bytes)) best = j;
+        return best;
+    }
+
     void Work() {
         for (;;) {
-            size_t i;
+            size_t j;
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return stopping_ || (next_ < slots_.size() && next_ < taken_ + jobs_); });
+                std::optional<size_t> next;
+                changed_.wait(lock, [&] { return stopping_ || (next = NextJob()); });
                 if (stopping_) return;
-                i = next_++;
+                j = *next;
+                slots_[j].started = true;
             }
             TSlot slot;
             try {
-                slot.encoded = EncodeEntry(manifest_, manifest_.files[i], progress_[i]);
+                slot.encoded = EncodeJob(manifest_, plan_[j], progress_);
             } catch (...) {
                 slot.failure = std::current_exception();
             }
-            slot.done = true;
+            slot.started = slot.done = true;
             std::lock_guard lock(mutex_);
-            slots_[i] = std::move(slot);
+            slots_[j] = std::move(slot);
             changed_.notify_all();
         }
     }
 
     const TManifest& manifest_;
+    const std::vector<TJob> plan_;
     std::vector<TShowProgressEvent> progress_;
+    std::map<size_t, std::pair<size_t, size_t>> where_;  // entry -> its job and its place there
     std::vector<TSlot> slots_;
     const size_t jobs_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    size_t next_ = 0;   // the next entry a worker takes
-    size_t taken_ = 0;  // entries handed to the writer
+    size_t reach_ = 0;      // the furthest job the writer has waited for
+    size_t unstarted_ = 0;  // no job before it waits to be started
     bool stopping_ = false;
 };
 
@@ -222,7 +380,7 @@ std::vector<TBuiltEntry> BuildInstaller(const TManifest& manifest, const std::ve
         progress.push_back(settings.progress ? settings.progress(manifest.files[i], i) : nullptr);
     std::vector<TBuiltEntry> built;
     {
-        TEntryPipeline pipeline(manifest, std::move(progress), settings.jobs);
+        TEntryPipeline pipeline(manifest, PlanJobs(manifest, settings.jobs), std::move(progress), settings.jobs);
         for (size_t i = 0; i < manifest.files.size(); ++i) {
             TEncodedEntry encoded = pipeline.Take(i);
             WriteEntry(manifest, manifest.files[i], encoded, out);

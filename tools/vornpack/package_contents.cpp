@@ -1,10 +1,28 @@
 #include "tools/vornpack/package_contents.h"
 
+#include "compress/lzma/lzma_format.h"
 #include "setup/package_reader.h"
 #include "setup/setup_errors.h"
 #include "tools/common/buffered_stream.h"
 
 namespace vorn::pack {
+
+namespace {
+
+// The chain offset in the head of a chained "LZM" stream; nothing for any
+// other stream.
+std::optional<uint32_t> ChainOffset(const TVornHeader& header, TStream& stream) {
+    if (header.Id() != lzma::kMethodId) return std::nullopt;
+    stream.Seek(kHeaderSize);
+    uint8_t bytes[lzma::kChainedHeadSize] = {};
+    if (stream.Read(bytes, sizeof bytes) != sizeof bytes) return std::nullopt;
+    std::optional<lzma::TLzmaHead> head = lzma::TLzmaHead::Decode(bytes);
+    if (!head || !head->Chained) return std::nullopt;
+    head->DecodeChainOffset(bytes + lzma::kHeadSize);
+    return head->ChainOffset;
+}
+
+}  // namespace
 
 uint32_t WalkPackage(TStream& installer, const TPackageVisitor& visitor) {
     const setup::TDataDirectory certificate = setup::ReadPeHeaders(installer).Certificate();
@@ -28,6 +46,7 @@ uint32_t WalkPackage(TStream& installer, const TPackageVisitor& visitor) {
         if (const std::optional<TVornHeader> header = PeekHeader(stream)) {
             entry.header = *header;
             entry.hasHeader = true;
+            entry.chainOffset = ChainOffset(*header, stream);
         }
         stream.Seek(0);
         if (visitor.entry) visitor.entry(entry, stream);

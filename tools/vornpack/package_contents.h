@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "compress/stream.h"
@@ -18,6 +19,7 @@ struct TPackageEntry : setup::TEntryFields {
     uint32_t streamLength = 0;
     bool hasHeader = false;
     TVornHeader header;  // when hasHeader
+    std::optional<uint32_t> chainOffset;  // of a link of a chain (a solid "LZM" entry)
 };
 
 struct TPackageVisitor {

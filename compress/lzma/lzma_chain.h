@@ -1,0 +1,40 @@
+// Writing a chain of "LZM" streams (lzma_format.h): a group's files, in
+// order, through one LZMA2 encoder that is flushed at the end of each file,
+// so that every file is a stream of its own and yet shares the dictionary
+// of the files before it. Linked into the tools' compress side only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "compress/lzma/lzma_compress.h"
+#include "compress/vorn_codec.h"
+
+namespace vorn::lzma {
+
+class TChainEncoder {
+public:
+    // For a group of groupSize bytes in all: the level's preset, with a
+    // dictionary no larger than the group needs. A level out of range is
+    // refused (EVornError).
+    TChainEncoder(int level, int64_t groupSize);
+    ~TChainEncoder();
+    TChainEncoder(const TChainEncoder&) = delete;
+    TChainEncoder& operator=(const TChainEncoder&) = delete;
+
+    // Writes the next link into dest from its position: the VORN header
+    // ("LZM", the size, the byte sum), the chained head and the LZMA2
+    // chunks of the whole source from its position to its end, x86-filtered
+    // when FilterSuitedTo says so. A link is never stored instead: the
+    // links after it need what it put in the dictionary. Progress and cancel
+    // go through codec.OnShowProgress; a cancel (EOperationCancelled) leaves
+    // dest as it was and ends the chain. A Key on the codec, an empty source
+    // and a link after a cancel are refused (EVornError).
+    TCompressResult AddLink(TVornCodec& codec, TStream& dest, TStream& source);
+
+private:
+    struct TState;
+    std::unique_ptr<TState> state_;  // liblzma's, kept out of this header
+};
+
+}  // namespace vorn::lzma
