@@ -162,6 +162,9 @@ check "solid entries are listed at their chain offsets" [ "$(grep -oE '^   [A-Z0
 "$vornpack" list --json solid1.exe > solid.json
 check "list --json gives the chain offsets of solid entries only" python3 -c "import json,sys
 e = json.load(open('solid.json'))['entries']; sys.exit(0 if [x.get('chain_offset') for x in e] == [0, $(stat -c %s lz/license.txt), None, None] else 1)"
+rm -rf lzout && "$vornpack" verify -q solid1.exe > /dev/null && "$vornpack" extract -q solid1.exe -C lzout > /dev/null
+check "a solid installer verifies and extracts every file" bash -c \
+  'for f in license.txt stub.bin random.bin; do cmp -s lz/$f lzout/c/$f || exit 1; done; cmp -s lz/license.txt lzout/c/old.txt'
 
 truncate -s 2000M zeros.bin
 printf '[[file]]\nsource = "zeros.bin"\ndestination = "c:\\\\z"\n' > big.toml

@@ -219,15 +219,16 @@ expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' \
 [ ! -e "$drive_c/vornlie/readme.txt" ] || fail "the run went on after the failed extraction"
 
 # --- read-only media, and a folder the code page (1252) cannot name ---
-# media_case CASE EXE LOGDIR: runs EXE (no title, one file) agreeing to all;
-# the file must be installed and the log the summary names must lie in
-# LOGDIR and hold the whole run.
+# media_case CASE EXE LOGDIR: runs EXE (no title, two files of one LZMA
+# chain) agreeing to all; the files must be installed and the log the
+# summary names must lie in LOGDIR and hold the whole run.
 media_case() {
   case_name=$1
   rm -rf "$drive_c/vorntest"
   wine_run_answering "$1" "$2"
   expect_exit 0
-  cmp -s "$work/manual.txt" "$drive_c/vorntest/media/manual.txt" || fail "the file was not installed"
+  cmp -s "$work/manual.txt" "$drive_c/vorntest/media/manual.txt" && cmp -s "$stub" "$drive_c/vorntest/media/tool.exe" ||
+    fail "the files were not installed"
   local named log
   named=$(sed -nE 's/.*see the log file: (.*)\\r\\n\\r\\n\\r\\nCompleted with NO errors\\r\\n".*/\1/p' \
     "$work/$1.relay" | sed 's/\\\\/\\/g')
@@ -238,7 +239,8 @@ media_case() {
 }
 far="$drive_c/Загрузки 下载"
 mkdir -p "$work/cd" "$far"
-"$builder" "$stub" "$work/cd/setup.exe" "" 'C:\VornTest\Media\manual.txt' 0 '' lh5 "$work/manual.txt"
+"$builder" "$stub" "$work/cd/setup.exe" "" 'C:\VornTest\Media\manual.txt' 0 '' solid "$work/manual.txt" \
+  'C:\VornTest\Media\tool.exe' 0 '' solid "$stub"
 cp "$work/cd/setup.exe" "$far/"
 chmod a-w "$work/cd"
 [ "$(id -u)" != 0 ] || chattr +i "$work/cd"  # root writes past permissions
