@@ -46,6 +46,9 @@ void TMemoryStream::SetSize(int64_t newSize) {
     position_ = std::min(position_, newSize);
 }
 
+// Grown once, whole: the expansion's writes then fill it in place.
+void TMemoryStream::Expect(int64_t n) { SetSize(Size() + n); }
+
 void TNullStream::Write(const void*, size_t n) {
     position_ += static_cast<int64_t>(n);
     size_ = std::max(size_, position_);

@@ -29,6 +29,9 @@ public:
     // Cuts or extends the stream to newSize bytes; the position stays unless
     // it lay past the new end.
     virtual void SetSize(int64_t newSize) = 0;
+    // n more bytes are coming: a stream that can make room for them at
+    // once does so.
+    virtual void Expect(int64_t n) { (void)n; }
 
     // Copies exactly n bytes from source's position to this stream's
     // position; raises EStreamError when source ends first.
@@ -47,6 +50,7 @@ public:
     void Write(const void* buffer, size_t n) override;
     void Seek(int64_t offset, SeekOrigin origin = SeekOrigin::Begin) override;
     void SetSize(int64_t newSize) override;
+    void Expect(int64_t n) override;
 
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
 

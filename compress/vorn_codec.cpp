@@ -99,10 +99,8 @@ void TVornCodec::ExpandStream(TStream& dest, TStream& source) {
     const std::string id = header.Id();
     const uint8_t method = GetCompressMethod(id);
     remaining -= kHeaderSize;
-    // Size a memory destination once. A negative size from a damaged header
-    // must not cut what the stream already holds.
-    if (auto* memory = dynamic_cast<TMemoryStream*>(&dest); memory && header.UncompressedSize > 0)
-        memory->SetSize(memory->Size() + header.UncompressedSize);
+    // A negative size from a damaged header promises nothing.
+    if (header.UncompressedSize > 0) dest.Expect(header.UncompressedSize);
     ExpandAndVerify(dest, source, ClampToInt32(remaining), header.UncompressedSize,
                     header.Checksum, method, id, header.LockLevel);
 }

@@ -8,30 +8,38 @@ namespace vorn::setup {
 
 namespace {
 
-template <class T>
-bool Is(const std::exception& failure) {
-    return dynamic_cast<const T*>(&failure) != nullptr;
-}
+std::string Text(const char* kind, const std::exception& failure) { return std::string(kind) + ": " + failure.what(); }
 
 }  // namespace
 
-std::string FailureKind(const std::exception& failure) {
-    if (Is<EPackageError>(failure)) return "EPackageError";
-    if (Is<EConvertError>(failure)) return "EConvertError";
-    if (Is<ERegistryDataType>(failure)) return "ERegistryDataType";
-    if (Is<EShellLinkError>(failure)) return "EShellLinkError";
-    if (Is<EStreamError>(failure)) return "EStreamError";
-    if (Is<EVornError>(failure)) return "EVornError";
-    if (Is<std::bad_alloc>(failure)) return "EOutOfMemory";
-    return "Exception";
+// The handlers run in the order of the classes' depth: the first that
+// matches names the failure, as a chain of type tests would.
+std::string CurrentFailureText() {
+    try {
+        throw;
+    } catch (const EPackageError& failure) {
+        return Text("EPackageError", failure);
+    } catch (const EConvertError& failure) {
+        return Text("EConvertError", failure);
+    } catch (const ERegistryDataType& failure) {
+        return Text("ERegistryDataType", failure);
+    } catch (const EShellLinkError& failure) {
+        return Text("EShellLinkError", failure);
+    } catch (const EStreamError& failure) {
+        return Text("EStreamError", failure);
+    } catch (const EVornError& failure) {
+        return Text("EVornError", failure);
+    } catch (const std::bad_alloc& failure) {
+        return Text("EOutOfMemory", failure);
+    } catch (const std::exception& failure) {
+        return Text("Exception", failure);
+    } catch (...) {
+        return "EVornError: An unknown failure";
+    }
 }
 
-std::string FailureText(const std::exception& failure) {
-    return FailureKind(failure) + ": " + failure.what();
-}
-
-int ReportFailure(TPlatform& platform, const std::exception& failure) {
-    platform.ShowBox(FailureText(failure), kFailureCaption, kBoxErrorTaskModal);
+int ReportCurrentFailure(TPlatform& platform) {
+    platform.ShowBox(CurrentFailureText(), kFailureCaption, kBoxErrorTaskModal);
     return kFailureExitCode;
 }
 

@@ -2,7 +2,6 @@
 // failure and its message.
 #pragma once
 
-#include <exception>
 #include <string>
 
 #include "setup/platform.h"
@@ -12,11 +11,11 @@ namespace vorn::setup {
 inline constexpr const char* kFailureCaption = "Application Error";
 inline constexpr int kFailureExitCode = 1;
 
-// The class name of a failure the installer knows, else a general name.
-std::string FailureKind(const std::exception& failure);
-// "<kind>: <message>"
-std::string FailureText(const std::exception& failure);
-// Shows the report; returns the exit code of a failed run.
-int ReportFailure(TPlatform& platform, const std::exception& failure);
+// For the exception being handled: "<kind>: <message>", the kind being the
+// class name of a failure the installer knows, else a general name.
+std::string CurrentFailureText();
+// Shows the report of the exception being handled; returns the exit code
+// of a failed run.
+int ReportCurrentFailure(TPlatform& platform);
 
 }  // namespace vorn::setup

@@ -30,10 +30,8 @@ int TInstaller::Run() {
     try {
         RunSteps();
         return 0;
-    } catch (const std::exception& failure) {
-        return ReportFailure(platform_, failure);
     } catch (...) {
-        return ReportFailure(platform_, EVornError("An unknown failure"));
+        return ReportCurrentFailure(platform_);
     }
 }
 
