@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the LZMA benchmarks' payload (bench/payload.sh) under Wine from
-# two installers built by vornpack, one LH5 (the default) and one LZMA, and
+# three installers built by vornpack, LH5 (the default), LZMA and solid LZMA, and
 # prints the time from the answer to the first question to the summary box
 # (Wine's relay timestamps), with every installed file compared.
 #   bench/wine_install.sh VORNPACK [RUNS]
@@ -16,8 +16,9 @@ trap 'wine_session_stop; rm -rf "$work"' EXIT
 wine_session_start "$work"
 drive_c=$WINEPREFIX/drive_c
 make_payload "$work/payload"
-for method in lh5 lzma; do
-  { echo 'title = "Wine install benchmark"'; echo "method = \"$method\""
+for method in lh5 lzma solid; do
+  { echo 'title = "Wine install benchmark"'; echo "method = \"${method/solid/lzma}\""
+    [ $method = solid ] && echo 'solid = true'
     for f in "$work"/payload/*; do
       printf '[[file]]\nsource = "payload/%s"\ndestination = '"'"'C:\\bench\\%s'"'"'\n' "${f##*/}" "${f##*/}"
     done; } >"$work/$method.toml"
@@ -48,9 +49,10 @@ install_seconds() {
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 echo "payload: $(ls "$work/payload" | wc -l) files, $(cat "$work"/payload/* | wc -c) bytes; median of $runs installs"
-for method in lh5 lzma; do
+for method in lh5 lzma solid; do
   t=$(for ((i = 0; i < runs; i++)); do install_seconds $method; done | median)
   eval "time_$method=$t"
   printf '%-6s installer %10s bytes  %s s\n' "$method" "$(stat -c %s "$drive_c/$method.exe")" "$t"
 done
-awk -v a="$time_lzma" -v b="$time_lh5" 'BEGIN { printf "install time lzma/lh5 %.2f\n", a / b }'
+awk -v a="$time_lzma" -v s="$time_solid" -v b="$time_lh5" \
+  'BEGIN { printf "install time lzma/lh5 %.2f, solid lzma/lh5 %.2f\n", a / b, s / b }'
