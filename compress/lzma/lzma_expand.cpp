@@ -82,6 +82,21 @@ struct TRangeDecoder {
         Normalize();
         return bit;
     }
+    // Bit for bits a predictor guesses badly (a literal's): both outcomes
+    // are worked out and one is selected, with no branch to mispredict.
+    uint32_t UnpredictableBit(uint16_t& prob) {
+        const uint32_t p = prob;
+        const uint32_t bound = (Range >> kProbBits) * p;
+        const uint32_t bit = Code >= bound;
+        const uint32_t ifOne = 0u - bit;  // selects by masks: a compiler turns ?: back into branches
+        Code -= bound & ifOne;
+        Range = bound + ((Range - bound - bound) & ifOne);
+        const uint32_t towards0 = p + ((kProbOne - p) >> kProbMoveBits);
+        const uint32_t towards1 = p - (p >> kProbMoveBits);
+        prob = static_cast<uint16_t>(towards0 ^ ((towards0 ^ towards1) & ifOne));
+        Normalize();
+        return bit;
+    }
     // A bit tree of `bits` levels, the top bit first: probs[1] is the root.
     uint32_t Tree(uint16_t* probs, int bits) {
         uint32_t m = 1;
@@ -436,7 +451,7 @@ private:
                     literals + kLiteralCoderSize * (((pos & lpMask_) << lc_) + (prev >> (8 - lc_)));
                 uint32_t symbol = 1;
                 if (state < kLiteralStates) {
-                    do symbol = symbol << 1 | rc.Bit(probs[symbol]);
+                    do symbol = symbol << 1 | rc.UnpredictableBit(probs[symbol]);
                     while (symbol < 0x100);
                 } else {
                     // Two further trees serve the bits while they agree with
