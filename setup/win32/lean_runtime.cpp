@@ -3,6 +3,8 @@
 // demangler) and the library's throw helpers for strings, arrays and
 // handlers (they bring the standard exception classes with a second string
 // implementation). Failures still surface as exceptions the driver reports.
+// Two more drop start-up and threading machinery a one-threaded program
+// without data imports never uses (3.5 KB).
 // This file is compiled outside the link-time optimiser, so that the linker
 // takes these definitions before the library's; it defines no class of its
 // own, which would clash with the optimiser's copies.
@@ -12,6 +14,24 @@ namespace vorn::setup {
 [[noreturn]] void RaiseLibraryFailure(const char* what);  // library_failures.cpp
 [[noreturn]] void RaiseOutOfMemory();
 }  // namespace vorn::setup
+
+// The record of the exceptions in flight, a caught list and an uncaught
+// count, which the library keeps per thread through emulated thread-local
+// storage. The stub runs its installation on one thread.
+namespace {
+struct TExceptionsInFlight {
+    void* Caught;
+    unsigned int Uncaught;
+};
+TExceptionsInFlight exceptionsInFlight;
+}  // namespace
+extern "C" void* __cxa_get_globals() noexcept { return &exceptionsInFlight; }
+extern "C" void* __cxa_get_globals_fast() noexcept { return &exceptionsInFlight; }
+
+// The start-up code patches references to data imported from DLLs without
+// an import declaration. The link forbids such imports
+// (--disable-auto-import), so there is never anything to patch.
+extern "C" void _pei386_runtime_relocator() {}
 
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
