@@ -1,6 +1,8 @@
 // vornpack's choice to store an entry without spending a full compression
 // run on it: a sample of the data is compressed first, and data whose
-// sample does not shrink (archives, images, random bytes) is stored.
+// sample does not shrink (archives, images, random bytes) is stored. A
+// sample whose byte frequencies alone show it will shrink (text, code)
+// is not compressed at all.
 #pragma once
 
 #include <cstdint>
