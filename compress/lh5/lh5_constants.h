@@ -68,8 +68,8 @@ inline constexpr int kRootBase = kWindowSize;                // root of byte c: 
 inline constexpr int kLeafEnd = 2 * kWindowSize;              // leaves 8,192..16,383
 inline constexpr int kNodeCount = kLeafEnd;                   // node 0 is nil
 inline constexpr int kHashBase = kNodeCount;                  // heads from 16,384 on
-inline constexpr int kHashBits = 16;
-inline constexpr int kNodeNextSize = kHashBase + (1 << kHashBits);  // 81,920
+inline constexpr int kHashBits = 17;
+inline constexpr int kNodeNextSize = kHashBase + (1 << kHashBits);  // 147,456
 inline constexpr uint16_t kPercolateFlag = 0x8000;
 inline constexpr uint16_t kPositionMask = 0x7FFF;
 
