@@ -274,6 +274,10 @@ private:
         // update, whose loop ends at random, comes after it.
         int percolateFrom = 0;
         WalkDown(percolateFrom);
+        // The next position most likely climbs from the leaf after this
+        // match; the climb waits on that leaf's parent, whose load starts
+        // here, beside the percolation and the next deletion.
+        __builtin_prefetch(&nodes_[nodes_[(foundPos_ + 1) | kRootBase].Parent]);
         if (percolateFrom != 0) PercolateCurrent(percolateFrom);
     }
 
