@@ -13,6 +13,7 @@
 // coin toss, and the order of some independent steps: work whose loads the
 // next steps need comes before loops that end at random.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "compress/lh5/lh5.h"
@@ -44,9 +45,9 @@ public:
         : s_(s),
           st_(s.Lh5),
           text_(reinterpret_cast<uint8_t*>(st_.TextBuf.get())),  // compared byte by byte
-          nodes_(st_.Nodes.get()),
-          prev_(st_.NodePrev.get()),
-          next_(st_.NodeNext.get()) {}
+          trie_(st_.Trie.get()),
+          nodes_(reinterpret_cast<TLh5Node*>(trie_)),
+          heads_(reinterpret_cast<uint16_t*>(trie_ + kHeadsOffset)) {}
 
     void Run() {
         InitTree();
@@ -88,9 +89,9 @@ private:
         }
         for (int leaf = kRootBase; leaf < kLeafEnd; ++leaf) nodes_[leaf].Parent = 0;
         freeNode_ = 1;
-        for (int i = 1; i < kInternalNodes - 1; ++i) next_[i] = static_cast<uint16_t>(i + 1);
-        next_[kInternalNodes - 1] = 0;
-        std::fill(next_ + kHashBase, next_ + kNodeNextSize, uint16_t{0});
+        for (int i = 1; i < kInternalNodes - 1; ++i) nodes_[i].Next = static_cast<uint16_t>(i + 1);
+        nodes_[kInternalNodes - 1].Next = 0;
+        std::fill(heads_, heads_ + kHashHeads, uint16_t{0});
     }
 
     // Reads the first window of text behind 8,448 bytes of history; bytes
@@ -133,42 +134,51 @@ private:
     // The last match never reaches past the end of the source.
     void ClampMatch() { foundLen_ = std::min(foundLen_, textLeft_); }
 
-    // 65,536 heads keep most chains to one node, which the walks below then
-    // leave without a mispredicted branch. A chain holds at most one child
+    // 131,072 heads, eight per node, keep most chains to one node, which the
+    // walks below then leave without a mispredicted branch (twice as many
+    // chains again buy nothing more). A chain holds at most one child
     // of any node (see kHashMultiplier), so the parent alone identifies it.
     static int HashHead(int q, int c) {
         const uint32_t key = static_cast<uint32_t>(q) << 8 | static_cast<uint32_t>(c);
-        return kHashBase + static_cast<int>(key * kHashMultiplier >> (32 - kHashBits));
+        return static_cast<int>(key * kHashMultiplier >> (32 - kHashBits));
     }
+
+    // A Prev link is the byte offset of the 16-bit field that leads to a
+    // node, a node's Next or a head alike, so that relinking needs no test
+    // of which it is.
+    static uint32_t LinkOfNext(int node) { return static_cast<uint32_t>(node * kNodeBytes + offsetof(TLh5Node, Next)); }
+    static uint32_t LinkOfHead(int h) { return static_cast<uint32_t>(kHeadsOffset + h * 2); }
+    uint16_t& Linked(uint32_t link) { return *reinterpret_cast<uint16_t*>(trie_ + link); }
 
     int Child(int q, int c) {
         TLh5Node* const nodes = nodes_;
-        int r = next_[HashHead(q, c)];
+        int r = heads_[HashHead(q, c)];
         nodes[0].Parent = static_cast<uint16_t>(q);  // sentinel: ends the chain walk
-        while (nodes[r].Parent != q) r = next_[r];
+        while (nodes[r].Parent != q) r = nodes[r].Next;
         return r;
     }
 
     // New children go to the front of their chain.
     void MakeChild(int q, int c, int r) {
         const int h = HashHead(q, c);
-        const int t = next_[h];
-        next_[h] = static_cast<uint16_t>(r);
-        next_[r] = static_cast<uint16_t>(t);
-        prev_[t] = static_cast<uint32_t>(r);
-        prev_[r] = static_cast<uint32_t>(h);
+        const int t = heads_[h];
+        heads_[h] = static_cast<uint16_t>(r);
+        TLh5Node& child = nodes_[r];
+        child.Next = static_cast<uint16_t>(t);
+        child.Prev = LinkOfHead(h);
+        nodes_[t].Prev = LinkOfNext(r);
         TLh5Node& parent = nodes_[q];
-        nodes_[r].Parent = static_cast<uint16_t>(q);
+        child.Parent = static_cast<uint16_t>(q);
         ++parent.ChildCount;
         parent.ChildXor ^= static_cast<uint16_t>(r);
     }
 
     // Takes r out of its sibling chain.
     void Unlink(int r) {
-        const uint32_t before = prev_[r];
-        const int after = next_[r];
-        next_[before] = static_cast<uint16_t>(after);
-        prev_[after] = before;
+        const uint32_t before = nodes_[r].Prev;
+        const int after = nodes_[r].Next;
+        Linked(before) = static_cast<uint16_t>(after);
+        nodes_[after].Prev = before;
     }
 
     // Puts `to` in the place of `from`: the same parent, the same place in
@@ -176,14 +186,14 @@ private:
     void TakePlace(int from, int to) {
         TLh5Node* const nodes = nodes_;
         const int parent = nodes[from].Parent;
-        const uint32_t before = prev_[from];
-        const int after = next_[from];
+        const uint32_t before = nodes[from].Prev;
+        const int after = nodes[from].Next;
         nodes[to].Parent = static_cast<uint16_t>(parent);
         nodes[parent].ChildXor ^= static_cast<uint16_t>(from ^ to);
-        prev_[to] = before;
-        next_[to] = static_cast<uint16_t>(after);
-        next_[before] = static_cast<uint16_t>(to);
-        prev_[after] = static_cast<uint32_t>(to);
+        nodes[to].Prev = before;
+        nodes[to].Next = static_cast<uint16_t>(after);
+        Linked(before) = static_cast<uint16_t>(to);
+        nodes[after].Prev = LinkOfNext(to);
     }
 
     // A new internal node above `old`, where the current text departs from it.
@@ -191,7 +201,7 @@ private:
         const int textPos = textPos_;
         const int foundLen = foundLen_;
         const int node = freeNode_;
-        freeNode_ = next_[node];
+        freeNode_ = nodes_[node].Next;
         TakePlace(old, node);
         TLh5Node& inner = nodes_[node];
         inner.Position = static_cast<uint16_t>(textPos);
@@ -235,7 +245,7 @@ private:
     int ClimbFromPreviousMatch(int foundLen, int& q) {
         TLh5Node* const nodes = nodes_;
         int r = (foundPos_ + 1) | kRootBase;
-        while (nodes[r].Parent == 0) r = next_[r];  // a replaced leaf leads to its successor
+        while (nodes[r].Parent == 0) r = nodes[r].Next;  // a replaced leaf leads to its successor
         q = nodes[r].Parent;
         while (nodes[q].Level >= foundLen) {
             r = q;
@@ -264,6 +274,10 @@ private:
         // update, whose loop ends at random, comes after it.
         int percolateFrom = 0;
         WalkDown(percolateFrom);
+        // The next position most likely climbs from the leaf after this
+        // match; the climb waits on that leaf's parent, whose load starts
+        // here, beside the percolation and the next deletion.
+        __builtin_prefetch(&nodes_[nodes_[(foundPos_ + 1) | kRootBase].Parent]);
         if (percolateFrom != 0) PercolateCurrent(percolateFrom);
     }
 
@@ -325,7 +339,7 @@ private:
         foundLen_ = foundLen;
         TakePlace(r, textPos);
         nodes[r].Parent = 0;
-        next_[r] = static_cast<uint16_t>(textPos);
+        nodes[r].Next = static_cast<uint16_t>(textPos);
     }
 
     // Percolates the newest position of removed node r up its ancestors.
@@ -363,7 +377,7 @@ private:
         TakePlace(r, child);
         PercolateUp(r, Unwrap(nodes[r].Position & kPositionMask, textPos));
         nodes[r].Parent = 0;
-        next_[r] = static_cast<uint16_t>(freeNode_);
+        nodes[r].Next = static_cast<uint16_t>(freeNode_);
         freeNode_ = r;
     }
 
@@ -391,19 +405,19 @@ private:
         --textLeft_;
         if (++textPos_ == kTextSlideAt) Slide();
         DeleteNode();
-        const int ahead = kWindowSize + ((textPos_ + 1) & kWindowMask);
-        __builtin_prefetch(&nodes_[nodes_[ahead].Parent]);
-        __builtin_prefetch(&next_[prev_[ahead]]);
-        __builtin_prefetch(&prev_[next_[ahead]]);
+        const TLh5Node& leaving = nodes_[kWindowSize + ((textPos_ + 1) & kWindowMask)];
+        __builtin_prefetch(&nodes_[leaving.Parent]);
+        __builtin_prefetch(&Linked(leaving.Prev));
+        __builtin_prefetch(&nodes_[leaving.Next]);
         InsertNode();
     }
 
     TCodecState& s_;
     TLh5State& st_;
     uint8_t* const text_;
+    std::byte* const trie_;
     TLh5Node* const nodes_;
-    uint32_t* const prev_;
-    uint16_t* const next_;
+    uint16_t* const heads_;
     // Search state, kept as plain ints while the run goes on.
     int textPos_ = 0;
     int textLeft_ = 0;

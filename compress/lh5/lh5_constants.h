@@ -67,9 +67,11 @@ inline constexpr int kInternalNodes = kWindowSize;           // 1..8,191
 inline constexpr int kRootBase = kWindowSize;                // root of byte c: 8,192 + c
 inline constexpr int kLeafEnd = 2 * kWindowSize;              // leaves 8,192..16,383
 inline constexpr int kNodeCount = kLeafEnd;                   // node 0 is nil
-inline constexpr int kHashBase = kNodeCount;                  // heads from 16,384 on
-inline constexpr int kHashBits = 16;
-inline constexpr int kNodeNextSize = kHashBase + (1 << kHashBits);  // 81,920
+inline constexpr int kHashBits = 17;
+inline constexpr int kHashHeads = 1 << kHashBits;
+inline constexpr int kNodeBytes = 16;                         // the size of a node's record
+inline constexpr int kHeadsOffset = kNodeCount * kNodeBytes;  // the heads follow the nodes
+inline constexpr int kTrieBytes = kHeadsOffset + kHashHeads * 2;  // 524,288
 inline constexpr uint16_t kPercolateFlag = 0x8000;
 inline constexpr uint16_t kPositionMask = 0x7FFF;
 

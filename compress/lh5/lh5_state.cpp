@@ -16,9 +16,7 @@ void Lh5AllocState(TCodecState& s, Direction direction) {
         Obtain(st.AuxTable, kAuxTableSize);
         Obtain(st.CharLen, kCharLenSize);
         if (compressing) {
-            Obtain(st.Nodes, kNodeCount);
-            Obtain(st.NodePrev, kNodeCount);
-            Obtain(st.NodeNext, kNodeNextSize);
+            Obtain(st.Trie, kTrieBytes);
             Obtain(st.BlockBuf, kBlockBufSize + 1);
             Obtain(st.CharFreq, kTreeSize);
             Obtain(st.CharCode, kCharCodeSize);
@@ -40,8 +38,7 @@ void Lh5AllocState(TCodecState& s, Direction direction) {
 void Lh5FreeState(TCodecState& s) {
     TLh5State& st = s.Lh5;
     st.TextBuf.reset();
-    st.Nodes.reset();
-    st.NodePrev.reset();
+    st.Trie.reset();
     st.BlockBuf.reset();
     st.TreeLeft.reset();
     st.TreeRight.reset();
@@ -51,7 +48,6 @@ void Lh5FreeState(TCodecState& s) {
     st.CharCode.reset();
     st.AuxTable.reset();
     st.AuxCode.reset();
-    st.NodeNext.reset();
 }
 
 }  // namespace vorn

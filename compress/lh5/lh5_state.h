@@ -2,6 +2,7 @@
 // obtained by Lh5AllocState for one run and are empty between runs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -10,12 +11,11 @@
 
 namespace vorn {
 
-// A node of the compressor's match trie: the fields that a climb, a
-// percolation or a step down reads together, in one 8-byte record. The
-// sibling links live apart in NodePrev and NodeNext, whose index space
-// includes the hash heads. Roots (8,192 + c) share their numbers with
-// leaves without conflict: roots use only Position, Level, ChildCount and
-// ChildXor, leaves only Parent and the sibling links.
+// A node of the compressor's match trie in one 16-byte record, four to a
+// cache line: a split or a deletion reads and relinks a node's tree fields
+// and its sibling links together. Roots (8,192 + c) share their numbers
+// with leaves without conflict: roots use only Position, Level, ChildCount
+// and ChildXor, leaves only Parent and the sibling links.
 struct TLh5Node {
     uint16_t Parent;    // 0 when the node is not in the trie; Parent of node 0 is the search sentinel
     uint16_t Position;  // internal nodes and roots: a recent position, bit 15 the percolation flag
@@ -23,14 +23,15 @@ struct TLh5Node {
     uint8_t ChildCount;
     uint16_t ChildXor;  // internal nodes: the XOR of the children's numbers, which names the
                         // only child of a node left with one without a search
+    uint32_t Prev;      // the link that leads to this node in its sibling chain: the byte offset
+                        // in the trie block of the Next before it, or of the chain's head
+    uint16_t Next;      // next in the sibling chain, the free list, a replaced leaf's successor
 };
-static_assert(sizeof(TLh5Node) == 8);
+static_assert(sizeof(TLh5Node) == lh5::kNodeBytes);
 
 struct TLh5State {
     std::unique_ptr<TOctet[]> TextBuf;           // expand: the ring window; compress: the text
-    std::unique_ptr<TLh5Node[]> Nodes;           // match trie (compressing), nodes 0..16,383
-    std::unique_ptr<uint32_t[]> NodePrev;        // previous in the sibling chain: a node, or a head's
-                                                 // index in NodeNext (past 16 bits, hence 32)
+    std::unique_ptr<std::byte[]> Trie;           // compress: the nodes, then the chain heads
     std::unique_ptr<uint8_t[]> BlockBuf;         // symbols of the block being filled
 
     uint8_t BitByte = 0;   // compress: the output byte being assembled
@@ -50,8 +51,6 @@ struct TLh5State {
     std::unique_ptr<uint16_t[]> AuxCode;
     uint16_t LenFreq[lh5::kLenFreqSize] = {};
 
-    std::unique_ptr<uint16_t[]> NodeNext;        // next in the sibling chain, the free list, a
-                                                 // replaced leaf's successor; then the hash heads
     uint8_t TreeDepth = 0;
     uint16_t BlockBufPos = 0;
     uint16_t FlagMask = 0;
