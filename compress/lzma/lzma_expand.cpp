@@ -112,9 +112,10 @@ struct TRangeDecoder {
         const uint32_t ifOne = 0u - bit;  // selects by masks: a compiler turns ?: back into branches
         r.Code -= bound & ifOne;
         r.Range = bound + ((r.Range - bound - bound) & ifOne);
-        const uint32_t towards0 = p + ((kProbOne - p) >> kProbMoveBits);
-        const uint32_t towards1 = p - (p >> kProbMoveBits);
-        prob = static_cast<uint16_t>(towards0 ^ ((towards0 ^ towards1) & ifOne));
+        // p + (kProbOne - p) / 32 after a 0 and p - p / 32 after a 1, both
+        // rounded down, as one flooring shift: p - floor((p - target) / 32).
+        const uint32_t target = (kProbOne - (1u << kProbMoveBits) + 1) & ~ifOne;
+        prob = static_cast<uint16_t>(p - static_cast<uint32_t>(static_cast<int32_t>(p - target) >> kProbMoveBits));
         Normalize(r);
         return bit;
     }
@@ -122,9 +123,7 @@ struct TRangeDecoder {
     // of the inline bit, which the installer stub (built for size, for
     // i686 with its seven registers) carries once: this keeps the stub's
     // decoding about a third faster for a few hundred bytes.
-    [[gnu::noinline]] uint32_t Bit(uint16_t& prob) { return InlineBit(prob); }
-    // Bit for the one decision every symbol starts with.
-    [[gnu::always_inline]] uint32_t InlineBit(uint16_t& prob) {
+    [[gnu::noinline]] uint32_t Bit(uint16_t& prob) {
         TCoderRegisters r = Load();
         const uint32_t bit = Bit(r, prob);
         Store(r);
@@ -162,10 +161,12 @@ struct TRangeDecoder {
     // A bit tree of `bits` levels, the top bit first: probs[1] is the root.
     [[gnu::noinline]] uint32_t Tree(uint16_t* probs, int bits) {
         TCoderRegisters r = Load();
+        const uint32_t top = 1u << bits;
         uint32_t m = 1;
-        for (int i = 0; i < bits; ++i) m = m << 1 | UnpredictableBit(r, probs[m]);
+        do m = m << 1 | UnpredictableBit(r, probs[m]);
+        while (m < top);
         Store(r);
-        return m - (1u << bits);
+        return m - top;
     }
     // The same tree walked from the lowest bit.
     [[gnu::noinline]] uint32_t ReverseTree(uint16_t* probs, int bits) {
@@ -514,7 +515,7 @@ private:
         while (out < limit) {
             const auto pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out) - posBase);
             const uint32_t posState = pos & pbMask_;
-            if (!rc.InlineBit(m.IsMatch[state][posState])) {
+            if (!rc.Bit(m.IsMatch[state][posState])) {
                 uint16_t* const probs =
                     literals + kLiteralCoderSize * (((pos & lpMask_) << lc_) + (prev >> (8 - lc_)));
                 prev = state < kLiteralStates ? rc.Literal(probs)
