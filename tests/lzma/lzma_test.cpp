@@ -33,12 +33,7 @@ Bytes RawCode(const Bytes& input, const lzma_filter* filters, bool encoding) {
 
 // Raw LZMA1 data (after the x86 converter when asked).
 Bytes ReferenceEncode(const Bytes& input, const TLzmaCase& c) {
-    lzma_options_lzma options{};
-    lzma_lzma_preset(&options, 6);
-    options.lc = c.Lc;
-    options.lp = c.Lp;
-    options.pb = c.Pb;
-    options.dict_size = c.Dictionary;
+    lzma_options_lzma options = LzmaOptions(6, c.Lc, c.Lp, c.Pb, c.Dictionary);
     options.ext_flags = c.EndMarker ? LZMA_LZMA1EXT_ALLOW_EOPM : 0;
     options.ext_size_low = static_cast<uint32_t>(input.size());
     options.ext_size_high = 0;

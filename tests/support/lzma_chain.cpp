@@ -22,13 +22,18 @@ Bytes LzmaRawCode(const Bytes& input, const lzma_filter* filters, bool encoding,
     return out;
 }
 
-std::vector<Bytes> LzmaChain(const std::vector<Bytes>& pieces, const TChainCase& c) {
+lzma_options_lzma LzmaOptions(uint32_t preset, uint32_t lc, uint32_t lp, uint32_t pb, uint32_t dictionary) {
     lzma_options_lzma options{};
-    lzma_lzma_preset(&options, 1);
-    options.lc = c.Lc;
-    options.lp = c.Lp;
-    options.pb = c.Pb;
-    options.dict_size = c.Dictionary;
+    lzma_lzma_preset(&options, preset);
+    options.lc = lc;
+    options.lp = lp;
+    options.pb = pb;
+    options.dict_size = dictionary;
+    return options;
+}
+
+std::vector<Bytes> LzmaChain(const std::vector<Bytes>& pieces, const TChainCase& c) {
+    lzma_options_lzma options = LzmaOptions(1, c.Lc, c.Lp, c.Pb, c.Dictionary);
     const lzma_filter lzma2[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
     // The x86 converter cannot end a filter chain: each piece goes through it and LZMA1, and back through LZMA1.
     const lzma_filter x86[] = {{LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};

@@ -57,6 +57,9 @@ uint32_t ByteSum(const Bytes& bytes);
 // 64-bit FNV-1a, to pin codec data without spelling out its bytes.
 uint64_t Digest(const Bytes& bytes);
 
+// liblzma's options of a preset with the given literal and position bits
+// and dictionary.
+lzma_options_lzma LzmaOptions(uint32_t preset, uint32_t lc, uint32_t lp, uint32_t pb, uint32_t dictionary);
 // liblzma's raw coder over a whole input, giving at most room bytes.
 Bytes LzmaRawCode(const Bytes& input, const lzma_filter* filters, bool encoding, size_t room);
 
