@@ -24,7 +24,9 @@ constexpr int32_t kRequiredSaving = 1;
 
 // Bytes that take at most this many bits each in a code fitted to their
 // frequencies: every method with an entropy coder makes them smaller,
-// whatever repeats or not, so the sample need not be compressed.
+// whatever repeats or not, so the sample need not be compressed. (A
+// run-length entry may get a full run it did not need; the full run
+// still decides what is stored.)
 constexpr double kSkewedBitsPerByte = 7.0;
 
 std::vector<uint8_t> TakeSample(TStream& source, int64_t start, int64_t size) {
