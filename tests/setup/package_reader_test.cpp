@@ -38,7 +38,7 @@ TEST(PackageReader, CertificateDirectoryPlacesTheTrailer) {
     TMemoryStream pe(PeImage());
     const TPeHeaders h = ReadPeHeaders(pe);
     EXPECT_EQ(std::tuple(h.imageEnd, h.machine, h.optionalMagic, h.subsystem),
-              std::tuple(0x400, kMachineI386, kOptionalMagicPe32, kSubsystemWindowsGui));
+              std::tuple(0x400, pe::kMachineI386, pe::kOptionalMagicPe32, pe::kSubsystemWindowsGui));
     const uint32_t end = static_cast<uint32_t>(test::InstallerBytes(PeImage(), {"T", {}}).size());
     const struct { const char* name; uint32_t offset, size, appended, signature; bool found; } cases[] = {
         {"absent", 0, 0, 0, 0, true},

@@ -65,6 +65,7 @@ protected:
         std::ofstream(dir_ / "a") << "a";
     }
     void TearDown() override { fs::remove_all(dir_); }
+    void RebuildAndReadBack(const pack::TArchitecture& arch);
     pack::TManifest Parse(const std::string& keys) {
         return pack::ParseManifest(keys + "\n[[file]]\nsource = \"a\"\ndestination = 'c:\\a'\n", dir_ / "app.toml");
     }
@@ -107,10 +108,18 @@ TEST_F(Face, EachVersionTableIsTakenOrRefusedWithLineAndReason) {
 
 // The carried stub with an icon and version information: the listing reads
 // them back, the manifest resource and every byte outside the resources and
-// the sections behind them stay, and a second build gives the same bytes.
+// the sections behind them stay, and a second build gives the same bytes;
+// for the PE32 and the PE32+ stub alike.
 TEST_F(Face, ARebuiltStubReadsBackAndKeepsItsCode) {
-    std::vector<uint8_t> stub = pack::CarriedStub();
-    if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
+    for (const pack::TArchitecture* arch : pack::kArchitectures) {
+        SCOPED_TRACE(arch->name);
+        RebuildAndReadBack(*arch);
+    }
+}
+
+void Face::RebuildAndReadBack(const pack::TArchitecture& arch) {
+    std::vector<uint8_t> stub = pack::CarriedStub(arch);
+    if (stub.empty()) GTEST_SKIP() << "this vornpack carries no " << arch.name << " stub";
     const pack::TManifest manifest = Parse(
         "icon = \"app.ico\"\n[version]\nfile-version = \"1.2.3.4\"\nproduct-version = \"5.6.7.8\"\ncompany = \"Éx\"");
     std::vector<uint8_t> rebuilt = stub;
@@ -143,7 +152,7 @@ TEST_F(Face, ARebuiltStubReadsBackAndKeepsItsCode) {
                   after.headers.directories[setup::pe::kRelocationDirectory].address -
                       before.headers.directories[setup::pe::kRelocationDirectory].address);
     }
-    EXPECT_EQ(pack::StubProblem(rebuilt), "");
+    EXPECT_EQ(pack::StubProblem(rebuilt, arch), "");
 }
 
 TEST(ResourceSection, AnImageWithoutOneCannotTakeResources) {
@@ -160,7 +169,7 @@ namespace {
 // The carried stub's tree (root, type, id, one data entry at 72, as the
 // writer lays out a single resource) with one field made to lie.
 TEST(ResourceSection, LyingTreesAreRefusedNotFollowed) {
-    std::vector<uint8_t> stub = pack::CarriedStub();
+    std::vector<uint8_t> stub = pack::CarriedStub(pack::kX64);
     if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
     setup::ReplaceResources(stub, setup::ReadResources(stub));
     const setup::TPeLayout layout = setup::ReadPeLayout(stub);

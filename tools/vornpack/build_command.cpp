@@ -35,10 +35,11 @@ public:
     using EVornError::EVornError;
 };
 
-std::vector<uint8_t> LoadStub(const TBuildOptions& options) {
+std::vector<uint8_t> LoadStub(const TBuildOptions& options, const TArchitecture& arch) {
     if (options.stub.empty()) {
-        std::vector<uint8_t> stub = CarriedStub();
-        if (stub.empty()) throw EVornError("this vornpack carries no installer stub; give one with --stub");
+        std::vector<uint8_t> stub = CarriedStub(arch);
+        if (stub.empty())
+            throw EVornError(std::string("this vornpack carries no ") + arch.name + " installer stub; give one with --stub");
         return stub;
     }
     std::error_code error;
@@ -48,7 +49,7 @@ std::vector<uint8_t> LoadStub(const TBuildOptions& options) {
                          (in ? "a folder, not a program" : "cannot be read"));
     std::vector<uint8_t> stub{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) throw EStubError("--stub \"" + options.stub + "\": cannot be read");
-    const std::string problem = StubProblem(stub);
+    const std::string problem = StubProblem(stub, arch);
     if (!problem.empty())
         throw EStubError("--stub \"" + options.stub + "\" cannot be the installer's program: " + problem);
     return stub;
@@ -161,10 +162,11 @@ void RefuseOutputOverInput(const TManifest& manifest, const std::string& output)
 int RunBuild(const TBuildOptions& options) {
     try {
         const TManifest manifest = LoadManifest(options.manifest);
-        std::vector<uint8_t> stub = LoadStub(options);
+        std::vector<uint8_t> stub = LoadStub(options, *manifest.arch);
         try {
             SetElevation(stub, manifest.elevation);
             ApplyFace(manifest, stub);
+            setup::ClearPeChecksum(stub);
         } catch (const setup::EPeImageError& error) {
             throw EStubError("--stub \"" + options.stub + "\" cannot take an icon or version information: " +
                              error.Message);

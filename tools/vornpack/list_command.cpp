@@ -119,6 +119,8 @@ std::string FaceJson(const TInstallerFace& face) {
 int RunList(const TListOptions& options) {
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
+        const TArchitecture* arch = ArchitectureOfMachine(setup::ReadPeHeaders(installer).machine);
+        if (!options.json) std::printf("arch: %s\n", arch ? arch->name : "unknown");
         const std::optional<Elevation> level = ReadElevation(installer);
         const char* elevation = level ? ElevationName(*level) : nullptr;
         if (!options.json)
@@ -140,10 +142,10 @@ int RunList(const TListOptions& options) {
         };
         const uint32_t signature = WalkPackage(installer, visitor);
         if (options.json)
-            std::printf("{\n  \"title\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n  \"signature_size\": %" PRIu32
+            std::printf("{\n  \"title\": %s,\n  \"arch\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n  \"signature_size\": %" PRIu32
                         ",\n  \"entries\": [%s\n  ]\n}\n",
                         JsonString(FromCodePage(title, options.codepage)).c_str(),
-                        elevation ? JsonString(elevation).c_str() : "null", FaceJson(face).c_str(),
+                        arch ? JsonString(arch->name).c_str() : "null", elevation ? JsonString(elevation).c_str() : "null", FaceJson(face).c_str(),
                         signature ? "true" : "false", signature, entries.c_str());
         else if (signature)
             std::printf("signed: %" PRIu32 " bytes of signature\n", signature);

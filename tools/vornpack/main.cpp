@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     auto* buildCommand = app.add_subcommand("build", "Build an installer from a manifest");
     buildCommand->add_option("MANIFEST", build.manifest, "the manifest (TOML)")->required();
     buildCommand->add_option("-o,--output", build.output, "the installer to write; - for stdout")->capture_default_str();
-    buildCommand->add_option("--stub", build.stub, "use this stub (a PE32 i386 GUI program), not the carried one");
+    buildCommand->add_option("--stub", build.stub, "use this stub (a GUI program of the manifest's arch), not the carried one");
     buildCommand->add_option("--sign-command", build.signCommand,
                              "sign with this command, e.g. \"osslsigncode sign ... -in {in} -out {out}\" (no shell: "
                              "split at blanks, quotes group)");

@@ -231,6 +231,12 @@ Elevation ParseElevation(const TChecker& check, const toml::node& node) {
     check.Fail(node, "elevation", "must be \"admin\" or \"user\"");
 }
 
+const TArchitecture& ParseArch(const TChecker& check, const toml::node& node) {
+    const auto* value = node.as_string();
+    if (const TArchitecture* arch = value ? ArchitectureNamed(value->get()) : nullptr) return *arch;
+    check.Fail(node, "arch", "must be \"x86\" (32-bit Windows) or \"x64\" (64-bit Windows)");
+}
+
 TFileEntry ParseEntry(const TChecker& check, const toml::table& table, const TManifest& manifest) {
     check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "level", "shortcuts", "no-check"}, "");
     TFileEntry entry;
@@ -403,7 +409,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
     } catch (const toml::parse_error& error) {
         check.Fail(static_cast<int>(error.source().begin.line), "syntax", std::string(error.description()));
     }
-    check.OnlyKeys(root, {"title", "codepage", "elevation", "icon", "version", "method", "level", "solid", "file",
+    check.OnlyKeys(root, {"title", "codepage", "arch", "elevation", "icon", "version", "method", "level", "solid", "file",
                           "sign"}, "");
     RefuseNuls(check, root, "");
 
@@ -421,6 +427,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
     }
     if (const auto* title = check.Get(root, "title", "title", toml::node_type::string))
         manifest.title = check.Text(*title, "title", manifest.codepage);
+    if (const auto* arch = root.get("arch")) manifest.arch = &ParseArch(check, *arch);
     if (const auto* elevation = root.get("elevation")) manifest.elevation = ParseElevation(check, *elevation);
     ParseMethodAndLevel(check, root, manifest.method, manifest.level);
 

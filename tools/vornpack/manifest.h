@@ -16,6 +16,7 @@
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
 #include "setup/pe_face.h"
+#include "tools/vornpack/stub_image.h"
 #include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::pack {
@@ -66,6 +67,7 @@ struct TManifest {
     std::filesystem::path path;
     std::string title;  // in the package's code page
     std::string codepage = "1252";
+    const TArchitecture* arch = &kX86;  // which stub the installer is built on
     Elevation elevation = Elevation::Admin;  // what the installer asks Windows for
     // The top-level method and level: every entry's unless it names its own.
     TEntryMethod method = kDefaultMethod;
