@@ -83,7 +83,7 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"codepage = 99999\n" + ok + "destination = 'c:\\a'", "1: codepage: unknown code page 99999; the installer"},
         {"codepage = '1252//TRANSLIT'\n" + ok + "destination = 'c:\\a'", "1: codepage: unknown code page 1252//"},
         {"codepage = 932\n" + ok + "destination = 'c:\\a'", "1: codepage: code page 932 is a double-byte code page"},
-        {"title = 'x'", "1: file: the manifest needs at least one [[file]] table"},
+        {"title = 'x'", "1: file: the manifest needs at least one [[file]] or [[folder]] table"},
         {"[[file]]\nsource = 5", "2: source: expected a string, found an integer"},  // one check for every type
         {ok + "destination = 'c:\\a'\nreplace = []", "4: replace: expected a string or a table, found an array"},
         {ok + "destination = 'c:\\a'\nmethod = 'zip'",
@@ -94,6 +94,21 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"solid = true\n" + ok + "destination = 'c:\\a'", "1: solid: only \"lzma\" entries can be solid"},
         {"solid = 1\nmethod = 'lzma'\n" + ok + "destination = 'c:\\a'", "1: solid: expected a boolean, found an integer"},
         {ok + "destination = 'c:\\a'\nsolid = true", "4: solid: unknown field"},
+        // Habits from elsewhere, each with the hint that mends it.
+        {ok + "destination = \"<p>\\bin\\new.txt\"", "3: destination: holds the control character 8, which no "
+         "Windows name can hold; write Windows paths in single quotes: '<p>\\bin\\new.txt'"},
+        {ok + "destination = \"<p>\\MyCAD\\a.txt\"", "3: syntax: Error while parsing string: unknown escape "
+         "sequence '\\M': write Windows paths in single quotes: '<p>\\MyCAD\\a.txt'"},
+        {"[[file]]\nsource = 'sub\\a'\ndestination = 'c:\\a'",
+         "2: source: \"" + (dir_ / "sub\\a").string() + "\" is not a readable file; write \"/\" between folders: \"sub/a\""},
+        {ok + "destination = '$INSTDIR\\b.txt'", "3: destination: \"$instdir\" is never expanded: the installer would "
+         "make a folder of that name; write <p>\\Product for it"},
+        {ok + "destination = '%WinDir%\\b.txt'", "3: destination: \"%windir%\" is never expanded: the installer would "
+         "make a folder of that name; write <w> for it"},
+        {ok + "destination = 'c:\\a'\nshortcut.desktop = { name = 'x' }", "4: shortcut: unknown field; did you mean \"shortcuts\"?"},
+        {"[version]\nfile_version = '1.2.3.4'\n" + ok + "destination = 'c:\\a'",
+         "2: version.file_version: unknown field; did you mean \"file-version\"?"},
+        {"[[files]]\nsource = 'a'", "1: files: unknown field; did you mean [[file]]?"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml).substr(0, c.error.size()), c.error) << c.toml;
 }
@@ -123,6 +138,49 @@ TEST(StoreDecision, ASampleThatDoesNotShrinkStoresTheFileWithoutAFullRun) {
         EXPECT_LE(sampled, 32 << 10);
         EXPECT_EQ(source.Position(), 0);
     }
+}
+
+// A [[folder]] gives one entry per file its globs take, in the byte order
+// of the paths, with the table's settings; the manifest's order holds
+// across tables, and a clash with a [[file]] is the duplicate it is.
+TEST_F(Vornpack, FolderTablesGiveOneEntryPerFileInByteOrder) {
+    for (const char* folder : {"tree/Bin", "tree/My Docs/sub", "tree/empty/deeper", "tree/debug"})
+        fs::create_directories(dir_ / folder);
+    for (const char* file : {"Bin/app.dll", "Bin/app.pdb", "My Docs/read me.txt", "My Docs/sub/c.txt", "a.txt",
+                             "debug/x.pdb"})
+        WriteFile(std::string("tree/") + file, Hex("01"));
+    const std::string folder = "[[folder]]\nsource = 'tree'\ndestination = '<p>\\T/'\n";
+    const struct {
+        std::string toml;
+        std::vector<std::string> entries;  // destinations after <p>\T\, in order
+    } cases[] = {
+        {folder, {"Bin\\app.dll", "Bin\\app.pdb", "My Docs\\read me.txt", "My Docs\\sub\\c.txt", "a.txt", "debug\\x.pdb"}},
+        {folder + "exclude = ['*.pdb']", {"Bin\\app.dll", "My Docs\\read me.txt", "My Docs\\sub\\c.txt", "a.txt"}},
+        {folder + "include = ['My Docs']", {"My Docs\\read me.txt", "My Docs\\sub\\c.txt"}},
+        {folder + "include = ['**/sub/*.txt', 'a.txt', 'b*']", {"My Docs\\sub\\c.txt", "a.txt"}},
+        {"[[file]]\nsource = 'tree/a.txt'\ndestination = '<p>\\T\\first'\n" + folder + "include = ['a.*']\n"
+         "[[file]]\nsource = 'tree/a.txt'\ndestination = '<p>\\T\\last'", {"first", "a.txt", "last"}},
+    };
+    for (const auto& c : cases) {
+        const TManifest m = Parse(c.toml);
+        std::vector<std::string> entries;
+        for (const pack::TFileEntry& entry : m.files) entries.push_back(entry.destination.substr(6));
+        EXPECT_EQ(entries, c.entries) << c.toml;
+    }
+    const TManifest stored = Parse(folder + "method = 'non'\nno-check = ['length']");
+    EXPECT_EQ(stored.files.back().method, vorn::MethodNamed("non"));
+    EXPECT_EQ(stored.files.back().waived, std::set<std::string>{"length"});
+    EXPECT_EQ(stored.notes.size(), 1u) << "one note for empty/ and empty/deeper/";
+
+    fs::create_symlink("a.txt", dir_ / "tree/link.txt");
+    const std::pair<std::string, std::string> refused[] = {
+        {folder, "2: source: \"" + (dir_ / "tree/link.txt").string() + "\" is a symbolic link; leave it out with exclude"},
+        {folder + "exclude = ['link.txt']\nrun = 'now'", "5: run: belongs to a [[file]]"},
+        {folder + "exclude = ['*']", "2: source: \"" + (dir_ / "tree").string() + "\" holds no file to install"},
+        {folder + "exclude = ['link.txt']\n[[file]]\nsource = 'tree/a.txt'\ndestination = '<p>\\t\\A.TXT'",
+         "5: destination: the same destination as the entry at line 1"},
+    };
+    for (const auto& [toml, error] : refused) EXPECT_EQ(ParseError(toml).substr(0, error.size()), error) << toml;
 }
 
 TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
@@ -252,7 +310,7 @@ TEST_F(Vornpack, EachDestinationRuleRefusesWithLineReasonAndNameAndCanBeWaived) 
         {File("<p>\\\\Desk Tools\\\\"), "3: destination: names a folder, not a file", "no-file-name"},
         {File("<P>"), "3: destination: names a folder", "no-file-name"},
         {File("*:\\\\evil.txt"), "3: destination: \"*:\" is no drive", "drive-letter"},
-        {File("%ProgramFiles%\\\\a.txt"), "3: destination: the installer expands no environment", "environment-variable"},
+        {File("c:\\\\%ProgramFiles%\\\\a.txt"), "3: destination: the installer expands no environment", "environment-variable"},
         {File("c:\\\\100%.txt"), "", ""},
         {File("\\\\\\\\server\\\\share\\\\a.txt"), "3: destination: is a network or device path",
          "network-or-device-path"},

@@ -162,6 +162,9 @@ void RefuseOutputOverInput(const TManifest& manifest, const std::string& output)
 int RunBuild(const TBuildOptions& options) {
     try {
         const TManifest manifest = LoadManifest(options.manifest);
+        if (!options.quiet)
+            for (const std::string& note : manifest.notes)
+                std::fprintf(stderr, "vornpack: note: %s\n", tools::Printable(note).c_str());
         std::vector<uint8_t> stub = LoadStub(options, *manifest.arch);
         try {
             SetElevation(stub, manifest.elevation);

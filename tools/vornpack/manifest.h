@@ -84,6 +84,7 @@ struct TManifest {
     // and {title} inside its arguments. Empty: the installer stays unsigned.
     std::vector<std::string> signCommand;
     std::chrono::seconds signTimeLimit{300};  // [sign] timeout: the command is ended after it
+    std::vector<std::string> notes;  // "FILE:LINE: field: ..." worth telling, not refusing
 };
 
 // Reads and checks the manifest. Texts come back converted to the code page.
