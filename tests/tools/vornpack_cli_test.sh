@@ -176,6 +176,33 @@ rm -rf lzout && "$vornpack" verify -q solid1.exe > /dev/null && "$vornpack" extr
 check "a solid installer verifies and extracts every file" bash -c \
   'for f in license.txt stub.bin random.bin; do cmp -s lz/$f lzout/c/$f || exit 1; done; cmp -s lz/license.txt lzout/c/old.txt'
 
+# A vendor's tree of 200 files in nested folders with spaces, from three
+# [[folder]] tables: extracted byte for byte (in the installer's lower case),
+# and the same installer twice, and again after touch.
+for i in $(seq 200); do
+  dir="tree/Part $((i % 4))/Sub Folder $((i % 7))"; mkdir -p "$dir"; echo "file $i" > "$dir/File $i.txt"
+done
+cat > tree.toml <<'TOML'
+[[folder]]
+source = "tree/Part 0"
+destination = 'c:\App\Part 0'
+[[folder]]
+source = "tree"
+destination = 'c:\App'
+include = ["Part 1", "Part 2"]
+[[folder]]
+source = "tree/Part 3"
+destination = 'c:\App\Part 3'
+method = "lzma"
+TOML
+"$vornpack" build -q tree.toml -o tree1.exe --stub stub.bin && touch -d '2001-01-01' tree/*/*/* &&
+  "$vornpack" build -q tree.toml -o tree2.exe --stub stub.bin
+check "three [[folder]] tables: the same installer twice, and after touch" cmp -s tree1.exe tree2.exe
+"$vornpack" extract -q tree1.exe -C treeout > /dev/null
+check "they extract all 200 files, byte for byte, in lower case" bash -c '
+  [ "$(find treeout -type f | wc -l)" = 200 ] || exit 1
+  find tree -type f | while read -r f; do cmp -s "$f" "treeout/c/app/$(echo "${f#tree/}" | tr A-Z a-z)" || exit 1; done'
+
 truncate -s 2000M zeros.bin
 printf '[[file]]\nsource = "zeros.bin"\ndestination = "c:\\\\z"\n' > big.toml
 interrupted TERM "build stopped by SIGTERM" "$vornpack" build -q big.toml -o big.exe --stub stub.bin
