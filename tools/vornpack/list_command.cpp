@@ -142,10 +142,11 @@ int RunList(const TListOptions& options) {
         };
         const uint32_t signature = WalkPackage(installer, visitor);
         if (options.json)
-            std::printf("{\n  \"title\": %s,\n  \"arch\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n  \"signature_size\": %" PRIu32
-                        ",\n  \"entries\": [%s\n  ]\n}\n",
+            std::printf("{\n  \"title\": %s,\n  \"arch\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n"
+                        "  \"signature_size\": %" PRIu32 ",\n  \"entries\": [%s\n  ]\n}\n",
                         JsonString(FromCodePage(title, options.codepage)).c_str(),
-                        arch ? JsonString(arch->name).c_str() : "null", elevation ? JsonString(elevation).c_str() : "null", FaceJson(face).c_str(),
+                        arch ? JsonString(arch->name).c_str() : "null",
+                        elevation ? JsonString(elevation).c_str() : "null", FaceJson(face).c_str(),
                         signature ? "true" : "false", signature, entries.c_str());
         else if (signature)
             std::printf("signed: %" PRIu32 " bytes of signature\n", signature);
