@@ -58,6 +58,9 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
     WriteFile("a", Hex("01"));
     const std::string ok = "[[file]]\nsource = \"a\"\n";
     const std::string long256(256, 'x');
+    const std::string dots(100, '.');
+    std::string deepKey = "a";
+    for (int i = 0; i < 50000; ++i) deepKey += ".a";
     const struct {
         std::string toml;
         std::string error;
@@ -94,6 +97,10 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"solid = true\n" + ok + "destination = 'c:\\a'", "1: solid: only \"lzma\" entries can be solid"},
         {"solid = 1\nmethod = 'lzma'\n" + ok + "destination = 'c:\\a'", "1: solid: expected a boolean, found an integer"},
         {ok + "destination = 'c:\\a'\nsolid = true", "4: solid: unknown field"},
+        // 50,000 dotted parts once overflowed the parser's stack; dots in strings and comments are no nesting.
+        {"\n[" + deepKey + "]\n" + ok, "2: syntax: nested more than 32 levels deep"},
+        {"x = " + std::string(40, '[') + std::string(40, ']') + "\n" + ok, "1: syntax: nested more than 32"},
+        {"title = \"\"\"\n" + dots + "\\\"\"\"\" # " + dots + "\n" + ok + "destination = 'c:\\a'", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml).substr(0, c.error.size()), c.error) << c.toml;
 }
