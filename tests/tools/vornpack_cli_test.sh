@@ -102,8 +102,15 @@ fi
 size=$(stat -c %s one.exe)
 cp one.exe trailer.exe
 printf '\xff\xff\xff\x7f' | dd of=trailer.exe bs=1 seek=$((size - 4)) conv=notrunc 2>/dev/null
-"$vornpack" verify -q trailer.exe 2> err.txt
-check "a changed trailer is named" grep -q "outside the file" err.txt
+head -c $((size / 2)) one.exe > cut.exe
+echo text > text.txt
+for file in trailer.exe cut.exe stub.bin text.txt; do
+  for command in list verify extract; do
+    "$vornpack" $command $file > out.txt 2>&1
+    check "$command of $file gives one line: no package, and the size" [ $? -eq 1 -a "$(cat out.txt)" = \
+      "vornpack: $file: not a vorn installer: it carries no install package ($(stat -c %s $file) bytes)" ]
+  done
+done
 for table in "$((size - 16)) 8 is not at the end of the file" "$((size - 4)) 16 lies outside the file"; do
   set -- $table
   cp one.exe table.exe

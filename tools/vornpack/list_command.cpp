@@ -119,6 +119,7 @@ std::string FaceJson(const TInstallerFace& face) {
 int RunList(const TListOptions& options) {
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
+        RequirePackage(installer);  // before anything is printed
         const std::optional<Elevation> level = ReadElevation(installer);
         const char* elevation = level ? ElevationName(*level) : nullptr;
         if (!options.json)
