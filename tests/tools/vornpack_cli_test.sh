@@ -132,6 +132,8 @@ printf 'title = "x|y"\n[[file]]\nsource = "sample/files/readme.txt"\ndestination
 mkdir dir.toml
 truncate -s 17M huge.toml
 printf '[[file]]\ndestination = "c:\\\\a"\nsource = "sample/files/readme.txt\\u0000.x"\n' > nul.toml
+truncate -s 1900M z19.bin
+printf 'method = "non"\n[[file]]\nsource = "z19.bin"\ndestination = "c:\\\\a"\n[[file]]\nsource = "z19.bin"\ndestination = "c:\\\\b"\n' > big2.toml
 while IFS='|' read -r name args message; do
   "$vornpack" build -q $args --stub stub.bin 2> err.txt
   check "$name exits 1" [ $? -eq 1 ]
@@ -143,6 +145,9 @@ a bad manifest|bad.toml -o bad.exe|bad.toml:1: title: "|" cannot be stored
 a folder as the manifest|dir.toml|dir.toml: the manifest is not a regular file
 a manifest over 16 MiB|huge.toml|huge.toml: the manifest is larger than 16 MiB
 a NUL in a string|nul.toml|nul.toml:3: source: a NUL character cannot be stored
+two 1.9 GB stored sources|big2.toml -o big2.exe|big2.toml:5: source: with this entry the installer would pass 2 GiB (at least
+-o the icon|sample/app.toml -o sample/files/app.ico|sample/files/app.ico: the output would overwrite the icon
+-o the stub|sample/app.toml -o stub.bin|stub.bin: the output would overwrite the stub (--stub)
 CASES
 rm sample/plain.toml
 check "manifest and sources are intact" diff -r sample "$examples/sample"

@@ -401,10 +401,10 @@ setup::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& n
 }
 
 // icon = "app.ico": every image of the file goes into the installer.
-std::vector<setup::TIconImage> ParseIcon(const TChecker& check, const toml::node& node, const TManifest& manifest) {
+std::vector<setup::TIconImage> ParseIcon(const TChecker& check, const toml::node& node, TManifest& manifest) {
     const auto* text = node.as_string();
     if (!text) check.WrongType(node, "icon", "a string");
-    const std::filesystem::path path = manifest.path.parent_path() / text->get();
+    const std::filesystem::path path = manifest.iconPath = manifest.path.parent_path() / text->get();
     std::string quoted = path.string();  // built in place: GCC 12 misreads "\"" + text + "\""
     quoted.insert(quoted.begin(), '"');
     quoted.push_back('"');
