@@ -71,6 +71,25 @@ check "verify passes a sound installer" [ $? -eq 0 ]
 "$vornpack" extract -q one.exe -C out > /dev/null
 check "extract writes every file under readable folders" \
   cmp -s sample/files/license.txt "out/program files/vorn sample/license.txt"
+"$vornpack" extract -q one.exe -C out > /dev/null 2> err.txt
+check "extract refuses to replace a file under -C" bash -c "[ $? -eq 1 ] && grep -qF '): \"out/program files/vorn sample/' err.txt &&
+  grep -qF '\" exists; --overwrite replaces it' err.txt"
+echo changed > "out/program files/vorn sample/license.txt"
+"$vornpack" extract -q --overwrite one.exe -C out > /dev/null
+check "extract --overwrite replaces it" cmp -s sample/files/license.txt "out/program files/vorn sample/license.txt"
+# Names the installer would write one over the other (case folded, in any
+# script) or a file where a folder must be: refused before anything is written.
+while IFS='|' read -r name first second message; do
+  printf '[[file]]\nsource = "sample/files/readme.txt"\ndestination = '"'%s'"'\n[[file]]\nsource = "sample/files/readme.txt"\ndestination = '"'%s'"'\nno-check = ["duplicate"]\n' \
+    "$first" "$second" > clash.toml
+  "$vornpack" build -q clash.toml -o clash.exe --stub stub.bin > /dev/null
+  "$vornpack" extract -q clash.exe -C clash > /dev/null 2> err.txt
+  check "extract refuses $name, writing nothing" [ $? -eq 1 -a ! -e clash -a "$(cat err.txt)" = "vornpack: clash.exe: $message" ]
+done <<'CASES'
+names equal once case is folded|c:\Read.txt|C:\READ.TXT|entry 2 ("C:\READ.TXT"): "c/read.txt" is also entry 1's file, once case is folded
+accented names equal once case is folded|c:\Ärger|c:\ärger|entry 2 ("c:\ärger"): "c/ärger" is also entry 1's file, once case is folded
+a file where a folder must be|c:\a|c:\a\b|entry 2 ("c:\a\b"): its folder "c/a" is entry 1's file
+CASES
 
 # What the installer holds is shown as it is, not as a terminal would act on
 # it; unchecked data is named; extract takes no code page that could turn a

@@ -335,13 +335,26 @@ TEST(StubManifest, AStubWithoutExactlyOneLevelSlotIsRefused) {
     }
 }
 
-TEST(ExtractPath, MacrosBecomeFoldersAndNothingEscapes) {
+// Macros become folders; what names no file there is refused, never made
+// into a file named for the macro or the drive.
+TEST(ExtractPath, MacrosBecomeFoldersAndWhatNamesNoFileIsRefused) {
     EXPECT_EQ(pack::ExtractPath("<P>\\Sample\\App.EXE", "1252"), "program files/sample/app.exe");
     EXPECT_EQ(pack::ExtractPath("<w>\\a.ini", "1252"), "windows/a.ini");
     EXPECT_EQ(pack::ExtractPath("c:\\tmp<u>\\x", "1252"), "c/tmpdate stamp/x");
-    EXPECT_EQ(pack::ExtractPath("d:\\..\\..\\etc\\passwd", "1252"), "d/etc/passwd");
-    EXPECT_EQ(pack::ExtractPath("\\..\\x", "1252"), "installer drive/x");
     EXPECT_EQ(pack::ExtractPath("c:\\caf\xE9", "1252"), "c/caf\xC3\xA9");
+    const std::string folder = "it names a folder, not a file";
+    const std::pair<std::string, std::string> refused[] = {
+        {"d:\\..\\..\\etc\\passwd", "\"..\" is no name extract can place"}, {"..", "\"..\" is no name extract can place"},
+        {".", "\".\" is no name extract can place"}, {"C:", folder}, {"<p>\\", folder}, {"<w>", folder}, {"c:\\dir\\", folder},
+    };
+    for (const auto& [destination, why] : refused) {
+        try {
+            pack::ExtractPath(destination, "1252");
+            ADD_FAILURE() << destination << " was accepted";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(error.what(), why) << destination;
+        }
+    }
 }
 
 }  // namespace
