@@ -8,6 +8,7 @@
 #include "compress/vorn_header.h"
 #include "setup/setup_errors.h"
 #include "tests/support/test_support.h"
+#include "tools/common/terminal_text.h"
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/manifest.h"
 #include "tools/vornpack/package_builder.h"
@@ -355,6 +356,17 @@ TEST(ExtractPath, MacrosBecomeFoldersAndWhatNamesNoFileIsRefused) {
             EXPECT_EQ(error.what(), why) << destination;
         }
     }
+}
+
+// list --json passes texts through this: what a version resource's unpaired
+// surrogate becomes, and what else no JSON reader takes.
+TEST(ValidUtf8, IllFormedBytesBecomeReplacementCharacters) {
+    const std::string r = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> cases[] = {
+        {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"}, {"\xED\xA0\x80", r + r + r},
+        {"\xED\x9F\xBFx", "\xED\x9F\xBFx"}, {"\xC0\xAF", r + r}, {"\xE2\x82", r + r}, {"\xF4\x90\x80\x80", r + r + r + r},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(tools::ValidUtf8(in), out) << in;
 }
 
 }  // namespace

@@ -15,9 +15,10 @@ namespace vorn::pack {
 
 namespace {
 
-std::string JsonString(const std::string& utf8) {
+// Version strings may hold unpaired surrogates: they come out as U+FFFD.
+std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (char c : utf8) {
+    for (char c : tools::ValidUtf8(text)) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
