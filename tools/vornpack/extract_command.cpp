@@ -1,6 +1,6 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <locale.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <wctype.h>
 
@@ -119,6 +119,47 @@ std::u32string Folded(const std::string& utf8) {
     return out;
 }
 
+// TEXT in double quotes, built in place: GCC 12 misreads "\"" + text.
+std::string Quoted(std::string text) {
+    text.insert(text.begin(), '"');
+    text.push_back('"');
+    return text;
+}
+
+// The paths entries have taken so far, case folded, each as a file or as
+// a folder on the way to one.
+class TTakenPaths {
+public:
+    // Why entry `index` cannot have `path`; "" when it can, and then has it.
+    std::string Take(const std::filesystem::path& path, size_t index) {
+        std::filesystem::path folder;
+        for (auto part = path.begin(); std::next(part) != path.end(); ++part) {
+            folder /= *part;
+            const auto [at, added] = taken_.try_emplace(Folded(folder.string()), index, kFolder);
+            if (at->second.second != kFolder)
+                return "its folder " + Quoted(folder.string()) + " is entry " + std::to_string(at->second.first) +
+                       "'s file";
+        }
+        const auto [at, added] = taken_.try_emplace(Folded(path.string()), index, !kFolder);
+        if (added) return "";
+        return Quoted(path.string()) + " is also entry " + std::to_string(at->second.first) + "'s " +
+               (at->second.second == kFolder ? "folder" : "file") + ", once case is folded";
+    }
+
+private:
+    static constexpr bool kFolder = true;
+    std::map<std::u32string, std::pair<size_t, bool>> taken_;  // -> the entry, and whether a folder
+};
+
+// Why nothing may be written at target, or "": a link is never written
+// through, an existing file replaced only when asked.
+std::string InTheWay(const std::string& target, bool overwrite) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0) return "";
+    if (S_ISLNK(st.st_mode)) return Quoted(tools::Printable(target)) + " is a symbolic link; extract writes through none";
+    return overwrite ? "" : Quoted(tools::Printable(target)) + " exists; --overwrite replaces it";
+}
+
 // Where each entry goes, judged before anything is written: a name that is
 // no file, a path that leaves the target folder, two entries on one file
 // once case is folded (the installer would write one over the other), a
@@ -126,36 +167,22 @@ std::u32string Folded(const std::string& utf8) {
 // --overwrite. Each refusal names its entry.
 std::vector<std::string> PlanPaths(TStream& installer, const TExtractOptions& options) {
     std::vector<std::string> paths;
-    std::map<std::u32string, std::pair<size_t, bool>> taken;  // folded path -> entry, and whether a folder
+    TTakenPaths taken;
     TPackageVisitor visitor;
     visitor.entry = [&](const TPackageEntry& entry, TStream&) {
-        const std::string shown = tools::Printable(FromCodePage(entry.destination, options.codepage));
-        auto refuse = [&](const std::string& why) {
-            throw EVornError("entry " + std::to_string(entry.index) + " (\"" + shown + "\"): " + why);
-        };
+        std::string why;
         try {
             paths.push_back(ExtractPath(entry.destination, options.codepage));
             CheckContained(paths.back());
+            why = taken.Take(paths.back(), entry.index);
+            const std::filesystem::path target = std::filesystem::path(options.directory) / paths.back();
+            if (why.empty()) why = InTheWay(target.string(), options.overwrite);
         } catch (const std::exception& error) {
-            refuse(error.what());
+            why = error.what();
         }
-        const std::filesystem::path path(paths.back());
-        std::filesystem::path folder;
-        for (auto part = path.begin(); std::next(part) != path.end(); ++part) {
-            folder /= *part;
-            const auto [at, added] = taken.try_emplace(Folded(folder.string()), entry.index, true);
-            if (!at->second.second) refuse("its folder \"" + folder.string() + "\" is entry " + std::to_string(at->second.first) + "'s file");
-        }
-        const auto [at, added] = taken.try_emplace(Folded(path.string()), entry.index, false);
-        if (!added)
-            refuse("\"" + path.string() + "\" is also entry " + std::to_string(at->second.first) + "'s " +
-                   (at->second.second ? "folder" : "file") + ", once case is folded");
-        struct stat st {};
-        const std::string target = (std::filesystem::path(options.directory) / path).string();
-        if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            refuse("\"" + tools::Printable(target) + "\" is a symbolic link; extract writes through none");
-        if (!options.overwrite && ::lstat(target.c_str(), &st) == 0)
-            refuse("\"" + tools::Printable(target) + "\" exists; --overwrite replaces it");
+        if (!why.empty())
+            throw EVornError("entry " + std::to_string(entry.index) + " (" +
+                             Quoted(tools::Printable(FromCodePage(entry.destination, options.codepage))) + "): " + why);
     };
     WalkPackage(installer, visitor);
     return paths;

@@ -58,7 +58,8 @@ size_t StringEnd(const std::string& text, size_t at, int& line) {
         else if (text[i] == '\n' && !multiline) return i - 1;
         else if (text[i] == '\n') ++line;
         else if (text[i] == quote && !multiline) return i;
-        else if (text[i] == quote && text.compare(i, 3, triple) == 0) return std::min(text.find_first_not_of(quote, i), text.size()) - 1;
+        else if (text[i] == quote && text.compare(i, 3, triple) == 0)
+            return std::min(text.find_first_not_of(quote, i), text.size()) - 1;  // up to two quotes end the text
     }
     return text.size();
 }

@@ -177,7 +177,8 @@ void RefuseOversizedBuild(const TManifest& manifest, const std::vector<uint8_t>&
     std::vector<int64_t> heads, sizes;
     int64_t most = fixed;
     for (const TFileEntry& entry : manifest.files) {
-        heads.push_back(static_cast<int64_t>(setup::EntryFieldBytes(StoredFields(entry)).size()) + setup::kStreamLengthSize);
+        const std::string fields = setup::EntryFieldBytes(StoredFields(entry));
+        heads.push_back(static_cast<int64_t>(fields.size()) + setup::kStreamLengthSize);
         sizes.push_back(SourceSize(entry));
         most += heads.back() + sizes.back() + kHeaderSize;
     }
