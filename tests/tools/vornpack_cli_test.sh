@@ -81,6 +81,25 @@ check "verify passes a sound installer" [ $? -eq 0 ]
 "$vornpack" extract -q one.exe -C out > /dev/null
 check "extract writes every file under readable folders" \
   cmp -s sample/files/license.txt "out/program files/vorn sample/license.txt"
+"$vornpack" extract -q one.exe -C out > /dev/null 2> err.txt
+check "extract refuses to replace a file under -C" bash -c "[ $? -eq 1 ] && grep -qF '): \"out/program files/vorn sample/' err.txt &&
+  grep -qF '\" exists; --overwrite replaces it' err.txt"
+echo changed > "out/program files/vorn sample/license.txt"
+"$vornpack" extract -q --overwrite one.exe -C out > /dev/null
+check "extract --overwrite replaces it" cmp -s sample/files/license.txt "out/program files/vorn sample/license.txt"
+# Names the installer would write one over the other (case folded, in any
+# script) or a file where a folder must be: refused before anything is written.
+while IFS='|' read -r name first second message; do
+  printf '[[file]]\nsource = "sample/files/readme.txt"\ndestination = '"'%s'"'\n[[file]]\nsource = "sample/files/readme.txt"\ndestination = '"'%s'"'\nno-check = ["duplicate"]\n' \
+    "$first" "$second" > clash.toml
+  "$vornpack" build -q clash.toml -o clash.exe --stub stub.bin > /dev/null
+  "$vornpack" extract -q clash.exe -C clash > /dev/null 2> err.txt
+  check "extract refuses $name, writing nothing" [ $? -eq 1 -a ! -e clash -a "$(cat err.txt)" = "vornpack: clash.exe: $message" ]
+done <<'CASES'
+names equal once case is folded|c:\Read.txt|C:\READ.TXT|entry 2 ("C:\READ.TXT"): "c/read.txt" is also entry 1's file, once case is folded
+accented names equal once case is folded|c:\Ärger|c:\ärger|entry 2 ("c:\ärger"): "c/ärger" is also entry 1's file, once case is folded
+a file where a folder must be|c:\a|c:\a\b|entry 2 ("c:\a\b"): its folder "c/a" is entry 1's file
+CASES
 
 # What the installer holds is shown as it is, not as a terminal would act on
 # it; unchecked data is named; extract takes no code page that could turn a
@@ -112,8 +131,15 @@ fi
 size=$(stat -c %s one.exe)
 cp one.exe trailer.exe
 printf '\xff\xff\xff\x7f' | dd of=trailer.exe bs=1 seek=$((size - 4)) conv=notrunc 2>/dev/null
-"$vornpack" verify -q trailer.exe 2> err.txt
-check "a changed trailer is named" grep -q "outside the file" err.txt
+head -c $((size / 2)) one.exe > cut.exe
+echo text > text.txt
+for file in trailer.exe cut.exe stub.bin text.txt; do
+  for command in list verify extract; do
+    "$vornpack" $command $file > out.txt 2>&1
+    check "$command of $file gives one line: no package, and the size" [ $? -eq 1 -a "$(cat out.txt)" = \
+      "vornpack: $file: not a vorn installer: it carries no install package ($(stat -c %s $file) bytes)" ]
+  done
+done
 for table in "$((size - 16)) 8 is not at the end of the file" "$((size - 4)) 16 lies outside the file"; do
   set -- $table
   cp one.exe table.exe
@@ -135,6 +161,8 @@ printf 'title = "x|y"\n[[file]]\nsource = "sample/files/readme.txt"\ndestination
 mkdir dir.toml
 truncate -s 17M huge.toml
 printf '[[file]]\ndestination = "c:\\\\a"\nsource = "sample/files/readme.txt\\u0000.x"\n' > nul.toml
+truncate -s 1900M z19.bin
+printf 'method = "non"\n[[file]]\nsource = "z19.bin"\ndestination = "c:\\\\a"\n[[file]]\nsource = "z19.bin"\ndestination = "c:\\\\b"\n' > big2.toml
 while IFS='|' read -r name args message; do
   "$vornpack" build -q $args --stub stub.bin 2> err.txt
   check "$name exits 1" [ $? -eq 1 ]
@@ -146,6 +174,9 @@ a bad manifest|bad.toml -o bad.exe|bad.toml:1: title: "|" cannot be stored
 a folder as the manifest|dir.toml|dir.toml: the manifest is not a regular file
 a manifest over 16 MiB|huge.toml|huge.toml: the manifest is larger than 16 MiB
 a NUL in a string|nul.toml|nul.toml:3: source: a NUL character cannot be stored
+two 1.9 GB stored sources|big2.toml -o big2.exe|big2.toml:5: source: with this entry the installer would pass 2 GiB (at least
+-o the icon|sample/app.toml -o sample/files/app.ico|sample/files/app.ico: the output would overwrite the icon
+-o the stub|sample/app.toml -o stub.bin|stub.bin: the output would overwrite the stub (--stub)
 CASES
 rm sample/plain.toml
 check "manifest and sources are intact" diff -r sample "$examples/sample"

@@ -8,6 +8,7 @@
 #include "compress/vorn_header.h"
 #include "setup/setup_errors.h"
 #include "tests/support/test_support.h"
+#include "tools/common/terminal_text.h"
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/manifest.h"
 #include "tools/vornpack/package_builder.h"
@@ -58,6 +59,9 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
     WriteFile("a", Hex("01"));
     const std::string ok = "[[file]]\nsource = \"a\"\n";
     const std::string long256(256, 'x');
+    const std::string dots(100, '.');
+    std::string deepKey = "a";
+    for (int i = 0; i < 50000; ++i) deepKey += ".a";
     const struct {
         std::string toml;
         std::string error;
@@ -109,6 +113,10 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"[version]\nfile_version = '1.2.3.4'\n" + ok + "destination = 'c:\\a'",
          "2: version.file_version: unknown field; did you mean \"file-version\"?"},
         {"[[files]]\nsource = 'a'", "1: files: unknown field; did you mean [[file]]?"},
+        // 50,000 dotted parts once overflowed the parser's stack; dots in strings and comments are no nesting.
+        {"\n[" + deepKey + "]\n" + ok, "2: syntax: nested more than 32 levels deep"},
+        {"x = " + std::string(40, '[') + std::string(40, ']') + "\n" + ok, "1: syntax: nested more than 32"},
+        {"title = \"\"\"\n" + dots + "\\\"\"\"\" # " + dots + "\n" + ok + "destination = 'c:\\a'", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml).substr(0, c.error.size()), c.error) << c.toml;
 }
@@ -386,13 +394,37 @@ TEST(StubManifest, AStubWithoutExactlyOneLevelSlotIsRefused) {
     }
 }
 
-TEST(ExtractPath, MacrosBecomeFoldersAndNothingEscapes) {
+// Macros become folders; what names no file there is refused, never made
+// into a file named for the macro or the drive.
+TEST(ExtractPath, MacrosBecomeFoldersAndWhatNamesNoFileIsRefused) {
     EXPECT_EQ(pack::ExtractPath("<P>\\Sample\\App.EXE", "1252"), "program files/sample/app.exe");
     EXPECT_EQ(pack::ExtractPath("<w>\\a.ini", "1252"), "windows/a.ini");
     EXPECT_EQ(pack::ExtractPath("c:\\tmp<u>\\x", "1252"), "c/tmpdate stamp/x");
-    EXPECT_EQ(pack::ExtractPath("d:\\..\\..\\etc\\passwd", "1252"), "d/etc/passwd");
-    EXPECT_EQ(pack::ExtractPath("\\..\\x", "1252"), "installer drive/x");
     EXPECT_EQ(pack::ExtractPath("c:\\caf\xE9", "1252"), "c/caf\xC3\xA9");
+    const std::string folder = "it names a folder, not a file";
+    const std::pair<std::string, std::string> refused[] = {
+        {"d:\\..\\..\\etc\\passwd", "\"..\" is no name extract can place"}, {"..", "\"..\" is no name extract can place"},
+        {".", "\".\" is no name extract can place"}, {"C:", folder}, {"<p>\\", folder}, {"<w>", folder}, {"c:\\dir\\", folder},
+    };
+    for (const auto& [destination, why] : refused) {
+        try {
+            pack::ExtractPath(destination, "1252");
+            ADD_FAILURE() << destination << " was accepted";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(error.what(), why) << destination;
+        }
+    }
+}
+
+// list --json passes texts through this: what a version resource's unpaired
+// surrogate becomes, and what else no JSON reader takes.
+TEST(ValidUtf8, IllFormedBytesBecomeReplacementCharacters) {
+    const std::string r = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> cases[] = {
+        {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"}, {"\xED\xA0\x80", r + r + r},
+        {"\xED\x9F\xBFx", "\xED\x9F\xBFx"}, {"\xC0\xAF", r + r}, {"\xE2\x82", r + r}, {"\xF4\x90\x80\x80", r + r + r + r},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(tools::ValidUtf8(in), out) << in;
 }
 
 }  // namespace

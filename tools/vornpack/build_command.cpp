@@ -141,9 +141,10 @@ void PrintSummary(FILE* to, const TManifest& manifest, const std::vector<TBuiltE
     std::fprintf(to, "%zu files, %" PRId64 " bytes in an installer of %" PRId64 " bytes\n", built.size(), sizes, total);
 }
 
-// Writing the installer over the manifest or a source would destroy it
-// (compared by device and inode, so links and other spellings count too).
-void RefuseOutputOverInput(const TManifest& manifest, const std::string& output) {
+// Writing the installer over the manifest, a source, the icon or the stub
+// would destroy it (compared by device and inode, so links and other
+// spellings count too).
+void RefuseOutputOverInput(const TManifest& manifest, const std::string& stub, const std::string& output) {
     struct stat out {};
     if (::stat(output.c_str(), &out) != 0) return;
     auto same = [&](const std::filesystem::path& input) {
@@ -151,6 +152,9 @@ void RefuseOutputOverInput(const TManifest& manifest, const std::string& output)
         return ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
     };
     if (same(manifest.path)) throw EManifestError(output + ": the output would overwrite the manifest");
+    if (!manifest.iconPath.empty() && same(manifest.iconPath))
+        throw EManifestError(output + ": the output would overwrite the icon");
+    if (!stub.empty() && same(stub)) throw EManifestError(output + ": the output would overwrite the stub (--stub)");
     for (const TFileEntry& entry : manifest.files)
         if (same(entry.source))
             throw EManifestError(output + ": the output would overwrite the source of the entry at line " +
@@ -176,7 +180,7 @@ int RunBuild(const TBuildOptions& options) {
         } catch (const EVornError& error) {
             throw EStubError("--stub \"" + options.stub + "\": " + error.Message);
         }
-        RefuseOutputOverInput(manifest, options.output);
+        RefuseOutputOverInput(manifest, options.stub, options.output);
         tools::TOutputFile output(options.output);  // entries are written whole: no seeking back
         const std::vector<std::string> command = SignCommand(options, manifest);
         std::vector<TBuiltEntry> built;

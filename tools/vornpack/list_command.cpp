@@ -15,9 +15,10 @@ namespace vorn::pack {
 
 namespace {
 
-std::string JsonString(const std::string& utf8) {
+// Version strings may hold unpaired surrogates: they come out as U+FFFD.
+std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (char c : utf8) {
+    for (char c : tools::ValidUtf8(text)) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
@@ -119,6 +120,7 @@ std::string FaceJson(const TInstallerFace& face) {
 int RunList(const TListOptions& options) {
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
+        RequirePackage(installer);  // before anything is printed
         const TArchitecture* arch = ArchitectureOfMachine(setup::ReadPeHeaders(installer).machine);
         if (!options.json) std::printf("arch: %s\n", arch ? arch->name : "unknown");
         const std::optional<Elevation> level = ReadElevation(installer);

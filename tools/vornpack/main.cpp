@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     extractCommand->add_option("--codepage", extract.codepage, "code page of the texts")
         ->capture_default_str()
         ->check(kCodePage);
+    extractCommand->add_flag("--overwrite", extract.overwrite, "replace files already in the target folder");
     extractCommand->add_flag("-q,--quiet", extract.quiet, "print only errors and the result");
 
     try {

@@ -70,6 +70,60 @@ std::string Nearest(std::string_view key, const std::vector<std::string>& known,
     return "; did you mean " + (array && array->is_array_of_tables() ? "[[" + *best + "]]" : "\"" + *best + "\"") + "?";
 }
 
+// The parser recurses once per level of nesting (a dotted key's parts,
+// tables, inline tables, arrays): a few kilobytes of "[a.a.a...]" exhaust
+// its stack. A manifest needs a handful of levels; deeper ones are refused
+// before it parses.
+constexpr int kMaxNesting = 32;
+
+// Where the string whose opening quote is at `at` ends (its closing quote),
+// counting the lines it spans; an unclosed one runs to the end of its line
+// (or, multi-line, of the text): the parser names that error itself.
+size_t StringEnd(const std::string& text, size_t at, int& line) {
+    const char quote = text[at];
+    const std::string triple(3, quote);
+    const bool multiline = text.compare(at, 3, triple) == 0;
+    for (size_t i = at + (multiline ? 3 : 1); i < text.size(); ++i) {
+        if (quote == '"' && text[i] == '\\' && i + 1 < text.size() && text[i + 1] != '\n') ++i;
+        else if (text[i] == '\n' && !multiline) return i - 1;
+        else if (text[i] == '\n') ++line;
+        else if (text[i] == quote && !multiline) return i;
+        else if (text[i] == quote && text.compare(i, 3, triple) == 0)
+            return std::min(text.find_first_not_of(quote, i), text.size()) - 1;  // up to two quotes end the text
+    }
+    return text.size();
+}
+
+// The first line on which nesting passes kMaxNesting, counted generously
+// (every dot outside strings and comments, since the last comma or line
+// end, deepens by one, as does every open bracket or brace); 0 for none.
+// One pass, no recursion.
+int TooDeepLine(const std::string& text) {
+    std::vector<int> outside;  // the nesting around each bracket still open
+    int nesting = 0, dots = 0, line = 1;
+    for (size_t i = 0; i < text.size(); ++i) {
+        switch (text[i]) {
+            case '"': case '\'': i = StringEnd(text, i, line); break;
+            case '#': i = std::min(text.find('\n', i), text.size()) - 1; break;
+            case '.': ++dots; break;
+            case '[': case '{':
+                outside.push_back(nesting);
+                nesting += dots + 1;
+                dots = 0;
+                break;
+            case ']': case '}':
+                if (!outside.empty()) nesting = outside.back(), outside.pop_back();
+                dots = 0;
+                break;
+            case '\n': ++line; dots = 0; break;
+            case ',': dots = 0; break;
+            default: break;
+        }
+        if (nesting + dots > kMaxNesting) return line;
+    }
+    return 0;
+}
+
 class TChecker {
 public:
     explicit TChecker(std::filesystem::path path) : path_(std::move(path)) {}
@@ -492,10 +546,10 @@ setup::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& n
 }
 
 // icon = "app.ico": every image of the file goes into the installer.
-std::vector<setup::TIconImage> ParseIcon(const TChecker& check, const toml::node& node, const TManifest& manifest) {
+std::vector<setup::TIconImage> ParseIcon(const TChecker& check, const toml::node& node, TManifest& manifest) {
     const auto* text = node.as_string();
     if (!text) check.WrongType(node, "icon", "a string");
-    const std::filesystem::path path = manifest.path.parent_path() / text->get();
+    const std::filesystem::path path = manifest.iconPath = manifest.path.parent_path() / text->get();
     std::string quoted = path.string();  // built in place: GCC 12 misreads "\"" + text + "\""
     quoted.insert(quoted.begin(), '"');
     quoted.push_back('"');
@@ -541,6 +595,8 @@ void RefuseNuls(const TChecker& check, const toml::node& node, const std::string
 
 TManifest ParseManifest(const std::string& text, const std::filesystem::path& path) {
     TChecker check(path);
+    if (const int line = TooDeepLine(text))
+        check.Fail(line, "syntax", "nested more than " + std::to_string(kMaxNesting) + " levels deep");
     toml::table root;
     try {
         root = toml::parse(text, path.string());

@@ -79,6 +79,7 @@ struct TManifest {
     // What Explorer shows of the installer; left out, the stub's resources
     // stay exactly as they are.
     std::vector<setup::TIconImage> icon;
+    std::filesystem::path iconPath;  // the .ico they came from; empty without an icon
     std::optional<setup::TVersionInfo> version;
     // [sign] command: run on the finished installer; may hold {in}, {out}
     // and {title} inside its arguments. Empty: the installer stays unsigned.
