@@ -45,10 +45,12 @@ public:
 };
 
 // Raised for codec data damaged in a way the expander can name (a head out
-// of range, a link out of its place in a chain): the words say which.
+// of range, a link out of its place in a chain): the words say which, where
+// the build carries them.
 class EDamagedStream : public EVornError {
 public:
-    explicit EDamagedStream(const char* what) : EVornError(std::string("Damaged stream: ") + what) {}
+    explicit EDamagedStream(const char* what)
+        : EVornError(what ? std::string("Damaged stream: ") + what : std::string("Damaged stream")) {}
 };
 
 class EInvalidKey : public EVornError {

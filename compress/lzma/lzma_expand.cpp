@@ -597,7 +597,7 @@ private:
         if (st_.Staging) Hand(st_.Staging.get(), kept_);  // the filter leaves the last bytes alone
         if (!Stopped() && linkDone_ == size_ && crc_ != head_.Crc32) {
             s_.Damaged = true;
-            s_.Lzma.Fault = kCrcDiffers;
+            if (LzmaFaultsNamed()) s_.Lzma.Fault = LzmaFault::CrcDiffers;
         }
     }
 
@@ -652,39 +652,43 @@ private:
     bool carryless_ = false;  // the CRC may use carry-less multiplication
 };
 
-// Whether a link may run (nullptr) or why not: one at offset 0 starts the
-// chain afresh (and obtains new arrays); any other must go on from where
-// the chain stands, in the same dictionary. The chain stays broken unless
-// the link comes out whole.
-const char* JoinChain(TChainState& chain, const TLzmaHead& head) {
-    const bool intact = chain.Intact;
+// Whether a link may run: one at offset 0 starts the chain afresh (and
+// obtains new arrays); any other must go on from where the chain stands,
+// in the same dictionary. The chain stays broken unless the link comes out
+// whole.
+bool JoinChain(TChainState& chain, const TLzmaHead& head) {
+    const bool follows = chain.Intact && chain.Expanded == head.ChainOffset &&
+                         chain.DictionarySize == head.DictionarySize && chain.Properties == head.Properties();
     chain.Intact = false;
-    if (head.ChainOffset != 0) {
-        if (!intact) return kNoChain;
-        if (head.ChainOffset > chain.Expanded) return kOffsetPastChain;
-        if (head.ChainOffset < chain.Expanded) return kOffsetInsideChain;
-        const bool same = chain.DictionarySize == head.DictionarySize && chain.Properties == head.Properties();
-        return same ? nullptr : kChainMismatch;
-    }
-    if (head.Lc + head.Lp > kMaxChunkLiteralBits) return kChainLiteralBits;
+    if (head.ChainOffset != 0) return follows;
+    if (head.Lc + head.Lp > kMaxChunkLiteralBits) return false;
     chain.Expanded = 0;
     chain.HasDictionary = false;
     chain.Properties = head.Properties();
     chain.DictionarySize = head.DictionarySize;
-    return nullptr;
+    return true;
 }
 
-// Why the head in bytes (with uncompressedSize) cannot start a run, or
-// nullptr; a link's is judged against its chain, which it joins.
-const char* HeadFault(TChainState& chain, const uint8_t* bytes, std::optional<TLzmaHead>& head,
-                      int32_t uncompressedSize) {
+// Where a chain stood before a link tried to join it (JoinChain breaks it).
+struct TChainStand {
+    bool Intact;
+    uint8_t Properties;
+    uint32_t DictionarySize, Expanded;
+};
+
+// Why a head that cannot start a run was refused, told against its chain.
+LzmaFault HeadFault(const TChainStand& before, const uint8_t* bytes, const std::optional<TLzmaHead>& head,
+                    int32_t uncompressedSize) {
     if (!head) return TLzmaHead::Problem(bytes);
-    const char* fault = nullptr;
+    if (head->Chained && head->ChainOffset == 0) return LzmaFault::ChainLiteralBits;
     if (head->Chained) {
-        head->DecodeChainOffset(bytes + kHeadSize);
-        fault = JoinChain(chain, *head);
+        if (!before.Intact) return LzmaFault::NoChain;
+        if (head->ChainOffset > before.Expanded) return LzmaFault::OffsetPastChain;
+        if (head->ChainOffset < before.Expanded) return LzmaFault::OffsetInsideChain;
+        if (before.DictionarySize != head->DictionarySize || before.Properties != head->Properties())
+            return LzmaFault::ChainMismatch;
     }
-    return fault ? fault : uncompressedSize < 0 ? kNegativeSize : nullptr;
+    return uncompressedSize < 0 ? LzmaFault::NegativeSize : LzmaFault::None;
 }
 
 }  // namespace
@@ -698,16 +702,20 @@ void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
     }
     if (s.SourceExhausted) {
         s.ReadPastEnd = true;
-        s.Lzma.Fault = kHeadCutShort;
+        if (LzmaFaultsNamed()) s.Lzma.Fault = LzmaFault::HeadCutShort;
         return;
     }
     std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes);
     TChainState& chain = s.Lzma.Chain;
-    if ((s.Lzma.Fault = HeadFault(chain, bytes, head, uncompressedSize))) {
+    const TChainStand before{chain.Intact, chain.Properties, chain.DictionarySize, chain.Expanded};
+    const bool chained = head && head->Chained;
+    if (chained) head->DecodeChainOffset(bytes + kHeadSize);
+    if (!head || (chained && !JoinChain(chain, *head)) || uncompressedSize < 0) {
         s.Damaged = true;
+        // Only a build that names faults tells them apart; the installer's folds this away.
+        if (LzmaFaultsNamed()) s.Lzma.Fault = HeadFault(before, bytes, head, uncompressedSize);
         return;
     }
-    const bool chained = head->Chained;
     const auto size = static_cast<uint32_t>(uncompressedSize);
     const uint32_t reach = std::max(head->DictionarySize, kMinDictionary);
     TLzmaArrays arrays(s.Lzma);

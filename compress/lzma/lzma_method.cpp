@@ -13,23 +13,25 @@ namespace vorn::lzma {
 
 namespace {
 
-// The words for a run the expander stopped; nullptr when it did not, or
-// when only the check failed, which the codec reports as a bad checksum.
-const char* FaultOf(const TCodecState& s) {
-    if (s.Lzma.Fault) return s.Lzma.Fault == kCrcDiffers ? nullptr : s.Lzma.Fault;
-    if (s.ReadPastEnd) return kDataCutShort;
-    if (s.Damaged) return kDataDamaged;
-    if (s.DataLeft) return kDataLeftOver;
-    return nullptr;
+// Why the expander stopped a run; None when it did not, or when only the
+// check failed, which the codec reports as a bad checksum.
+LzmaFault FaultOf(const TCodecState& s) {
+    if (s.Lzma.Fault != LzmaFault::None)
+        return s.Lzma.Fault == LzmaFault::CrcDiffers ? LzmaFault::None : s.Lzma.Fault;
+    if (s.ReadPastEnd) return LzmaFault::DataCutShort;
+    if (s.Damaged) return LzmaFault::DataDamaged;
+    if (s.DataLeft) return LzmaFault::DataLeftOver;
+    return LzmaFault::None;
 }
 
 // Expands through the engine and gives the byte sum; raises EDamagedStream
 // with its words when the data are damaged in a way the expander can name.
 int32_t ExpandOrExplain(TVornCodec& codec, TStream& dest, TStream& source, int32_t sourceSize, int32_t destSize) {
     TCodecState& s = EngineOf(codec);
-    s.Lzma.Fault = nullptr;
+    s.Lzma.Fault = LzmaFault::None;
     const uint32_t sum = codec.ExpandWithEngine(dest, source, sourceSize, destSize, LzmaExpand);
-    if (const char* fault = FaultOf(s)) throw EDamagedStream(fault);
+    // Where the build has no words (the installer), the engine's own verdict stands.
+    if (const char* words = LzmaFaultWords(FaultOf(s))) throw EDamagedStream(words);
     return static_cast<int32_t>(sum);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "compress/lzma/lzma_format.h"
 #include "compress/octet.h"
 
 namespace vorn {
@@ -109,9 +110,9 @@ struct TLzmaState {
     std::unique_ptr<uint8_t[]> Staging;  // the branch filter's bytes in flight
     std::unique_ptr<uint32_t[]> CrcTable;  // kCrcTables * 256
     lzma::TChainState Chain;               // kept from run to run
-    // Why the last run stopped, in lzma_format.h's words, when it can tell
-    // more than "damaged"; kCrcDiffers when only the check failed.
-    const char* Fault = nullptr;
+    // Why the last run stopped, when it can tell more than "damaged";
+    // CrcDiffers when only the check failed.
+    lzma::LzmaFault Fault = lzma::LzmaFault::None;
 };
 
 }  // namespace vorn

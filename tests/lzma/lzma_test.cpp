@@ -175,7 +175,7 @@ std::string Refusal(const std::function<void()>& expand) {
     return "";
 }
 
-std::string Damaged(const char* words) { return EDamagedStream(words).Message; }
+std::string Damaged(lzma::LzmaFault fault) { return EDamagedStream(lzma::LzmaFaultWords(fault)).Message; }
 
 // A damaged stream is refused, never expanded, with words that say what is
 // wrong: "Bad checksum" only when the check is what fails.
@@ -203,19 +203,19 @@ TEST(LzmaExpand, RefusesDamagedStreamsSayingWhy) {
         Bytes stream;
         std::string refusal;
     } cases[] = {
-        {"version", with(data - 11, 3), Damaged(lzma::kUnknownVersion)},
-        {"properties", with(data - 10, 225), Damaged(lzma::kBadProperties)},
-        {"filter", with(data - 5, 2), Damaged(lzma::kUnknownFilter)},
-        {"huge dictionary", with(data - 6, 0x04), Damaged(lzma::kDictionaryTooLarge)},  // 64 MiB + 64 KB
+        {"version", with(data - 11, 3), Damaged(lzma::LzmaFault::UnknownVersion)},
+        {"properties", with(data - 10, 225), Damaged(lzma::LzmaFault::BadProperties)},
+        {"filter", with(data - 5, 2), Damaged(lzma::LzmaFault::UnknownFilter)},
+        {"huge dictionary", with(data - 6, 0x04), Damaged(lzma::LzmaFault::DictionaryTooLarge)},  // 64 MiB + 64 KB
         {"crc", with(data - 1, good[data - 1] ^ 1), bad},
-        {"first range byte", with(data, 1), Damaged(lzma::kDataDamaged)},
-        {"size one less", withSize(-1), Damaged(lzma::kDataDamaged)},
+        {"first range byte", with(data, 1), Damaged(lzma::LzmaFault::DataDamaged)},
+        {"size one less", withSize(-1), Damaged(lzma::LzmaFault::DataDamaged)},
         {"size one more", withSize(1), bad},
-        {"size zero", withSize(-20000), Damaged(lzma::kDataDamaged)},
-        {"size negative", withSize(-20001), Damaged(lzma::kNegativeSize)},
-        {"a byte left over", [&] { Bytes b = good; b.push_back(0); return b; }(), Damaged(lzma::kDataLeftOver)},
-        {"head cut", Bytes(good.begin(), good.begin() + data - 3), Damaged(lzma::kHeadCutShort)},
-        {"cut 1", Bytes(good.begin(), good.end() - 1), Damaged(lzma::kDataCutShort)},
+        {"size zero", withSize(-20000), Damaged(lzma::LzmaFault::DataDamaged)},
+        {"size negative", withSize(-20001), Damaged(lzma::LzmaFault::NegativeSize)},
+        {"a byte left over", [&] { Bytes b = good; b.push_back(0); return b; }(), Damaged(lzma::LzmaFault::DataLeftOver)},
+        {"head cut", Bytes(good.begin(), good.begin() + data - 3), Damaged(lzma::LzmaFault::HeadCutShort)},
+        {"cut 1", Bytes(good.begin(), good.end() - 1), Damaged(lzma::LzmaFault::DataCutShort)},
     };
     for (const auto& c : cases) EXPECT_EQ(Refusal([&] { ExpandLzm(c.stream); }), c.refusal) << c.name;
     std::mt19937 rng(3);
@@ -276,20 +276,20 @@ TEST(LzmaChain, RefusesLinksThatDoNotFollow) {
         b[0].insert(b[0].end(), tail.begin(), tail.end());
         return b;
     };
-    const std::string data = Damaged(lzma::kDataDamaged);
+    const std::string data = Damaged(lzma::LzmaFault::DataDamaged);
     const struct {
         std::string name;
         std::vector<Bytes> streams;
         std::string refusal;  // of the first link refused
     } cases[] = {
-        {"a link skipped", {links[0], links[2]}, Damaged(lzma::kOffsetPastChain)},
-        {"the chain offset one more", with(head + lzma::kHeadSize, 1, 1), Damaged(lzma::kOffsetPastChain)},
-        {"a link twice", {links[0], links[1], links[1]}, Damaged(lzma::kOffsetInsideChain)},
-        {"a later link first", {links[1]}, Damaged(lzma::kNoChain)},
-        {"the dictionary differs", with(head + 2, 1, 1), Damaged(lzma::kChainMismatch)},
-        {"the properties differ", with(head + 1, 1, 1), Damaged(lzma::kChainMismatch)},
-        {"lc + lp over 4", with(head + 1, 10), Damaged(lzma::kChainLiteralBits)},  // 3, 0, 2 becomes 4, 1, 2
-        {"damage breaks the chain", with(links[1].size() - 100, 1, 1), Damaged(lzma::kDataCutShort)},
+        {"a link skipped", {links[0], links[2]}, Damaged(lzma::LzmaFault::OffsetPastChain)},
+        {"the chain offset one more", with(head + lzma::kHeadSize, 1, 1), Damaged(lzma::LzmaFault::OffsetPastChain)},
+        {"a link twice", {links[0], links[1], links[1]}, Damaged(lzma::LzmaFault::OffsetInsideChain)},
+        {"a later link first", {links[1]}, Damaged(lzma::LzmaFault::NoChain)},
+        {"the dictionary differs", with(head + 2, 1, 1), Damaged(lzma::LzmaFault::ChainMismatch)},
+        {"the properties differ", with(head + 1, 1, 1), Damaged(lzma::LzmaFault::ChainMismatch)},
+        {"lc + lp over 4", with(head + 1, 10), Damaged(lzma::LzmaFault::ChainLiteralBits)},  // 3, 0, 2 becomes 4, 1, 2
+        {"damage breaks the chain", with(links[1].size() - 100, 1, 1), Damaged(lzma::LzmaFault::DataCutShort)},
         {"the first chunk keeps the dictionary", with(chunk, -0x20), data},
         {"the end of the stream", with(chunk, -links[0][chunk]), data},
         {"control 03", with(chunk, 3 - links[0][chunk]), data},
@@ -297,7 +297,7 @@ TEST(LzmaChain, RefusesLinksThatDoNotFollow) {
         {"packed size one more", with(chunk + 4, 1), data},
         {"unpacked size one less", with(chunk + 2, -1), data},
         {"the range coder's first byte", with(chunk + 6, 1), data},
-        {"cut", {Bytes(links[0].begin(), links[0].end() - 1)}, Damaged(lzma::kDataCutShort)},
+        {"cut", {Bytes(links[0].begin(), links[0].end() - 1)}, Damaged(lzma::LzmaFault::DataCutShort)},
         {"a byte left over", plus({0}), data},
         {"a stored chunk after the size", plus({2, 0, 0, 'x'}), data},
     };
@@ -307,7 +307,7 @@ TEST(LzmaChain, RefusesLinksThatDoNotFollow) {
         std::vector<std::string> refusals;
         for (const Bytes& stream : c.streams) {
             const std::string refusal = Refusal([&] { ExpandBytes(codec, stream); });
-            EXPECT_TRUE(refusals.empty() || refusal == Damaged(lzma::kNoChain)) << c.name << ": a link after a refused one";
+            EXPECT_TRUE(refusals.empty() || refusal == Damaged(lzma::LzmaFault::NoChain)) << c.name << ": a link after a refused one";
             if (!refusal.empty()) refusals.push_back(refusal);
         }
         ASSERT_FALSE(refusals.empty()) << c.name;

@@ -60,16 +60,17 @@ void PrintHeader(const std::string& input, const TVornHeader& header, const std:
                                         : " (locked)");
 }
 
-// Why the LZM head at source's position cannot be read (lzma_format.h's
-// words), nullptr when it can; source is left where it was.
+// Why the LZM head at source's position cannot be read, in a refusal's
+// words; nullptr when it can. Source is left where it was.
 const char* LzmaHeadProblem(TStream& source) {
     const int64_t start = source.Position();
     uint8_t bytes[lzma::kChainedHeadSize];
     const size_t n = source.Read(bytes, sizeof bytes);
     source.Seek(start);
-    if (n < lzma::kHeadSize) return lzma::kHeadCutShort;
-    if (const char* problem = lzma::TLzmaHead::Problem(bytes)) return problem;
-    return bytes[0] == lzma::kChainedHeadVersion && n < sizeof bytes ? lzma::kHeadCutShort : nullptr;
+    lzma::LzmaFault fault = n < lzma::kHeadSize ? lzma::LzmaFault::HeadCutShort : lzma::TLzmaHead::Problem(bytes);
+    if (fault == lzma::LzmaFault::None && bytes[0] == lzma::kChainedHeadVersion && n < sizeof bytes)
+        fault = lzma::LzmaFault::HeadCutShort;
+    return lzma::LzmaFaultWords(fault);
 }
 
 // The LZM head at source's position, source left where it was: a chained
