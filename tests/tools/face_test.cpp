@@ -146,35 +146,44 @@ TEST_F(Face, ARebuiltStubReadsBackAndKeepsItsCode) {
     EXPECT_EQ(pack::StubProblem(rebuilt), "");
 }
 
-TEST(ResourceSection, AnImageWithoutOneCannotTakeResources) {
-    std::vector<uint8_t> image = Hex("4D 5A");
-    EXPECT_THROW(setup::ReplaceResources(image, {}), setup::EPeImageError);
-}
-
-}  // namespace
-}  // namespace vorn::test
-
-namespace vorn::test {
-namespace {
-
-// The carried stub's tree (root, type, id, one data entry at 72, as the
-// writer lays out a single resource) with one field made to lie.
-TEST(ResourceSection, LyingTreesAreRefusedNotFollowed) {
+// The carried stub with two resources of type 10 (id 1: 1,000 bytes, id 2:
+// 8), laid out by the writer: root at 0, type directory at 24 (entries at
+// 40 and 48), id directories at 56 and 80, data entries at 104 and 120.
+// Each row makes one field lie, in the tree or in the headers.
+TEST(ResourceSection, HostileLayoutsAreRefusedByName) {
     std::vector<uint8_t> stub = pack::CarriedStub();
     if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
-    setup::ReplaceResources(stub, setup::ReadResources(stub));
+    setup::ReplaceResources(stub, {{.type = 10, .id = 1, .language = 0, .codePage = 0, .data = Bytes(1000, 'a')},
+                                   {.type = 10, .id = 2, .language = 0, .codePage = 0, .data = Bytes(8, 'b')}});
     const setup::TPeLayout layout = setup::ReadPeLayout(stub);
-    const setup::TPeSection section = layout.sections[*setup::ResourceSection(layout)];
-    const struct { const char* name; size_t at; uint32_t value; } cases[] = {
-        {"data below the section", 72, section.virtualAddress - 1},
-        {"data past the section", 72, section.virtualAddress + section.rawSize - 4},
-        {"a subdirectory outside the section", 20, 0x80000000u | section.rawSize},
-        {"a leaf where a directory belongs", 20, 72},
+    const size_t rsrc = *setup::ResourceSection(layout);
+    const setup::TPeSection section = layout.sections[rsrc], reloc = layout.sections[rsrc + 1];
+    const int64_t tree = section.rawOffset, optional = layout.headers.OptionalAt();
+    const auto header = [&](size_t i) { return layout.headers.SectionTableAt() + int64_t(i) * setup::pe::kSectionHeaderSize; };
+    const struct { const char* name; int64_t at; uint32_t value; const char* refusal; } cases[] = {
+        {"data below the section", tree + 104, section.virtualAddress - 1, "a resource's data lies outside the resource"},
+        {"data past the section", tree + 104, section.virtualAddress + section.rawSize - 4, "a resource's data lies outside"},
+        {"a subdirectory outside the section", tree + 20, 0x80000000u | section.rawSize, "a resource directory lies outside"},
+        {"a leaf where a directory belongs", tree + 20, 104, "its resource tree is not three levels deep"},
+        {"two ids sharing the 1,000 bytes", tree + 52, 0x80000000u | 56, "its resources share data: copied leaf by leaf"},
+        {".rsrc at raw offset 0", header(rsrc) + setup::pe::kSectionRawOffsetField, 0, "'s raw data (at offset 0x0) overlaps the headers"},
+        {"FileAlignment 2 GiB", optional + setup::pe::kFileAlignmentField, 0x80000000u, "its FileAlignment is 0x80000000; it must"},
+        {"SectionAlignment below FileAlignment", optional + setup::pe::kSectionAlignmentField, 0x100, "its SectionAlignment is 0x100"},
+        {"a section stored behind .rsrc", header(rsrc - 1) + setup::pe::kSectionRawOffsetField, reloc.rawOffset,
+         ", listed before its resources, lies behind them in the file and would be moved without its header"},
+        {"a section mapped behind .rsrc", header(rsrc - 1) + setup::pe::kSectionAddressField, reloc.virtualAddress,
+         ", listed before its resources, lies behind them in memory"},
     };
     for (const auto& c : cases) {
         std::vector<uint8_t> lying = stub;
-        StoreLe32(lying.data() + section.rawOffset + c.at, c.value);
-        EXPECT_THROW(setup::ReadResources(lying), setup::EPeImageError) << c.name;
+        StoreLe32(lying.data() + c.at, c.value);
+        std::string refusals = pack::StubProblem(lying) + " | ";
+        try {
+            setup::ReplaceResources(lying, setup::ReadResources(lying));
+        } catch (const setup::EPeImageError& error) {
+            refusals += error.Message;
+        }
+        EXPECT_NE(refusals.find(c.refusal), std::string::npos) << c.name << ": " << refusals;
     }
 }
 

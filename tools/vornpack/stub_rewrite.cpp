@@ -38,10 +38,7 @@ bool CarriesPackage(const std::vector<uint8_t>& image) {
 std::string LayoutProblem(const std::vector<uint8_t>& stub) {
     const setup::TPeLayout layout = setup::ReadPeLayout(stub);
     const setup::TPeHeaders& pe = layout.headers;
-    for (size_t i = 0; i < layout.sections.size(); ++i)
-        if (uint64_t{layout.sections[i].rawOffset} + layout.sections[i].rawSize > stub.size())
-            return Format("its section %u lies outside the file (the file is cut short, or the section lies)",
-                          unsigned(i + 1));
+    if (std::string problem = setup::SectionLayoutProblem(layout, stub.size()); !problem.empty()) return problem;
     if (pe.Certificate().address != 0 || pe.Certificate().size != 0)
         return "it is signed already; sign the installer instead";
     const std::optional<size_t> index = setup::ResourceSection(layout);

@@ -16,7 +16,7 @@
 namespace vorn::pack {
 
 // Why a --stub cannot be the installer's program, or empty: it must be a
-// PE32 GUI program for i386, unsigned, with every section inside the file,
+// PE32 GUI program for i386, unsigned, with no setup::SectionLayoutProblem,
 // its execution-level slot inside its resources, and no package behind it.
 std::string StubProblem(const std::vector<uint8_t>& stub);
 
