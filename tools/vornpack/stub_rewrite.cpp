@@ -96,7 +96,8 @@ TInstallerFace ReadFace(TStream& installer) {
             face.version = setup::ReadVersionResource(version->data);
         if (const setup::TResource* group = setup::FindResource(resources, setup::pe::kGroupIconResource))
             face.iconSizes = setup::IconGroupSizes(group->data);
-    } catch (const setup::EPeImageError&) {
+    } catch (const setup::EPeImageError& error) {
+        face.problem = error.Message;
     }
     return face;
 }

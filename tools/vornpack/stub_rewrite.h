@@ -28,10 +28,11 @@ void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub);
 struct TInstallerFace {
     std::optional<setup::TVersionInfo> version;
     std::vector<std::pair<int, int>> iconSizes;  // empty: no icon
+    std::string problem;                         // why the resources could not be read, if they could not
 };
 
 // Reads the face from the installer's PE image (never from what follows it);
-// an image whose resources cannot be read shows none.
+// an image whose resources cannot be read shows none and says why.
 TInstallerFace ReadFace(TStream& installer);
 
 }  // namespace vorn::pack
