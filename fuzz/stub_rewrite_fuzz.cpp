@@ -1,0 +1,39 @@
+// The stub-rewriting path over arbitrary files: vornpack's stub checks, then
+// the resource rebuild with an icon and version information, as a build
+// does it for a --stub (checked first) and for its carried stub (not
+// checked). A rebuilt image must read back with its icon and version, and a
+// stub that passed the checks must still pass them; anything else must be
+// a refusal.
+#include <cstdint>
+#include <vector>
+
+#include "compress/stream.h"
+#include "setup/pe_resources.h"
+#include "tools/vornpack/stub_rewrite.h"
+
+namespace {
+
+vorn::pack::TManifest FaceManifest() {
+    vorn::pack::TManifest manifest;
+    manifest.icon = {{.entry = {16, 16, 0, 0, 1, 0, 32, 0, 4, 0, 0, 0}, .data = {0xAA, 0xBB, 0xCC, 0xDD}}};
+    manifest.version = vorn::setup::TVersionInfo{
+        .fileVersion = {1, 2, 3, 4}, .productVersion = {1, 2, 3, 4}, .strings = {{"CompanyName", "Ex"}}};
+    return manifest;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> image(data, data + size);
+    const bool stubPassed = vorn::pack::StubProblem(image).empty();
+    try {
+        vorn::pack::ApplyFace(FaceManifest(), image);
+    } catch (const vorn::setup::EPeImageError&) {
+        return 0;
+    }
+    vorn::TMemoryStream stream(image);
+    const vorn::pack::TInstallerFace face = vorn::pack::ReadFace(stream);
+    if (!face.problem.empty() || face.iconSizes.size() != 1 || !face.version) __builtin_trap();
+    if (stubPassed && !vorn::pack::StubProblem(image).empty()) __builtin_trap();
+    return 0;
+}
