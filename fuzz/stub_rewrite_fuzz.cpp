@@ -1,12 +1,13 @@
 // The stub-rewriting path over arbitrary files: vornpack's stub checks, then
-// the resource rebuild with an icon and version information, as a build
-// does it for a --stub (checked first) and for its carried stub (not
-// checked). A rebuilt image must read back with its icon and version, and a
-// stub that passed the checks must still pass them; anything else must be
-// a refusal.
+// the execution level and the resource rebuild with an icon and version
+// information, as a build does it for a --stub (checked first) and for its
+// carried stub (not checked). A rebuilt image must read back with its
+// level, icon and version, and a stub that passed the checks must still
+// pass them; anything else must be a refusal.
 #include <cstdint>
 #include <vector>
 
+#include "compress/exceptions.h"
 #include "compress/stream.h"
 #include "setup/pe_resources.h"
 #include "tools/vornpack/stub_rewrite.h"
@@ -27,10 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> image(data, data + size);
     const bool stubPassed = vorn::pack::StubProblem(image).empty();
     try {
+        vorn::pack::SetElevation(image, vorn::pack::Elevation::User);
         vorn::pack::ApplyFace(FaceManifest(), image);
-    } catch (const vorn::setup::EPeImageError&) {
+    } catch (const vorn::EVornError&) {
         return 0;
     }
+    if (!vorn::pack::ElevationSlotAt(image)) __builtin_trap();
     vorn::TMemoryStream stream(image);
     const vorn::pack::TInstallerFace face = vorn::pack::ReadFace(stream);
     if (!face.problem.empty() || face.iconSizes.size() != 1 || !face.version) __builtin_trap();

@@ -11,10 +11,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 MANIFEST = b'<assembly><requestedExecutionLevel level="requireAdministrator" uiAccess="false"/></assembly>'
 
 
-def resource_tree(branches, data):
+def resource_tree(branches, data, listed=None):
     """A resource section at 0x2000: root -> type 24 -> id 1 -> language
     0x409 -> data, the root and type directories holding `branches` entries
-    that all point at the one directory below them."""
+    that all point at the one directory below them; the data entry says
+    `listed` bytes (all of the data if None)."""
     def directory(count, name, target):
         return struct.pack('<12xHH', 0, count) + struct.pack('<II', name, target) * count
     size = 16 + 8 * branches
@@ -22,7 +23,7 @@ def resource_tree(branches, data):
     root = directory(branches, 24, 0x80000000 | size)
     types = directory(branches, 1, 0x80000000 | 2 * size)
     ids = directory(1, 0x409, entry_at)
-    return root + types + ids + struct.pack('<IIII', 0x2000 + entry_at + 16, len(data), 0, 0) + data
+    return root + types + ids + struct.pack('<IIII', 0x2000 + entry_at + 16, len(data) if listed is None else listed, 0, 0) + data
 
 
 def stub(plus=False, rsrc=None, file_alignment=0x200, text_at=0x200, rsrc_at=0x400):
@@ -83,6 +84,7 @@ def main():
             'seed-255x255-leaves-one-entry': stub(rsrc=resource_tree(255, MANIFEST.ljust(1024))),
             'seed-file-alignment-2g': stub(file_alignment=0x80000000),
             'seed-text-stored-behind-rsrc': stub(text_at=0x800),
+            'seed-level-outside-resource-data': stub(rsrc=resource_tree(1, MANIFEST, listed=10)),
         },
         'ico_fuzz': {
             'seed-dib-and-png': icon([(16, b'\xAA\xBB\xCC\xDD'), (256, png())]),

@@ -81,7 +81,11 @@ void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub) {
     if (manifest.version)
         resources.push_back({.type = setup::pe::kVersionResource, .id = 1, .language = setup::pe::kUsEnglish,
                              .codePage = 0, .data = setup::VersionResourceBytes(*manifest.version)});
+    const bool hadLevel = ElevationSlotAt(stub).has_value();
     setup::ReplaceResources(stub, std::move(resources));
+    // Only the resources' data is carried over: a level slot elsewhere in the section would be lost.
+    if (hadLevel && !ElevationSlotAt(stub))
+        throw setup::EPeImageError("its execution level lies in its resource section but in no resource, so a rebuild would lose it");
 }
 
 TInstallerFace ReadFace(TStream& installer) {

@@ -22,7 +22,8 @@ std::string StubProblem(const std::vector<uint8_t>& stub);
 
 // Rebuilds the stub's resources with the manifest's icon and version
 // information; leaves the stub untouched when the manifest has neither.
-// Raises setup::EPeImageError when its resources cannot be rebuilt.
+// Raises setup::EPeImageError when its resources cannot be rebuilt, or
+// when the rebuild would lose its execution level.
 void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub);
 
 struct TInstallerFace {
