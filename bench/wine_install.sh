@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs the LZMA benchmarks' payload (bench/payload.sh) under Wine from
-# three installers built by vornpack, LH5 (the default), LZMA and solid LZMA, and
-# prints the time from the answer to the first question to the summary box
-# (Wine's relay timestamps), with every installed file compared.
+# Install time under Wine against the peer builder, on the same
+# architecture: the LZMA benchmarks' payload (bench/payload.sh) as a solid
+# LZMA installer of vornpack's and as makensis' /SOLID lzma installer, for
+# x86 and for x64 (x86 only where the kernel runs 32-bit programs). vorn is
+# timed from the answer to its question to its summary box (Wine's relay
+# timestamps), the peer's silent install (/S) as the whole process, each
+# after a warm-up round; every installed file is compared.
 #   bench/wine_install.sh VORNPACK [RUNS]
 set -euo pipefail
 vornpack=$(realpath "${1:?usage: wine_install.sh VORNPACK [RUNS]}")
@@ -13,46 +16,86 @@ source "$here/payload.sh"
 source "$here/../scripts/wine_session.sh"
 trap 'wine_session_stop; rm -rf "$work"' EXIT
 
-wine_session_start "$work"
-drive_c=$WINEPREFIX/drive_c
+if ! command -v makensis >/dev/null; then
+  sudo=$([ "$(id -u)" -eq 0 ] || echo sudo)
+  $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq nsis >/dev/null
+fi
+
 make_payload "$work/payload"
-for method in lh5 lzma solid; do
-  { echo 'title = "Wine install benchmark"'; echo "method = \"${method/solid/lzma}\""
-    [ $method = solid ] && echo 'solid = true'
-    for f in "$work"/payload/*; do
-      printf '[[file]]\nsource = "payload/%s"\ndestination = '"'"'C:\\bench\\%s'"'"'\n' "${f##*/}" "${f##*/}"
-    done; } >"$work/$method.toml"
-  "$vornpack" build -q "$work/$method.toml" -o "$drive_c/$method.exe" >/dev/null
-done
+mapfile -t names < <(ls -v "$work/payload")
+title="Wine install benchmark"
+
+# build ARCH: vorn-ARCH.exe and nsis-ARCH.exe of the payload in $work.
+build() {
+  { echo "title = \"$title\""; echo "arch = \"$1\""; echo 'method = "lzma"'; echo 'solid = true'
+    for name in "${names[@]}"; do
+      printf '[[file]]\nsource = "payload/%s"\ndestination = '"'"'<p>\\Bench\\%s'"'"'\n' "$name" "$name"
+    done; } >"$work/vorn-$1.toml"
+  "$vornpack" build -q "$work/vorn-$1.toml" -o "$work/vorn-$1.exe" >/dev/null
+  { echo "Target $([ "$1" = x64 ] && echo amd64 || echo x86)-unicode"
+    echo "Name \"$title\""; echo "OutFile \"$work/nsis-$1.exe\""
+    echo 'SetCompressor /SOLID lzma'; echo 'RequestExecutionLevel admin'
+    echo "InstallDir \"\$PROGRAMFILES$([ "$1" = x64 ] && echo 64)\\Bench\""
+    echo 'Section'; echo 'SetOutPath $INSTDIR'
+    for name in "${names[@]}"; do echo "File \"$work/payload/$name\""; done
+    echo 'SectionEnd'; } >"$work/nsis-$1.nsi"
+  makensis -V1 "$work/nsis-$1.nsi" >/dev/null
+}
 
 # answer_box N KEY: waits for the N-th box of the run and answers it.
 answer_box() {
   local raw=$work/run.raw window
   wait_until 300 has_count "$1" ':Call user32.MessageBoxA' "$raw" &&
-    wait_until 30 has_window "Wine install benchmark" || { echo "box $1 never appeared" >&2; return 1; }
-  window=$(window_of "Wine install benchmark")
+    wait_until 30 has_window "$title" || { echo "box $1 never appeared" >&2; return 1; }
+  window=$(window_of "$title")
   xdotool key --window "$window" "$2" 2>/dev/null
   wait_until 30 has_count "$1" ':Ret  user32.MessageBoxA' "$work/run.raw"
 }
 
-# install_seconds METHOD: seconds from the answer to the question to the
-# summary box, in one run; fails when an installed file differs.
-install_seconds() {
-  rm -rf "$drive_c/bench" "$work/rc"
-  (WINEDEBUG=+timestamp,+relay timeout 300 wine "C:\\$1.exe" 2>"$work/run.raw"; echo $? >"$work/rc") &
+installed() {  # the payload's folder under Program Files, whatever its case
+  find "$WINEPREFIX/drive_c/Program Files" -maxdepth 1 -iname bench | head -1
+}
+check_files() {
+  diff -rq "$work/payload" "$(installed)" >/dev/null || { echo "FAIL: the $1 installer's files differ" >&2; return 1; }
+  rm -rf "$(installed)"
+}
+
+# vorn_seconds ARCH: seconds from the answer to the question to the summary box.
+vorn_seconds() {
+  rm -f "$work/rc"
+  (WINEDEBUG=+timestamp,+relay timeout 300 "$wine" "C:\\vorn-$1.exe" 2>"$work/run.raw"; echo $? >"$work/rc") &
   answer_box 1 y && answer_box 2 Return
   wait_until 60 test -s "$work/rc"
-  diff -rq "$work/payload" "$drive_c/bench" >/dev/null || { echo "FAIL: the $1 installer's files differ" >&2; return 1; }
+  check_files "vorn $1"
   awk -F: '/:Ret  user32.MessageBoxA/ && !t1 { t1 = $1 } /:Call user32.MessageBoxA/ { t2 = $1 }
            END { printf "%.3f\n", t2 - t1 }' "$work/run.raw"
 }
+
+# nsis_seconds ARCH: seconds of the peer's whole silent run.
+nsis_seconds() {
+  local start end
+  start=$(date +%s.%N)
+  timeout 300 "$wine" "C:\\nsis-$1.exe" /S
+  "$WINESERVER_CMD" -w  # the installer may leave the work to a child
+  end=$(date +%s.%N)
+  check_files "peer $1"
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
+}
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-echo "payload: $(ls "$work/payload" | wc -l) files, $(cat "$work"/payload/* | wc -c) bytes; median of $runs installs"
-for method in lh5 lzma solid; do
-  t=$(for ((i = 0; i < runs; i++)); do install_seconds $method; done | median)
-  eval "time_$method=$t"
-  printf '%-6s installer %10s bytes  %s s\n' "$method" "$(stat -c %s "$drive_c/$method.exe")" "$t"
+arches=(x64)
+if wine_runs_x86; then arches=(x86 x64); else echo "x86: skipped, this kernel runs no 32-bit programs"; fi
+echo "payload: ${#names[@]} files, $(cat "$work"/payload/* | wc -c) bytes; median of $runs installs after a warm-up"
+for arch in "${arches[@]}"; do
+  build "$arch"
+  wine_session_start "$work/$arch" "$arch"
+  WINESERVER_CMD=${WINESERVER:-wineserver}
+  cp "$work/vorn-$arch.exe" "$work/nsis-$arch.exe" "$WINEPREFIX/drive_c/"
+  vorn_seconds "$arch" >/dev/null && nsis_seconds "$arch" >/dev/null  # warm-up
+  vorn=$(for ((i = 0; i < runs; i++)); do vorn_seconds "$arch"; done | median)
+  nsis=$(for ((i = 0; i < runs; i++)); do nsis_seconds "$arch"; done | median)
+  printf '%s vorn solid lzma   %10s bytes  %s s (answer to summary box)\n' "$arch" "$(stat -c %s "$work/vorn-$arch.exe")" "$vorn"
+  printf '%s peer /SOLID lzma  %10s bytes  %s s (silent, whole process)\n' "$arch" "$(stat -c %s "$work/nsis-$arch.exe")" "$nsis"
+  awk -v a="$vorn" -v b="$nsis" -v arch="$arch" 'BEGIN { printf "%s install time vorn/peer %.2f\n", arch, a / b }'
+  wine_session_stop
 done
-awk -v a="$time_lzma" -v s="$time_solid" -v b="$time_lh5" \
-  'BEGIN { printf "install time lzma/lh5 %.2f, solid lzma/lh5 %.2f\n", a / b, s / b }'

@@ -44,6 +44,13 @@ public:
     EBadChecksum() : EVornError(kBadChecksumMessage) {}
 };
 
+// Raised for codec data damaged in a way the expander can name (a head out
+// of range, a link out of its place in a chain): the words say which.
+class EDamagedStream : public EVornError {
+public:
+    explicit EDamagedStream(const char* what) : EVornError(std::string("Damaged stream: ") + what) {}
+};
+
 class EInvalidKey : public EVornError {
 public:
     EInvalidKey() : EVornError(kInvalidKeyMessage) {}

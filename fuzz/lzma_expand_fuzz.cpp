@@ -29,6 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         codec.ExpandAndVerify(dest, source, sourceSize, expected, sum, kMethodCustom, lzma::kMethodId, 0);
     } catch (const EBadChecksum&) {
         return 0;
+    } catch (const EDamagedStream&) {
+        return 0;
     }
     if (dest.Size() != expected) std::abort();
     return 0;

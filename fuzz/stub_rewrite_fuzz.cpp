@@ -11,6 +11,7 @@
 #include "compress/exceptions.h"
 #include "compress/stream.h"
 #include "setup/pe_resources.h"
+#include "tools/vornpack/stub_image.h"
 #include "tools/vornpack/stub_rewrite.h"
 
 namespace {
@@ -27,7 +28,8 @@ vorn::pack::TManifest FaceManifest() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> image(data, data + size);
-    vorn::pack::StubProblem(image);  // under the sanitizers too; the rebuild is tried either way
+    for (const vorn::pack::TArchitecture* arch : vorn::pack::kArchitectures)
+        vorn::pack::StubProblem(image, *arch);  // under the sanitizers too; the rebuild is tried either way
     const auto layoutSound = [&] { return vorn::setup::SectionLayoutProblem(vorn::setup::ReadPeLayout(image), image.size()).empty(); };
     const bool wasSound = layoutSound();
     try {

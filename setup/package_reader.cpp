@@ -67,4 +67,13 @@ void TPackageReader::CopyStream(TStream& dest, uint32_t length) {
     position_ += length;
 }
 
+int64_t TPackageReader::SkipStream(uint32_t length) {
+    if (length > end_ - position_)
+        throw EPackageError("The install package ends inside a stream");
+    const int64_t start = position_;
+    position_ += length;
+    file_.Seek(position_);
+    return start;
+}
+
 }  // namespace vorn::setup

@@ -43,6 +43,9 @@ public:
     }
     // Copies the next length bytes, which must lie inside the package.
     void CopyStream(TStream& dest, uint32_t length);
+    // Steps over the next length bytes, which must lie inside the package,
+    // and returns where they start; the file is left at their end.
+    int64_t SkipStream(uint32_t length);
 
 private:
     uint8_t ReadByte(const char* cutShortMessage);

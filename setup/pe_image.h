@@ -45,7 +45,9 @@ inline constexpr uint32_t kSectionDiscardable = 0x02000000;
 inline constexpr uint32_t kSectionUninitialized = 0x00000080;
 
 inline constexpr uint16_t kMachineI386 = 0x14C;
+inline constexpr uint16_t kMachineAmd64 = 0x8664;
 inline constexpr uint16_t kOptionalMagicPe32 = 0x10B;
+inline constexpr uint16_t kOptionalMagicPe32Plus = 0x20B;
 inline constexpr uint16_t kSubsystemWindowsGui = 2;
 inline constexpr uint16_t kSubsystemWindowsConsole = 3;
 
@@ -59,11 +61,6 @@ inline constexpr uint32_t kRelocationDirectory = 5;
 constexpr int64_t DirectoryCountAt(uint16_t magic) { return magic == kOptionalMagicPe32 ? 92 : 108; }
 constexpr int64_t DirectoriesAt(uint16_t magic) { return DirectoryCountAt(magic) + 4; }
 }  // namespace pe
-
-// Kept for the callers that name them in setup's own namespace.
-using pe::kMachineI386;
-using pe::kOptionalMagicPe32;
-using pe::kSubsystemWindowsGui;
 
 struct TPeSection {
     uint32_t virtualSize = 0;

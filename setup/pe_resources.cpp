@@ -285,8 +285,8 @@ void CheckRebuildable(const TPeLayout& layout, size_t index, const std::vector<u
             throw EPeImageError("section " + std::to_string(i + 1) + ", behind its resources, cannot be moved");
 }
 
-// The section table, the data directories, the image size, the size of the
-// initialized data and the checksum, after the change.
+// The section table, the data directories, the image size and the size of
+// the initialized data, after the change.
 void RewriteHeaders(std::vector<uint8_t>& image, const TPeLayout& layout, const TSectionChange& change) {
     const TPeHeaders& pe = layout.headers;
     auto header = [&](size_t i) { return pe.SectionTableAt() + static_cast<int64_t>(i) * pe::kSectionHeaderSize; };
@@ -309,7 +309,6 @@ void RewriteHeaders(std::vector<uint8_t>& image, const TPeLayout& layout, const 
     auto add = [&](int64_t field, int64_t delta) { Put32(image, optional + field, uint32_t(Get32(image, optional + field) + delta)); };
     add(pe::kImageSizeField, change.addressShift);
     add(pe::kInitializedDataField, change.rawShift);
-    Put32(image, optional + pe::kChecksumField, PeChecksum(image, optional + pe::kChecksumField));
 }
 
 }  // namespace
@@ -345,15 +344,11 @@ void ReplaceResources(std::vector<uint8_t>& image, std::vector<TResource> resour
     image = std::move(rebuilt);
 }
 
-uint32_t PeChecksum(const std::vector<uint8_t>& image, int64_t checksumAt) {
-    uint64_t sum = 0;
-    for (size_t i = 0; i < image.size(); i += 2) {
-        if (static_cast<int64_t>(i) >= checksumAt && static_cast<int64_t>(i) < checksumAt + 4) continue;
-        sum += image[i] | (i + 1 < image.size() ? image[i + 1] << 8 : 0);
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint32_t>(sum + image.size());
+void ClearPeChecksum(std::vector<uint8_t>& image) {
+    TMemoryStream stream(image);
+    const TPeHeaders pe = ReadPeHeaders(stream);
+    if (pe.isPe && pe.OptionalAt() + pe::kChecksumField + 4 <= static_cast<int64_t>(image.size()))
+        Put32(image, pe.OptionalAt() + pe::kChecksumField, 0);
 }
 
 }  // namespace vorn::setup

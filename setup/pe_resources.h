@@ -68,14 +68,17 @@ const TResource* FindResource(const std::vector<TResource>& resources, uint16_t 
 
 // Replaces the image's resource section with one holding the resources
 // (sorted by type, id and language), moves the sections behind it, and
-// updates the section table, the image size, the data directories and the
-// checksum. Raises EPeImageError when the image has no resource section, a
+// updates the section table, the image size and the data directories.
+// Raises EPeImageError when the image has no resource section, a
 // SectionLayoutProblem, a section behind it that code may address (anything
 // but discardable), a section listed before it that lies behind it, or when
 // the new tree would need more than pe::kMaxTreeEntries entries.
 void ReplaceResources(std::vector<uint8_t>& image, std::vector<TResource> resources);
 
-// The optional header's checksum of an image, with its own field read as 0.
-uint32_t PeChecksum(const std::vector<uint8_t>& image, int64_t checksumAt);
+// Sets the header checksum to 0, "none". An installer's checksum could only
+// cover its whole file, package included, and vornpack writes the package
+// as it goes; a checksum of the image alone would be wrong for the file,
+// which is worse than none. Signing tools compute the real one.
+void ClearPeChecksum(std::vector<uint8_t>& image);
 
 }  // namespace vorn::setup

@@ -595,7 +595,10 @@ private:
         if (rc_.Overran) s_.ReadPastEnd = true;
         rc_.Detach();
         if (st_.Staging) Hand(st_.Staging.get(), kept_);  // the filter leaves the last bytes alone
-        if (!Stopped() && linkDone_ == size_ && crc_ != head_.Crc32) s_.Damaged = true;
+        if (!Stopped() && linkDone_ == size_ && crc_ != head_.Crc32) {
+            s_.Damaged = true;
+            s_.Lzma.Fault = kCrcDiffers;
+        }
     }
 
     void ReadEndMarker() {
@@ -649,21 +652,39 @@ private:
     bool carryless_ = false;  // the CRC may use carry-less multiplication
 };
 
-// Whether a link may run: one at offset 0 starts the chain afresh (and
-// obtains new arrays); any other must go on from where the
-// chain stands, in the same dictionary. The chain stays broken unless the
-// link comes out whole.
-bool JoinChain(TChainState& chain, const TLzmaHead& head) {
-    const bool follows = chain.Intact && chain.Expanded == head.ChainOffset &&
-                         chain.DictionarySize == head.DictionarySize && chain.Properties == head.Properties();
+// Whether a link may run (nullptr) or why not: one at offset 0 starts the
+// chain afresh (and obtains new arrays); any other must go on from where
+// the chain stands, in the same dictionary. The chain stays broken unless
+// the link comes out whole.
+const char* JoinChain(TChainState& chain, const TLzmaHead& head) {
+    const bool intact = chain.Intact;
     chain.Intact = false;
-    if (head.ChainOffset != 0) return follows;
-    if (head.Lc + head.Lp > kMaxChunkLiteralBits) return false;
+    if (head.ChainOffset != 0) {
+        if (!intact) return kNoChain;
+        if (head.ChainOffset > chain.Expanded) return kOffsetPastChain;
+        if (head.ChainOffset < chain.Expanded) return kOffsetInsideChain;
+        const bool same = chain.DictionarySize == head.DictionarySize && chain.Properties == head.Properties();
+        return same ? nullptr : kChainMismatch;
+    }
+    if (head.Lc + head.Lp > kMaxChunkLiteralBits) return kChainLiteralBits;
     chain.Expanded = 0;
     chain.HasDictionary = false;
     chain.Properties = head.Properties();
     chain.DictionarySize = head.DictionarySize;
-    return true;
+    return nullptr;
+}
+
+// Why the head in bytes (with uncompressedSize) cannot start a run, or
+// nullptr; a link's is judged against its chain, which it joins.
+const char* HeadFault(TChainState& chain, const uint8_t* bytes, std::optional<TLzmaHead>& head,
+                      int32_t uncompressedSize) {
+    if (!head) return TLzmaHead::Problem(bytes);
+    const char* fault = nullptr;
+    if (head->Chained) {
+        head->DecodeChainOffset(bytes + kHeadSize);
+        fault = JoinChain(chain, *head);
+    }
+    return fault ? fault : uncompressedSize < 0 ? kNegativeSize : nullptr;
 }
 
 }  // namespace
@@ -677,19 +698,16 @@ void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
     }
     if (s.SourceExhausted) {
         s.ReadPastEnd = true;
+        s.Lzma.Fault = kHeadCutShort;
         return;
     }
     std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes);
     TChainState& chain = s.Lzma.Chain;
-    const bool chained = head && head->Chained;
-    if (chained) {
-        head->DecodeChainOffset(bytes + kHeadSize);
-        if (!JoinChain(chain, *head)) head.reset();
-    }
-    if (!head || uncompressedSize < 0) {
+    if ((s.Lzma.Fault = HeadFault(chain, bytes, head, uncompressedSize))) {
         s.Damaged = true;
         return;
     }
+    const bool chained = head->Chained;
     const auto size = static_cast<uint32_t>(uncompressedSize);
     const uint32_t reach = std::max(head->DictionarySize, kMinDictionary);
     TLzmaArrays arrays(s.Lzma);

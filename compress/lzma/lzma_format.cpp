@@ -37,17 +37,22 @@ std::vector<uint8_t> StreamOpening(const TLzmaHead& head, int32_t size,
     return bytes;
 }
 
+const char* TLzmaHead::Problem(const uint8_t* bytes) {
+    if (bytes[0] != kLzmaHeadVersion && bytes[0] != kChainedHeadVersion) return kUnknownVersion;
+    if (bytes[1] >= kPropertiesLimit) return kBadProperties;
+    if (LoadLe32(&bytes[2]) > kMaxDictionarySize) return kDictionaryTooLarge;
+    if (bytes[6] > static_cast<uint8_t>(LzmaFilter::X86)) return kUnknownFilter;
+    return nullptr;
+}
+
 std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes) {
-    if (bytes[0] != kLzmaHeadVersion && bytes[0] != kChainedHeadVersion) return std::nullopt;
-    if (bytes[1] >= kPropertiesLimit) return std::nullopt;
+    if (Problem(bytes)) return std::nullopt;
     TLzmaHead head;
     head.Chained = bytes[0] == kChainedHeadVersion;
     head.Lc = bytes[1] % 9;
     head.Lp = bytes[1] / 9 % 5;
     head.Pb = static_cast<uint8_t>(bytes[1] / 45);
     head.DictionarySize = LoadLe32(&bytes[2]);
-    if (head.DictionarySize > kMaxDictionarySize) return std::nullopt;
-    if (bytes[6] > static_cast<uint8_t>(LzmaFilter::X86)) return std::nullopt;
     head.Filter = static_cast<LzmaFilter>(bytes[6]);
     head.Crc32 = LoadLe32(&bytes[7]);
     return head;

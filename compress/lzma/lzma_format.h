@@ -50,6 +50,28 @@ inline constexpr uint32_t kMaxDictionarySize = 64u << 20;
 
 enum class LzmaFilter : uint8_t { None = 0, X86 = 1 };
 
+// What is wrong with an "LZM" stream, in the words its refusal gives. A
+// CRC-32 that differs has none: the check failed, and says so itself.
+// Arrays, so that each has one address in every unit that compares it.
+inline constexpr char kHeadCutShort[] = "the LZM head is cut short";
+inline constexpr char kUnknownVersion[] = "the LZM head has an unknown version";
+inline constexpr char kBadProperties[] = "the LZM properties byte is out of range (225 or more)";
+inline constexpr char kDictionaryTooLarge[] = "the LZM dictionary is larger than 64 MiB";
+inline constexpr char kUnknownFilter[] = "the LZM head names an unknown branch filter";
+inline constexpr char kNegativeSize[] = "the stream's size is negative";
+inline constexpr char kChainLiteralBits[] = "the LZM chain's lc + lp is over 4";
+inline constexpr char kNoChain[] =
+    "the LZM link continues a chain that is not there (an earlier link is missing or damaged)";
+inline constexpr char kOffsetPastChain[] =
+    "the LZM link's chain offset lies past the chain's end (a link is missing, or the offset is wrong)";
+inline constexpr char kOffsetInsideChain[] =
+    "the LZM link's chain offset lies inside the chain (links out of order, or the offset is wrong)";
+inline constexpr char kChainMismatch[] = "the LZM link's dictionary or properties differ from its chain's";
+inline constexpr char kDataCutShort[] = "the LZM data end too soon";
+inline constexpr char kDataDamaged[] = "the LZM data are damaged";
+inline constexpr char kDataLeftOver[] = "the LZM data go on past the stream's end";
+inline constexpr char kCrcDiffers[] = "the LZM CRC-32 differs";  // reported as a bad checksum
+
 struct TLzmaHead {
     uint8_t Lc = 3;
     uint8_t Lp = 0;
@@ -69,6 +91,8 @@ struct TLzmaHead {
     // properties, the dictionary size or the filter are out of range. A
     // chained head's offset is still to be read (DecodeChainOffset).
     static std::optional<TLzmaHead> Decode(const uint8_t* bytes);
+    // Which of them is out of range, in the words above; nullptr for none.
+    static const char* Problem(const uint8_t* bytes);
     // The kChainedHeadSize - kHeadSize bytes after them.
     void DecodeChainOffset(const uint8_t* bytes);
 };

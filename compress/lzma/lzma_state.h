@@ -109,6 +109,9 @@ struct TLzmaState {
     std::unique_ptr<uint8_t[]> Staging;  // the branch filter's bytes in flight
     std::unique_ptr<uint32_t[]> CrcTable;  // kCrcTables * 256
     lzma::TChainState Chain;               // kept from run to run
+    // Why the last run stopped, in lzma_format.h's words, when it can tell
+    // more than "damaged"; kCrcDiffers when only the check failed.
+    const char* Fault = nullptr;
 };
 
 }  // namespace vorn

@@ -23,6 +23,10 @@ struct TExceptionsInFlight {
     void* Caught;
     unsigned int Uncaught;
 };
+// The build reads the library's own record's size and alignment.
+static_assert(sizeof(TExceptionsInFlight) == VORN_EH_RECORD_SIZE &&
+                  alignof(TExceptionsInFlight) == VORN_EH_RECORD_ALIGN,
+              "the C++ library keeps another record of exceptions in flight");
 TExceptionsInFlight exceptionsInFlight;
 }  // namespace
 extern "C" void* __cxa_get_globals() noexcept { return &exceptionsInFlight; }

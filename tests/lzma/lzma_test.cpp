@@ -4,6 +4,7 @@
 #include <lzma.h>
 #include <zlib.h>
 
+#include <functional>
 #include <random>
 #include <stdexcept>
 
@@ -164,8 +165,21 @@ TEST(LzmaX86Filter, MatchesLiblzma) {
         }
 }
 
-// A damaged stream is refused with the checksum's exception, never expanded.
-TEST(LzmaExpand, RefusesDamagedStreams) {
+// The words a refusal gives; "" when the stream expands.
+std::string Refusal(const std::function<void()>& expand) {
+    try {
+        expand();
+    } catch (const EVornError& error) {
+        return error.Message;
+    }
+    return "";
+}
+
+std::string Damaged(const char* words) { return EDamagedStream(words).Message; }
+
+// A damaged stream is refused, never expanded, with words that say what is
+// wrong: "Bad checksum" only when the check is what fails.
+TEST(LzmaExpand, RefusesDamagedStreamsSayingWhy) {
     const Bytes input = MakeData(DataKind::Binary, 20000);
     const Bytes good = LzmStream(input, {3, 0, 2, 1u << 16, true, true});
     ASSERT_EQ(ExpandLzm(good), input);
@@ -183,27 +197,33 @@ TEST(LzmaExpand, RefusesDamagedStreams) {
         std::copy(bytes.begin(), bytes.end(), b.begin());
         return b;
     };
-    std::vector<std::pair<std::string, Bytes>> cases = {
-        {"version", with(data - 11, 3)},
-        {"properties", with(data - 10, 225)},
-        {"filter", with(data - 5, 2)},
-        {"huge dictionary", with(data - 6, 0x04)},  // 64 MiB + 64 KB
-        {"crc", with(data - 1, good[data - 1] ^ 1)},
-        {"first range byte", with(data, 1)},
-        {"size one less", withSize(-1)},
-        {"size one more", withSize(1)},
-        {"size zero", withSize(-20000)},
-        {"a byte left over", [&] { Bytes b = good; b.push_back(0); return b; }()},
-        {"head cut", Bytes(good.begin(), good.begin() + data - 3)},
+    const std::string bad = kBadChecksumMessage;
+    const struct {
+        std::string name;
+        Bytes stream;
+        std::string refusal;
+    } cases[] = {
+        {"version", with(data - 11, 3), Damaged(lzma::kUnknownVersion)},
+        {"properties", with(data - 10, 225), Damaged(lzma::kBadProperties)},
+        {"filter", with(data - 5, 2), Damaged(lzma::kUnknownFilter)},
+        {"huge dictionary", with(data - 6, 0x04), Damaged(lzma::kDictionaryTooLarge)},  // 64 MiB + 64 KB
+        {"crc", with(data - 1, good[data - 1] ^ 1), bad},
+        {"first range byte", with(data, 1), Damaged(lzma::kDataDamaged)},
+        {"size one less", withSize(-1), Damaged(lzma::kDataDamaged)},
+        {"size one more", withSize(1), bad},
+        {"size zero", withSize(-20000), Damaged(lzma::kDataDamaged)},
+        {"size negative", withSize(-20001), Damaged(lzma::kNegativeSize)},
+        {"a byte left over", [&] { Bytes b = good; b.push_back(0); return b; }(), Damaged(lzma::kDataLeftOver)},
+        {"head cut", Bytes(good.begin(), good.begin() + data - 3), Damaged(lzma::kHeadCutShort)},
+        {"cut 1", Bytes(good.begin(), good.end() - 1), Damaged(lzma::kDataCutShort)},
     };
-    for (size_t cut : {1, 2, 6, 100, 5000}) cases.emplace_back("cut " + std::to_string(cut), Bytes(good.begin(), good.end() - cut));
+    for (const auto& c : cases) EXPECT_EQ(Refusal([&] { ExpandLzm(c.stream); }), c.refusal) << c.name;
     std::mt19937 rng(3);
     for (int i = 0; i < 300; ++i) {
         const size_t at = data + rng() % (good.size() - data);
-        cases.emplace_back("flip at " + std::to_string(at), with(at, good[at] ^ (1 << rng() % 8)));
+        const Bytes flipped = with(at, good[at] ^ (1 << rng() % 8));
+        EXPECT_THROW(ExpandLzm(flipped), EVornError) << "flip at " << at;
     }
-    for (const auto& [name, stream] : cases)
-        EXPECT_THROW(ExpandLzm(stream), EBadChecksum) << name;
     // LZM streams are never locked: a locked one is not believed, key or none.
     TVornHeader locked = TVornHeader::Decode(good.data());
     locked.LockLevel = 1;
@@ -256,38 +276,43 @@ TEST(LzmaChain, RefusesLinksThatDoNotFollow) {
         b[0].insert(b[0].end(), tail.begin(), tail.end());
         return b;
     };
-    const std::pair<std::string, std::vector<Bytes>> cases[] = {
-        {"a link skipped", {links[0], links[2]}},
-        {"a later link first", {links[1]}},
-        {"the dictionary differs", with(head + 2, 1, 1)},
-        {"the properties differ", with(head + 1, 1, 1)},
-        {"lc + lp over 4", with(head + 1, 10)},  // 3, 0, 2 becomes 4, 1, 2
-        {"damage breaks the chain", with(links[1].size() - 100, 1, 1)},
-        {"the first chunk keeps the dictionary", with(chunk, -0x20)},
-        {"the end of the stream", with(chunk, -links[0][chunk])},
-        {"control 03", with(chunk, 3 - links[0][chunk])},
-        {"the chunk's properties differ", with(chunk + 5, 1)},
-        {"packed size one more", with(chunk + 4, 1)},
-        {"unpacked size one less", with(chunk + 2, -1)},
-        {"the range coder's first byte", with(chunk + 6, 1)},
-        {"cut", {Bytes(links[0].begin(), links[0].end() - 1)}},
-        {"a byte left over", plus({0})},
-        {"a stored chunk after the size", plus({2, 0, 0, 'x'})},
+    const std::string data = Damaged(lzma::kDataDamaged);
+    const struct {
+        std::string name;
+        std::vector<Bytes> streams;
+        std::string refusal;  // of the first link refused
+    } cases[] = {
+        {"a link skipped", {links[0], links[2]}, Damaged(lzma::kOffsetPastChain)},
+        {"the chain offset one more", with(head + lzma::kHeadSize, 1, 1), Damaged(lzma::kOffsetPastChain)},
+        {"a link twice", {links[0], links[1], links[1]}, Damaged(lzma::kOffsetInsideChain)},
+        {"a later link first", {links[1]}, Damaged(lzma::kNoChain)},
+        {"the dictionary differs", with(head + 2, 1, 1), Damaged(lzma::kChainMismatch)},
+        {"the properties differ", with(head + 1, 1, 1), Damaged(lzma::kChainMismatch)},
+        {"lc + lp over 4", with(head + 1, 10), Damaged(lzma::kChainLiteralBits)},  // 3, 0, 2 becomes 4, 1, 2
+        {"damage breaks the chain", with(links[1].size() - 100, 1, 1), Damaged(lzma::kDataCutShort)},
+        {"the first chunk keeps the dictionary", with(chunk, -0x20), data},
+        {"the end of the stream", with(chunk, -links[0][chunk]), data},
+        {"control 03", with(chunk, 3 - links[0][chunk]), data},
+        {"the chunk's properties differ", with(chunk + 5, 1), data},
+        {"packed size one more", with(chunk + 4, 1), data},
+        {"unpacked size one less", with(chunk + 2, -1), data},
+        {"the range coder's first byte", with(chunk + 6, 1), data},
+        {"cut", {Bytes(links[0].begin(), links[0].end() - 1)}, Damaged(lzma::kDataCutShort)},
+        {"a byte left over", plus({0}), data},
+        {"a stored chunk after the size", plus({2, 0, 0, 'x'}), data},
     };
-    for (const auto& [name, streams] : cases) {
+    for (const auto& c : cases) {
         TVornCodec codec;
         lzma::UseLzmaMethod(codec);
-        bool failed = false;
-        for (const Bytes& stream : streams) {
-            try {
-                ExpandBytes(codec, stream);
-                EXPECT_FALSE(failed) << name << ": a link after a refused one";
-            } catch (const EBadChecksum&) {
-                failed = true;
-            }
+        std::vector<std::string> refusals;
+        for (const Bytes& stream : c.streams) {
+            const std::string refusal = Refusal([&] { ExpandBytes(codec, stream); });
+            EXPECT_TRUE(refusals.empty() || refusal == Damaged(lzma::kNoChain)) << c.name << ": a link after a refused one";
+            if (!refusal.empty()) refusals.push_back(refusal);
         }
-        EXPECT_TRUE(failed) << name;
-        EXPECT_EQ(ExpandBytes(codec, links[0]), pieces[0]) << name;
+        ASSERT_FALSE(refusals.empty()) << c.name;
+        EXPECT_EQ(refusals[0], c.refusal) << c.name;
+        EXPECT_EQ(ExpandBytes(codec, links[0]), pieces[0]) << c.name;
     }
 }
 

@@ -82,6 +82,7 @@ protected:
         std::ofstream(dir_ / "a") << "a";
     }
     void TearDown() override { fs::remove_all(dir_); }
+    void RebuildAndReadBack(const pack::TArchitecture& arch);
     pack::TManifest Parse(const std::string& keys) {
         return pack::ParseManifest(keys + "\n[[file]]\nsource = \"a\"\ndestination = 'c:\\a'\n", dir_ / "app.toml");
     }
@@ -124,10 +125,18 @@ TEST_F(Face, EachVersionTableIsTakenOrRefusedWithLineAndReason) {
 
 // The carried stub with an icon and version information: the listing reads
 // them back, the manifest resource and every byte outside the resources and
-// the sections behind them stay, and a second build gives the same bytes.
+// the sections behind them stay, and a second build gives the same bytes;
+// for the PE32 and the PE32+ stub alike.
 TEST_F(Face, ARebuiltStubReadsBackAndKeepsItsCode) {
-    std::vector<uint8_t> stub = pack::CarriedStub();
-    if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
+    for (const pack::TArchitecture* arch : pack::kArchitectures) {
+        SCOPED_TRACE(arch->name);
+        RebuildAndReadBack(*arch);
+    }
+}
+
+void Face::RebuildAndReadBack(const pack::TArchitecture& arch) {
+    std::vector<uint8_t> stub = pack::CarriedStub(arch);
+    if (stub.empty()) GTEST_SKIP() << "this vornpack carries no " << arch.name << " stub";
     const pack::TManifest manifest = Parse(
         "icon = \"app.ico\"\n[version]\nfile-version = \"1.2.3.4\"\nproduct-version = \"5.6.7.8\"\ncompany = \"Éx\"");
     std::vector<uint8_t> rebuilt = stub;
@@ -160,47 +169,49 @@ TEST_F(Face, ARebuiltStubReadsBackAndKeepsItsCode) {
                   after.headers.directories[setup::pe::kRelocationDirectory].address -
                       before.headers.directories[setup::pe::kRelocationDirectory].address);
     }
-    EXPECT_EQ(pack::StubProblem(rebuilt), "");
+    EXPECT_EQ(pack::StubProblem(rebuilt, arch), "");
 }
 
-// The carried stub with two resources of type 10 (id 1: 1,000 bytes, id 2:
-// 8), laid out by the writer: root at 0, type directory at 24 (entries at
-// 40 and 48), id directories at 56 and 80, data entries at 104 and 120.
+// Each carried stub with two resources of type 10 (id 1: 1,000 bytes, id
+// 2: 8), laid out by the writer: root at 0, type directory at 24 (entries
+// at 40 and 48), id directories at 56 and 80, data entries at 104 and 120.
 // Each row makes one field lie, in the tree or in the headers.
 TEST(ResourceSection, HostileLayoutsAreRefusedByName) {
-    std::vector<uint8_t> stub = pack::CarriedStub();
-    if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
-    setup::ReplaceResources(stub, {{.type = 10, .id = 1, .language = 0, .codePage = 0, .data = Bytes(1000, 'a')},
-                                   {.type = 10, .id = 2, .language = 0, .codePage = 0, .data = Bytes(8, 'b')}});
-    const setup::TPeLayout layout = setup::ReadPeLayout(stub);
-    const size_t rsrc = *setup::ResourceSection(layout);
-    const setup::TPeSection section = layout.sections[rsrc], reloc = layout.sections[rsrc + 1];
-    const int64_t tree = section.rawOffset, optional = layout.headers.OptionalAt();
-    const auto header = [&](size_t i) { return layout.headers.SectionTableAt() + int64_t(i) * setup::pe::kSectionHeaderSize; };
-    const struct { const char* name; int64_t at; uint32_t value; const char* refusal; } cases[] = {
-        {"data below the section", tree + 104, section.virtualAddress - 1, "a resource's data lies outside the resource"},
-        {"data past the section", tree + 104, section.virtualAddress + section.rawSize - 4, "a resource's data lies outside"},
-        {"a subdirectory outside the section", tree + 20, 0x80000000u | section.rawSize, "a resource directory lies outside"},
-        {"a leaf where a directory belongs", tree + 20, 104, "its resource tree is not three levels deep"},
-        {"two ids sharing the 1,000 bytes", tree + 52, 0x80000000u | 56, "its resources share data: copied leaf by leaf"},
-        {".rsrc at raw offset 0", header(rsrc) + setup::pe::kSectionRawOffsetField, 0, "'s raw data (at offset 0x0) overlaps the headers"},
-        {"FileAlignment 2 GiB", optional + setup::pe::kFileAlignmentField, 0x80000000u, "its FileAlignment is 0x80000000; it must"},
-        {"SectionAlignment below FileAlignment", optional + setup::pe::kSectionAlignmentField, 0x100, "its SectionAlignment is 0x100"},
-        {"a section stored behind .rsrc", header(rsrc - 1) + setup::pe::kSectionRawOffsetField, reloc.rawOffset,
-         ", listed before its resources, lies behind them in the file and would be moved without its header"},
-        {"a section mapped behind .rsrc", header(rsrc - 1) + setup::pe::kSectionAddressField, reloc.virtualAddress,
-         ", listed before its resources, lies behind them in memory"},
-    };
-    for (const auto& c : cases) {
-        std::vector<uint8_t> lying = stub;
-        StoreLe32(lying.data() + c.at, c.value);
-        std::string refusals = pack::StubProblem(lying) + " | ";
-        try {
-            setup::ReplaceResources(lying, setup::ReadResources(lying));
-        } catch (const setup::EPeImageError& error) {
-            refusals += error.Message;
+    for (const pack::TArchitecture* arch : pack::kArchitectures) {
+        std::vector<uint8_t> stub = pack::CarriedStub(*arch);
+        if (stub.empty()) GTEST_SKIP() << "this vornpack carries no " << arch->name << " stub";
+        setup::ReplaceResources(stub, {{.type = 10, .id = 1, .language = 0, .codePage = 0, .data = Bytes(1000, 'a')},
+                                       {.type = 10, .id = 2, .language = 0, .codePage = 0, .data = Bytes(8, 'b')}});
+        const setup::TPeLayout layout = setup::ReadPeLayout(stub);
+        const size_t rsrc = *setup::ResourceSection(layout);
+        const setup::TPeSection section = layout.sections[rsrc], reloc = layout.sections[rsrc + 1];
+        const int64_t tree = section.rawOffset, optional = layout.headers.OptionalAt();
+        const auto header = [&](size_t i) { return layout.headers.SectionTableAt() + int64_t(i) * setup::pe::kSectionHeaderSize; };
+        const struct { const char* name; int64_t at; uint32_t value; const char* refusal; } cases[] = {
+            {"data below the section", tree + 104, section.virtualAddress - 1, "a resource's data lies outside the resource"},
+            {"data past the section", tree + 104, section.virtualAddress + section.rawSize - 4, "a resource's data lies outside"},
+            {"a subdirectory outside the section", tree + 20, 0x80000000u | section.rawSize, "a resource directory lies outside"},
+            {"a leaf where a directory belongs", tree + 20, 104, "its resource tree is not three levels deep"},
+            {"two ids sharing the 1,000 bytes", tree + 52, 0x80000000u | 56, "its resources share data: copied leaf by leaf"},
+            {".rsrc at raw offset 0", header(rsrc) + setup::pe::kSectionRawOffsetField, 0, "'s raw data (at offset 0x0) overlaps the headers"},
+            {"FileAlignment 2 GiB", optional + setup::pe::kFileAlignmentField, 0x80000000u, "its FileAlignment is 0x80000000; it must"},
+            {"SectionAlignment below FileAlignment", optional + setup::pe::kSectionAlignmentField, 0x100, "its SectionAlignment is 0x100"},
+            {"a section stored behind .rsrc", header(rsrc - 1) + setup::pe::kSectionRawOffsetField, reloc.rawOffset,
+             ", listed before its resources, lies behind them in the file and would be moved without its header"},
+            {"a section mapped behind .rsrc", header(rsrc - 1) + setup::pe::kSectionAddressField, reloc.virtualAddress,
+             ", listed before its resources, lies behind them in memory"},
+        };
+        for (const auto& c : cases) {
+            std::vector<uint8_t> lying = stub;
+            StoreLe32(lying.data() + c.at, c.value);
+            std::string refusals = pack::StubProblem(lying, *arch) + " | ";
+            try {
+                setup::ReplaceResources(lying, setup::ReadResources(lying));
+            } catch (const setup::EPeImageError& error) {
+                refusals += error.Message;
+            }
+            EXPECT_NE(refusals.find(c.refusal), std::string::npos) << arch->name << ", " << c.name << ": " << refusals;
         }
-        EXPECT_NE(refusals.find(c.refusal), std::string::npos) << c.name << ": " << refusals;
     }
 }
 

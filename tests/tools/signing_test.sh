@@ -16,6 +16,19 @@ printf '[sign]\ncommand = ["osslsigncode", "sign", "-certs", "%s", "-key", "%s",
 
 "$vornpack" build -q sample/app.toml -o signed.exe > out.txt 2>&1
 check "osslsigncode verify accepts it" osslsigncode verify -CAfile c.pem -in signed.exe
+# The same for 64-bit Windows: a signed PE32+ installer with its icon and version.
+{ echo 'arch = "x64"'; cat sample/app.toml; } > sample/x64.toml
+"$vornpack" build -q sample/x64.toml -o signed64.exe > /dev/null 2>&1 && rm sample/x64.toml
+check "osslsigncode verify accepts the x64 one" osslsigncode verify -CAfile c.pem -in signed64.exe
+check "pefile reads its signature, version and checksum" /usr/bin/python3 -c "
+import pefile, sys
+pe = pefile.PE('signed64.exe')
+security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_SECURITY']]
+strings = pe.FileInfo[0][0].StringTable[0].entries
+sys.exit(0 if pe.OPTIONAL_HEADER.Magic == 0x20B and security.Size > 1000 and strings[b'FileVersion'] == b'1.2.3.4'
+         and pe.OPTIONAL_HEADER.CheckSum == pe.generate_checksum() else 1)"
+"$vornpack" verify signed64.exe > /dev/null
+check "vornpack verifies it" [ $? -eq 0 ]
 "$vornpack" list --json signed.exe > list.json
 check "list --json tells the signature's size" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if d['signed'] and d['signature_size'] > 1000 and len(d['entries']) == 3 else 1)"
 "$vornpack" extract -q signed.exe -C out > /dev/null

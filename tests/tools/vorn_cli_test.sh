@@ -31,6 +31,8 @@ cp t.rle damaged.rle
 printf '\x00\x00' | dd of=damaged.rle bs=1 seek=100 conv=notrunc 2>/dev/null
 cp prog.lzm damaged.lzm
 printf '\x55' | dd of=damaged.lzm bs=1 seek=300 conv=notrunc 2>/dev/null
+cp prog.lzm dictionary.lzm
+printf '\x10' | dd of=dictionary.lzm bs=1 seek=26 conv=notrunc 2>/dev/null  # the dictionary's top byte
 echo keep > kept.out
 while IFS='|' read -r name input message; do
   "$vorn" expand -q "$input" kept.out 2> err.txt
@@ -41,8 +43,12 @@ done <<'CASES'
 missing key|locked.rle|File locked -- valid key required
 damaged stream|damaged.rle|Bad checksum during expansion -- data may be invalid
 missing input|missing.vorn|Cannot open file
-damaged lzma|damaged.lzm|Bad checksum during expansion -- data may be invalid
+damaged lzma|damaged.lzm|Damaged stream: the LZM data are damaged
+an lzma dictionary over 64 MiB|dictionary.lzm|Damaged stream: the LZM dictionary is larger than 64 MiB
 CASES
+"$vorn" info dictionary.lzm > info.txt 2> err.txt
+check "info of a damaged lzma head exits 1 with the reason" bash -c "[ $? -eq 1 ] && grep -q 'lzma head: *damaged' info.txt &&
+  grep -qF 'dictionary.lzm: Damaged stream: the LZM dictionary is larger than 64 MiB' err.txt"
 check "failures leave no temporary file" no_temp
 "$vorn" compress -q -m lzma -k 1 text.txt locked.lzm 2> /dev/null
 check "a key with lzma is refused, nothing written" [ ! -e locked.lzm ]

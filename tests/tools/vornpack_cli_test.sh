@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # vornpack as a user meets it: build -> list -> verify -> extract, byte-
 # identical rebuilds, damaged installers, refused inputs, exit codes.
-# Usage: vornpack_cli_test.sh PATH_TO_VORNPACK EXAMPLES_DIR STUB
+# Usage: vornpack_cli_test.sh PATH_TO_VORNPACK EXAMPLES_DIR STUB_X86 STUB_X64
 set -u
 vornpack=$(realpath "$1")
 examples=$(realpath "$2")
@@ -9,13 +9,16 @@ source "$(dirname "$(realpath "$0")")/cli_check.sh"
 
 cp -r "$examples/sample" sample
 cp "$3" stub.bin
+cp "$4" stub64.bin
 
 "$vornpack" build sample/app.toml -o one.exe --stub stub.bin > out.txt 2> err.txt
 check "build exits 0" [ $? -eq 0 ]
 check "build sums up files and sizes" grep -qE '^3 files, [0-9]+ bytes in an installer of [0-9]+ bytes$' out.txt
 awk '/^icon =/ {next} /^\[version\]/ {skip=1} /^\[\[file/ {skip=0} !skip' sample/app.toml > sample/plain.toml
 "$vornpack" build -q sample/plain.toml -o plain.exe --stub stub.bin
-check "without icon and version the stub comes first as it is" cmp -s stub.bin <(head -c "$(stat -c %s stub.bin)" plain.exe)
+check "without icon and version the stub comes first as it is, but for its header checksum: 0, none" /usr/bin/python3 -c "
+import sys; stub = bytearray(open('stub.bin', 'rb').read()); at = int.from_bytes(stub[60:64], 'little') + 24 + 64
+stub[at:at + 4] = bytes(4); sys.exit(0 if open('plain.exe', 'rb').read()[:len(stub)] == stub else 1)"
 "$vornpack" list one.exe > list.txt
 check "list shows the version, its strings and the icon's sizes" \
   grep -qxE 'version: 1\.2\.3\.4 \(product 1\.2\.3\.4\)|   CompanyName: Example Ltd\.|icon: 16x16, 32x32, 256x256' list.txt
@@ -29,12 +32,18 @@ check "list says in one line why it shows no version or icon" \
   grep -qx 'version and icon: unreadable, it holds resources with names; vornpack rebuilds numbered ones only' list.txt
 check "wrestool finds three icons, the group, the version and the manifest" [ "$(wrestool -l one.exe | grep -oE 'type=[a-z_0-9]+' | tr '\n' ' ')" = \
   "type=3 type=icon type=3 type=icon type=3 type=icon type=14 type=group_icon type=16 type=version type=24 " ]
-check "pefile reads the version strings and the header checksum" /usr/bin/python3 -c "
+# The same sample for 64-bit Windows, on the carried x64 stub.
+{ echo 'arch = "x64"'; cat sample/app.toml; } > sample/x64.toml
+"$vornpack" build -q sample/x64.toml -o x64.exe && rm sample/x64.toml
+for exe in one.exe x64.exe; do
+  check "pefile reads $exe's version strings, and its checksum is 0, none" /usr/bin/python3 -c "
 import pefile, sys
-pe = pefile.PE(data=pefile.PE('one.exe').trim())  # the image alone, which the checksum covers
+pe = pefile.PE('$exe')
 strings = pe.FileInfo[0][0].StringTable[0].entries
 sys.exit(0 if strings[b'ProductName'] == b'Vorn Sample Suite' and strings[b'FileVersion'] == b'1.2.3.4'
-         and pe.OPTIONAL_HEADER.CheckSum == pe.generate_checksum() else 1)"
+         and pe.OPTIONAL_HEADER.CheckSum == 0 else 1)"
+done
+check "list names each installer's architecture" [ "$(head -1 list.txt)/$("$vornpack" list x64.exe | head -1)" = "arch: x86/arch: x64" ]
 "$vornpack" build -q sample/app.toml -o toml.exe --stub sample/app.toml 2> err.txt
 check "--stub refuses what is no PE32 GUI program, saying what it is" grep -q 'does not start like a PE image' err.txt
 # Stubs that are no stub: each refused with one line that names --stub.
@@ -55,12 +64,13 @@ a folder|stubdir|: a folder, not a program
 cut short|cut.bin| cannot be the installer's program: its section 4 lies outside the file (the file is cut short, or the section lies)
 signed|certificate.bin| cannot be the installer's program: it is signed already; sign the installer instead
 misplaced|slot.bin| cannot be the installer's program: its execution level lies outside its resource section
+x64 for x86|stub64.bin| cannot be the installer's program: it is an x64 program, and the manifest's arch is "x86": give an x86 stub, or set arch = "x64"
 STUBS
 "$vornpack" build -q sample/app.toml -o - --stub stub.bin 2> /dev/null | cat > piped.exe
 check "a second build, into a pipe, is byte-identical" cmp -s one.exe piped.exe
 
 "$vornpack" list --json one.exe > list.json
-check "list --json is JSON" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if len(d['entries'])==3 and d['entries'][2]['shortcuts']['desktop']['ask'] else 1)"
+check "list --json is JSON" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if len(d['entries'])==3 and d['arch']=='x86' and d['entries'][2]['shortcuts']['desktop']['ask'] else 1)"
 check "list --json gives the replace rule as data" python3 -c "import json,sys; e=json.load(open('list.json'))['entries']; sys.exit(0 if [x['replace'] for x in e] == [{'ask': 'sample.ini (your settings)'}, 'always', 'always'] else 1)"
 "$vornpack" list --codepage 932 one.exe 2> err.txt
 check "a double-byte code page is refused" grep -q "932 is a double-byte code page" err.txt
@@ -78,6 +88,25 @@ check "verify passes a sound installer" [ $? -eq 0 ]
 "$vornpack" extract -q one.exe -C out > /dev/null
 check "extract writes every file under readable folders" \
   cmp -s sample/files/license.txt "out/program files/vorn sample/license.txt"
+"$vornpack" extract -q one.exe -C out > /dev/null 2> err.txt
+check "extract refuses to replace a file under -C" bash -c "[ $? -eq 1 ] && grep -qF '): \"out/program files/vorn sample/' err.txt &&
+  grep -qF '\" exists; --overwrite replaces it' err.txt"
+echo changed > "out/program files/vorn sample/license.txt"
+"$vornpack" extract -q --overwrite one.exe -C out > /dev/null
+check "extract --overwrite replaces it" cmp -s sample/files/license.txt "out/program files/vorn sample/license.txt"
+# Names the installer would write one over the other (case folded, in any
+# script) or a file where a folder must be: refused before anything is written.
+while IFS='|' read -r name first second message; do
+  printf '[[file]]\nsource = "sample/files/readme.txt"\ndestination = '"'%s'"'\n[[file]]\nsource = "sample/files/readme.txt"\ndestination = '"'%s'"'\nno-check = ["duplicate"]\n' \
+    "$first" "$second" > clash.toml
+  "$vornpack" build -q clash.toml -o clash.exe --stub stub.bin > /dev/null
+  "$vornpack" extract -q clash.exe -C clash > /dev/null 2> err.txt
+  check "extract refuses $name, writing nothing" [ $? -eq 1 -a ! -e clash -a "$(cat err.txt)" = "vornpack: clash.exe: $message" ]
+done <<'CASES'
+names equal once case is folded|c:\Read.txt|C:\READ.TXT|entry 2 ("C:\READ.TXT"): "c/read.txt" is also entry 1's file, once case is folded
+accented names equal once case is folded|c:\Ärger|c:\ärger|entry 2 ("c:\ärger"): "c/ärger" is also entry 1's file, once case is folded
+a file where a folder must be|c:\a|c:\a\b|entry 2 ("c:\a\b"): its folder "c/a" is entry 1's file
+CASES
 
 # What the installer holds is shown as it is, not as a terminal would act on
 # it; unchecked data is named; extract takes no code page that could turn a
@@ -109,8 +138,15 @@ fi
 size=$(stat -c %s one.exe)
 cp one.exe trailer.exe
 printf '\xff\xff\xff\x7f' | dd of=trailer.exe bs=1 seek=$((size - 4)) conv=notrunc 2>/dev/null
-"$vornpack" verify -q trailer.exe 2> err.txt
-check "a changed trailer is named" grep -q "outside the file" err.txt
+head -c $((size / 2)) one.exe > cut.exe
+echo text > text.txt
+for file in trailer.exe cut.exe stub.bin text.txt; do
+  for command in list verify extract; do
+    "$vornpack" $command $file > out.txt 2>&1
+    check "$command of $file gives one line: no package, and the size" [ $? -eq 1 -a "$(cat out.txt)" = \
+      "vornpack: $file: not a vorn installer: it carries no install package ($(stat -c %s $file) bytes)" ]
+  done
+done
 for table in "$((size - 16)) 8 is not at the end of the file" "$((size - 4)) 16 lies outside the file"; do
   set -- $table
   cp one.exe table.exe
@@ -132,6 +168,8 @@ printf 'title = "x|y"\n[[file]]\nsource = "sample/files/readme.txt"\ndestination
 mkdir dir.toml
 truncate -s 17M huge.toml
 printf '[[file]]\ndestination = "c:\\\\a"\nsource = "sample/files/readme.txt\\u0000.x"\n' > nul.toml
+truncate -s 1900M z19.bin
+printf 'method = "non"\n[[file]]\nsource = "z19.bin"\ndestination = "c:\\\\a"\n[[file]]\nsource = "z19.bin"\ndestination = "c:\\\\b"\n' > big2.toml
 while IFS='|' read -r name args message; do
   "$vornpack" build -q $args --stub stub.bin 2> err.txt
   check "$name exits 1" [ $? -eq 1 ]
@@ -143,6 +181,9 @@ a bad manifest|bad.toml -o bad.exe|bad.toml:1: title: "|" cannot be stored
 a folder as the manifest|dir.toml|dir.toml: the manifest is not a regular file
 a manifest over 16 MiB|huge.toml|huge.toml: the manifest is larger than 16 MiB
 a NUL in a string|nul.toml|nul.toml:3: source: a NUL character cannot be stored
+two 1.9 GB stored sources|big2.toml -o big2.exe|big2.toml:5: source: with this entry the installer would pass 2 GiB (at least
+-o the icon|sample/app.toml -o sample/files/app.ico|sample/files/app.ico: the output would overwrite the icon
+-o the stub|sample/app.toml -o stub.bin|stub.bin: the output would overwrite the stub (--stub)
 CASES
 rm sample/plain.toml
 check "manifest and sources are intact" diff -r sample "$examples/sample"
@@ -172,6 +213,33 @@ e = json.load(open('solid.json'))['entries']; sys.exit(0 if [x.get('chain_offset
 rm -rf lzout && "$vornpack" verify -q solid1.exe > /dev/null && "$vornpack" extract -q solid1.exe -C lzout > /dev/null
 check "a solid installer verifies and extracts every file" bash -c \
   'for f in license.txt stub.bin random.bin; do cmp -s lz/$f lzout/c/$f || exit 1; done; cmp -s lz/license.txt lzout/c/old.txt'
+
+# A vendor's tree of 200 files in nested folders with spaces, from three
+# [[folder]] tables: extracted byte for byte (in the installer's lower case),
+# and the same installer twice, and again after touch.
+for i in $(seq 200); do
+  dir="tree/Part $((i % 4))/Sub Folder $((i % 7))"; mkdir -p "$dir"; echo "file $i" > "$dir/File $i.txt"
+done
+cat > tree.toml <<'TOML'
+[[folder]]
+source = "tree/Part 0"
+destination = 'c:\App\Part 0'
+[[folder]]
+source = "tree"
+destination = 'c:\App'
+include = ["Part 1", "Part 2"]
+[[folder]]
+source = "tree/Part 3"
+destination = 'c:\App\Part 3'
+method = "lzma"
+TOML
+"$vornpack" build -q tree.toml -o tree1.exe --stub stub.bin && touch -d '2001-01-01' tree/*/*/* &&
+  "$vornpack" build -q tree.toml -o tree2.exe --stub stub.bin
+check "three [[folder]] tables: the same installer twice, and after touch" cmp -s tree1.exe tree2.exe
+"$vornpack" extract -q tree1.exe -C treeout > /dev/null
+check "they extract all 200 files, byte for byte, in lower case" bash -c '
+  [ "$(find treeout -type f | wc -l)" = 200 ] || exit 1
+  find tree -type f | while read -r f; do cmp -s "$f" "treeout/c/app/$(echo "${f#tree/}" | tr A-Z a-z)" || exit 1; done'
 
 truncate -s 2000M zeros.bin
 printf '[[file]]\nsource = "zeros.bin"\ndestination = "c:\\\\z"\n' > big.toml

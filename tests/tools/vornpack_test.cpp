@@ -8,6 +8,7 @@
 #include "compress/vorn_header.h"
 #include "setup/setup_errors.h"
 #include "tests/support/test_support.h"
+#include "tools/common/terminal_text.h"
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/manifest.h"
 #include "tools/vornpack/package_builder.h"
@@ -58,6 +59,9 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
     WriteFile("a", Hex("01"));
     const std::string ok = "[[file]]\nsource = \"a\"\n";
     const std::string long256(256, 'x');
+    const std::string dots(100, '.');
+    std::string deepKey = "a";
+    for (int i = 0; i < 50000; ++i) deepKey += ".a";
     const struct {
         std::string toml;
         std::string error;
@@ -83,7 +87,7 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"codepage = 99999\n" + ok + "destination = 'c:\\a'", "1: codepage: unknown code page 99999; the installer"},
         {"codepage = '1252//TRANSLIT'\n" + ok + "destination = 'c:\\a'", "1: codepage: unknown code page 1252//"},
         {"codepage = 932\n" + ok + "destination = 'c:\\a'", "1: codepage: code page 932 is a double-byte code page"},
-        {"title = 'x'", "1: file: the manifest needs at least one [[file]] table"},
+        {"title = 'x'", "1: file: the manifest needs at least one [[file]] or [[folder]] table"},
         {"[[file]]\nsource = 5", "2: source: expected a string, found an integer"},  // one check for every type
         {ok + "destination = 'c:\\a'\nreplace = []", "4: replace: expected a string or a table, found an array"},
         {ok + "destination = 'c:\\a'\nmethod = 'zip'",
@@ -94,6 +98,25 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"solid = true\n" + ok + "destination = 'c:\\a'", "1: solid: only \"lzma\" entries can be solid"},
         {"solid = 1\nmethod = 'lzma'\n" + ok + "destination = 'c:\\a'", "1: solid: expected a boolean, found an integer"},
         {ok + "destination = 'c:\\a'\nsolid = true", "4: solid: unknown field"},
+        // Habits from elsewhere, each with the hint that mends it.
+        {ok + "destination = \"<p>\\bin\\new.txt\"", "3: destination: holds the control character 8, which no "
+         "Windows name can hold; write Windows paths in single quotes: '<p>\\bin\\new.txt'"},
+        {ok + "destination = \"<p>\\MyCAD\\a.txt\"", "3: syntax: Error while parsing string: unknown escape "
+         "sequence '\\M': write Windows paths in single quotes: '<p>\\MyCAD\\a.txt'"},
+        {"[[file]]\nsource = 'sub\\a'\ndestination = 'c:\\a'",
+         "2: source: \"" + (dir_ / "sub\\a").string() + "\" is not a readable file; write \"/\" between folders: \"sub/a\""},
+        {ok + "destination = '$INSTDIR\\b.txt'", "3: destination: \"$instdir\" is never expanded: the installer would "
+         "make a folder of that name; write <p>\\Product for it"},
+        {ok + "destination = '%WinDir%\\b.txt'", "3: destination: \"%windir%\" is never expanded: the installer would "
+         "make a folder of that name; write <w> for it"},
+        {ok + "destination = 'c:\\a'\nshortcut.desktop = { name = 'x' }", "4: shortcut: unknown field; did you mean \"shortcuts\"?"},
+        {"[version]\nfile_version = '1.2.3.4'\n" + ok + "destination = 'c:\\a'",
+         "2: version.file_version: unknown field; did you mean \"file-version\"?"},
+        {"[[files]]\nsource = 'a'", "1: files: unknown field; did you mean [[file]]?"},
+        // 50,000 dotted parts once overflowed the parser's stack; dots in strings and comments are no nesting.
+        {"\n[" + deepKey + "]\n" + ok, "2: syntax: nested more than 32 levels deep"},
+        {"x = " + std::string(40, '[') + std::string(40, ']') + "\n" + ok, "1: syntax: nested more than 32"},
+        {"title = \"\"\"\n" + dots + "\\\"\"\"\" # " + dots + "\n" + ok + "destination = 'c:\\a'", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml).substr(0, c.error.size()), c.error) << c.toml;
 }
@@ -123,6 +146,49 @@ TEST(StoreDecision, ASampleThatDoesNotShrinkStoresTheFileWithoutAFullRun) {
         EXPECT_LE(sampled, 32 << 10);
         EXPECT_EQ(source.Position(), 0);
     }
+}
+
+// A [[folder]] gives one entry per file its globs take, in the byte order
+// of the paths, with the table's settings; the manifest's order holds
+// across tables, and a clash with a [[file]] is the duplicate it is.
+TEST_F(Vornpack, FolderTablesGiveOneEntryPerFileInByteOrder) {
+    for (const char* folder : {"tree/Bin", "tree/My Docs/sub", "tree/empty/deeper", "tree/debug"})
+        fs::create_directories(dir_ / folder);
+    for (const char* file : {"Bin/app.dll", "Bin/app.pdb", "My Docs/read me.txt", "My Docs/sub/c.txt", "a.txt",
+                             "debug/x.pdb"})
+        WriteFile(std::string("tree/") + file, Hex("01"));
+    const std::string folder = "[[folder]]\nsource = 'tree'\ndestination = '<p>\\T/'\n";
+    const struct {
+        std::string toml;
+        std::vector<std::string> entries;  // destinations after <p>\T\, in order
+    } cases[] = {
+        {folder, {"Bin\\app.dll", "Bin\\app.pdb", "My Docs\\read me.txt", "My Docs\\sub\\c.txt", "a.txt", "debug\\x.pdb"}},
+        {folder + "exclude = ['*.pdb']", {"Bin\\app.dll", "My Docs\\read me.txt", "My Docs\\sub\\c.txt", "a.txt"}},
+        {folder + "include = ['My Docs']", {"My Docs\\read me.txt", "My Docs\\sub\\c.txt"}},
+        {folder + "include = ['**/sub/*.txt', 'a.txt', 'b*']", {"My Docs\\sub\\c.txt", "a.txt"}},
+        {"[[file]]\nsource = 'tree/a.txt'\ndestination = '<p>\\T\\first'\n" + folder + "include = ['a.*']\n"
+         "[[file]]\nsource = 'tree/a.txt'\ndestination = '<p>\\T\\last'", {"first", "a.txt", "last"}},
+    };
+    for (const auto& c : cases) {
+        const TManifest m = Parse(c.toml);
+        std::vector<std::string> entries;
+        for (const pack::TFileEntry& entry : m.files) entries.push_back(entry.destination.substr(6));
+        EXPECT_EQ(entries, c.entries) << c.toml;
+    }
+    const TManifest stored = Parse(folder + "method = 'non'\nno-check = ['length']");
+    EXPECT_EQ(stored.files.back().method, vorn::MethodNamed("non"));
+    EXPECT_EQ(stored.files.back().waived, std::set<std::string>{"length"});
+    EXPECT_EQ(stored.notes.size(), 1u) << "one note for empty/ and empty/deeper/";
+
+    fs::create_symlink("a.txt", dir_ / "tree/link.txt");
+    const std::pair<std::string, std::string> refused[] = {
+        {folder, "2: source: \"" + (dir_ / "tree/link.txt").string() + "\" is a symbolic link; leave it out with exclude"},
+        {folder + "exclude = ['link.txt']\nrun = 'now'", "5: run: belongs to a [[file]]"},
+        {folder + "exclude = ['*']", "2: source: \"" + (dir_ / "tree").string() + "\" holds no file to install"},
+        {folder + "exclude = ['link.txt']\n[[file]]\nsource = 'tree/a.txt'\ndestination = '<p>\\t\\A.TXT'",
+         "5: destination: the same destination as the entry at line 1"},
+    };
+    for (const auto& [toml, error] : refused) EXPECT_EQ(ParseError(toml).substr(0, error.size()), error) << toml;
 }
 
 TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
@@ -252,7 +318,7 @@ TEST_F(Vornpack, EachDestinationRuleRefusesWithLineReasonAndNameAndCanBeWaived) 
         {File("<p>\\\\Desk Tools\\\\"), "3: destination: names a folder, not a file", "no-file-name"},
         {File("<P>"), "3: destination: names a folder", "no-file-name"},
         {File("*:\\\\evil.txt"), "3: destination: \"*:\" is no drive", "drive-letter"},
-        {File("%ProgramFiles%\\\\a.txt"), "3: destination: the installer expands no environment", "environment-variable"},
+        {File("c:\\\\%ProgramFiles%\\\\a.txt"), "3: destination: the installer expands no environment", "environment-variable"},
         {File("c:\\\\100%.txt"), "", ""},
         {File("\\\\\\\\server\\\\share\\\\a.txt"), "3: destination: is a network or device path",
          "network-or-device-path"},
@@ -328,13 +394,37 @@ TEST(StubManifest, AStubWithoutExactlyOneLevelSlotIsRefused) {
     }
 }
 
-TEST(ExtractPath, MacrosBecomeFoldersAndNothingEscapes) {
+// Macros become folders; what names no file there is refused, never made
+// into a file named for the macro or the drive.
+TEST(ExtractPath, MacrosBecomeFoldersAndWhatNamesNoFileIsRefused) {
     EXPECT_EQ(pack::ExtractPath("<P>\\Sample\\App.EXE", "1252"), "program files/sample/app.exe");
     EXPECT_EQ(pack::ExtractPath("<w>\\a.ini", "1252"), "windows/a.ini");
     EXPECT_EQ(pack::ExtractPath("c:\\tmp<u>\\x", "1252"), "c/tmpdate stamp/x");
-    EXPECT_EQ(pack::ExtractPath("d:\\..\\..\\etc\\passwd", "1252"), "d/etc/passwd");
-    EXPECT_EQ(pack::ExtractPath("\\..\\x", "1252"), "installer drive/x");
     EXPECT_EQ(pack::ExtractPath("c:\\caf\xE9", "1252"), "c/caf\xC3\xA9");
+    const std::string folder = "it names a folder, not a file";
+    const std::pair<std::string, std::string> refused[] = {
+        {"d:\\..\\..\\etc\\passwd", "\"..\" is no name extract can place"}, {"..", "\"..\" is no name extract can place"},
+        {".", "\".\" is no name extract can place"}, {"C:", folder}, {"<p>\\", folder}, {"<w>", folder}, {"c:\\dir\\", folder},
+    };
+    for (const auto& [destination, why] : refused) {
+        try {
+            pack::ExtractPath(destination, "1252");
+            ADD_FAILURE() << destination << " was accepted";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(error.what(), why) << destination;
+        }
+    }
+}
+
+// list --json passes texts through this: what a version resource's unpaired
+// surrogate becomes, and what else no JSON reader takes.
+TEST(ValidUtf8, IllFormedBytesBecomeReplacementCharacters) {
+    const std::string r = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> cases[] = {
+        {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"}, {"\xED\xA0\x80", r + r + r},
+        {"\xED\x9F\xBFx", "\xED\x9F\xBFx"}, {"\xC0\xAF", r + r}, {"\xE2\x82", r + r}, {"\xF4\x90\x80\x80", r + r + r + r},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(tools::ValidUtf8(in), out) << in;
 }
 
 }  // namespace

@@ -69,6 +69,10 @@ void RefuseBrokenLink(const std::string& path) {
                        (cause == ENOENT ? "it leads nowhere" : std::strerror(cause)));
 }
 
+[[noreturn]] void RefuseExisting(const std::string& path) {
+    throw EStreamError("Cannot create file \"" + path + "\": a file of that name exists; --overwrite replaces it");
+}
+
 }  // namespace
 
 TOutputFile::TOutputFile(std::string path, OutputAccess access) : path_(std::move(path)) {
@@ -101,10 +105,12 @@ TOutputFile::TOutputFile(std::string path, OutputAccess access) : path_(std::mov
     }
 }
 
-TOutputFile::TOutputFile(int folder, std::string name, std::string path) : path_(std::move(path)) {
+TOutputFile::TOutputFile(int folder, std::string name, std::string path, Existing existing)
+    : path_(std::move(path)), existing_(existing) {
     try {
         struct stat st {};
         const bool exists = ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (exists && existing_ == Existing::Keep) RefuseExisting(path_);
         if (exists && !S_ISREG(st.st_mode))
             throw EStreamError("Cannot create file \"" + path_ + "\": " +
                                (S_ISLNK(st.st_mode) ? "it is a symbolic link" : "it is not a regular file"));
@@ -150,6 +156,7 @@ void TOutputFile::LinkIntoPlace() {
     const std::string self = ProcPath(fd_);
     if (::linkat(AT_FDCWD, self.c_str(), folder_, name_.c_str(), AT_SYMLINK_FOLLOW) == 0) return;
     if (errno != EEXIST) FailOn("Cannot create file", path_);
+    if (existing_ == Existing::Keep) RefuseExisting(path_);
     TSignalBlock block;
     tempName_ = UnderFreshName(name_, [&](const std::string& temp) {
         if (::linkat(AT_FDCWD, self.c_str(), folder_, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
@@ -193,8 +200,11 @@ void TOutputFile::Commit() {
         if (::fchmod(fd_, mode_) != 0) FailOn("Cannot write file", path_);
         if (unnamed_) LinkIntoPlace();
         if (::close(std::exchange(fd_, -1)) != 0) FailOn("Cannot write file", path_);
-        if (!unnamed_ && ::renameat(folder_, tempName_.c_str(), folder_, name_.c_str()) != 0)
+        const unsigned flags = existing_ == Existing::Keep ? RENAME_NOREPLACE : 0;
+        if (!unnamed_ && ::renameat2(folder_, tempName_.c_str(), folder_, name_.c_str(), flags) != 0) {
+            if (errno == EEXIST) RefuseExisting(path_);
             FailOn("Cannot create file", path_);
+        }
     }
     committed_ = true;
     ReleaseSlot();

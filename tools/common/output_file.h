@@ -28,6 +28,9 @@
 namespace vorn::tools {
 
 enum class OutputAccess { Sequential, Seekable };
+// What becomes of a file already under the name: replaced, or kept (the
+// output is then refused, however late the file appeared).
+enum class Existing { Replace, Keep };
 
 class TOutputFile {
 public:
@@ -35,7 +38,7 @@ public:
     // The regular file NAME in the open folder FOLDER (kept open by the
     // caller), never through a link: a link or anything but a regular file
     // under that name is refused. PATH names it in messages.
-    TOutputFile(int folder, std::string name, std::string path);
+    TOutputFile(int folder, std::string name, std::string path, Existing existing = Existing::Replace);
     ~TOutputFile();
     TOutputFile(const TOutputFile&) = delete;
     TOutputFile& operator=(const TOutputFile&) = delete;
@@ -66,6 +69,7 @@ private:
     std::unique_ptr<TStream> staging_;  // a seekable stand-in for an output that cannot seek
     std::unique_ptr<TBufferedStream> buffered_;
     bool committed_ = false;
+    Existing existing_ = Existing::Replace;
 };
 
 }  // namespace vorn::tools

@@ -1,5 +1,6 @@
 #include "tools/common/terminal_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/common/exit_code.h"
@@ -18,7 +19,40 @@ std::string Escaped(const char* format, unsigned value) {
     return buf;
 }
 
+constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the well-formed sequence at text[at], 0 for none. The lead
+// byte bounds the second one: that rules out overlong forms, surrogates
+// (ED A0..BF) and code points past U+10FFFF.
+size_t SequenceLength(std::string_view text, size_t at) {
+    auto byte = [&](size_t k) { return at + k < text.size() ? static_cast<unsigned char>(text[at + k]) : 0u; };
+    const unsigned lead = byte(0);
+    if (lead < 0x80) return 1;
+    const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                          : lead >= 0xE0 && lead <= 0xEF ? 3
+                          : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                         : 0;
+    const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (length == 0 || byte(1) < low || byte(1) > high) return 0;
+    for (size_t k = 2; k < length; ++k)
+        if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
+    return length;
+}
+
 }  // namespace
+
+std::string ValidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = SequenceLength(text, at);
+        if (length > 0) out.append(text.substr(at, length));
+        else out += kReplacement;
+        at += std::max<size_t>(length, 1);
+    }
+    return out;
+}
 
 std::string Printable(std::string_view text) {
     std::string out;

@@ -13,6 +13,11 @@ namespace vorn::tools {
 // everything else as it is.
 std::string Printable(std::string_view text);
 
+// Well-formed UTF-8: every byte that begins no well-formed sequence (an
+// encoded surrogate, an overlong form, past U+10FFFF, cut short) becomes
+// U+FFFD, as JSON readers require.
+std::string ValidUtf8(std::string_view text);
+
 }  // namespace vorn::tools
 
 namespace vorn::tools {

@@ -60,16 +60,28 @@ void PrintHeader(const std::string& input, const TVornHeader& header, const std:
                                         : " (locked)");
 }
 
-// The LZM head at source's position, source left where it was: a chained
-// one with its chain offset. Nothing when it is cut short or damaged.
-std::optional<lzma::TLzmaHead> PeekLzmaHead(TStream& source) {
+// Why the LZM head at source's position cannot be read (lzma_format.h's
+// words), nullptr when it can; source is left where it was.
+const char* LzmaHeadProblem(TStream& source) {
     const int64_t start = source.Position();
     uint8_t bytes[lzma::kChainedHeadSize];
     const size_t n = source.Read(bytes, sizeof bytes);
     source.Seek(start);
-    std::optional<lzma::TLzmaHead> head = n >= lzma::kHeadSize ? lzma::TLzmaHead::Decode(bytes) : std::nullopt;
-    if (head && head->Chained && n < sizeof bytes) return std::nullopt;
-    if (head && head->Chained) head->DecodeChainOffset(bytes + lzma::kHeadSize);
+    if (n < lzma::kHeadSize) return lzma::kHeadCutShort;
+    if (const char* problem = lzma::TLzmaHead::Problem(bytes)) return problem;
+    return bytes[0] == lzma::kChainedHeadVersion && n < sizeof bytes ? lzma::kHeadCutShort : nullptr;
+}
+
+// The LZM head at source's position, source left where it was: a chained
+// one with its chain offset. Nothing when it is cut short or damaged.
+std::optional<lzma::TLzmaHead> PeekLzmaHead(TStream& source) {
+    if (LzmaHeadProblem(source)) return std::nullopt;
+    const int64_t start = source.Position();
+    uint8_t bytes[lzma::kChainedHeadSize];
+    source.Read(bytes, sizeof bytes);
+    source.Seek(start);
+    std::optional<lzma::TLzmaHead> head = lzma::TLzmaHead::Decode(bytes);
+    if (head->Chained) head->DecodeChainOffset(bytes + lzma::kHeadSize);
     return head;
 }
 
@@ -88,10 +100,6 @@ void RefuseLaterLink(TStream& source) {
 // The LZM head behind the header, in the info command's layout.
 void PrintLzmaHead(TStream& source) {
     const std::optional<lzma::TLzmaHead> head = PeekLzmaHead(source);
-    if (!head) {
-        std::printf("lzma head:         damaged\n");
-        return;
-    }
     std::printf("lzma properties:   lc %d, lp %d, pb %d, dictionary %" PRIu32 " bytes\n", head->Lc, head->Lp,
                 head->Pb, head->DictionarySize);
     std::printf("branch filter:     %s\n", head->Filter == lzma::LzmaFilter::X86 ? "x86" : "none");
@@ -188,7 +196,12 @@ int RunInfo(const TInfoOptions& options) {
         std::snprintf(codecData, sizeof codecData, "%" PRId64 " bytes (%.1f%%)", data,
                       Percent(data, peeked->UncompressedSize));
         PrintHeader(options.input, *peeked, sizeKnown ? codecData : "not read (a pipe or a device)");
-        if (peeked->Id() == lzma::kMethodId) PrintLzmaHead(source);
+        if (peeked->Id() != lzma::kMethodId) return kExitOk;
+        if (const char* problem = LzmaHeadProblem(source)) {
+            std::printf("lzma head:         damaged\n");
+            return Fail(options.input, EDamagedStream(problem));
+        }
+        PrintLzmaHead(source);
         return kExitOk;
     } catch (const std::exception& error) {
         return Fail(options.input, error);

@@ -35,10 +35,11 @@ public:
     using EVornError::EVornError;
 };
 
-std::vector<uint8_t> LoadStub(const TBuildOptions& options) {
+std::vector<uint8_t> LoadStub(const TBuildOptions& options, const TArchitecture& arch) {
     if (options.stub.empty()) {
-        std::vector<uint8_t> stub = CarriedStub();
-        if (stub.empty()) throw EVornError("this vornpack carries no installer stub; give one with --stub");
+        std::vector<uint8_t> stub = CarriedStub(arch);
+        if (stub.empty())
+            throw EVornError(std::string("this vornpack carries no ") + arch.name + " installer stub; give one with --stub");
         return stub;
     }
     std::error_code error;
@@ -48,7 +49,7 @@ std::vector<uint8_t> LoadStub(const TBuildOptions& options) {
                          (in ? "a folder, not a program" : "cannot be read"));
     std::vector<uint8_t> stub{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) throw EStubError("--stub \"" + options.stub + "\": cannot be read");
-    const std::string problem = StubProblem(stub);
+    const std::string problem = StubProblem(stub, arch);
     if (!problem.empty())
         throw EStubError("--stub \"" + options.stub + "\" cannot be the installer's program: " + problem);
     return stub;
@@ -140,9 +141,10 @@ void PrintSummary(FILE* to, const TManifest& manifest, const std::vector<TBuiltE
     std::fprintf(to, "%zu files, %" PRId64 " bytes in an installer of %" PRId64 " bytes\n", built.size(), sizes, total);
 }
 
-// Writing the installer over the manifest or a source would destroy it
-// (compared by device and inode, so links and other spellings count too).
-void RefuseOutputOverInput(const TManifest& manifest, const std::string& output) {
+// Writing the installer over the manifest, a source, the icon or the stub
+// would destroy it (compared by device and inode, so links and other
+// spellings count too).
+void RefuseOutputOverInput(const TManifest& manifest, const std::string& stub, const std::string& output) {
     struct stat out {};
     if (::stat(output.c_str(), &out) != 0) return;
     auto same = [&](const std::filesystem::path& input) {
@@ -150,6 +152,9 @@ void RefuseOutputOverInput(const TManifest& manifest, const std::string& output)
         return ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
     };
     if (same(manifest.path)) throw EManifestError(output + ": the output would overwrite the manifest");
+    if (!manifest.iconPath.empty() && same(manifest.iconPath))
+        throw EManifestError(output + ": the output would overwrite the icon");
+    if (!stub.empty() && same(stub)) throw EManifestError(output + ": the output would overwrite the stub (--stub)");
     for (const TFileEntry& entry : manifest.files)
         if (same(entry.source))
             throw EManifestError(output + ": the output would overwrite the source of the entry at line " +
@@ -161,17 +166,21 @@ void RefuseOutputOverInput(const TManifest& manifest, const std::string& output)
 int RunBuild(const TBuildOptions& options) {
     try {
         const TManifest manifest = LoadManifest(options.manifest);
-        std::vector<uint8_t> stub = LoadStub(options);
+        if (!options.quiet)
+            for (const std::string& note : manifest.notes)
+                std::fprintf(stderr, "vornpack: note: %s\n", tools::Printable(note).c_str());
+        std::vector<uint8_t> stub = LoadStub(options, *manifest.arch);
         try {
             SetElevation(stub, manifest.elevation);
             ApplyFace(manifest, stub);
+            setup::ClearPeChecksum(stub);
         } catch (const setup::EPeImageError& error) {
             throw EStubError("--stub \"" + options.stub + "\" cannot take an icon or version information: " +
                              error.Message);
         } catch (const EVornError& error) {
             throw EStubError("--stub \"" + options.stub + "\": " + error.Message);
         }
-        RefuseOutputOverInput(manifest, options.output);
+        RefuseOutputOverInput(manifest, options.stub, options.output);
         tools::TOutputFile output(options.output);  // entries are written whole: no seeking back
         const std::vector<std::string> command = SignCommand(options, manifest);
         std::vector<TBuiltEntry> built;

@@ -34,6 +34,7 @@ struct TExtractOptions {
     std::string installer;
     std::string directory = ".";
     std::string codepage = "1252";
+    bool overwrite = false;  // replace files already under the target folder
     bool quiet = false;
 };
 
@@ -43,9 +44,10 @@ int RunVerify(const TVerifyOptions& options);
 int RunExtract(const TExtractOptions& options);
 
 // Where extract puts an entry, relative to the target folder: macros become
-// folders such as "program files", a drive letter becomes a folder, and no
-// component can climb out ("." and ".." are dropped). Takes the destination
-// as stored (code-page bytes) and gives a UTF-8 path.
+// folders such as "program files", a drive letter becomes a folder. Takes
+// the destination as stored (code-page bytes) and gives a UTF-8 path;
+// raises std::invalid_argument for one that names no file inside them
+// ("." or ".." anywhere, a bare macro or drive, a trailing '\').
 std::string ExtractPath(const std::string& destination, const std::string& codepage);
 
 }  // namespace vorn::pack

@@ -109,11 +109,34 @@ bool HasVariable(const std::string& path) {
     return false;
 }
 
+// The folder macro for a variable another tool would expand at the start
+// of a destination ("$instdir", "%programfiles%"); empty when none fits.
+std::string MacroFor(const std::string& variable) {
+    static const std::map<std::string, std::string> macros = {
+        {"$instdir", "<p>\\Product"}, {"$programfiles", "<p>"}, {"$programfiles32", "<p>"},
+        {"$programfiles64", "<p>"},   {"$windir", "<w>"},       {"$sysdir", "<s>"},
+        {"%programfiles%", "<p>"},    {"%windir%", "<w>"},      {"%systemroot%", "<w>"}};
+    const auto found = macros.find(variable);
+    return found == macros.end() ? "" : found->second;
+}
+
+// "$NAME" or "%NAME%" at the start: another installer's habit, never expanded here.
+void CheckLeadingVariable(const std::string& path, const Breach& breach) {
+    if (path.empty() || (path[0] != '$' && path[0] != '%')) return;
+    const size_t end = path[0] == '%' ? path.find('%', 1) + 1 : path.find('\\');
+    const std::string variable = path.substr(0, end == 0 ? std::string::npos : end);
+    const std::string macro = MacroFor(variable);
+    breach("environment-variable", Quoted(variable) + " is never expanded: the installer would make a folder of that "
+                                   "name; " + (macro.empty() ? "" : "write " + macro + " for it; ") +
+                                   "the folder macros are <p> (Program Files), <w> (Windows) and <s> (its system)");
+}
+
 // What makes the installer write somewhere else than the path says, or fail.
 void CheckPathShape(const std::string& path, const std::string& resolved, const Breach& breach) {
     if (Expanded(path).starts_with("\\\\"))
         breach("network-or-device-path",
                "is a network or device path (\\\\...); the installer installs only to paths on a drive");
+    CheckLeadingVariable(path, breach);
     if (HasVariable(path))
         breach("environment-variable", "the installer expands no environment variables (%NAME%): it would make a "
                                        "folder of that name; use <p>, <w> or <s>");

@@ -1,13 +1,18 @@
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "compress/exceptions.h"
 #include "compress/lzma/lzma_method.h"
@@ -96,22 +101,113 @@ void CheckContained(const std::string& relative) {
     if (!contained) throw EStreamError("\"" + relative + "\" would leave the target folder");
 }
 
+// A name as Windows compares it: each character in upper case (C.UTF-8's
+// mapping, ASCII alone where that locale is missing). Takes UTF-8 from a
+// single-byte code page: characters of up to three bytes.
+std::u32string Folded(const std::string& utf8) {
+    static const locale_t locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    std::u32string out;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        int tail = lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+        char32_t c = tail ? lead & (0x3F >> tail) : lead;
+        for (; tail > 0 && i + 1 < utf8.size(); --tail) c = c << 6 | (utf8[++i] & 0x3F);
+        if (locale) c = static_cast<char32_t>(::towupper_l(static_cast<wint_t>(c), locale));
+        else if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+        out += c;
+    }
+    return out;
+}
+
+// TEXT in double quotes, built in place: GCC 12 misreads "\"" + text.
+std::string Quoted(std::string text) {
+    text.insert(text.begin(), '"');
+    text.push_back('"');
+    return text;
+}
+
+// The paths entries have taken so far, case folded, each as a file or as
+// a folder on the way to one.
+class TTakenPaths {
+public:
+    // Why entry `index` cannot have `path`; "" when it can, and then has it.
+    std::string Take(const std::filesystem::path& path, size_t index) {
+        std::filesystem::path folder;
+        for (auto part = path.begin(); std::next(part) != path.end(); ++part) {
+            folder /= *part;
+            const auto [at, added] = taken_.try_emplace(Folded(folder.string()), index, kFolder);
+            if (at->second.second != kFolder)
+                return "its folder " + Quoted(folder.string()) + " is entry " + std::to_string(at->second.first) +
+                       "'s file";
+        }
+        const auto [at, added] = taken_.try_emplace(Folded(path.string()), index, !kFolder);
+        if (added) return "";
+        return Quoted(path.string()) + " is also entry " + std::to_string(at->second.first) + "'s " +
+               (at->second.second == kFolder ? "folder" : "file") + ", once case is folded";
+    }
+
+private:
+    static constexpr bool kFolder = true;
+    std::map<std::u32string, std::pair<size_t, bool>> taken_;  // -> the entry, and whether a folder
+};
+
+// Why nothing may be written at target, or "": a link is never written
+// through, an existing file replaced only when asked.
+std::string InTheWay(const std::string& target, bool overwrite) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0) return "";
+    if (S_ISLNK(st.st_mode)) return Quoted(tools::Printable(target)) + " is a symbolic link; extract writes through none";
+    return overwrite ? "" : Quoted(tools::Printable(target)) + " exists; --overwrite replaces it";
+}
+
+// Where each entry goes, judged before anything is written: a name that is
+// no file, a path that leaves the target folder, two entries on one file
+// once case is folded (the installer would write one over the other), a
+// file where another entry needs a folder, and a file already there unless
+// --overwrite. Each refusal names its entry.
+std::vector<std::string> PlanPaths(TStream& installer, const TExtractOptions& options) {
+    std::vector<std::string> paths;
+    TTakenPaths taken;
+    TPackageVisitor visitor;
+    visitor.entry = [&](const TPackageEntry& entry, TStream&) {
+        std::string why;
+        try {
+            paths.push_back(ExtractPath(entry.destination, options.codepage));
+            CheckContained(paths.back());
+            why = taken.Take(paths.back(), entry.index);
+            const std::filesystem::path target = std::filesystem::path(options.directory) / paths.back();
+            if (why.empty()) why = InTheWay(target.string(), options.overwrite);
+        } catch (const std::exception& error) {
+            why = error.what();
+        }
+        if (!why.empty())
+            throw EVornError("entry " + std::to_string(entry.index) + " (" +
+                             Quoted(tools::Printable(FromCodePage(entry.destination, options.codepage))) + "): " + why);
+    };
+    WalkPackage(installer, visitor);
+    return paths;
+}
+
 }  // namespace
 
 std::string ExtractPath(const std::string& destination, const std::string& codepage) {
     const std::string path = ResolveMacros(setup::Lowercase(setup::Trim(destination)));
     std::filesystem::path out;
-    size_t start = 0;
-    while (start <= path.size()) {
+    std::string part;
+    int parts = 0;
+    for (size_t start = 0; start <= path.size();) {
         size_t end = path.find_first_of("\\/", start);
         if (end == std::string::npos) end = path.size();
         // Judged as decoded: a code page may turn any byte into '/'.
-        std::string part = FromCodePage(path.substr(start, end - start), codepage);
+        part = FromCodePage(path.substr(start, end - start), codepage);
         for (char& c : part)
             if (c == ':' || c == '/' || c == '\\' || static_cast<unsigned char>(c) < 32) c = '_';
-        if (!part.empty() && part != "." && part != "..") out /= part;
+        if (part == "." || part == "..") throw std::invalid_argument("\"" + part + "\" is no name extract can place");
+        if (!part.empty()) out /= part, ++parts;
         start = end + 1;
     }
+    // Only the macro's or the drive's folder, or a path ending in '\'.
+    if (part.empty() || parts < 2) throw std::invalid_argument("it names a folder, not a file");
     return out.string();
 }
 
@@ -119,19 +215,18 @@ int RunExtract(const TExtractOptions& options) {
     size_t written = 0;
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
+        const std::vector<std::string> paths = PlanPaths(installer, options);
         TVornCodec codec;
         lzma::UseLzmaMethod(codec);
         TPackageVisitor visitor;
         visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
-            const std::string relative = ExtractPath(entry.destination, options.codepage);
-            if (relative.empty())
-                throw EVornError("entry " + std::to_string(entry.index) + " has no file name");
-            CheckContained(relative);
+            const std::string& relative = paths[entry.index - 1];
             const std::filesystem::path target = std::filesystem::path(options.directory) / relative;
             const TDescriptor folder = OpenParentInside(options.directory, relative);
             tools::TProgressBar bar(tools::Printable(relative), options.quiet);
             codec.OnShowProgress = bar.Handler();
-            tools::TOutputFile output(folder.Get(), target.filename().string(), target.string());
+            tools::TOutputFile output(folder.Get(), target.filename().string(), target.string(),
+                                      options.overwrite ? tools::Existing::Replace : tools::Existing::Keep);
             try {
                 codec.ExpandStream(output.Stream(), stream);
             } catch (const EVornError& error) {

@@ -15,9 +15,10 @@ namespace vorn::pack {
 
 namespace {
 
-std::string JsonString(const std::string& utf8) {
+// Version strings may hold unpaired surrogates: they come out as U+FFFD.
+std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (char c : utf8) {
+    for (char c : tools::ValidUtf8(text)) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
@@ -122,6 +123,9 @@ std::string FaceJson(const TInstallerFace& face) {
 int RunList(const TListOptions& options) {
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
+        RequirePackage(installer);  // before anything is printed
+        const TArchitecture* arch = ArchitectureOfMachine(setup::ReadPeHeaders(installer).machine);
+        if (!options.json) std::printf("arch: %s\n", arch ? arch->name : "unknown");
         const std::optional<Elevation> level = ReadElevation(installer);
         const char* elevation = level ? ElevationName(*level) : nullptr;
         if (!options.json)
@@ -143,9 +147,10 @@ int RunList(const TListOptions& options) {
         };
         const uint32_t signature = WalkPackage(installer, visitor);
         if (options.json)
-            std::printf("{\n  \"title\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n  \"signature_size\": %" PRIu32
-                        ",\n  \"entries\": [%s\n  ]\n}\n",
+            std::printf("{\n  \"title\": %s,\n  \"arch\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n"
+                        "  \"signature_size\": %" PRIu32 ",\n  \"entries\": [%s\n  ]\n}\n",
                         JsonString(FromCodePage(title, options.codepage)).c_str(),
+                        arch ? JsonString(arch->name).c_str() : "null",
                         elevation ? JsonString(elevation).c_str() : "null", FaceJson(face).c_str(),
                         signature ? "true" : "false", signature, entries.c_str());
         else if (signature)

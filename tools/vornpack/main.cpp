@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     auto* buildCommand = app.add_subcommand("build", "Build an installer from a manifest");
     buildCommand->add_option("MANIFEST", build.manifest, "the manifest (TOML)")->required();
     buildCommand->add_option("-o,--output", build.output, "the installer to write; - for stdout")->capture_default_str();
-    buildCommand->add_option("--stub", build.stub, "use this stub (a PE32 i386 GUI program), not the carried one");
+    buildCommand->add_option("--stub", build.stub, "use this stub (a GUI program of the manifest's arch), not the carried one");
     buildCommand->add_option("--sign-command", build.signCommand,
                              "sign with this command, e.g. \"osslsigncode sign ... -in {in} -out {out}\" (no shell: "
                              "split at blanks, quotes group)");
@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     extractCommand->add_option("--codepage", extract.codepage, "code page of the texts")
         ->capture_default_str()
         ->check(kCodePage);
+    extractCommand->add_flag("--overwrite", extract.overwrite, "replace files already in the target folder");
     extractCommand->add_flag("-q,--quiet", extract.quiet, "print only errors and the result");
 
     try {

@@ -15,6 +15,7 @@
 #include "tools/common/method_writer.h"
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/destination_rules.h"
+#include "tools/vornpack/folder_source.h"
 #include "tools/vornpack/signing.h"
 
 namespace vorn::pack {
@@ -38,6 +39,89 @@ std::string TypeName(toml::node_type type) {
         case toml::node_type::date_time: return "a date-time";
         default: return "nothing";
     }
+}
+
+// Edits (insertions, deletions, changes) from a to b, "_" taken for "-".
+size_t Distance(std::string_view a, std::string_view b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const char ca = a[i - 1] == '_' ? '-' : a[i - 1], cb = b[j - 1] == '_' ? '-' : b[j - 1];
+            const size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (ca != cb)});
+            diagonal = row[j];
+            row[j] = next;
+        }
+    }
+    return row[b.size()];
+}
+
+// "; did you mean ...?" with the known key nearest to an unknown one, when
+// one is near enough to be a slip; an array of tables is shown as one.
+std::string Nearest(std::string_view key, const std::vector<std::string>& known, const toml::node& value) {
+    const std::string* best = nullptr;
+    size_t distance = std::max<size_t>(2, key.size() / 3) + 1;
+    for (const std::string& name : known)
+        if (const size_t d = Distance(setup::Lowercase(std::string(key)), name); d < distance) best = &name, distance = d;
+    if (!best) return "";
+    const auto* array = value.as_array();
+    return "; did you mean " + (array && array->is_array_of_tables() ? "[[" + *best + "]]" : "\"" + *best + "\"") + "?";
+}
+
+// The parser recurses once per level of nesting (a dotted key's parts,
+// tables, inline tables, arrays): a few kilobytes of "[a.a.a...]" exhaust
+// its stack. A manifest needs a handful of levels; deeper ones are refused
+// before it parses.
+constexpr int kMaxNesting = 32;
+
+// Where the string whose opening quote is at `at` ends (its closing quote),
+// counting the lines it spans; an unclosed one runs to the end of its line
+// (or, multi-line, of the text): the parser names that error itself.
+size_t StringEnd(const std::string& text, size_t at, int& line) {
+    const char quote = text[at];
+    const std::string triple(3, quote);
+    const bool multiline = text.compare(at, 3, triple) == 0;
+    for (size_t i = at + (multiline ? 3 : 1); i < text.size(); ++i) {
+        if (quote == '"' && text[i] == '\\' && i + 1 < text.size() && text[i + 1] != '\n') ++i;
+        else if (text[i] == '\n' && !multiline) return i - 1;
+        else if (text[i] == '\n') ++line;
+        else if (text[i] == quote && !multiline) return i;
+        else if (text[i] == quote && text.compare(i, 3, triple) == 0)
+            return std::min(text.find_first_not_of(quote, i), text.size()) - 1;  // up to two quotes end the text
+    }
+    return text.size();
+}
+
+// The first line on which nesting passes kMaxNesting, counted generously
+// (every dot outside strings and comments, since the last comma or line
+// end, deepens by one, as does every open bracket or brace); 0 for none.
+// One pass, no recursion.
+int TooDeepLine(const std::string& text) {
+    std::vector<int> outside;  // the nesting around each bracket still open
+    int nesting = 0, dots = 0, line = 1;
+    for (size_t i = 0; i < text.size(); ++i) {
+        switch (text[i]) {
+            case '"': case '\'': i = StringEnd(text, i, line); break;
+            case '#': i = std::min(text.find('\n', i), text.size()) - 1; break;
+            case '.': ++dots; break;
+            case '[': case '{':
+                outside.push_back(nesting);
+                nesting += dots + 1;
+                dots = 0;
+                break;
+            case ']': case '}':
+                if (!outside.empty()) nesting = outside.back(), outside.pop_back();
+                dots = 0;
+                break;
+            case '\n': ++line; dots = 0; break;
+            case ',': dots = 0; break;
+            default: break;
+        }
+        if (nesting + dots > kMaxNesting) return line;
+    }
+    return 0;
 }
 
 class TChecker {
@@ -66,9 +150,14 @@ public:
     std::string Text(const toml::node& node, const std::string& field, const std::string& codepage) const {
         const auto* value = node.as_string();
         if (!value) WrongType(node, field, "a string");
+        return Converted(node, field, std::string(value->get()), codepage);
+    }
+    // Text of the field's (a file name under a [[folder]], say) in the code page.
+    std::string Converted(const toml::node& node, const std::string& field, const std::string& utf8,
+                          const std::string& codepage) const {
         std::string converted;
         try {
-            converted = ToCodePage(value->get(), codepage);
+            converted = ToCodePage(utf8, codepage);
         } catch (const std::invalid_argument& error) {
             Fail(node, field, error.what());
         }
@@ -81,7 +170,7 @@ public:
                   const std::string& where) const {
         for (const auto& [key, value] : table)
             if (std::find(allowed.begin(), allowed.end(), key.str()) == allowed.end())
-                Fail(value, where + std::string(key.str()), "unknown field");
+                Fail(value, where + std::string(key.str()), "unknown field" + Nearest(key.str(), allowed, value));
     }
 
 private:
@@ -186,13 +275,52 @@ TShortcut ParseShortcut(const TChecker& check, const toml::node& node, const std
     return shortcut;
 }
 
+// In double quotes TOML reads "\" as the start of an escape, so Windows
+// paths belong in single quotes; the hint shows the value so written, the
+// escapes that became control characters spelled back.
+std::string SingleQuotesHint(const std::string& value) {
+    static const std::map<char, const char*> escapes = {{'\b', "\\b"}, {'\t', "\\t"}, {'\n', "\\n"},
+                                                        {'\f', "\\f"}, {'\r', "\\r"}};
+    std::string shown;
+    for (char c : value) shown += escapes.count(c) ? escapes.at(c) : std::string(1, c);
+    return "write Windows paths in single quotes: '" + (shown.empty() ? "<p>\\MyCAD\\a.txt" : shown) + "'";
+}
+
+// The double-quoted text on a line of the manifest, as written.
+std::string LineOf(const std::string& text, int line) {
+    std::istringstream lines(text);
+    std::string whole;
+    for (int n = 0; n < line && std::getline(lines, whole); ++n) {
+    }
+    const size_t open = whole.find('"'), close = whole.rfind('"');
+    return open != std::string::npos && close > open ? whole.substr(open + 1, close - open - 1) : "";
+}
+
+// A rule breach, explained: a control character that TOML strings cannot
+// hold as written comes from an escape ("\b" in "<p>\bin"), which single
+// quotes mend, not a waiver.
+std::string Explained(const TRuleBreach& breach, const std::string& value) {
+    if (breach.rule != "control-character" || value.find_first_of("\b\n\f\r") == std::string::npos)
+        return breach.Message();
+    return breach.reason + "; " + SingleQuotesHint(value);
+}
+
+// A source problem, with the hint a Windows habit needs: paths on the build
+// machine take "/" between folders.
+std::string SourceHint(const std::string& written, const std::string& problem) {
+    if (written.find('\\') == std::string::npos) return problem;
+    std::string slashed = written;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    return problem + "; write \"/\" between folders: \"" + slashed + "\"";
+}
+
 void CheckSource(const TChecker& check, const toml::node& node, const std::filesystem::path& source) {
     std::error_code error;
     std::string quoted = source.string();
     quoted.insert(quoted.begin(), '"');
     quoted.push_back('"');
     if (!std::filesystem::is_regular_file(source, error))
-        check.Fail(node, "source", quoted + " is not a readable file");
+        check.Fail(node, "source", SourceHint(node.value_or(std::string()), quoted + " is not a readable file"));
     std::ifstream probe(source, std::ios::binary);
     if (!probe) check.Fail(node, "source", quoted + " cannot be read");
     if (std::filesystem::file_size(source, error) > static_cast<uintmax_t>(kMaxStreamSize))
@@ -231,6 +359,21 @@ Elevation ParseElevation(const TChecker& check, const toml::node& node) {
     check.Fail(node, "elevation", "must be \"admin\" or \"user\"");
 }
 
+const TArchitecture& ParseArch(const TChecker& check, const toml::node& node) {
+    const auto* value = node.as_string();
+    if (const TArchitecture* arch = value ? ArchitectureNamed(value->get()) : nullptr) return *arch;
+    check.Fail(node, "arch", "must be \"x86\" (32-bit Windows) or \"x64\" (64-bit Windows)");
+}
+
+// replace, method and level: what [[file]] and [[folder]] entries share.
+void ParseStorage(const TChecker& check, const toml::table& table, const TManifest& manifest, TFileEntry& entry) {
+    if (const auto* replace = table.get("replace"))
+        entry.replace = ParseReplace(check, *replace, manifest.codepage);
+    entry.method = manifest.method;
+    entry.level = manifest.level;
+    ParseMethodAndLevel(check, table, entry.method, entry.level);
+}
+
 TFileEntry ParseEntry(const TChecker& check, const toml::table& table, const TManifest& manifest) {
     check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "level", "shortcuts", "no-check"}, "");
     TFileEntry entry;
@@ -247,15 +390,11 @@ TFileEntry ParseEntry(const TChecker& check, const toml::table& table, const TMa
     CheckDestination(check, *destination, entry.destination);
     if (const auto* waived = table.get("no-check")) entry.waived = ParseWaived(check, *waived);
     if (const auto breach = CheckDestinationRules(entry.destination, entry.waived, entry.line, RulesFor(manifest)))
-        check.Fail(*destination, "destination", breach->Message());
+        check.Fail(*destination, "destination", Explained(*breach, entry.destination));
 
     if (const auto* run = check.Get(table, "run", "run", toml::node_type::string))
         entry.run = ParseRun(check, *run);
-    if (const auto* replace = table.get("replace"))
-        entry.replace = ParseReplace(check, *replace, manifest.codepage);
-    entry.method = manifest.method;
-    entry.level = manifest.level;
-    ParseMethodAndLevel(check, table, entry.method, entry.level);
+    ParseStorage(check, table, manifest, entry);
     if (const auto* shortcuts = check.Get(table, "shortcuts", "shortcuts", toml::node_type::table)) {
         const auto* folders = shortcuts->as_table();
         const auto& keys = ShortcutKeys();
@@ -270,6 +409,65 @@ TFileEntry ParseEntry(const TChecker& check, const toml::table& table, const TMa
             }
     }
     return entry;
+}
+
+std::vector<std::string> ParseGlobs(const TChecker& check, const toml::table& table, const char* key) {
+    std::vector<std::string> globs;
+    const auto* node = table.get(key);
+    if (!node) return globs;
+    const auto* array = node->as_array();
+    if (!array) check.WrongType(*node, key, "a list of globs, as in [\"*.dll\", \"bin/**\"]");
+    for (const auto& glob : *array) {
+        if (!glob.is_string()) check.WrongType(glob, key, "a string");
+        globs.emplace_back(glob.as_string()->get());
+    }
+    return globs;
+}
+
+// The files a [[folder]] table takes, one entry each, in the byte order of
+// their paths under the folder; each inherits the table's settings and
+// meets every destination rule. Empty folders are noted and left out.
+void ParseFolder(const TChecker& check, const toml::table& table, TManifest& manifest) {
+    for (const char* key : {"run", "shortcuts"})
+        if (const auto* node = table.get(key))
+            check.Fail(*node, key, "belongs to a [[file]]; a [[folder]] gives replace, method, level and no-check "
+                                   "to all its files");
+    check.OnlyKeys(table, {"source", "destination", "include", "exclude", "method", "level", "replace", "no-check"}, "");
+    TFileEntry model;
+    model.line = static_cast<int>(table.source().begin.line);
+    const auto* source = check.Get(table, "source", "source", toml::node_type::string);
+    if (!source) check.Fail(model.line, "source", "is missing");
+    const auto* destination = check.Get(table, "destination", "destination", toml::node_type::string);
+    if (!destination) check.Fail(model.line, "destination", "is missing");
+    std::string folder = check.Text(*destination, "destination", manifest.codepage);
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    if (const auto* waived = table.get("no-check")) model.waived = ParseWaived(check, *waived);
+    ParseStorage(check, table, manifest, model);
+
+    const std::filesystem::path root = manifest.path.parent_path() / source->as_string()->get();
+    TFolderFiles found;
+    try {
+        found = ListFolder(root, ParseGlobs(check, table, "include"), ParseGlobs(check, table, "exclude"));
+    } catch (const EFolderError& error) {
+        check.Fail(*source, "source", SourceHint(source->as_string()->get(), error.what()));
+    }
+    if (found.files.empty()) check.Fail(*source, "source", "\"" + root.string() + "\" holds no file to install");
+    for (const std::string& empty : found.emptyFolders)
+        manifest.notes.push_back(manifest.path.string() + ":" + std::to_string(model.line) + ": source: \"" + empty +
+                                 "\" is empty and left out: the installer makes only the folders it puts files in");
+    for (const std::string& file : found.files) {
+        TFileEntry entry = model;
+        entry.source = root / file;
+        CheckSource(check, *source, entry.source);
+        std::string name = check.Converted(*source, "source", file, manifest.codepage);
+        std::replace(name.begin(), name.end(), '/', '\\');
+        entry.destination = folder + "\\" + name;
+        CheckDestination(check, *destination, entry.destination);
+        if (const auto breach = CheckDestinationRules(entry.destination, entry.waived, entry.line, RulesFor(manifest)))
+            check.Fail(*destination, "destination", "for \"" + file + "\": " + breach->Message());
+        manifest.files.push_back(std::move(entry));
+    }
 }
 
 // [sign] timeout = SECONDS: how long the signing command may take.
@@ -348,10 +546,10 @@ setup::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& n
 }
 
 // icon = "app.ico": every image of the file goes into the installer.
-std::vector<setup::TIconImage> ParseIcon(const TChecker& check, const toml::node& node, const TManifest& manifest) {
+std::vector<setup::TIconImage> ParseIcon(const TChecker& check, const toml::node& node, TManifest& manifest) {
     const auto* text = node.as_string();
     if (!text) check.WrongType(node, "icon", "a string");
-    const std::filesystem::path path = manifest.path.parent_path() / text->get();
+    const std::filesystem::path path = manifest.iconPath = manifest.path.parent_path() / text->get();
     std::string quoted = path.string();  // built in place: GCC 12 misreads "\"" + text + "\""
     quoted.insert(quoted.begin(), '"');
     quoted.push_back('"');
@@ -397,14 +595,19 @@ void RefuseNuls(const TChecker& check, const toml::node& node, const std::string
 
 TManifest ParseManifest(const std::string& text, const std::filesystem::path& path) {
     TChecker check(path);
+    if (const int line = TooDeepLine(text))
+        check.Fail(line, "syntax", "nested more than " + std::to_string(kMaxNesting) + " levels deep");
     toml::table root;
     try {
         root = toml::parse(text, path.string());
     } catch (const toml::parse_error& error) {
-        check.Fail(static_cast<int>(error.source().begin.line), "syntax", std::string(error.description()));
+        const int line = static_cast<int>(error.source().begin.line);
+        std::string what(error.description());
+        if (what.find("escape sequence") != std::string::npos) what += ": " + SingleQuotesHint(LineOf(text, line));
+        check.Fail(line, "syntax", what);
     }
-    check.OnlyKeys(root, {"title", "codepage", "elevation", "icon", "version", "method", "level", "solid", "file",
-                          "sign"}, "");
+    check.OnlyKeys(root, {"title", "codepage", "arch", "elevation", "icon", "version", "method", "level", "solid", "file",
+                          "folder", "sign"}, "");
     RefuseNuls(check, root, "");
 
     TManifest manifest;
@@ -421,6 +624,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
     }
     if (const auto* title = check.Get(root, "title", "title", toml::node_type::string))
         manifest.title = check.Text(*title, "title", manifest.codepage);
+    if (const auto* arch = root.get("arch")) manifest.arch = &ParseArch(check, *arch);
     if (const auto* elevation = root.get("elevation")) manifest.elevation = ParseElevation(check, *elevation);
     ParseMethodAndLevel(check, root, manifest.method, manifest.level);
 
@@ -429,10 +633,16 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
     if (const auto* sign = root.get("sign")) manifest.signCommand = ParseSign(check, *sign, manifest);
 
     const auto* files = check.Get(root, "file", "file", toml::node_type::array);
-    if (!files || !files->is_array_of_tables())
-        check.Fail(1, "file", "the manifest needs at least one [[file]] table");
-    for (const auto& node : *files->as_array())
-        manifest.files.push_back(ParseEntry(check, *node.as_table(), manifest));
+    const auto* folders = check.Get(root, "folder", "folder", toml::node_type::array);
+    if ((files && !files->is_array_of_tables()) || (folders && !folders->is_array_of_tables()) || (!files && !folders))
+        check.Fail(1, "file", "the manifest needs at least one [[file]] or [[folder]] table");
+    if (files)
+        for (const auto& node : *files->as_array()) manifest.files.push_back(ParseEntry(check, *node.as_table(), manifest));
+    if (folders)
+        for (const auto& node : *folders->as_array()) ParseFolder(check, *node.as_table(), manifest);
+    // Entries install in the order the manifest gives, whichever table they come from.
+    std::stable_sort(manifest.files.begin(), manifest.files.end(),
+                     [](const TFileEntry& a, const TFileEntry& b) { return a.line < b.line; });
     if (const auto breach = CheckEntryRules(manifest.files, RulesFor(manifest))) check.Fail(breach->line, breach->field, breach->Message());
     if (const auto* solid = root.get("solid")) manifest.solid = ParseSolid(check, *solid, manifest.files);
     return manifest;

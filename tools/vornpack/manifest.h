@@ -16,6 +16,7 @@
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
 #include "setup/pe_face.h"
+#include "tools/vornpack/stub_image.h"
 #include "tools/vornpack/stub_manifest.h"
 
 namespace vorn::pack {
@@ -66,6 +67,7 @@ struct TManifest {
     std::filesystem::path path;
     std::string title;  // in the package's code page
     std::string codepage = "1252";
+    const TArchitecture* arch = &kX86;  // which stub the installer is built on
     Elevation elevation = Elevation::Admin;  // what the installer asks Windows for
     // The top-level method and level: every entry's unless it names its own.
     TEntryMethod method = kDefaultMethod;
@@ -77,11 +79,13 @@ struct TManifest {
     // What Explorer shows of the installer; left out, the stub's resources
     // stay exactly as they are.
     std::vector<setup::TIconImage> icon;
+    std::filesystem::path iconPath;  // the .ico they came from; empty without an icon
     std::optional<setup::TVersionInfo> version;
     // [sign] command: run on the finished installer; may hold {in}, {out}
     // and {title} inside its arguments. Empty: the installer stays unsigned.
     std::vector<std::string> signCommand;
     std::chrono::seconds signTimeLimit{300};  // [sign] timeout: the command is ended after it
+    std::vector<std::string> notes;  // "FILE:LINE: field: ..." worth telling, not refusing
 };
 
 // Reads and checks the manifest. Texts come back converted to the code page.

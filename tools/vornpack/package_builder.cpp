@@ -135,7 +135,7 @@ void WriteEntry(const TManifest& manifest, const TFileEntry& entry, TEncodedEntr
     const int64_t length = encoded.stream->Size();
     // The installer reads its own file with the sizes of a stream.
     if (out.Position() + static_cast<int64_t>(head.size()) + setup::kStreamLengthSize + length > kMaxStreamSize)
-        throw EManifestError(manifest.path.string() + ": the installer would pass 2 GiB");
+        Fail(manifest, entry, "with this entry the installer would pass 2 GiB");
     encoded.built.streamLength = static_cast<uint32_t>(length);
     WriteText(out, setup::EntryHeadBytes(StoredFields(entry), encoded.built.streamLength));
     encoded.stream->Seek(0);
@@ -154,6 +154,42 @@ int64_t SourceSize(const TFileEntry& entry) {
     std::error_code error;
     const auto size = std::filesystem::file_size(entry.source, error);
     return error ? 0 : static_cast<int64_t>(size);
+}
+
+// The fewest bytes an entry's stream can take: exactly what a stored entry
+// takes (a stored method, as-is, or data whose sample does not shrink), a
+// header for the rest.
+int64_t LeastStreamSize(const TFileEntry& entry, int64_t size) {
+    if (entry.method == kAsIs) return size;
+    if (entry.method->Index == kMethodStored) return size + kHeaderSize;
+    TFileStream source(entry.source.string(), FileMode::OpenRead);
+    const bool compresses = WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
+        return CompressWith(entry, sampler, to, sample);
+    });
+    return compresses ? kHeaderSize : size + kHeaderSize;
+}
+
+// Refuses, before anything is compressed, a build whose installer must pass
+// 2 GiB, naming the entry that takes it over. Sources are sampled only when
+// all of them stored could pass it.
+void RefuseOversizedBuild(const TManifest& manifest, const std::vector<uint8_t>& stub) {
+    const auto fixed = static_cast<int64_t>(stub.size() + setup::TitleFieldBytes(manifest.title).size());
+    std::vector<int64_t> heads, sizes;
+    int64_t most = fixed;
+    for (const TFileEntry& entry : manifest.files) {
+        const std::string fields = setup::EntryFieldBytes(StoredFields(entry));
+        heads.push_back(static_cast<int64_t>(fields.size()) + setup::kStreamLengthSize);
+        sizes.push_back(SourceSize(entry));
+        most += heads.back() + sizes.back() + kHeaderSize;
+    }
+    if (most <= kMaxStreamSize) return;
+    int64_t least = fixed;
+    for (size_t i = 0; i < manifest.files.size(); ++i) {
+        least += heads[i] + LeastStreamSize(manifest.files[i], sizes[i]);
+        if (least > kMaxStreamSize)
+            Fail(manifest, manifest.files[i], "with this entry the installer would pass 2 GiB (at least " +
+                                                  std::to_string(least) + " bytes)");
+    }
 }
 
 // The entries of a chain share one encoder in order: each link is written
@@ -372,6 +408,7 @@ private:
 
 std::vector<TBuiltEntry> BuildInstaller(const TManifest& manifest, const std::vector<uint8_t>& stub,
                                        TStream& out, const TBuildSettings& settings) {
+    RefuseOversizedBuild(manifest, stub);
     const int64_t packageStart = out.Position() + static_cast<int64_t>(stub.size());
     out.Write(stub.data(), stub.size());
     WriteText(out, setup::TitleFieldBytes(manifest.title));

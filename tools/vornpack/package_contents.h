@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "compress/exceptions.h"
 #include "compress/stream.h"
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
@@ -24,13 +25,25 @@ struct TPackageEntry : setup::TEntryFields {
 
 struct TPackageVisitor {
     std::function<void(const std::string& title)> title;
-    // Gets the entry's stream positioned at its start, holding only it.
+    // Gets the entry's stream positioned at its start: a read-only view of
+    // its bytes in the installer, read where they lie, never held whole.
     std::function<void(const TPackageEntry& entry, TStream& stream)> entry;
 };
 
-// Raises the installer's package errors (EPackageError, EConvertError) for a
-// file that has no package or a damaged one. Returns the size of the
-// certificate table behind the package (0 for an unsigned installer).
+// A file with no package behind its program (or none at all): a plain
+// program, another maker's installer, a download cut short.
+class ENoPackage : public EVornError {
+public:
+    using EVornError::EVornError;
+};
+
+// Raises ENoPackage, naming the file's size, unless a package can be found.
+void RequirePackage(TStream& installer);
+
+// Raises ENoPackage for a file without a package, and the installer's
+// package errors (EPackageError, EConvertError) for a damaged one. Returns
+// the size of the certificate table behind the package (0 for an unsigned
+// installer). Holds the fields of one entry and a 256 KB read buffer.
 uint32_t WalkPackage(TStream& installer, const TPackageVisitor& visitor);
 
 // How an entry's fields read to a person.

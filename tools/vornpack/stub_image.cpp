@@ -1,27 +1,48 @@
 #include "tools/vornpack/stub_image.h"
 
-// The build passes the stub's path; the assembler embeds its bytes.
-#ifdef VORN_STUB_PATH
-__asm__(".section .rodata\n"
-        ".balign 16\n"
-        ".globl vorn_stub_begin\n"
-        "vorn_stub_begin:\n"
-        ".incbin \"" VORN_STUB_PATH "\"\n"
-        ".globl vorn_stub_end\n"
-        "vorn_stub_end:\n"
-        ".previous\n");
-extern "C" const uint8_t vorn_stub_begin[];
-extern "C" const uint8_t vorn_stub_end[];
+#include <algorithm>
+#include <iterator>
+
+// The build passes each stub's path; the assembler embeds its bytes.
+#define VORN_EMBED(name, path)                         \
+    __asm__(".section .rodata\n"                       \
+            ".balign 16\n"                             \
+            ".globl " #name "_begin\n" #name "_begin:\n" \
+            ".incbin \"" path "\"\n"                   \
+            ".globl " #name "_end\n" #name "_end:\n"     \
+            ".previous\n");                            \
+    extern "C" const uint8_t name##_begin[];           \
+    extern "C" const uint8_t name##_end[];
+
+#ifdef VORN_STUB_PATH_x86
+VORN_EMBED(vorn_stub_x86, VORN_STUB_PATH_x86)
+#endif
+#ifdef VORN_STUB_PATH_x64
+VORN_EMBED(vorn_stub_x64, VORN_STUB_PATH_x64)
 #endif
 
 namespace vorn::pack {
 
-std::vector<uint8_t> CarriedStub() {
-#ifdef VORN_STUB_PATH
-    return std::vector<uint8_t>(vorn_stub_begin, vorn_stub_end);
-#else
-    return {};
+const TArchitecture* ArchitectureNamed(const std::string& name) {
+    const auto row = std::find_if(std::begin(kArchitectures), std::end(kArchitectures),
+                                  [&](const TArchitecture* arch) { return name == arch->name; });
+    return row == std::end(kArchitectures) ? nullptr : *row;
+}
+
+const TArchitecture* ArchitectureOfMachine(uint16_t machine) {
+    const auto row = std::find_if(std::begin(kArchitectures), std::end(kArchitectures),
+                                  [&](const TArchitecture* arch) { return machine == arch->machine; });
+    return row == std::end(kArchitectures) ? nullptr : *row;
+}
+
+std::vector<uint8_t> CarriedStub([[maybe_unused]] const TArchitecture& arch) {
+#ifdef VORN_STUB_PATH_x86
+    if (&arch == &kX86) return std::vector<uint8_t>(vorn_stub_x86_begin, vorn_stub_x86_end);
 #endif
+#ifdef VORN_STUB_PATH_x64
+    if (&arch == &kX64) return std::vector<uint8_t>(vorn_stub_x64_begin, vorn_stub_x64_end);
+#endif
+    return {};
 }
 
 }  // namespace vorn::pack

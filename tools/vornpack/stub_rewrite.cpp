@@ -53,14 +53,17 @@ std::string LayoutProblem(const std::vector<uint8_t>& stub) {
 
 }  // namespace
 
-std::string StubProblem(const std::vector<uint8_t>& stub) {
+std::string StubProblem(const std::vector<uint8_t>& stub, const TArchitecture& arch) {
     TMemoryStream stream(stub);
     const setup::TPeHeaders pe = setup::ReadPeHeaders(stream);
     if (!pe.isPe) return "it does not start like a PE image";
-    if (pe.machine != setup::pe::kMachineI386)
-        return Format("it is built for machine 0x%04X, not i386 (0x014C)", pe.machine);
-    if (pe.optionalMagic != setup::pe::kOptionalMagicPe32)
-        return Format("its optional header has magic 0x%03X, not PE32 (0x10B)", pe.optionalMagic);
+    if (const TArchitecture* other = ArchitectureOfMachine(pe.machine); other && other != &arch)
+        return std::string("it is an ") + other->name + " program, and the manifest's arch is \"" + arch.name +
+               "\": give an " + arch.name + " stub, or set arch = \"" + other->name + "\"";
+    if (pe.machine != arch.machine)
+        return Format("it is built for machine 0x%04X, not ", pe.machine) + arch.format;
+    if (pe.optionalMagic != arch.optionalMagic)
+        return Format("its optional header has magic 0x%03X, not that of ", pe.optionalMagic) + arch.format;
     if (pe.subsystem != setup::pe::kSubsystemWindowsGui)
         return Format(pe.subsystem == setup::pe::kSubsystemWindowsConsole ? "its subsystem is %u (console), not Windows GUI (2)"
                                                                           : "its subsystem is %u, not Windows GUI (2)",

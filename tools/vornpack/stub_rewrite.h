@@ -16,9 +16,10 @@
 namespace vorn::pack {
 
 // Why a --stub cannot be the installer's program, or empty: it must be a
-// PE32 GUI program for i386, unsigned, with no setup::SectionLayoutProblem,
+// GUI program of the architecture (PE32 for x86, PE32+ for x64), unsigned,
+// with no setup::SectionLayoutProblem,
 // its execution-level slot inside its resources, and no package behind it.
-std::string StubProblem(const std::vector<uint8_t>& stub);
+std::string StubProblem(const std::vector<uint8_t>& stub, const TArchitecture& arch);
 
 // Rebuilds the stub's resources with the manifest's icon and version
 // information; leaves the stub untouched when the manifest has neither.

@@ -1,26 +1,31 @@
 #!/usr/bin/env bash
 # The real installer stub under Wine, answered through a virtual display:
-#   wine_install_test.sh STUB BUILD_INSTALLER VORNPACK FACE_PROBE
-# Boxes and shell executes come from Wine's relay trace. Skips (77) only where Wine is missing.
+#   wine_install_test.sh ARCH STUB BUILD_INSTALLER VORNPACK FACE_PROBE
+# ARCH is x86 (the PE32 stub) or x64 (the PE32+ stub); every case runs for
+# both. Boxes and shell executes come from Wine's relay trace. Skips (77)
+# only the x86 cases, and only where the kernel runs no 32-bit programs.
 set -euo pipefail
 
-stub=$1
-builder=$2
-vornpack=$3
-face_probe=$4
+arch=$1
+stub=$2
+builder=$3
+vornpack=$4
+face_probe=$5
 here=$(cd "$(dirname "$0")" && pwd)
 results=$PWD  # screenshots and traces of failed cases land beside the test's output
+source "$here/../../../scripts/wine_session.sh"
 
-if ! command -v wine >/dev/null; then
-  echo "SKIP: wine is not installed, so the stub cannot be run here (scripts/bootstrap installs it)"
+if [ "$arch" = x86 ] && ! wine_runs_x86; then
+  echo "SKIP: this kernel runs no 32-bit programs (its 32-bit emulation is off), so 32-bit Wine cannot start; the x64 cases still run"
   exit 77
 fi
-for tool in Xvfb xdotool; do
+loader=wine
+[ "$arch" = x86 ] || loader=/usr/lib/wine/wine64
+for tool in "$loader" Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/bootstrap installs it)"; exit 1; }
 done
 
-work=$(mktemp -d /tmp/vorn-wine-XXXXXX)
-source "$here/../../../scripts/wine_session.sh"
+work=$(mktemp -d /tmp/vorn-wine-$arch-XXXXXX)
 cleanup() {
   wine_session_stop
   chattr -i "$work/cd" 2>/dev/null || true
@@ -37,10 +42,10 @@ fail() {
 }
 
 # --- display and prefix, once for every case ---
-wine_session_start "$work" || { echo "FAIL: no Wine session"; exit 1; }
+wine_session_start "$work" "$arch" || { echo "FAIL: no Wine session"; exit 1; }
 # Program Files elsewhere, as on a localised or second-drive system: the NT
 # key has no ProgramFilesDir, so "<p>" must come from the Windows key.
-timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir \
+timeout 60 "$wine" reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir \
   /t REG_SZ /d 'C:\Vorn Apps' /f >/dev/null 2>&1
 drive_c=$WINEPREFIX/drive_c
 mkdir -p "$drive_c/dl"
@@ -52,7 +57,7 @@ run_installer() {
   case_name=$1
   local exe=$2 rc=$3 relay=$work/$1.relay n=0 answer window
   shift 3
-  (set +e; WINEDEBUG=+relay timeout 120 wine "C:\\dl\\$exe" 2>"$relay.raw"; echo $? >"$work/$case_name.rc") &
+  (set +e; WINEDEBUG=+relay timeout 120 "$wine" "C:\\dl\\$exe" 2>"$relay.raw"; echo $? >"$work/$case_name.rc") &
   for answer in "$@"; do
     n=$((n + 1))
     if ! wait_until 60 has_count "$n" ':Call user32.MessageBoxA' "$relay.raw" ||
@@ -66,7 +71,7 @@ run_installer() {
   done
   wait_until 130 test -s "$work/$case_name.rc" || fail "the installer did not end"
   grep -a -E ':(Call |Ret  )(user32\.MessageBoxA|shell32\.ShellExecuteA|KERNEL32\.SetDefaultDllDirectories)' "$relay.raw" |
-    sed -E 's/^[0-9a-f]+://; s/ ret=[0-9a-f]+$//; s/[0-9a-f]{8} "/"/g;
+    sed -E 's/^[0-9a-f]+://; s/ ret=[0-9a-f]+$//; s/[0-9a-f]{8,16} "/"/g;
             s/started on [^ ]+ at [^\\]+\\r/started on DATE at TIME\\r/;
             s/(ShellExecuteA\(\) retval=)[0-9a-f]+/\1ANY/' >"$relay"
   expect_exit "$rc"
@@ -104,7 +109,7 @@ head -c 5000 /dev/urandom >"$work/data.bin"
 for i in $(seq 1 400); do echo "line $i of a manual the installer expands from LH5"; done >"$work/manual.txt"
 # The installer's face: vornpack rebuilds the stub's resources with an icon
 # and version information; the install and signed cases run that stub.
-printf '%s\n' 'title = "Face"' "icon = \"$here/../../../examples/sample/files/app.ico\"" '[version]' \
+printf '%s\n' 'title = "Face"' "arch = \"$arch\"" "icon = \"$here/../../../examples/sample/files/app.ico\"" '[version]' \
   'file-version = "1.2.3.4"' 'product-version = "5.6.7.8"' 'product-name = "Vorn Test Suite"' \
   'company = "Example Ltd."' 'description = "Vorn Test Suite Setup"' 'copyright = "(c) 2026 Example Ltd."' \
   '[[file]]' "source = \"$work/readme.txt\"" "destination = 'C:\\a.txt'" >"$work/face.toml"
@@ -113,7 +118,7 @@ head -c "$(tail -c 4 "$work/face.exe" | od -An -tu4 | tr -d ' ')" "$work/face.ex
 cp "$face_probe" "$drive_c/dl/face_probe.exe"
 # expect_face: Windows' version and icon readers on C:\dl\setup.exe.
 expect_face() {
-  timeout 60 wine 'C:\dl\face_probe.exe' 'C:\dl\setup.exe' 2>/dev/null | tr -d '\r' >"$work/face.txt"
+  timeout 60 "$wine" 'C:\dl\face_probe.exe' 'C:\dl\setup.exe' 2>/dev/null | tr -d '\r' >"$work/face.txt"
   diff -u - "$work/face.txt" >"$work/diff" <<'FACE' || fail "Windows reads another face:
 $(cat "$work/diff")"
 file 1.2.3.4 product 5.6.7.8
@@ -232,7 +237,7 @@ media_case() {
   local named log
   named=$(sed -nE 's/.*see the log file: (.*)\\r\\n\\r\\n\\r\\nCompleted with NO errors\\r\\n".*/\1/p' \
     "$work/$1.relay" | sed 's/\\\\/\\/g')
-  log=$(timeout 60 winepath -u "$named" 2>/dev/null)
+  log=$(timeout 60 "$wine" winepath -u "$named" 2>/dev/null)
   [ -n "$named" ] && [ "$(dirname "$log")" -ef "$3" ] || fail "the summary names \"$named\", no log in $3"
   [ "$(tail -1 "$log" 2>/dev/null)" = $'Completed with NO errors.\r' ] || fail "the log is not complete"
   [ ! -e "$3/setup.tmp" ] || fail "the temporary file was left behind"
@@ -245,14 +250,14 @@ cp "$work/cd/setup.exe" "$far/"
 chmod a-w "$work/cd"
 [ "$(id -u)" != 0 ] || chattr +i "$work/cd"  # root writes past permissions
 ln -sfn "$work/cd" "$WINEPREFIX/dosdevices/r:"
-timeout 60 wine reg add 'HKLM\Software\Wine\Drives' /v r: /t REG_SZ /d cdrom /f >/dev/null 2>&1
+timeout 60 "$wine" reg add 'HKLM\Software\Wine\Drives' /v r: /t REG_SZ /d cdrom /f >/dev/null 2>&1
 media_case cdrom 'r:\setup.exe' "$(find "$drive_c/users" -maxdepth 4 -iname temp -type d | head -1)"
 media_case nonansi 'C:\Загрузки 下载\setup.exe' "$far"
 grep -aq 'Program: \\"c:\\\\[^"]*~[^"]*\\\\setup.exe\\"' "$work/nonansi.relay" ||
   fail "the installer did not name itself by its short path"
 
 # --- a shortcut folder the user cannot write (the read-only r:): logged, and the run has errors ---
-timeout 60 wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Desktop \
+timeout 60 "$wine" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Desktop \
   /t REG_SZ /d 'r:\' /f >/dev/null 2>&1
 "$builder" "$stub" "$drive_c/dl/setup.exe" "" 'C:\VornTest\Link\readme.txt' 0 'Vorn Readme' stored "$work/readme.txt"
 run_installer nolink setup.exe 0 'Return@setup.exe'
@@ -262,8 +267,21 @@ expect_log 'Program: "c:\dl\setup.exe" started on DATE at TIME' \
   'Extracting file: c:\vorntest\link\readme.txt...   ' 'OK' 'Completed WITH ERRORS.'
 grep -aq 'Completed WITH ERRORS\\r\\n"' "$work/nolink.relay" || fail "the summary does not tell of the error"
 
+# --- the system's folders: "<p>" is Program Files as the installer's own
+# registry view gives it (an x64 installer never reads the 32-bit view's
+# "Program Files (x86)"); "<s>" is the Windows folder's system ---
+for view in 32 64; do
+  timeout 60 "$wine" reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir /t REG_SZ \
+    /d "C:\\Program Files$([ $view = 32 ] && [ "$arch" = x64 ] && echo ' (x86)')" /reg:$view /f >/dev/null 2>&1 || true
+done
+"$builder" "$stub" "$drive_c/dl/setup.exe" "" '<P>\VornTest\p.txt' 0 '' stored "$work/readme.txt" \
+  '<S>\VornTest\s.txt' 0 '' stored "$work/readme.txt"
+run_installer folders setup.exe 0 'Return@setup.exe'
+[ -f "$drive_c/Program Files/vorntest/p.txt" ] && [ -f "$drive_c/windows/system/vorntest/s.txt" ] ||
+  fail "<p> or <s> is not Program Files or the Windows folder's system: $(grep -a Extracting "$drive_c/dl/setup.log")"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; screenshots and traces are in $results"
   exit 1
 fi
-echo "PASS: install (with icon and version), cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder and unwritable shortcut folder runs of the stub under Wine"
+echo "PASS: install (with icon and version), cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder, unwritable shortcut folder and system folder runs of the $arch stub under Wine"
