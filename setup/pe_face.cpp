@@ -14,6 +14,12 @@ constexpr size_t kIconDirSize = 6;        // reserved, type, count
 constexpr size_t kIconFileEntrySize = 16; // the common 12 bytes and the image's file offset
 constexpr size_t kIconGroupEntrySize = 14; // the common 12 bytes and the icon resource id
 constexpr uint16_t kGroupId = 1;
+constexpr size_t kIconSideMax = 256;  // a directory entry's 0 stands for it
+
+constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr size_t kPngChunkOverhead = 12;  // length, type and CRC around the data
+constexpr uint32_t kPngHeaderLength = 13;  // of the IHDR chunk's data
+constexpr uint32_t kPngChunkMax = 0x7FFFFFFF;
 
 constexpr uint32_t kFixedSignature = 0xFEEF04BD;
 constexpr uint32_t kFixedStructVersion = 0x00010000;
@@ -145,6 +151,83 @@ std::u16string TextAt(const std::vector<uint8_t>& data, size_t at, size_t units,
     return text;
 }
 
+uint32_t LoadBe32(const uint8_t* p) { return uint32_t{p[0]} << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+
+bool ChunkIs(const uint8_t* chunk, const char (&type)[5]) { return std::equal(type, type + 4, chunk + 4); }
+
+std::string SizeText(size_t width, size_t height) { return std::to_string(width) + "x" + std::to_string(height); }
+
+// Whether the chunks behind the signature, each a length, a type, the data
+// and a CRC, run whole up to the IEND chunk.
+bool PngReachesEnd(const std::vector<uint8_t>& png) {
+    for (size_t at = sizeof kPngSignature; at + kPngChunkOverhead <= png.size();) {
+        const uint32_t length = LoadBe32(png.data() + at);
+        if (length > kPngChunkMax) return false;
+        const bool end = ChunkIs(png.data() + at, "IEND");
+        at += kPngChunkOverhead + length;
+        if (end) return at <= png.size();
+    }
+    return false;
+}
+
+// Why a PNG image cannot be the icon image its directory entry lists, or empty.
+std::string PngProblem(const std::vector<uint8_t>& png, const std::array<uint8_t, 12>& entry) {
+    const size_t headerEnd = sizeof kPngSignature + kPngChunkOverhead + kPngHeaderLength;
+    if (png.size() < headerEnd || LoadBe32(png.data() + 8) != kPngHeaderLength || !ChunkIs(png.data() + 8, "IHDR"))
+        return "is a PNG without its IHDR chunk first";
+    const size_t width = LoadBe32(png.data() + 16), height = LoadBe32(png.data() + 20);
+    if (width == 0 || height == 0 || width > kIconSideMax || height > kIconSideMax)
+        return "is a PNG of " + SizeText(width, height) + " pixels; an icon image has 1 to 256 on each side";
+    const size_t listedWidth = entry[0] == 0 ? kIconSideMax : entry[0], listedHeight = entry[1] == 0 ? kIconSideMax : entry[1];
+    if (width != listedWidth || height != listedHeight)
+        return "is a PNG of " + SizeText(width, height) + " where the list of images says " +
+               SizeText(listedWidth, listedHeight);
+    if (!PngReachesEnd(png)) return "is a PNG cut short (its chunks end before IEND)";
+    return "";
+}
+
+bool IsPng(const std::vector<uint8_t>& data) {
+    return data.size() >= sizeof kPngSignature && std::equal(std::begin(kPngSignature), std::end(kPngSignature), data.begin());
+}
+
+std::string ImageName(size_t index, size_t count) {
+    return "image " + std::to_string(index + 1) + " of " + std::to_string(count);
+}
+
+// Raises EFaceError when two images share bytes: repeated, a file's few
+// bytes would otherwise become thousands of copies. O(n log n).
+void RefuseSharedBytes(const uint8_t* directory, size_t count) {
+    std::vector<std::pair<uint64_t, size_t>> starts;  // offset, image
+    for (size_t i = 0; i < count; ++i) starts.push_back({LoadLe32(directory + i * kIconFileEntrySize + 12), i});
+    std::sort(starts.begin(), starts.end());
+    for (size_t k = 1; k < count; ++k) {
+        const auto [offset, image] = starts[k - 1];
+        if (offset + LoadLe32(directory + image * kIconFileEntrySize + 8) > starts[k].first)
+            throw EFaceError(ImageName(std::max(image, starts[k].second), count) + " shares bytes with image " +
+                             std::to_string(std::min(image, starts[k].second) + 1) + "; each image needs bytes of its own");
+    }
+}
+
+void CheckIconEntry(const uint8_t* entry, size_t index, size_t count, size_t directoryEnd, size_t fileSize) {
+    const uint64_t size = LoadLe32(entry + 8);
+    const uint64_t offset = LoadLe32(entry + 12);
+    if (size == 0) throw EFaceError(ImageName(index, count) + " is empty");
+    if (offset < directoryEnd || offset + size > fileSize)
+        throw EFaceError(ImageName(index, count) + " lies outside the file (" + std::to_string(size) + " bytes at offset " +
+                         std::to_string(offset) + " of " + std::to_string(fileSize) + ")");
+}
+
+TIconImage ReadIconImage(const std::vector<uint8_t>& file, const uint8_t* entry, size_t index, size_t count) {
+    const auto offset = static_cast<std::ptrdiff_t>(LoadLe32(entry + 12));
+    TIconImage image;
+    std::copy(entry, entry + 12, image.entry.begin());
+    image.data.assign(file.begin() + offset, file.begin() + offset + LoadLe32(entry + 8));
+    if (IsPng(image.data))
+        if (const std::string problem = PngProblem(image.data, image.entry); !problem.empty())
+            throw EFaceError(ImageName(index, count) + " " + problem);
+    return image;
+}
+
 }  // namespace
 
 std::vector<TIconImage> ReadIconFile(const std::vector<uint8_t>& file) {
@@ -153,22 +236,16 @@ std::vector<TIconImage> ReadIconFile(const std::vector<uint8_t>& file) {
         throw EFaceError("it is not an icon file (.ico)");
     const size_t count = LoadLe16(file.data() + 4);
     if (count == 0) throw EFaceError("it holds no images");
+    if (count > kMaxIconImages)
+        throw EFaceError("it holds " + std::to_string(count) + " images; an installer's icon holds at most " +
+                         std::to_string(kMaxIconImages));
     const size_t directoryEnd = kIconDirSize + count * kIconFileEntrySize;
     if (directoryEnd > file.size()) throw EFaceError("it is cut short inside its list of images");
-    std::vector<TIconImage> images(count);
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t* entry = file.data() + kIconDirSize + i * kIconFileEntrySize;
-        const uint64_t size = LoadLe32(entry + 8);
-        const uint64_t offset = LoadLe32(entry + 12);
-        const std::string which = "image " + std::to_string(i + 1) + " of " + std::to_string(count);
-        if (size == 0) throw EFaceError(which + " is empty");
-        if (offset < directoryEnd || offset + size > file.size())
-            throw EFaceError(which + " lies outside the file (" + std::to_string(size) + " bytes at offset " +
-                             std::to_string(offset) + " of " + std::to_string(file.size()) + ")");
-        std::copy(entry, entry + 12, images[i].entry.begin());
-        images[i].data.assign(file.begin() + static_cast<std::ptrdiff_t>(offset),
-                              file.begin() + static_cast<std::ptrdiff_t>(offset + size));
-    }
+    const uint8_t* directory = file.data() + kIconDirSize;
+    for (size_t i = 0; i < count; ++i) CheckIconEntry(directory + i * kIconFileEntrySize, i, count, directoryEnd, file.size());
+    RefuseSharedBytes(directory, count);  // before any copy
+    std::vector<TIconImage> images;
+    for (size_t i = 0; i < count; ++i) images.push_back(ReadIconImage(file, directory + i * kIconFileEntrySize, i, count));
     return images;
 }
 

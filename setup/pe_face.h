@@ -27,7 +27,16 @@ struct TIconImage {
     std::vector<uint8_t> data;        // a DIB or a PNG file
 };
 
-// The images of a .ico file; raises EFaceError saying what is wrong.
+// The most images an icon file may hold. Each takes two entries of the
+// resource tree (its id and its language) and the rest of the tree stays
+// for the group and the stub's other resources, so that an installer
+// vornpack writes stays within what its own resource reader takes.
+inline constexpr size_t kTreeEntriesBesideIcon = 0x1000;
+inline constexpr size_t kMaxIconImages = (pe::kMaxTreeEntries - kTreeEntriesBesideIcon) / 2;
+
+// The images of a .ico file; raises EFaceError saying what is wrong. Images
+// must not share bytes, so that they take no more memory than the file, and
+// a PNG image must be whole and as large as the file's list says.
 std::vector<TIconImage> ReadIconFile(const std::vector<uint8_t>& file);
 
 // The icon group (id 1) and one icon resource per image (ids 1, 2, ...).

@@ -83,6 +83,8 @@ struct TPeHeaders {
     uint16_t machine = 0;
     uint16_t optionalMagic = 0;
     uint16_t subsystem = 0;
+    uint32_t sectionAlignment = 0;
+    uint32_t fileAlignment = 0;
     int64_t peOffset = 0;      // of the PE signature
     int64_t optionalSize = 0;  // as the file header states it
     uint32_t directoryCount = 0;
@@ -92,6 +94,7 @@ struct TPeHeaders {
 
     int64_t OptionalAt() const { return peOffset + pe::kFileHeaderSize; }
     int64_t SectionTableAt() const { return OptionalAt() + optionalSize; }
+    int64_t HeadersEnd() const { return SectionTableAt() + int64_t{sectionCount} * pe::kSectionHeaderSize; }
     const TDataDirectory& Certificate() const { return directories[pe::kCertificateDirectory]; }
 };
 

@@ -1,6 +1,7 @@
 #include "setup/pe_resources.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <tuple>
 
@@ -18,7 +19,6 @@ constexpr size_t kIdEntriesField = 14;
 constexpr uint32_t kSubdirectoryBit = 0x80000000;
 constexpr size_t kDataAlignment = 8;
 constexpr size_t kTreeDepth = 3;  // type, id, language
-constexpr size_t kMaxResources = 0xFFFF;
 
 size_t AlignUp(size_t value, size_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -47,7 +47,7 @@ public:
             if (subdirectory) Walk(target & ~kSubdirectoryBit, depth + 1, path, out);
             else out.push_back(Leaf(target, path));
             // Directories may share entries; a tree that lies this way must not multiply them.
-            if (++visited_ > kMaxResources) throw EPeImageError("its resource tree holds more entries than a program can use");
+            if (++visited_ > pe::kMaxTreeEntries) throw EPeImageError("its resource tree holds more entries than a program can use");
         }
     }
 
@@ -56,7 +56,7 @@ private:
         if (offset + size > size_) throw EPeImageError(std::string(what) + " lies outside the resource section");
     }
 
-    TResource Leaf(uint32_t offset, TResource path) const {
+    TResource Leaf(uint32_t offset, TResource path) {
         Need(offset, kDataEntrySize, "a resource data entry");
         const uint8_t* entry = section_ + offset;
         const uint32_t size = LoadLe32(entry + 4);
@@ -65,6 +65,12 @@ private:
         const uint64_t at = address - address_;
         Need(at, size, "a resource's data");
         path.codePage = LoadLe32(entry + 8);
+        // Leaves may share data entries or data; copied as they are listed,
+        // they take no more than the section holds, whatever the tree repeats.
+        copied_ += size;
+        if (copied_ > size_)
+            throw EPeImageError("its resources share data: copied leaf by leaf they come to more than the " +
+                                std::to_string(size_) + " bytes of the resource section");
         path.data.assign(section_ + at, section_ + at + size);
         return path;
     }
@@ -73,60 +79,87 @@ private:
     size_t size_;
     uint32_t address_;
     size_t visited_ = 0;  // directory entries, at every level
+    uint64_t copied_ = 0;  // bytes of data taken by the leaves so far
 };
+
+size_t DirectorySize(size_t entries) { return kDirectoryHeaderSize + entries * kDirectoryEntrySize; }
+
+// Where each group of a sorted list starts, by the key, and its end as the last element.
+template <typename Key>
+std::vector<size_t> GroupStarts(size_t count, Key key) {
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < count; ++i)
+        if (i == 0 || key(i) != key(i - 1)) starts.push_back(i);
+    starts.push_back(count);
+    return starts;
+}
+
+// The shape of the tree over resources sorted by type, id and language:
+// idStarts[i] is the first resource of the i-th (type, id), typeStarts[t]
+// the first of those ids of the t-th type; each ends with its total.
+struct TTreeShape {
+    std::vector<size_t> idStarts;
+    std::vector<size_t> typeStarts;
+
+    explicit TTreeShape(const std::vector<TResource>& r)
+        : idStarts(GroupStarts(r.size(), [&](size_t i) { return std::pair(r[i].type, r[i].id); })),
+          typeStarts(GroupStarts(idStarts.size() - 1, [&](size_t i) { return r[idStarts[i]].type; })) {}
+    size_t Types() const { return typeStarts.size() - 1; }
+    size_t Ids() const { return idStarts.size() - 1; }
+    size_t Entries() const { return Types() + Ids() + idStarts.back(); }
+};
+
+// Writes a directory's header and entries at `at`: entry k names ids(k) and points at targets(k).
+template <typename Id, typename Target>
+void PutDirectory(std::vector<uint8_t>& bytes, size_t at, size_t count, Id ids, Target targets) {
+    StoreLe16(bytes.data() + at + kIdEntriesField, static_cast<uint16_t>(count));
+    for (size_t k = 0; k < count; ++k) {
+        uint8_t* entry = bytes.data() + at + DirectorySize(k);
+        StoreLe32(entry, ids(k));
+        StoreLe32(entry + 4, static_cast<uint32_t>(targets(k)));
+    }
+}
 
 // The bytes of a resource section at the given address: directories
 // breadth first (root, types, ids), then the data entries, then the data.
+// One pass per level, so linear in the number of resources.
 std::vector<uint8_t> SectionBytes(const std::vector<TResource>& resources, uint32_t address) {
-    using Key = std::pair<uint16_t, uint16_t>;
-    std::vector<uint16_t> types;
-    std::vector<Key> ids;
-    for (const TResource& r : resources) {
-        if (types.empty() || types.back() != r.type) types.push_back(r.type);
-        if (ids.empty() || ids.back() != Key{r.type, r.id}) ids.push_back({r.type, r.id});
-    }
-    auto directorySize = [](size_t entries) { return kDirectoryHeaderSize + entries * kDirectoryEntrySize; };
+    const TTreeShape tree(resources);
     std::vector<size_t> typeAt, idAt;
-    size_t at = directorySize(types.size());
-    for (uint16_t type : types) {
+    size_t at = DirectorySize(tree.Types());
+    for (size_t t = 0; t < tree.Types(); ++t) {
         typeAt.push_back(at);
-        at += directorySize(std::count_if(ids.begin(), ids.end(), [&](const Key& k) { return k.first == type; }));
+        at += DirectorySize(tree.typeStarts[t + 1] - tree.typeStarts[t]);
     }
-    for (const Key& key : ids) {
+    for (size_t i = 0; i < tree.Ids(); ++i) {
         idAt.push_back(at);
-        at += directorySize(std::count_if(resources.begin(), resources.end(),
-                                          [&](const TResource& r) { return Key{r.type, r.id} == key; }));
+        at += DirectorySize(tree.idStarts[i + 1] - tree.idStarts[i]);
     }
     const size_t entriesAt = at;
     size_t dataAt = entriesAt + resources.size() * kDataEntrySize;
     std::vector<size_t> dataOffsets;
     for (const TResource& r : resources) {
-        dataAt = AlignUp(dataAt, kDataAlignment);
-        dataOffsets.push_back(dataAt);
+        dataOffsets.push_back(dataAt = AlignUp(dataAt, kDataAlignment));
         dataAt += r.data.size();
     }
     std::vector<uint8_t> bytes(dataAt, 0);
-    std::vector<size_t> filled(typeAt.size() + idAt.size() + 1, 0);  // entries written per directory
-    auto addEntry = [&](size_t directory, size_t slot, uint16_t id, uint32_t target) {
-        uint8_t* header = bytes.data() + directory;
-        StoreLe16(header + kIdEntriesField, static_cast<uint16_t>(LoadLe16(header + kIdEntriesField) + 1));
-        uint8_t* entry = header + kDirectoryHeaderSize + filled[slot]++ * kDirectoryEntrySize;
-        StoreLe32(entry, id);
-        StoreLe32(entry + 4, target);
-    };
-    for (size_t t = 0; t < types.size(); ++t) addEntry(0, 0, types[t], kSubdirectoryBit | uint32_t(typeAt[t]));
-    for (size_t i = 0; i < ids.size(); ++i) {
-        const size_t t = std::find(types.begin(), types.end(), ids[i].first) - types.begin();
-        addEntry(typeAt[t], 1 + t, ids[i].second, kSubdirectoryBit | uint32_t(idAt[i]));
-    }
+    const auto& firstId = tree.idStarts;
+    const auto& firstType = tree.typeStarts;
+    PutDirectory(bytes, 0, tree.Types(), [&](size_t t) { return resources[firstId[firstType[t]]].type; },
+                 [&](size_t t) { return kSubdirectoryBit | typeAt[t]; });
+    for (size_t t = 0; t < tree.Types(); ++t)
+        PutDirectory(bytes, typeAt[t], firstType[t + 1] - firstType[t],
+                     [&](size_t k) { return resources[firstId[firstType[t] + k]].id; },
+                     [&](size_t k) { return kSubdirectoryBit | idAt[firstType[t] + k]; });
+    for (size_t i = 0; i < tree.Ids(); ++i)
+        PutDirectory(bytes, idAt[i], firstId[i + 1] - firstId[i], [&](size_t k) { return resources[firstId[i] + k].language; },
+                     [&](size_t k) { return entriesAt + (firstId[i] + k) * kDataEntrySize; });
     for (size_t n = 0; n < resources.size(); ++n) {
         const TResource& r = resources[n];
-        const size_t i = std::find(ids.begin(), ids.end(), Key{r.type, r.id}) - ids.begin();
-        const size_t entry = entriesAt + n * kDataEntrySize;
-        addEntry(idAt[i], 1 + types.size() + i, r.language, uint32_t(entry));
-        StoreLe32(bytes.data() + entry, address + uint32_t(dataOffsets[n]));
-        StoreLe32(bytes.data() + entry + 4, uint32_t(r.data.size()));
-        StoreLe32(bytes.data() + entry + 8, r.codePage);
+        uint8_t* entry = bytes.data() + entriesAt + n * kDataEntrySize;
+        StoreLe32(entry, address + uint32_t(dataOffsets[n]));
+        StoreLe32(entry + 4, uint32_t(r.data.size()));
+        StoreLe32(entry + 8, r.codePage);
         std::copy(r.data.begin(), r.data.end(), bytes.begin() + static_cast<std::ptrdiff_t>(dataOffsets[n]));
     }
     return bytes;
@@ -150,6 +183,47 @@ std::optional<size_t> ResourceSection(const TPeLayout& layout) {
     for (size_t i = 0; i < layout.sections.size(); ++i)
         if (layout.sections[i].virtualAddress == address) return i;
     return std::nullopt;
+}
+
+namespace {
+
+constexpr uint32_t kMinFileAlignment = 512;
+constexpr uint32_t kMaxAlignment = 0x10000;
+
+bool PowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
+
+std::string HexText(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// The loader maps sections at SectionAlignment and reads them at
+// FileAlignment; anything else would also let a rebuild pad without bound.
+std::string AlignmentProblem(const TPeHeaders& pe) {
+    if (!PowerOfTwo(pe.fileAlignment) || pe.fileAlignment < kMinFileAlignment || pe.fileAlignment > kMaxAlignment)
+        return "its FileAlignment is " + HexText(pe.fileAlignment) + "; it must be a power of two from 512 to 65536";
+    if (!PowerOfTwo(pe.sectionAlignment) || pe.sectionAlignment < pe.fileAlignment || pe.sectionAlignment > kMaxAlignment)
+        return "its SectionAlignment is " + HexText(pe.sectionAlignment) +
+               "; it must be a power of two from its FileAlignment (" + HexText(pe.fileAlignment) + ") to 65536";
+    return "";
+}
+
+}  // namespace
+
+std::string SectionLayoutProblem(const TPeLayout& layout, size_t fileSize) {
+    if (std::string problem = AlignmentProblem(layout.headers); !problem.empty()) return problem;
+    const std::optional<size_t> resources = ResourceSection(layout);
+    for (size_t i = 0; i < layout.sections.size(); ++i) {
+        const TPeSection& section = layout.sections[i];
+        const std::string name = "its section " + std::to_string(i + 1);
+        if (uint64_t{section.rawOffset} + section.rawSize > fileSize)
+            return name + " lies outside the file (the file is cut short, or the section lies)";
+        if ((section.rawSize != 0 || i == resources) && section.rawOffset < layout.headers.HeadersEnd())
+            return name + "'s raw data (at offset " + HexText(section.rawOffset) + ") overlaps the headers, which end at " +
+                   HexText(static_cast<uint64_t>(layout.headers.HeadersEnd()));
+    }
+    return "";
 }
 
 std::vector<TResource> ReadResources(const std::vector<uint8_t>& image) {
@@ -183,18 +257,28 @@ struct TSectionChange {
     int64_t addressShift = 0;
 };
 
-// Raises EPeImageError unless the headers can be rewritten and every section
-// behind the resources is one that no code addresses (discardable, such as
-// the base relocations), laid out behind them in the file and in memory.
+// Raises EPeImageError unless the headers can be rewritten, they and every
+// section listed before the resources lie in front of them (so the rebuilt
+// image keeps them in place, headers whole), and every section behind the
+// resources is one that no code addresses (discardable, such as the base
+// relocations), laid out behind them in the file and in memory.
 void CheckRebuildable(const TPeLayout& layout, size_t index, const std::vector<uint8_t>& image) {
     const TPeHeaders& pe = layout.headers;
     const int64_t directoriesEnd = pe::DirectoriesAt(pe.optionalMagic) +
                                    int64_t{std::min(pe.directoryCount, pe::kDirectoryMax)} * pe::kDirectoryEntrySize;
     if (pe.optionalSize < directoriesEnd || pe.directoryCount <= pe::kResourceDirectory)
         throw EPeImageError("its optional header is too short to rewrite");
+    if (const std::string problem = SectionLayoutProblem(layout, image.size()); !problem.empty())
+        throw EPeImageError(problem);
     const TPeSection& rsrc = layout.sections[index];
+    for (size_t i = 0; i < index; ++i) {
+        const TPeSection& before = layout.sections[i];
+        const bool behindInFile = before.rawSize != 0 && uint64_t{before.rawOffset} + before.rawSize > rsrc.rawOffset;
+        if (behindInFile || before.virtualAddress > rsrc.virtualAddress)
+            throw EPeImageError("section " + std::to_string(i + 1) + ", listed before its resources, lies behind them " +
+                                (behindInFile ? "in the file" : "in memory") + " and would be moved without its header");
+    }
     const uint64_t end = uint64_t{rsrc.rawOffset} + rsrc.rawSize;
-    if (end > image.size()) throw EPeImageError("its resource section lies outside the file");
     for (size_t i = index + 1; i < layout.sections.size(); ++i)
         if (const TPeSection& behind = layout.sections[i]; (behind.flags & pe::kSectionDiscardable) == 0 ||
             behind.virtualAddress < rsrc.virtualAddress || (behind.rawSize != 0 && behind.rawOffset < end))
@@ -234,13 +318,15 @@ void ReplaceResources(std::vector<uint8_t>& image, std::vector<TResource> resour
     const std::optional<size_t> index = ResourceSection(layout);
     if (!index) throw EPeImageError("it has no resource section");
     CheckRebuildable(layout, *index, image);
-    const int64_t optional = layout.headers.OptionalAt();
-    const uint32_t sectionAlignment = std::max(Get32(image, optional + pe::kSectionAlignmentField), 1u);
-    const uint32_t fileAlignment = std::max(Get32(image, optional + pe::kFileAlignmentField), 1u);
+    const uint32_t sectionAlignment = layout.headers.sectionAlignment;
+    const uint32_t fileAlignment = layout.headers.fileAlignment;
 
     std::sort(resources.begin(), resources.end(), [](const TResource& a, const TResource& b) {
         return std::tie(a.type, a.id, a.language) < std::tie(b.type, b.id, b.language);
     });
+    if (const size_t entries = TTreeShape(resources).Entries(); entries > pe::kMaxTreeEntries)
+        throw EPeImageError("its resources would take " + std::to_string(entries) +
+                            " directory entries; vornpack reads back at most " + std::to_string(pe::kMaxTreeEntries));
     TSectionChange change{.index = *index, .before = layout.sections[*index]};
     std::vector<uint8_t> section = SectionBytes(resources, change.before.virtualAddress);
     change.virtualSize = static_cast<uint32_t>(section.size());

@@ -2,6 +2,7 @@
 // refuses them, and a stub whose resources were rebuilt, read back.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -19,25 +20,41 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A PNG of 256x256 pixels: signature, IHDR (size, 8-bit RGBA), IEND.
+const std::string kPng256 = "89 50 4E 47 0D 0A 1A 0A 00 00 00 0D 49 48 44 52 00 00 01 00 00 00 01 00 08 06 00 00 00"
+                            " 5C 72 A8 66 00 00 00 00 49 45 4E 44 AE 42 60 82";
+
 // An icon file header (reserved 0, type 1, count) and its directory entries
-// (w, h, colours, 0, planes, bits, size, offset), then image bytes.
-const char* const kTwoImages =  // a 16x16 image of 4 bytes at 38 and a 256x256 PNG of 8 bytes at 42
-    "00 00 01 00 02 00"
-    " 10 10 00 00 01 00 20 00 04 00 00 00 26 00 00 00"
-    " 00 00 00 00 01 00 20 00 08 00 00 00 2A 00 00 00"
-    " AA BB CC DD 89 50 4E 47 0D 0A 1A 0A";
+// (w, h, colours, 0, planes, bits, size, offset): a 16x16 image of 4 bytes
+// at 38, then the PNG at 42 listed as 256x256 (0, 0).
+std::string TwoImages(const std::string& png = kPng256) {
+    char size[3];
+    std::snprintf(size, sizeof size, "%02X", static_cast<unsigned>(Hex(png).size()));
+    return "00 00 01 00 02 00 10 10 00 00 01 00 20 00 04 00 00 00 26 00 00 00 00 00 00 00 01 00 20 00 " +
+           std::string(size) + " 00 00 00 2A 00 00 00 AA BB CC DD " + png;
+}
 
 TEST(IconFile, EachFileGivesItsImagesOrItsReason) {
+    const std::string entry = " 10 10 00 00 01 00 20 00 04 00 00 00 26 00 00 00";
     const struct { const char* name; std::string hex; const char* error; } cases[] = {
-        {"two images, one PNG", kTwoImages, ""},
+        {"two images, one PNG", TwoImages(), ""},
         {"empty", "", "the file is empty"},
         {"a cursor file", "00 00 02 00 01 00", "it is not an icon file (.ico)"},
         {"no images", "00 00 01 00 00 00", "it holds no images"},
-        {"cut inside the list", std::string(kTwoImages).substr(0, 3 * 30), "it is cut short inside its list of images"},
-        {"cut inside an image", std::string(kTwoImages).substr(0, 3 * 48 - 1), "image 2 of 2 lies outside the file"},
+        {"more images than an installer reads back", "00 00 01 00 00 78", "it holds 30720 images; an installer's icon holds at most 30719"},
+        {"cut inside the list", TwoImages().substr(0, 3 * 30), "it is cut short inside its list of images"},
+        {"cut inside an image", TwoImages().substr(0, 3 * 48 - 1), "image 2 of 2 lies outside the file"},
         {"an offset into the list", "00 00 01 00 01 00 10 10 00 00 01 00 20 00 04 00 00 00 04 00 00 00 AA BB CC DD",
          "image 1 of 1 lies outside the file"},
         {"an empty image", "00 00 01 00 01 00 10 10 00 00 01 00 20 00 00 00 00 00 16 00 00 00", "image 1 of 1 is empty"},
+        {"two entries on the same bytes", "00 00 01 00 02 00" + entry + entry + " AA BB CC DD",
+         "image 2 of 2 shares bytes with image 1; each image needs bytes of its own"},
+        {"a bare PNG signature", TwoImages(kPng256.substr(0, 3 * 8)), "image 2 of 2 is a PNG without its IHDR chunk first"},
+        {"a PNG without IEND", TwoImages(kPng256.substr(0, 3 * 33)), "image 2 of 2 is a PNG cut short"},
+        {"a PNG 2^31-1 wide", TwoImages(kPng256.substr(0, 3 * 16) + "7F FF FF FF" + kPng256.substr(3 * 20 - 1)),
+         "image 2 of 2 is a PNG of 2147483647x256 pixels; an icon image has 1 to 256"},
+        {"a PNG smaller than listed", TwoImages(kPng256.substr(0, 3 * 18) + "00 20" + kPng256.substr(3 * 20 - 1)),
+         "image 2 of 2 is a PNG of 32x256 where the list of images says 256x256"},
     };
     for (const auto& c : cases) {
         try {
@@ -45,7 +62,7 @@ TEST(IconFile, EachFileGivesItsImagesOrItsReason) {
             EXPECT_STREQ(c.error, "") << c.name;
             EXPECT_EQ(setup::IconGroupSizes(setup::IconResources(images).back().data),
                       (std::vector<std::pair<int, int>>{{16, 16}, {256, 256}})) << c.name;
-            EXPECT_EQ(images[1].data, Hex("89 50 4E 47 0D 0A 1A 0A")) << c.name;
+            EXPECT_EQ(images[1].data, Hex(kPng256)) << c.name;
         } catch (const setup::EFaceError& error) {
             EXPECT_NE(std::string(c.error), "") << c.name << ": " << error.what();
             EXPECT_TRUE(std::string(error.what()).starts_with(c.error)) << c.name << ": " << error.what();
@@ -59,7 +76,7 @@ protected:
         dir_ = fs::temp_directory_path() /
                ("face_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::create_directories(dir_);
-        const Bytes icon = Hex(kTwoImages);
+        const Bytes icon = Hex(TwoImages());
         std::ofstream(dir_ / "app.ico", std::ios::binary)
             .write(reinterpret_cast<const char*>(icon.data()), static_cast<std::streamsize>(icon.size()));
         std::ofstream(dir_ / "a") << "a";
@@ -155,35 +172,46 @@ void Face::RebuildAndReadBack(const pack::TArchitecture& arch) {
     EXPECT_EQ(pack::StubProblem(rebuilt, arch), "");
 }
 
-TEST(ResourceSection, AnImageWithoutOneCannotTakeResources) {
-    std::vector<uint8_t> image = Hex("4D 5A");
-    EXPECT_THROW(setup::ReplaceResources(image, {}), setup::EPeImageError);
-}
-
-}  // namespace
-}  // namespace vorn::test
-
-namespace vorn::test {
-namespace {
-
-// The carried stub's tree (root, type, id, one data entry at 72, as the
-// writer lays out a single resource) with one field made to lie.
-TEST(ResourceSection, LyingTreesAreRefusedNotFollowed) {
-    std::vector<uint8_t> stub = pack::CarriedStub(pack::kX64);
-    if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
-    setup::ReplaceResources(stub, setup::ReadResources(stub));
-    const setup::TPeLayout layout = setup::ReadPeLayout(stub);
-    const setup::TPeSection section = layout.sections[*setup::ResourceSection(layout)];
-    const struct { const char* name; size_t at; uint32_t value; } cases[] = {
-        {"data below the section", 72, section.virtualAddress - 1},
-        {"data past the section", 72, section.virtualAddress + section.rawSize - 4},
-        {"a subdirectory outside the section", 20, 0x80000000u | section.rawSize},
-        {"a leaf where a directory belongs", 20, 72},
-    };
-    for (const auto& c : cases) {
-        std::vector<uint8_t> lying = stub;
-        StoreLe32(lying.data() + section.rawOffset + c.at, c.value);
-        EXPECT_THROW(setup::ReadResources(lying), setup::EPeImageError) << c.name;
+// Each carried stub with two resources of type 10 (id 1: 1,000 bytes, id
+// 2: 8), laid out by the writer: root at 0, type directory at 24 (entries
+// at 40 and 48), id directories at 56 and 80, data entries at 104 and 120.
+// Each row makes one field lie, in the tree or in the headers.
+TEST(ResourceSection, HostileLayoutsAreRefusedByName) {
+    for (const pack::TArchitecture* arch : pack::kArchitectures) {
+        std::vector<uint8_t> stub = pack::CarriedStub(*arch);
+        if (stub.empty()) GTEST_SKIP() << "this vornpack carries no " << arch->name << " stub";
+        setup::ReplaceResources(stub, {{.type = 10, .id = 1, .language = 0, .codePage = 0, .data = Bytes(1000, 'a')},
+                                       {.type = 10, .id = 2, .language = 0, .codePage = 0, .data = Bytes(8, 'b')}});
+        const setup::TPeLayout layout = setup::ReadPeLayout(stub);
+        const size_t rsrc = *setup::ResourceSection(layout);
+        const setup::TPeSection section = layout.sections[rsrc], reloc = layout.sections[rsrc + 1];
+        const int64_t tree = section.rawOffset, optional = layout.headers.OptionalAt();
+        const auto header = [&](size_t i) { return layout.headers.SectionTableAt() + int64_t(i) * setup::pe::kSectionHeaderSize; };
+        const struct { const char* name; int64_t at; uint32_t value; const char* refusal; } cases[] = {
+            {"data below the section", tree + 104, section.virtualAddress - 1, "a resource's data lies outside the resource"},
+            {"data past the section", tree + 104, section.virtualAddress + section.rawSize - 4, "a resource's data lies outside"},
+            {"a subdirectory outside the section", tree + 20, 0x80000000u | section.rawSize, "a resource directory lies outside"},
+            {"a leaf where a directory belongs", tree + 20, 104, "its resource tree is not three levels deep"},
+            {"two ids sharing the 1,000 bytes", tree + 52, 0x80000000u | 56, "its resources share data: copied leaf by leaf"},
+            {".rsrc at raw offset 0", header(rsrc) + setup::pe::kSectionRawOffsetField, 0, "'s raw data (at offset 0x0) overlaps the headers"},
+            {"FileAlignment 2 GiB", optional + setup::pe::kFileAlignmentField, 0x80000000u, "its FileAlignment is 0x80000000; it must"},
+            {"SectionAlignment below FileAlignment", optional + setup::pe::kSectionAlignmentField, 0x100, "its SectionAlignment is 0x100"},
+            {"a section stored behind .rsrc", header(rsrc - 1) + setup::pe::kSectionRawOffsetField, reloc.rawOffset,
+             ", listed before its resources, lies behind them in the file and would be moved without its header"},
+            {"a section mapped behind .rsrc", header(rsrc - 1) + setup::pe::kSectionAddressField, reloc.virtualAddress,
+             ", listed before its resources, lies behind them in memory"},
+        };
+        for (const auto& c : cases) {
+            std::vector<uint8_t> lying = stub;
+            StoreLe32(lying.data() + c.at, c.value);
+            std::string refusals = pack::StubProblem(lying, *arch) + " | ";
+            try {
+                setup::ReplaceResources(lying, setup::ReadResources(lying));
+            } catch (const setup::EPeImageError& error) {
+                refusals += error.Message;
+            }
+            EXPECT_NE(refusals.find(c.refusal), std::string::npos) << arch->name << ", " << c.name << ": " << refusals;
+        }
     }
 }
 

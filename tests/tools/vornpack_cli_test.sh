@@ -23,6 +23,13 @@ stub[at:at + 4] = bytes(4); sys.exit(0 if open('plain.exe', 'rb').read()[:len(st
 check "list shows the version, its strings and the icon's sizes" \
   grep -qxE 'version: 1\.2\.3\.4 \(product 1\.2\.3\.4\)|   CompanyName: Example Ltd\.|icon: 16x16, 32x32, 256x256' list.txt
 [ "$(grep -cE '^version: |CompanyName|^icon: ' list.txt)" = 3 ] || check "list shows all three face lines" false
+/usr/bin/python3 -c "
+import pefile; d = bytearray(open('one.exe', 'rb').read())
+d[[s for s in pefile.PE(data=bytes(d)).sections if s.Name.startswith(b'.rsrc')][0].PointerToRawData + 12] = 1  # a named entry
+open('named.exe', 'wb').write(d)"
+"$vornpack" list named.exe > list.txt 2>&1
+check "list says in one line why it shows no version or icon" \
+  grep -qx 'version and icon: unreadable, it holds resources with names; vornpack rebuilds numbered ones only' list.txt
 check "wrestool finds three icons, the group, the version and the manifest" [ "$(wrestool -l one.exe | grep -oE 'type=[a-z_0-9]+' | tr '\n' ' ')" = \
   "type=3 type=icon type=3 type=icon type=3 type=icon type=14 type=group_icon type=16 type=version type=24 " ]
 # The same sample for 64-bit Windows, on the carried x64 stub.

@@ -80,8 +80,9 @@ std::string EntryJson(const TPackageEntry& entry, const std::string& codepage) {
     return json;
 }
 
-// The version and icon lines, when the installer has them.
+// The version and icon lines, when the installer has them, or why they are missing.
 void PrintFaceText(const TInstallerFace& face) {
+    if (!face.problem.empty()) std::printf("version and icon: unreadable, %s\n", face.problem.c_str());
     if (face.version) {
         std::printf("version: %s (product %s)\n", setup::VersionText(face.version->fileVersion).c_str(),
                     setup::VersionText(face.version->productVersion).c_str());
@@ -112,7 +113,9 @@ std::string FaceJson(const TInstallerFace& face) {
     for (size_t i = 0; i < face.iconSizes.size(); ++i)
         json += std::string(i ? ", " : "") + "{\"width\": " + std::to_string(face.iconSizes[i].first) +
                 ", \"height\": " + std::to_string(face.iconSizes[i].second) + "}";
-    return json + "]";
+    json += "]";
+    if (!face.problem.empty()) json += ",\n  \"face_problem\": " + JsonString(face.problem);
+    return json;
 }
 
 }  // namespace

@@ -38,10 +38,7 @@ bool CarriesPackage(const std::vector<uint8_t>& image) {
 std::string LayoutProblem(const std::vector<uint8_t>& stub) {
     const setup::TPeLayout layout = setup::ReadPeLayout(stub);
     const setup::TPeHeaders& pe = layout.headers;
-    for (size_t i = 0; i < layout.sections.size(); ++i)
-        if (uint64_t{layout.sections[i].rawOffset} + layout.sections[i].rawSize > stub.size())
-            return Format("its section %u lies outside the file (the file is cut short, or the section lies)",
-                          unsigned(i + 1));
+    if (std::string problem = setup::SectionLayoutProblem(layout, stub.size()); !problem.empty()) return problem;
     if (pe.Certificate().address != 0 || pe.Certificate().size != 0)
         return "it is signed already; sign the installer instead";
     const std::optional<size_t> index = setup::ResourceSection(layout);
@@ -87,7 +84,11 @@ void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub) {
     if (manifest.version)
         resources.push_back({.type = setup::pe::kVersionResource, .id = 1, .language = setup::pe::kUsEnglish,
                              .codePage = 0, .data = setup::VersionResourceBytes(*manifest.version)});
+    const bool hadLevel = ElevationSlotAt(stub).has_value();
     setup::ReplaceResources(stub, std::move(resources));
+    // Only the resources' data is carried over: a level slot elsewhere in the section would be lost.
+    if (hadLevel && !ElevationSlotAt(stub))
+        throw setup::EPeImageError("its execution level lies in its resource section but in no resource, so a rebuild would lose it");
 }
 
 TInstallerFace ReadFace(TStream& installer) {
@@ -102,7 +103,8 @@ TInstallerFace ReadFace(TStream& installer) {
             face.version = setup::ReadVersionResource(version->data);
         if (const setup::TResource* group = setup::FindResource(resources, setup::pe::kGroupIconResource))
             face.iconSizes = setup::IconGroupSizes(group->data);
-    } catch (const setup::EPeImageError&) {
+    } catch (const setup::EPeImageError& error) {
+        face.problem = error.Message;
     }
     return face;
 }

@@ -1,0 +1,20 @@
+// The .ico reader over arbitrary files: the images come back, or a refusal.
+// Images never share bytes, so together they are never larger than the
+// file, and the icon group lists each of them.
+#include <cstdint>
+#include <vector>
+
+#include "setup/pe_face.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    try {
+        const std::vector<vorn::setup::TIconImage> images = vorn::setup::ReadIconFile(std::vector<uint8_t>(data, data + size));
+        size_t total = 0;
+        for (const vorn::setup::TIconImage& image : images) total += image.data.size();
+        if (total > size) __builtin_trap();
+        const std::vector<vorn::setup::TResource> resources = vorn::setup::IconResources(images);
+        if (vorn::setup::IconGroupSizes(resources.back().data).size() != images.size()) __builtin_trap();
+    } catch (const vorn::setup::EFaceError&) {
+    }
+    return 0;
+}
