@@ -69,6 +69,8 @@ std::string Utf8(const std::u16string& text) {
         uint32_t code = text[i];
         if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
             code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (code >= 0xD800 && code < 0xE000)
+            code = 0xFFFD;  // an unpaired surrogate has no UTF-8: the replacement character stands in
         if (code < 0x80) out += char(code);
         else if (code < 0x800) out += {char(0xC0 | code >> 6), char(0x80 | (code & 0x3F))};
         else if (code < 0x10000) out += {char(0xE0 | code >> 12), char(0x80 | (code >> 6 & 0x3F)), char(0x80 | (code & 0x3F))};

@@ -19,8 +19,6 @@ void ReadOptionalHeader(const uint8_t* optional, int64_t size, TPeHeaders& pe) {
     if (size < pe::kSubsystemField + 2) return;
     pe.optionalMagic = LoadLe16(optional);
     pe.subsystem = LoadLe16(optional + pe::kSubsystemField);
-    pe.sectionAlignment = LoadLe32(optional + pe::kSectionAlignmentField);
-    pe.fileAlignment = LoadLe32(optional + pe::kFileAlignmentField);
     const int64_t countAt = pe::DirectoryCountAt(pe.optionalMagic);
     if (size < countAt + 4) return;
     pe.directoryCount = LoadLe32(optional + countAt);

@@ -83,8 +83,6 @@ struct TPeHeaders {
     uint16_t machine = 0;
     uint16_t optionalMagic = 0;
     uint16_t subsystem = 0;
-    uint32_t sectionAlignment = 0;
-    uint32_t fileAlignment = 0;
     int64_t peOffset = 0;      // of the PE signature
     int64_t optionalSize = 0;  // as the file header states it
     uint32_t directoryCount = 0;

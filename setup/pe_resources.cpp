@@ -172,8 +172,16 @@ uint32_t Get32(const std::vector<uint8_t>& image, int64_t at) { return LoadLe32(
 
 TPeLayout ReadPeLayout(const std::vector<uint8_t>& image) {
     TMemoryStream stream(image);
-    TPeLayout layout{.headers = ReadPeHeaders(stream), .sections = {}};
-    if (layout.headers.isPe) layout.sections = ReadPeSections(stream, layout.headers);
+    TPeLayout layout;
+    layout.headers = ReadPeHeaders(stream);
+    if (!layout.headers.isPe) return layout;
+    layout.sections = ReadPeSections(stream, layout.headers);
+    const int64_t optional = layout.headers.OptionalAt();
+    if (layout.headers.optionalSize >= pe::kFileAlignmentField + 4 &&
+        optional + pe::kFileAlignmentField + 4 <= static_cast<int64_t>(image.size())) {
+        layout.sectionAlignment = LoadLe32(image.data() + optional + pe::kSectionAlignmentField);
+        layout.fileAlignment = LoadLe32(image.data() + optional + pe::kFileAlignmentField);
+    }
     return layout;
 }
 
@@ -200,7 +208,7 @@ std::string HexText(uint64_t value) {
 
 // The loader maps sections at SectionAlignment and reads them at
 // FileAlignment; anything else would also let a rebuild pad without bound.
-std::string AlignmentProblem(const TPeHeaders& pe) {
+std::string AlignmentProblem(const TPeLayout& pe) {
     if (!PowerOfTwo(pe.fileAlignment) || pe.fileAlignment < kMinFileAlignment || pe.fileAlignment > kMaxAlignment)
         return "its FileAlignment is " + HexText(pe.fileAlignment) + "; it must be a power of two from 512 to 65536";
     if (!PowerOfTwo(pe.sectionAlignment) || pe.sectionAlignment < pe.fileAlignment || pe.sectionAlignment > kMaxAlignment)
@@ -212,7 +220,7 @@ std::string AlignmentProblem(const TPeHeaders& pe) {
 }  // namespace
 
 std::string SectionLayoutProblem(const TPeLayout& layout, size_t fileSize) {
-    if (std::string problem = AlignmentProblem(layout.headers); !problem.empty()) return problem;
+    if (std::string problem = AlignmentProblem(layout); !problem.empty()) return problem;
     const std::optional<size_t> resources = ResourceSection(layout);
     for (size_t i = 0; i < layout.sections.size(); ++i) {
         const TPeSection& section = layout.sections[i];
@@ -318,8 +326,8 @@ void ReplaceResources(std::vector<uint8_t>& image, std::vector<TResource> resour
     const std::optional<size_t> index = ResourceSection(layout);
     if (!index) throw EPeImageError("it has no resource section");
     CheckRebuildable(layout, *index, image);
-    const uint32_t sectionAlignment = layout.headers.sectionAlignment;
-    const uint32_t fileAlignment = layout.headers.fileAlignment;
+    const uint32_t sectionAlignment = layout.sectionAlignment;
+    const uint32_t fileAlignment = layout.fileAlignment;
 
     std::sort(resources.begin(), resources.end(), [](const TResource& a, const TResource& b) {
         return std::tie(a.type, a.id, a.language) < std::tie(b.type, b.id, b.language);

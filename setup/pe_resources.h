@@ -44,6 +44,8 @@ struct TResource {
 struct TPeLayout {
     TPeHeaders headers;
     std::vector<TPeSection> sections;
+    uint32_t sectionAlignment = 0;  // of the sections in memory
+    uint32_t fileAlignment = 0;     // of their raw data in the file
 };
 TPeLayout ReadPeLayout(const std::vector<uint8_t>& image);
 
