@@ -4,17 +4,17 @@
 #include <cstdint>
 #include <vector>
 
-#include "setup/pe_face.h"
+#include "tools/vornpack/pe/icon_and_version.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
-        const std::vector<vorn::setup::TIconImage> images = vorn::setup::ReadIconFile(std::vector<uint8_t>(data, data + size));
+        const std::vector<vorn::pack::TIconImage> images = vorn::pack::ReadIconFile(std::vector<uint8_t>(data, data + size));
         size_t total = 0;
-        for (const vorn::setup::TIconImage& image : images) total += image.data.size();
+        for (const vorn::pack::TIconImage& image : images) total += image.data.size();
         if (total > size) __builtin_trap();
-        const std::vector<vorn::setup::TResource> resources = vorn::setup::IconResources(images);
-        if (vorn::setup::IconGroupSizes(resources.back().data).size() != images.size()) __builtin_trap();
-    } catch (const vorn::setup::EFaceError&) {
+        const std::vector<vorn::pack::TResource> resources = vorn::pack::IconResources(images);
+        if (vorn::pack::IconGroupSizes(resources.back().data).size() != images.size()) __builtin_trap();
+    } catch (const vorn::pack::EFaceError&) {
     }
     return 0;
 }

@@ -10,7 +10,7 @@
 
 #include "compress/exceptions.h"
 #include "compress/stream.h"
-#include "setup/pe_resources.h"
+#include "tools/vornpack/pe/resource_section.h"
 #include "tools/vornpack/stub_image.h"
 #include "tools/vornpack/stub_rewrite.h"
 
@@ -19,7 +19,7 @@ namespace {
 vorn::pack::TManifest FaceManifest() {
     vorn::pack::TManifest manifest;
     manifest.icon = {{.entry = {16, 16, 0, 0, 1, 0, 32, 0, 4, 0, 0, 0}, .data = {0xAA, 0xBB, 0xCC, 0xDD}}};
-    manifest.version = vorn::setup::TVersionInfo{
+    manifest.version = vorn::pack::TVersionInfo{
         .fileVersion = {1, 2, 3, 4}, .productVersion = {1, 2, 3, 4}, .strings = {{"CompanyName", "Ex"}}};
     return manifest;
 }
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> image(data, data + size);
     for (const vorn::pack::TArchitecture* arch : vorn::pack::kArchitectures)
         vorn::pack::StubProblem(image, *arch);  // under the sanitizers too; the rebuild is tried either way
-    const auto layoutSound = [&] { return vorn::setup::SectionLayoutProblem(vorn::setup::ReadPeLayout(image), image.size()).empty(); };
+    const auto layoutSound = [&] { return vorn::pack::SectionLayoutProblem(vorn::pack::ReadPeLayout(image), image.size()).empty(); };
     const bool wasSound = layoutSound();
     try {
         vorn::pack::SetElevation(image, vorn::pack::Elevation::User);

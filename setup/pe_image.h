@@ -2,7 +2,7 @@
 // header through the PE header, the optional header and its data
 // directories to the section table. The installer uses it to find the
 // certificate table behind its package; vornpack uses it to check and
-// rewrite stubs (setup/pe_resources.h) and to read installers back.
+// rewrite stubs (tools/vornpack/pe/) and to read installers back.
 #pragma once
 
 #include <array>

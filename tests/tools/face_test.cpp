@@ -7,12 +7,12 @@
 #include <fstream>
 
 #include "compress/byte_order.h"
-#include "setup/pe_face.h"
-#include "setup/pe_resources.h"
+#include "tools/vornpack/pe/icon_and_version.h"
+#include "tools/vornpack/pe/resource_section.h"
 #include "tests/support/test_support.h"
 #include "tools/vornpack/manifest.h"
 #include "tools/vornpack/stub_image.h"
-#include "tools/vornpack/stub_manifest.h"
+#include "tools/vornpack/execution_level.h"
 #include "tools/vornpack/stub_rewrite.h"
 
 namespace vorn::test {
@@ -58,12 +58,12 @@ TEST(IconFile, EachFileGivesItsImagesOrItsReason) {
     };
     for (const auto& c : cases) {
         try {
-            const std::vector<setup::TIconImage> images = setup::ReadIconFile(Hex(c.hex));
+            const std::vector<pack::TIconImage> images = pack::ReadIconFile(Hex(c.hex));
             EXPECT_STREQ(c.error, "") << c.name;
-            EXPECT_EQ(setup::IconGroupSizes(setup::IconResources(images).back().data),
+            EXPECT_EQ(pack::IconGroupSizes(pack::IconResources(images).back().data),
                       (std::vector<std::pair<int, int>>{{16, 16}, {256, 256}})) << c.name;
             EXPECT_EQ(images[1].data, Hex(kPng256)) << c.name;
-        } catch (const setup::EFaceError& error) {
+        } catch (const pack::EFaceError& error) {
             EXPECT_NE(std::string(c.error), "") << c.name << ": " << error.what();
             EXPECT_TRUE(std::string(error.what()).starts_with(c.error)) << c.name << ": " << error.what();
         }
@@ -120,7 +120,7 @@ TEST_F(Face, EachVersionTableIsTakenOrRefusedWithLineAndReason) {
         EXPECT_EQ(found.empty(), error.empty()) << keys.substr(0, 80) << ": " << found;
     }
     const pack::TManifest manifest = Parse("[version]\nfile-version = \"1.2.3.4\"\nproduct-name = \"Ünïcode ✓\"");
-    EXPECT_EQ(manifest.version->productVersion, (setup::TFourPartVersion{1, 2, 3, 4}));
+    EXPECT_EQ(manifest.version->productVersion, (pack::TFourPartVersion{1, 2, 3, 4}));
 }
 
 // The carried stub with an icon and version information: the listing reads
@@ -148,16 +148,16 @@ void Face::RebuildAndReadBack(const pack::TArchitecture& arch) {
     TMemoryStream stream(rebuilt);
     const pack::TInstallerFace face = pack::ReadFace(stream);
     ASSERT_TRUE(face.version);
-    EXPECT_EQ(face.version->productVersion, (setup::TFourPartVersion{5, 6, 7, 8}));
+    EXPECT_EQ(face.version->productVersion, (pack::TFourPartVersion{5, 6, 7, 8}));
     EXPECT_EQ(face.version->strings.front(), (std::pair<std::string, std::string>{"CompanyName", "Éx"}));
     EXPECT_EQ(face.iconSizes.size(), 2u);
     const auto manifestOf = [](const std::vector<uint8_t>& image) {
-        return setup::FindResource(setup::ReadResources(image), setup::pe::kManifestResource)->data;
+        return pack::FindResource(pack::ReadResources(image), pack::pe::kManifestResource)->data;
     };
     EXPECT_EQ(manifestOf(rebuilt), manifestOf(stub));
 
-    const setup::TPeLayout before = setup::ReadPeLayout(stub), after = setup::ReadPeLayout(rebuilt);
-    const size_t rsrc = *setup::ResourceSection(before);
+    const pack::TPeLayout before = pack::ReadPeLayout(stub), after = pack::ReadPeLayout(rebuilt);
+    const size_t rsrc = *pack::ResourceSection(before);
     const setup::TPeSection& old = before.sections[rsrc];
     const auto code = static_cast<std::ptrdiff_t>(before.sections[0].rawOffset);
     EXPECT_TRUE(std::equal(stub.begin() + code, stub.begin() + old.rawOffset, rebuilt.begin() + code)) << "the code moved";
@@ -180,10 +180,10 @@ TEST(ResourceSection, HostileLayoutsAreRefusedByName) {
     for (const pack::TArchitecture* arch : pack::kArchitectures) {
         std::vector<uint8_t> stub = pack::CarriedStub(*arch);
         if (stub.empty()) GTEST_SKIP() << "this vornpack carries no " << arch->name << " stub";
-        setup::ReplaceResources(stub, {{.type = 10, .id = 1, .language = 0, .codePage = 0, .data = Bytes(1000, 'a')},
+        pack::ReplaceResources(stub, {{.type = 10, .id = 1, .language = 0, .codePage = 0, .data = Bytes(1000, 'a')},
                                        {.type = 10, .id = 2, .language = 0, .codePage = 0, .data = Bytes(8, 'b')}});
-        const setup::TPeLayout layout = setup::ReadPeLayout(stub);
-        const size_t rsrc = *setup::ResourceSection(layout);
+        const pack::TPeLayout layout = pack::ReadPeLayout(stub);
+        const size_t rsrc = *pack::ResourceSection(layout);
         const setup::TPeSection section = layout.sections[rsrc], reloc = layout.sections[rsrc + 1];
         const int64_t tree = section.rawOffset, optional = layout.headers.OptionalAt();
         const auto header = [&](size_t i) { return layout.headers.SectionTableAt() + int64_t(i) * setup::pe::kSectionHeaderSize; };
@@ -206,8 +206,8 @@ TEST(ResourceSection, HostileLayoutsAreRefusedByName) {
             StoreLe32(lying.data() + c.at, c.value);
             std::string refusals = pack::StubProblem(lying, *arch) + " | ";
             try {
-                setup::ReplaceResources(lying, setup::ReadResources(lying));
-            } catch (const setup::EPeImageError& error) {
+                pack::ReplaceResources(lying, pack::ReadResources(lying));
+            } catch (const pack::EPeImageError& error) {
                 refusals += error.Message;
             }
             EXPECT_NE(refusals.find(c.refusal), std::string::npos) << arch->name << ", " << c.name << ": " << refusals;

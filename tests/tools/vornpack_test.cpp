@@ -14,7 +14,7 @@
 #include "tools/vornpack/package_builder.h"
 #include "tools/vornpack/package_contents.h"
 #include "tools/vornpack/store_decision.h"
-#include "tools/vornpack/stub_manifest.h"
+#include "tools/vornpack/execution_level.h"
 
 namespace vorn::test {
 namespace {

@@ -12,7 +12,7 @@
 #include "compress/events.h"
 #include "compress/lzma/lzma_compress.h"
 #include "compress/vorn_header.h"
-#include "setup/pe_resources.h"
+#include "tools/vornpack/pe/resource_section.h"
 #include "tools/common/buffered_stream.h"
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
@@ -22,7 +22,7 @@
 #include "tools/vornpack/package_builder.h"
 #include "tools/vornpack/signing.h"
 #include "tools/vornpack/stub_image.h"
-#include "tools/vornpack/stub_manifest.h"
+#include "tools/vornpack/execution_level.h"
 #include "tools/vornpack/stub_rewrite.h"
 
 namespace vorn::pack {
@@ -173,8 +173,8 @@ int RunBuild(const TBuildOptions& options) {
         try {
             SetElevation(stub, manifest.elevation);
             ApplyFace(manifest, stub);
-            setup::ClearPeChecksum(stub);
-        } catch (const setup::EPeImageError& error) {
+            pack::ClearPeChecksum(stub);
+        } catch (const pack::EPeImageError& error) {
             throw EStubError("--stub \"" + options.stub + "\" cannot take an icon or version information: " +
                              error.Message);
         } catch (const EVornError& error) {

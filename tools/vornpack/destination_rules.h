@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/vornpack/stub_manifest.h"
+#include "tools/vornpack/execution_level.h"
 
 namespace vorn::pack {
 

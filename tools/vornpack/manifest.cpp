@@ -510,16 +510,16 @@ constexpr std::pair<const char*, const char*> kVersionStrings[] = {
     {"original-filename", "OriginalFilename"}, {"product-name", "ProductName"},
     {"product-version", "ProductVersion"}, {"comments", "Comments"}};
 
-setup::TFourPartVersion ParseFourParts(const TChecker& check, const toml::node& node, const std::string& field) {
+pack::TFourPartVersion ParseFourParts(const TChecker& check, const toml::node& node, const std::string& field) {
     const auto* text = node.as_string();
     if (!text) check.WrongType(node, field, "a string");
-    const auto version = setup::ParseVersion(text->get());
+    const auto version = pack::ParseVersion(text->get());
     if (!version) check.Fail(node, field, "must be four numbers from 0 to 65535, as in \"1.2.3.4\"");
     return *version;
 }
 
 // [version]: the version information Explorer shows; text stays UTF-8.
-setup::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& node) {
+pack::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& node) {
     const auto* table = node.as_table();
     if (!table) check.WrongType(node, "version", "a table");
     std::vector<std::string> keys;
@@ -527,7 +527,7 @@ setup::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& n
     check.OnlyKeys(*table, keys, "version.");
     const auto* file = table->get("file-version");
     if (!file) check.Fail(node, "version.file-version", "is missing");
-    setup::TVersionInfo info;
+    pack::TVersionInfo info;
     info.fileVersion = ParseFourParts(check, *file, "version.file-version");
     info.productVersion = info.fileVersion;
     if (const auto* product = table->get("product-version"))
@@ -535,18 +535,18 @@ setup::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& n
     for (const auto& [key, name] : kVersionStrings) {
         const auto* value = check.Get(*table, key, std::string("version.") + key, toml::node_type::string);
         if (value) info.strings.push_back({name, value->as_string()->get()});
-        else if (key == std::string_view("product-version")) info.strings.push_back({name, setup::VersionText(info.productVersion)});
+        else if (key == std::string_view("product-version")) info.strings.push_back({name, pack::VersionText(info.productVersion)});
     }
     try {
-        setup::VersionResourceBytes(info);
-    } catch (const setup::EFaceError& error) {
+        pack::VersionResourceBytes(info);
+    } catch (const pack::EFaceError& error) {
         check.Fail(node, "version", error.what());
     }
     return info;
 }
 
 // icon = "app.ico": every image of the file goes into the installer.
-std::vector<setup::TIconImage> ParseIcon(const TChecker& check, const toml::node& node, TManifest& manifest) {
+std::vector<pack::TIconImage> ParseIcon(const TChecker& check, const toml::node& node, TManifest& manifest) {
     const auto* text = node.as_string();
     if (!text) check.WrongType(node, "icon", "a string");
     const std::filesystem::path path = manifest.iconPath = manifest.path.parent_path() / text->get();
@@ -559,8 +559,8 @@ std::vector<setup::TIconImage> ParseIcon(const TChecker& check, const toml::node
     const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) check.Fail(node, "icon", quoted + " cannot be read");
     try {
-        return setup::ReadIconFile(bytes);
-    } catch (const setup::EFaceError& problem) {
+        return pack::ReadIconFile(bytes);
+    } catch (const pack::EFaceError& problem) {
         check.Fail(node, "icon", quoted + ": " + problem.what());
     }
 }

@@ -15,9 +15,9 @@
 #include "compress/lzma/lzma_compress.h"
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
-#include "setup/pe_face.h"
+#include "tools/vornpack/pe/icon_and_version.h"
 #include "tools/vornpack/stub_image.h"
-#include "tools/vornpack/stub_manifest.h"
+#include "tools/vornpack/execution_level.h"
 
 namespace vorn::pack {
 
@@ -78,9 +78,9 @@ struct TManifest {
     std::vector<TFileEntry> files;
     // What Explorer shows of the installer; left out, the stub's resources
     // stay exactly as they are.
-    std::vector<setup::TIconImage> icon;
+    std::vector<pack::TIconImage> icon;
     std::filesystem::path iconPath;  // the .ico they came from; empty without an icon
-    std::optional<setup::TVersionInfo> version;
+    std::optional<pack::TVersionInfo> version;
     // [sign] command: run on the finished installer; may hold {in}, {out}
     // and {title} inside its arguments. Empty: the installer stays unsigned.
     std::vector<std::string> signCommand;

@@ -6,7 +6,7 @@
 #include "compress/exceptions.h"
 #include "setup/package_reader.h"
 #include "setup/pe_image.h"
-#include "setup/pe_resources.h"
+#include "tools/vornpack/pe/resource_section.h"
 
 namespace vorn::pack {
 
@@ -36,12 +36,12 @@ bool CarriesPackage(const std::vector<uint8_t>& image) {
 }
 
 std::string LayoutProblem(const std::vector<uint8_t>& stub) {
-    const setup::TPeLayout layout = setup::ReadPeLayout(stub);
+    const pack::TPeLayout layout = pack::ReadPeLayout(stub);
     const setup::TPeHeaders& pe = layout.headers;
-    if (std::string problem = setup::SectionLayoutProblem(layout, stub.size()); !problem.empty()) return problem;
+    if (std::string problem = pack::SectionLayoutProblem(layout, stub.size()); !problem.empty()) return problem;
     if (pe.Certificate().address != 0 || pe.Certificate().size != 0)
         return "it is signed already; sign the installer instead";
-    const std::optional<size_t> index = setup::ResourceSection(layout);
+    const std::optional<size_t> index = pack::ResourceSection(layout);
     if (!index) return "it has no resource section to hold the application manifest";
     const std::optional<size_t> slot = ElevationSlotAt(stub);
     const setup::TPeSection& resources = layout.sections[*index];
@@ -73,22 +73,22 @@ std::string StubProblem(const std::vector<uint8_t>& stub, const TArchitecture& a
 
 void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub) {
     if (manifest.icon.empty() && !manifest.version) return;
-    std::vector<setup::TResource> resources = setup::ReadResources(stub);
-    const auto replaced = [&](const setup::TResource& r) {
-        const bool icon = r.type == setup::pe::kIconResource || r.type == setup::pe::kGroupIconResource;
-        return (icon && !manifest.icon.empty()) || (r.type == setup::pe::kVersionResource && manifest.version);
+    std::vector<pack::TResource> resources = pack::ReadResources(stub);
+    const auto replaced = [&](const pack::TResource& r) {
+        const bool icon = r.type == pack::pe::kIconResource || r.type == pack::pe::kGroupIconResource;
+        return (icon && !manifest.icon.empty()) || (r.type == pack::pe::kVersionResource && manifest.version);
     };
     resources.erase(std::remove_if(resources.begin(), resources.end(), replaced), resources.end());
     if (!manifest.icon.empty())
-        for (setup::TResource& r : setup::IconResources(manifest.icon)) resources.push_back(std::move(r));
+        for (pack::TResource& r : pack::IconResources(manifest.icon)) resources.push_back(std::move(r));
     if (manifest.version)
-        resources.push_back({.type = setup::pe::kVersionResource, .id = 1, .language = setup::pe::kUsEnglish,
-                             .codePage = 0, .data = setup::VersionResourceBytes(*manifest.version)});
+        resources.push_back({.type = pack::pe::kVersionResource, .id = 1, .language = pack::pe::kUsEnglish,
+                             .codePage = 0, .data = pack::VersionResourceBytes(*manifest.version)});
     const bool hadLevel = ElevationSlotAt(stub).has_value();
-    setup::ReplaceResources(stub, std::move(resources));
+    pack::ReplaceResources(stub, std::move(resources));
     // Only the resources' data is carried over: a level slot elsewhere in the section would be lost.
     if (hadLevel && !ElevationSlotAt(stub))
-        throw setup::EPeImageError("its execution level lies in its resource section but in no resource, so a rebuild would lose it");
+        throw pack::EPeImageError("its execution level lies in its resource section but in no resource, so a rebuild would lose it");
 }
 
 TInstallerFace ReadFace(TStream& installer) {
@@ -98,12 +98,12 @@ TInstallerFace ReadFace(TStream& installer) {
     image.resize(installer.Read(image.data(), image.size()));
     TInstallerFace face;
     try {
-        const std::vector<setup::TResource> resources = setup::ReadResources(image);
-        if (const setup::TResource* version = setup::FindResource(resources, setup::pe::kVersionResource))
-            face.version = setup::ReadVersionResource(version->data);
-        if (const setup::TResource* group = setup::FindResource(resources, setup::pe::kGroupIconResource))
-            face.iconSizes = setup::IconGroupSizes(group->data);
-    } catch (const setup::EPeImageError& error) {
+        const std::vector<pack::TResource> resources = pack::ReadResources(image);
+        if (const pack::TResource* version = pack::FindResource(resources, pack::pe::kVersionResource))
+            face.version = pack::ReadVersionResource(version->data);
+        if (const pack::TResource* group = pack::FindResource(resources, pack::pe::kGroupIconResource))
+            face.iconSizes = pack::IconGroupSizes(group->data);
+    } catch (const pack::EPeImageError& error) {
         face.problem = error.Message;
     }
     return face;

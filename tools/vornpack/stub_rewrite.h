@@ -10,25 +10,25 @@
 #include <vector>
 
 #include "compress/stream.h"
-#include "setup/pe_face.h"
+#include "tools/vornpack/pe/icon_and_version.h"
 #include "tools/vornpack/manifest.h"
 
 namespace vorn::pack {
 
 // Why a --stub cannot be the installer's program, or empty: it must be a
 // GUI program of the architecture (PE32 for x86, PE32+ for x64), unsigned,
-// with no setup::SectionLayoutProblem,
+// with no pack::SectionLayoutProblem,
 // its execution-level slot inside its resources, and no package behind it.
 std::string StubProblem(const std::vector<uint8_t>& stub, const TArchitecture& arch);
 
 // Rebuilds the stub's resources with the manifest's icon and version
 // information; leaves the stub untouched when the manifest has neither.
-// Raises setup::EPeImageError when its resources cannot be rebuilt, or
+// Raises pack::EPeImageError when its resources cannot be rebuilt, or
 // when the rebuild would lose its execution level.
 void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub);
 
 struct TInstallerFace {
-    std::optional<setup::TVersionInfo> version;
+    std::optional<pack::TVersionInfo> version;
     std::vector<std::pair<int, int>> iconSizes;  // empty: no icon
     std::string problem;                         // why the resources could not be read, if they could not
 };

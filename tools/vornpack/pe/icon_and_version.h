@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "compress/exceptions.h"
-#include "setup/pe_resources.h"
+#include "tools/vornpack/pe/resource_section.h"
 
-namespace vorn::setup {
+namespace vorn::pack {
 
 // A .ico file that is not one, or version information that does not fit.
 class EFaceError : public EVornError {
@@ -63,4 +63,4 @@ std::vector<uint8_t> VersionResourceBytes(const TVersionInfo& info);
 // Empty when the data is no VS_VERSIONINFO.
 std::optional<TVersionInfo> ReadVersionResource(const std::vector<uint8_t>& data);
 
-}  // namespace vorn::setup
+}  // namespace vorn::pack

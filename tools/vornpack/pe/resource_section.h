@@ -12,7 +12,7 @@
 #include "compress/exceptions.h"
 #include "setup/pe_image.h"
 
-namespace vorn::setup {
+namespace vorn::pack {
 
 // An image whose resources cannot be read or rebuilt; the message says why.
 class EPeImageError : public EVornError {
@@ -21,6 +21,7 @@ public:
 };
 
 namespace pe {
+using namespace setup::pe;  // the resource types beside the PE layout's named offsets
 inline constexpr uint16_t kIconResource = 3;
 inline constexpr uint16_t kGroupIconResource = 14;
 inline constexpr uint16_t kVersionResource = 16;
@@ -42,8 +43,8 @@ struct TResource {
 
 // An image's headers with its section table.
 struct TPeLayout {
-    TPeHeaders headers;
-    std::vector<TPeSection> sections;
+    setup::TPeHeaders headers;
+    std::vector<setup::TPeSection> sections;
     uint32_t sectionAlignment = 0;  // of the sections in memory
     uint32_t fileAlignment = 0;     // of their raw data in the file
 };
@@ -83,4 +84,4 @@ void ReplaceResources(std::vector<uint8_t>& image, std::vector<TResource> resour
 // which is worse than none. Signing tools compute the real one.
 void ClearPeChecksum(std::vector<uint8_t>& image);
 
-}  // namespace vorn::setup
+}  // namespace vorn::pack

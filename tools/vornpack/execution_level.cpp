@@ -1,4 +1,4 @@
-#include "tools/vornpack/stub_manifest.h"
+#include "tools/vornpack/execution_level.h"
 
 #include <algorithm>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "setup/pe_resources.h"
+#include "tools/vornpack/pe/resource_section.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,7 +7,7 @@
 
 #include "compress/byte_order.h"
 
-namespace vorn::setup {
+namespace vorn::pack {
 
 namespace {
 
@@ -173,9 +173,9 @@ uint32_t Get32(const std::vector<uint8_t>& image, int64_t at) { return LoadLe32(
 TPeLayout ReadPeLayout(const std::vector<uint8_t>& image) {
     TMemoryStream stream(image);
     TPeLayout layout;
-    layout.headers = ReadPeHeaders(stream);
+    layout.headers = setup::ReadPeHeaders(stream);
     if (!layout.headers.isPe) return layout;
-    layout.sections = ReadPeSections(stream, layout.headers);
+    layout.sections = setup::ReadPeSections(stream, layout.headers);
     const int64_t optional = layout.headers.OptionalAt();
     if (layout.headers.optionalSize >= pe::kFileAlignmentField + 4 &&
         optional + pe::kFileAlignmentField + 4 <= static_cast<int64_t>(image.size())) {
@@ -223,7 +223,7 @@ std::string SectionLayoutProblem(const TPeLayout& layout, size_t fileSize) {
     if (std::string problem = AlignmentProblem(layout); !problem.empty()) return problem;
     const std::optional<size_t> resources = ResourceSection(layout);
     for (size_t i = 0; i < layout.sections.size(); ++i) {
-        const TPeSection& section = layout.sections[i];
+        const setup::TPeSection& section = layout.sections[i];
         const std::string name = "its section " + std::to_string(i + 1);
         if (uint64_t{section.rawOffset} + section.rawSize > fileSize)
             return name + " lies outside the file (the file is cut short, or the section lies)";
@@ -238,7 +238,7 @@ std::vector<TResource> ReadResources(const std::vector<uint8_t>& image) {
     const TPeLayout layout = ReadPeLayout(image);
     const std::optional<size_t> index = ResourceSection(layout);
     if (!index) return {};
-    const TPeSection* section = &layout.sections[*index];
+    const setup::TPeSection* section = &layout.sections[*index];
     if (uint64_t{section->rawOffset} + section->rawSize > image.size())
         throw EPeImageError("its resource section lies outside the file");
     // Raw data past the virtual size is only the file alignment's padding.
@@ -258,7 +258,7 @@ namespace {
 // How the resource section changes size, and so how far what follows it moves.
 struct TSectionChange {
     size_t index = 0;  // of the resource section
-    TPeSection before;
+    setup::TPeSection before;
     uint32_t virtualSize = 0;
     uint32_t rawSize = 0;
     int64_t rawShift = 0;
@@ -271,16 +271,16 @@ struct TSectionChange {
 // resources is one that no code addresses (discardable, such as the base
 // relocations), laid out behind them in the file and in memory.
 void CheckRebuildable(const TPeLayout& layout, size_t index, const std::vector<uint8_t>& image) {
-    const TPeHeaders& pe = layout.headers;
+    const setup::TPeHeaders& pe = layout.headers;
     const int64_t directoriesEnd = pe::DirectoriesAt(pe.optionalMagic) +
                                    int64_t{std::min(pe.directoryCount, pe::kDirectoryMax)} * pe::kDirectoryEntrySize;
     if (pe.optionalSize < directoriesEnd || pe.directoryCount <= pe::kResourceDirectory)
         throw EPeImageError("its optional header is too short to rewrite");
     if (const std::string problem = SectionLayoutProblem(layout, image.size()); !problem.empty())
         throw EPeImageError(problem);
-    const TPeSection& rsrc = layout.sections[index];
+    const setup::TPeSection& rsrc = layout.sections[index];
     for (size_t i = 0; i < index; ++i) {
-        const TPeSection& before = layout.sections[i];
+        const setup::TPeSection& before = layout.sections[i];
         const bool behindInFile = before.rawSize != 0 && uint64_t{before.rawOffset} + before.rawSize > rsrc.rawOffset;
         if (behindInFile || before.virtualAddress > rsrc.virtualAddress)
             throw EPeImageError("section " + std::to_string(i + 1) + ", listed before its resources, lies behind them " +
@@ -288,7 +288,7 @@ void CheckRebuildable(const TPeLayout& layout, size_t index, const std::vector<u
     }
     const uint64_t end = uint64_t{rsrc.rawOffset} + rsrc.rawSize;
     for (size_t i = index + 1; i < layout.sections.size(); ++i)
-        if (const TPeSection& behind = layout.sections[i]; (behind.flags & pe::kSectionDiscardable) == 0 ||
+        if (const setup::TPeSection& behind = layout.sections[i]; (behind.flags & pe::kSectionDiscardable) == 0 ||
             behind.virtualAddress < rsrc.virtualAddress || (behind.rawSize != 0 && behind.rawOffset < end))
             throw EPeImageError("section " + std::to_string(i + 1) + ", behind its resources, cannot be moved");
 }
@@ -296,12 +296,12 @@ void CheckRebuildable(const TPeLayout& layout, size_t index, const std::vector<u
 // The section table, the data directories, the image size and the size of
 // the initialized data, after the change.
 void RewriteHeaders(std::vector<uint8_t>& image, const TPeLayout& layout, const TSectionChange& change) {
-    const TPeHeaders& pe = layout.headers;
+    const setup::TPeHeaders& pe = layout.headers;
     auto header = [&](size_t i) { return pe.SectionTableAt() + static_cast<int64_t>(i) * pe::kSectionHeaderSize; };
     Put32(image, header(change.index) + pe::kSectionVirtualSizeField, change.virtualSize);
     Put32(image, header(change.index) + pe::kSectionRawSizeField, change.rawSize);
     for (size_t i = change.index + 1; i < layout.sections.size(); ++i) {
-        const TPeSection& moved = layout.sections[i];
+        const setup::TPeSection& moved = layout.sections[i];
         Put32(image, header(i) + pe::kSectionAddressField, static_cast<uint32_t>(moved.virtualAddress + change.addressShift));
         if (moved.rawSize != 0)
             Put32(image, header(i) + pe::kSectionRawOffsetField, static_cast<uint32_t>(moved.rawOffset + change.rawShift));
@@ -354,9 +354,9 @@ void ReplaceResources(std::vector<uint8_t>& image, std::vector<TResource> resour
 
 void ClearPeChecksum(std::vector<uint8_t>& image) {
     TMemoryStream stream(image);
-    const TPeHeaders pe = ReadPeHeaders(stream);
+    const setup::TPeHeaders pe = setup::ReadPeHeaders(stream);
     if (pe.isPe && pe.OptionalAt() + pe::kChecksumField + 4 <= static_cast<int64_t>(image.size()))
         Put32(image, pe.OptionalAt() + pe::kChecksumField, 0);
 }
 
-}  // namespace vorn::setup
+}  // namespace vorn::pack

@@ -1,11 +1,11 @@
-#include "setup/pe_face.h"
+#include "tools/vornpack/pe/icon_and_version.h"
 
 #include <algorithm>
 #include <charconv>
 
 #include "compress/byte_order.h"
 
-namespace vorn::setup {
+namespace vorn::pack {
 
 namespace {
 
@@ -339,4 +339,4 @@ std::optional<TVersionInfo> ReadVersionResource(const std::vector<uint8_t>& data
     return info;
 }
 
-}  // namespace vorn::setup
+}  // namespace vorn::pack
