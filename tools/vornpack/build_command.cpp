@@ -173,8 +173,8 @@ int RunBuild(const TBuildOptions& options) {
         try {
             SetElevation(stub, manifest.elevation);
             ApplyFace(manifest, stub);
-            pack::ClearPeChecksum(stub);
-        } catch (const pack::EPeImageError& error) {
+            ClearPeChecksum(stub);
+        } catch (const EPeImageError& error) {
             throw EStubError("--stub \"" + options.stub + "\" cannot take an icon or version information: " +
                              error.Message);
         } catch (const EVornError& error) {

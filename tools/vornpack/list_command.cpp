@@ -84,8 +84,8 @@ std::string EntryJson(const TPackageEntry& entry, const std::string& codepage) {
 void PrintFaceText(const TInstallerFace& face) {
     if (!face.problem.empty()) std::printf("version and icon: unreadable, %s\n", face.problem.c_str());
     if (face.version) {
-        std::printf("version: %s (product %s)\n", pack::VersionText(face.version->fileVersion).c_str(),
-                    pack::VersionText(face.version->productVersion).c_str());
+        std::printf("version: %s (product %s)\n", VersionText(face.version->fileVersion).c_str(),
+                    VersionText(face.version->productVersion).c_str());
         for (const auto& [name, value] : face.version->strings)
             std::printf("   %s: %s\n", tools::Printable(name).c_str(), tools::Printable(value).c_str());
     }
@@ -102,8 +102,8 @@ std::string FaceJson(const TInstallerFace& face) {
     if (!face.version) {
         json += "null";
     } else {
-        json += "{\"file\": " + JsonString(pack::VersionText(face.version->fileVersion)) +
-                ", \"product\": " + JsonString(pack::VersionText(face.version->productVersion)) + ", \"strings\": {";
+        json += "{\"file\": " + JsonString(VersionText(face.version->fileVersion)) +
+                ", \"product\": " + JsonString(VersionText(face.version->productVersion)) + ", \"strings\": {";
         for (size_t i = 0; i < face.version->strings.size(); ++i)
             json += (i ? ", " : "") + JsonString(face.version->strings[i].first) + ": " +
                     JsonString(face.version->strings[i].second);

@@ -16,6 +16,7 @@
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/destination_rules.h"
 #include "tools/vornpack/folder_source.h"
+#include "tools/vornpack/manifest_text.h"
 #include "tools/vornpack/signing.h"
 
 namespace vorn::pack {
@@ -39,89 +40,6 @@ std::string TypeName(toml::node_type type) {
         case toml::node_type::date_time: return "a date-time";
         default: return "nothing";
     }
-}
-
-// Edits (insertions, deletions, changes) from a to b, "_" taken for "-".
-size_t Distance(std::string_view a, std::string_view b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const char ca = a[i - 1] == '_' ? '-' : a[i - 1], cb = b[j - 1] == '_' ? '-' : b[j - 1];
-            const size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (ca != cb)});
-            diagonal = row[j];
-            row[j] = next;
-        }
-    }
-    return row[b.size()];
-}
-
-// "; did you mean ...?" with the known key nearest to an unknown one, when
-// one is near enough to be a slip; an array of tables is shown as one.
-std::string Nearest(std::string_view key, const std::vector<std::string>& known, const toml::node& value) {
-    const std::string* best = nullptr;
-    size_t distance = std::max<size_t>(2, key.size() / 3) + 1;
-    for (const std::string& name : known)
-        if (const size_t d = Distance(setup::Lowercase(std::string(key)), name); d < distance) best = &name, distance = d;
-    if (!best) return "";
-    const auto* array = value.as_array();
-    return "; did you mean " + (array && array->is_array_of_tables() ? "[[" + *best + "]]" : "\"" + *best + "\"") + "?";
-}
-
-// The parser recurses once per level of nesting (a dotted key's parts,
-// tables, inline tables, arrays): a few kilobytes of "[a.a.a...]" exhaust
-// its stack. A manifest needs a handful of levels; deeper ones are refused
-// before it parses.
-constexpr int kMaxNesting = 32;
-
-// Where the string whose opening quote is at `at` ends (its closing quote),
-// counting the lines it spans; an unclosed one runs to the end of its line
-// (or, multi-line, of the text): the parser names that error itself.
-size_t StringEnd(const std::string& text, size_t at, int& line) {
-    const char quote = text[at];
-    const std::string triple(3, quote);
-    const bool multiline = text.compare(at, 3, triple) == 0;
-    for (size_t i = at + (multiline ? 3 : 1); i < text.size(); ++i) {
-        if (quote == '"' && text[i] == '\\' && i + 1 < text.size() && text[i + 1] != '\n') ++i;
-        else if (text[i] == '\n' && !multiline) return i - 1;
-        else if (text[i] == '\n') ++line;
-        else if (text[i] == quote && !multiline) return i;
-        else if (text[i] == quote && text.compare(i, 3, triple) == 0)
-            return std::min(text.find_first_not_of(quote, i), text.size()) - 1;  // up to two quotes end the text
-    }
-    return text.size();
-}
-
-// The first line on which nesting passes kMaxNesting, counted generously
-// (every dot outside strings and comments, since the last comma or line
-// end, deepens by one, as does every open bracket or brace); 0 for none.
-// One pass, no recursion.
-int TooDeepLine(const std::string& text) {
-    std::vector<int> outside;  // the nesting around each bracket still open
-    int nesting = 0, dots = 0, line = 1;
-    for (size_t i = 0; i < text.size(); ++i) {
-        switch (text[i]) {
-            case '"': case '\'': i = StringEnd(text, i, line); break;
-            case '#': i = std::min(text.find('\n', i), text.size()) - 1; break;
-            case '.': ++dots; break;
-            case '[': case '{':
-                outside.push_back(nesting);
-                nesting += dots + 1;
-                dots = 0;
-                break;
-            case ']': case '}':
-                if (!outside.empty()) nesting = outside.back(), outside.pop_back();
-                dots = 0;
-                break;
-            case '\n': ++line; dots = 0; break;
-            case ',': dots = 0; break;
-            default: break;
-        }
-        if (nesting + dots > kMaxNesting) return line;
-    }
-    return 0;
 }
 
 class TChecker {
@@ -170,7 +88,7 @@ public:
                   const std::string& where) const {
         for (const auto& [key, value] : table)
             if (std::find(allowed.begin(), allowed.end(), key.str()) == allowed.end())
-                Fail(value, where + std::string(key.str()), "unknown field" + Nearest(key.str(), allowed, value));
+                Fail(value, where + std::string(key.str()), "unknown field" + Nearest(key.str(), allowed, value.is_array() && value.as_array()->is_array_of_tables()));
     }
 
 private:
@@ -275,27 +193,6 @@ TShortcut ParseShortcut(const TChecker& check, const toml::node& node, const std
     return shortcut;
 }
 
-// In double quotes TOML reads "\" as the start of an escape, so Windows
-// paths belong in single quotes; the hint shows the value so written, the
-// escapes that became control characters spelled back.
-std::string SingleQuotesHint(const std::string& value) {
-    static const std::map<char, const char*> escapes = {{'\b', "\\b"}, {'\t', "\\t"}, {'\n', "\\n"},
-                                                        {'\f', "\\f"}, {'\r', "\\r"}};
-    std::string shown;
-    for (char c : value) shown += escapes.count(c) ? escapes.at(c) : std::string(1, c);
-    return "write Windows paths in single quotes: '" + (shown.empty() ? "<p>\\MyCAD\\a.txt" : shown) + "'";
-}
-
-// The double-quoted text on a line of the manifest, as written.
-std::string LineOf(const std::string& text, int line) {
-    std::istringstream lines(text);
-    std::string whole;
-    for (int n = 0; n < line && std::getline(lines, whole); ++n) {
-    }
-    const size_t open = whole.find('"'), close = whole.rfind('"');
-    return open != std::string::npos && close > open ? whole.substr(open + 1, close - open - 1) : "";
-}
-
 // A rule breach, explained: a control character that TOML strings cannot
 // hold as written comes from an escape ("\b" in "<p>\bin"), which single
 // quotes mend, not a waiver.
@@ -303,15 +200,6 @@ std::string Explained(const TRuleBreach& breach, const std::string& value) {
     if (breach.rule != "control-character" || value.find_first_of("\b\n\f\r") == std::string::npos)
         return breach.Message();
     return breach.reason + "; " + SingleQuotesHint(value);
-}
-
-// A source problem, with the hint a Windows habit needs: paths on the build
-// machine take "/" between folders.
-std::string SourceHint(const std::string& written, const std::string& problem) {
-    if (written.find('\\') == std::string::npos) return problem;
-    std::string slashed = written;
-    std::replace(slashed.begin(), slashed.end(), '\\', '/');
-    return problem + "; write \"/\" between folders: \"" + slashed + "\"";
 }
 
 void CheckSource(const TChecker& check, const toml::node& node, const std::filesystem::path& source) {
@@ -510,16 +398,16 @@ constexpr std::pair<const char*, const char*> kVersionStrings[] = {
     {"original-filename", "OriginalFilename"}, {"product-name", "ProductName"},
     {"product-version", "ProductVersion"}, {"comments", "Comments"}};
 
-pack::TFourPartVersion ParseFourParts(const TChecker& check, const toml::node& node, const std::string& field) {
+TFourPartVersion ParseFourParts(const TChecker& check, const toml::node& node, const std::string& field) {
     const auto* text = node.as_string();
     if (!text) check.WrongType(node, field, "a string");
-    const auto version = pack::ParseVersion(text->get());
+    const auto version = ParseVersion(text->get());
     if (!version) check.Fail(node, field, "must be four numbers from 0 to 65535, as in \"1.2.3.4\"");
     return *version;
 }
 
 // [version]: the version information Explorer shows; text stays UTF-8.
-pack::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& node) {
+TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& node) {
     const auto* table = node.as_table();
     if (!table) check.WrongType(node, "version", "a table");
     std::vector<std::string> keys;
@@ -527,7 +415,7 @@ pack::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& no
     check.OnlyKeys(*table, keys, "version.");
     const auto* file = table->get("file-version");
     if (!file) check.Fail(node, "version.file-version", "is missing");
-    pack::TVersionInfo info;
+    TVersionInfo info;
     info.fileVersion = ParseFourParts(check, *file, "version.file-version");
     info.productVersion = info.fileVersion;
     if (const auto* product = table->get("product-version"))
@@ -535,18 +423,18 @@ pack::TVersionInfo ParseVersionTable(const TChecker& check, const toml::node& no
     for (const auto& [key, name] : kVersionStrings) {
         const auto* value = check.Get(*table, key, std::string("version.") + key, toml::node_type::string);
         if (value) info.strings.push_back({name, value->as_string()->get()});
-        else if (key == std::string_view("product-version")) info.strings.push_back({name, pack::VersionText(info.productVersion)});
+        else if (key == std::string_view("product-version")) info.strings.push_back({name, VersionText(info.productVersion)});
     }
     try {
-        pack::VersionResourceBytes(info);
-    } catch (const pack::EFaceError& error) {
+        VersionResourceBytes(info);
+    } catch (const EFaceError& error) {
         check.Fail(node, "version", error.what());
     }
     return info;
 }
 
 // icon = "app.ico": every image of the file goes into the installer.
-std::vector<pack::TIconImage> ParseIcon(const TChecker& check, const toml::node& node, TManifest& manifest) {
+std::vector<TIconImage> ParseIcon(const TChecker& check, const toml::node& node, TManifest& manifest) {
     const auto* text = node.as_string();
     if (!text) check.WrongType(node, "icon", "a string");
     const std::filesystem::path path = manifest.iconPath = manifest.path.parent_path() / text->get();
@@ -559,8 +447,8 @@ std::vector<pack::TIconImage> ParseIcon(const TChecker& check, const toml::node&
     const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) check.Fail(node, "icon", quoted + " cannot be read");
     try {
-        return pack::ReadIconFile(bytes);
-    } catch (const pack::EFaceError& problem) {
+        return ReadIconFile(bytes);
+    } catch (const EFaceError& problem) {
         check.Fail(node, "icon", quoted + ": " + problem.what());
     }
 }

@@ -78,9 +78,9 @@ struct TManifest {
     std::vector<TFileEntry> files;
     // What Explorer shows of the installer; left out, the stub's resources
     // stay exactly as they are.
-    std::vector<pack::TIconImage> icon;
+    std::vector<TIconImage> icon;
     std::filesystem::path iconPath;  // the .ico they came from; empty without an icon
-    std::optional<pack::TVersionInfo> version;
+    std::optional<TVersionInfo> version;
     // [sign] command: run on the finished installer; may hold {in}, {out}
     // and {title} inside its arguments. Empty: the installer stays unsigned.
     std::vector<std::string> signCommand;

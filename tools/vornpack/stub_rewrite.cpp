@@ -36,12 +36,12 @@ bool CarriesPackage(const std::vector<uint8_t>& image) {
 }
 
 std::string LayoutProblem(const std::vector<uint8_t>& stub) {
-    const pack::TPeLayout layout = pack::ReadPeLayout(stub);
+    const TPeLayout layout = ReadPeLayout(stub);
     const setup::TPeHeaders& pe = layout.headers;
-    if (std::string problem = pack::SectionLayoutProblem(layout, stub.size()); !problem.empty()) return problem;
+    if (std::string problem = SectionLayoutProblem(layout, stub.size()); !problem.empty()) return problem;
     if (pe.Certificate().address != 0 || pe.Certificate().size != 0)
         return "it is signed already; sign the installer instead";
-    const std::optional<size_t> index = pack::ResourceSection(layout);
+    const std::optional<size_t> index = ResourceSection(layout);
     if (!index) return "it has no resource section to hold the application manifest";
     const std::optional<size_t> slot = ElevationSlotAt(stub);
     const setup::TPeSection& resources = layout.sections[*index];
@@ -73,22 +73,22 @@ std::string StubProblem(const std::vector<uint8_t>& stub, const TArchitecture& a
 
 void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub) {
     if (manifest.icon.empty() && !manifest.version) return;
-    std::vector<pack::TResource> resources = pack::ReadResources(stub);
-    const auto replaced = [&](const pack::TResource& r) {
-        const bool icon = r.type == pack::pe::kIconResource || r.type == pack::pe::kGroupIconResource;
-        return (icon && !manifest.icon.empty()) || (r.type == pack::pe::kVersionResource && manifest.version);
+    std::vector<TResource> resources = ReadResources(stub);
+    const auto replaced = [&](const TResource& r) {
+        const bool icon = r.type == pe::kIconResource || r.type == pe::kGroupIconResource;
+        return (icon && !manifest.icon.empty()) || (r.type == pe::kVersionResource && manifest.version);
     };
     resources.erase(std::remove_if(resources.begin(), resources.end(), replaced), resources.end());
     if (!manifest.icon.empty())
-        for (pack::TResource& r : pack::IconResources(manifest.icon)) resources.push_back(std::move(r));
+        for (TResource& r : IconResources(manifest.icon)) resources.push_back(std::move(r));
     if (manifest.version)
-        resources.push_back({.type = pack::pe::kVersionResource, .id = 1, .language = pack::pe::kUsEnglish,
-                             .codePage = 0, .data = pack::VersionResourceBytes(*manifest.version)});
+        resources.push_back({.type = pe::kVersionResource, .id = 1, .language = pe::kUsEnglish,
+                             .codePage = 0, .data = VersionResourceBytes(*manifest.version)});
     const bool hadLevel = ElevationSlotAt(stub).has_value();
-    pack::ReplaceResources(stub, std::move(resources));
+    ReplaceResources(stub, std::move(resources));
     // Only the resources' data is carried over: a level slot elsewhere in the section would be lost.
     if (hadLevel && !ElevationSlotAt(stub))
-        throw pack::EPeImageError("its execution level lies in its resource section but in no resource, so a rebuild would lose it");
+        throw EPeImageError("its execution level lies in its resource section but in no resource, so a rebuild would lose it");
 }
 
 TInstallerFace ReadFace(TStream& installer) {
@@ -98,12 +98,12 @@ TInstallerFace ReadFace(TStream& installer) {
     image.resize(installer.Read(image.data(), image.size()));
     TInstallerFace face;
     try {
-        const std::vector<pack::TResource> resources = pack::ReadResources(image);
-        if (const pack::TResource* version = pack::FindResource(resources, pack::pe::kVersionResource))
-            face.version = pack::ReadVersionResource(version->data);
-        if (const pack::TResource* group = pack::FindResource(resources, pack::pe::kGroupIconResource))
-            face.iconSizes = pack::IconGroupSizes(group->data);
-    } catch (const pack::EPeImageError& error) {
+        const std::vector<TResource> resources = ReadResources(image);
+        if (const TResource* version = FindResource(resources, pe::kVersionResource))
+            face.version = ReadVersionResource(version->data);
+        if (const TResource* group = FindResource(resources, pe::kGroupIconResource))
+            face.iconSizes = IconGroupSizes(group->data);
+    } catch (const EPeImageError& error) {
         face.problem = error.Message;
     }
     return face;

@@ -17,18 +17,18 @@ namespace vorn::pack {
 
 // Why a --stub cannot be the installer's program, or empty: it must be a
 // GUI program of the architecture (PE32 for x86, PE32+ for x64), unsigned,
-// with no pack::SectionLayoutProblem,
-// its execution-level slot inside its resources, and no package behind it.
+// with no SectionLayoutProblem, its execution-level slot inside its
+// resources, and no package behind it.
 std::string StubProblem(const std::vector<uint8_t>& stub, const TArchitecture& arch);
 
 // Rebuilds the stub's resources with the manifest's icon and version
 // information; leaves the stub untouched when the manifest has neither.
-// Raises pack::EPeImageError when its resources cannot be rebuilt, or
-// when the rebuild would lose its execution level.
+// Raises EPeImageError when its resources cannot be rebuilt, or when the
+// rebuild would lose its execution level.
 void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub);
 
 struct TInstallerFace {
-    std::optional<pack::TVersionInfo> version;
+    std::optional<TVersionInfo> version;
     std::vector<std::pair<int, int>> iconSizes;  // empty: no icon
     std::string problem;                         // why the resources could not be read, if they could not
 };
