@@ -14,9 +14,11 @@ constexpr const char* kDefaultWindowsFolder = "c:\\Windows";
 constexpr const char* kDefaultProgramFilesFolder = "c:\\Program files";
 constexpr const char* kRemovableWorkFolder = "c:\\";
 
-// A macro replaces the first three characters; at most kNameLimit of the
-// rest follows it.
-constexpr size_t kMacroLength = 3;
+constexpr const char* kExplorerKey = "Software\\Microsoft\\windows\\CurrentVersion\\Explorer";
+constexpr const char* kNtExplorerKey = "Software\\Microsoft\\windows nt\\CurrentVersion\\Explorer";
+constexpr const char* kShellFoldersKey = "Shell Folders";
+constexpr const char* kLocalAppDataFolder = "Local AppData";
+constexpr const char* kUserProgramsName = "\\Programs";
 
 constexpr int64_t kStampFactor = 100000;
 constexpr size_t kStampMinDigits = 8;
@@ -45,11 +47,23 @@ std::string DriveOf(const std::string& modulePath) {
     return modulePath.substr(0, modulePath.find('\\', shareStart + 1));
 }
 
-std::string ReplacePrefix(const std::string& text, const std::string& folder) {
-    return folder + text.substr(kMacroLength, kNameLimit);
+}  // namespace
+
+std::string MacroFolderPath(const TSystemFolders& folders, MacroFolder folder) {
+    switch (folder) {
+        case MacroFolder::Windows: return folders.windows;
+        case MacroFolder::System: return folders.windows + "\\system";
+        case MacroFolder::ProgramFiles: return folders.programFiles;
+        case MacroFolder::UserPrograms: return folders.userPrograms;
+    }
+    return "";
 }
 
-}  // namespace
+const TFolderMacro* LeadingMacro(const std::string& path) {
+    for (const TFolderMacro& macro : kFolderMacros)
+        if (path.starts_with(macro.text)) return &macro;
+    return nullptr;
+}
 
 std::string Lowercase(std::string text) {
     for (char& c : text)
@@ -77,6 +91,15 @@ std::string FindWorkFolder(TPlatform& platform, const std::string& installerPath
     return platform.DriveTypeOf(root) == kDriveRemovable ? kRemovableWorkFolder : folder;
 }
 
+std::string ShellFolder(TPlatform& platform, const std::string& folderName) {
+    std::string folder =
+        platform.RegistryString(RegistryRoot::CurrentUser, kExplorerKey, kShellFoldersKey, folderName);
+    if (folder.empty())
+        folder = platform.RegistryString(RegistryRoot::CurrentUser, kNtExplorerKey,
+                                         kShellFoldersKey, folderName);
+    return folder;
+}
+
 TSystemFolders LoadSystemFolders(TPlatform& platform) {
     TSystemFolders folders;
     const uint32_t id = platform.PlatformId();
@@ -90,6 +113,8 @@ TSystemFolders LoadSystemFolders(TPlatform& platform) {
         folders.programFiles = MachineString(platform, kWindowsKey, kProgramFilesValue);
     if (folders.windows.empty()) folders.windows = kDefaultWindowsFolder;
     if (folders.programFiles.empty()) folders.programFiles = kDefaultProgramFilesFolder;
+    const std::string localData = ShellFolder(platform, kLocalAppDataFolder);
+    if (!localData.empty()) folders.userPrograms = localData + kUserProgramsName;
     return folders;
 }
 
@@ -112,10 +137,14 @@ std::string DateStamp(int32_t dayNumber) {
 std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& folders,
                                int32_t today) {
     std::string path = Trim(Lowercase(text));
-    if (path.starts_with("<w>")) path = ReplacePrefix(path, folders.windows);
-    if (path.starts_with("<s>")) path = ReplacePrefix(path, folders.windows + "\\system");
-    if (path.starts_with("<p>")) path = ReplacePrefix(path, folders.programFiles);
-    const size_t at = path.find("<u>");
+    // Each macro is tried on what the one before left, as the installer
+    // always has; at most kNameLimit of the rest follows the folder.
+    for (const TFolderMacro& macro : kFolderMacros) {
+        const std::string folder = MacroFolderPath(folders, macro.folder);
+        if (path.starts_with(macro.text) && !folder.empty())
+            path = folder + path.substr(kMacroLength, kNameLimit);
+    }
+    const size_t at = path.find(kStampMacro);
     if (at != std::string::npos)
         path = path.substr(0, at) + DateStamp(today) + path.substr(at + kMacroLength, kNameLimit);
     return Lowercase(path);

@@ -13,7 +13,32 @@ namespace vorn::setup {
 struct TSystemFolders {
     std::string windows;
     std::string programFiles;
+    std::string userPrograms;  // empty where the user has no local application data folder
 };
+
+// The folder macros recognised at the start of a destination, in the order
+// they are tried, and the folder each stands for.
+enum class MacroFolder { Windows, System, ProgramFiles, UserPrograms };
+struct TFolderMacro {
+    const char* text;
+    MacroFolder folder;
+    const char* words;  // for messages
+    bool adminOnly;     // only an administrator can write there
+};
+inline constexpr TFolderMacro kFolderMacros[] = {
+    {"<w>", MacroFolder::Windows, "the Windows folder", true},
+    {"<s>", MacroFolder::System, "the Windows folder's system", true},
+    {"<p>", MacroFolder::ProgramFiles, "Program Files", true},
+    {"<l>", MacroFolder::UserPrograms, "the user's own programs folder", false},
+};
+inline constexpr size_t kMacroLength = 3;
+// The date stamp's macro, recognised anywhere (its first occurrence).
+inline constexpr char kStampMacro[] = "<u>";
+
+// The folder a macro stands for; empty for a user without one.
+std::string MacroFolderPath(const TSystemFolders& folders, MacroFolder folder);
+// The macro at the start of a lowercased destination, or null.
+const TFolderMacro* LeadingMacro(const std::string& path);
 
 // Converts A to Z only; every other byte stays.
 std::string Lowercase(std::string text);
@@ -25,7 +50,12 @@ std::string FolderPart(const std::string& path);
 // The installer's folder, lowercased and ending in "\"; "c:\" when it lies on
 // a removable drive.
 std::string FindWorkFolder(TPlatform& platform, const std::string& installerPath);
-// SystemRoot and ProgramFilesDir from the machine's registry, or the defaults.
+// One of the current user's shell folders as the registry names it
+// ("Desktop", "Local AppData", ...); empty when it names none.
+std::string ShellFolder(TPlatform& platform, const std::string& folderName);
+// SystemRoot and ProgramFilesDir from the machine's registry, or the
+// defaults, and the user's programs folder: "Programs" in the user's local
+// application data.
 TSystemFolders LoadSystemFolders(TPlatform& platform);
 
 // Days since 30 December 1899 of a date of the Gregorian calendar.
@@ -33,8 +63,9 @@ int32_t DayNumber(int year, int month, int day);
 // The "<u>" replacement: day number times 100000 in hexadecimal, at least
 // eight digits.
 std::string DateStamp(int32_t dayNumber);
-// Lowercases and trims text and replaces the macros "<w>", "<s>", "<p>" (at
-// the start) and the first "<u>".
+// Lowercases and trims text and replaces a folder macro at the start and
+// the first "<u>". "<l>" stays as it is for a user without the folder, so
+// that the file cannot be created rather than land elsewhere.
 std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& folders,
                                int32_t today);
 // A path without ":" gets the drive of the installer's module path (its

@@ -7,20 +7,8 @@ namespace vorn::setup {
 
 namespace {
 
-constexpr const char* kExplorerKey = "Software\\Microsoft\\windows\\CurrentVersion\\Explorer";
-constexpr const char* kNtExplorerKey = "Software\\Microsoft\\windows nt\\CurrentVersion\\Explorer";
-constexpr const char* kShellFoldersKey = "Shell Folders";
 constexpr const char* kShortcutErrorCaption = "Error in WinShortCut";
 constexpr const char* kLinkExtension = ".lnk";
-
-std::string ShellFolder(TPlatform& platform, const std::string& folderName) {
-    std::string folder =
-        platform.RegistryString(RegistryRoot::CurrentUser, kExplorerKey, kShellFoldersKey, folderName);
-    if (folder.empty())
-        folder = platform.RegistryString(RegistryRoot::CurrentUser, kNtExplorerKey,
-                                         kShellFoldersKey, folderName);
-    return folder;
-}
 
 }  // namespace
 

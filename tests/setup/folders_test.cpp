@@ -32,9 +32,12 @@ TEST(ExpandFolderMacros, MacrosAtTheStartDateStampAndLength) {
         {"C:\\\xC4RGER", "c:\\\xC4rger"},                             // bytes above 127 stay
         {"c:\\tmp<U>\\x<u>.txt", "c:\\tmp1145545a0\\x<u>.txt"},       // the first <u> only
         {"<w>" + rest, "d:\\winnt" + rest.substr(0, 255)},            // at most 255 after a macro
+        {"<L>\\Tool\\t.exe", "c:\\users\\me\\appdata\\local\\programs\\tool\\t.exe"},
     };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(ExpandFolderMacros(text, {"D:\\WINNT", "c:\\Program files"}, 46361), expected) << text;
+    const TSystemFolders folders = {"D:\\WINNT", "c:\\Program files", "C:\\Users\\Me\\AppData\\Local\\Programs"};
+    for (const auto& [text, expected] : cases) EXPECT_EQ(ExpandFolderMacros(text, folders, 46361), expected) << text;
+    // A user without local application data keeps the macro, which no file name can hold.
+    EXPECT_EQ(ExpandFolderMacros("<l>\\t.exe", {"c:\\w", "c:\\p", ""}, 46361), "<l>\\t.exe");
 }
 
 TEST(QualifyDrive, PathsWithoutDriveGetTheInstallersDrive) {
@@ -60,6 +63,10 @@ TEST(SystemFolders, RegistryValuesByPlatform) {
         return f.windows + "|" + f.programFiles;
     };
     EXPECT_EQ(folders(kPlatformNt), "c:\\Windows|c:\\Program files");
+    EXPECT_EQ(LoadSystemFolders(platform).userPrograms, "");
+    platform.SetValue(RegistryRoot::CurrentUser, "Software\\Microsoft\\windows nt\\CurrentVersion\\Explorer",
+                      "Shell Folders", "Local AppData", "C:\\Users\\Me\\AppData\\Local");
+    EXPECT_EQ(LoadSystemFolders(platform).userPrograms, "C:\\Users\\Me\\AppData\\Local\\Programs");
     set("Windows NT", "SystemRoot", "C:\\WINDOWS");
     set("Windows", "SystemRoot", "C:\\WIN95");
     set("Windows", "ProgramFilesDir", "D:\\Programme");

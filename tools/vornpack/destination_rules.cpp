@@ -21,7 +21,8 @@ constexpr size_t kMaxName = 255;
 constexpr size_t kMaxFolder = 248;
 // The longest values the macros usually take; the stamp has nine digits
 // from 2017 until the year 3781.
-const setup::TSystemFolders kLongestFolders = {"C:\\WINDOWS", "C:\\Program Files (x86)"};
+const setup::TSystemFolders kLongestFolders = {"C:\\WINDOWS", "C:\\Program Files (x86)",
+                                               "C:\\Users\\ABCDEFGHIJKLMNOPQRST\\AppData\\Local\\Programs"};
 constexpr int32_t kNineDigitStampDay = 46361;
 constexpr const char* kAnyDriveInstaller = "C:\\setup.exe";
 // The deepest shell folder a shortcut goes to, for a user name of the 20
@@ -31,7 +32,6 @@ constexpr std::string_view kLongestShellFolder =
 constexpr std::string_view kLinkExtension = ".lnk";
 constexpr std::string_view kForbidden = "<>:\"|?*";
 constexpr std::string_view kForbiddenInOneName = "<>:\"|?*\\/";
-const std::array<std::string, 3> kAdminMacros = {"<p>", "<w>", "<s>"};
 // In UTF-8: the superscript digits stand for their digits in device names.
 const std::set<std::string> kDeviceNames = {
     "con",  "prn",  "aux",  "nul",  "conin$", "conout$", "com0", "com1", "com2", "com3", "com4",
@@ -115,9 +115,18 @@ std::string MacroFor(const std::string& variable) {
     static const std::map<std::string, std::string> macros = {
         {"$instdir", "<p>\\Product"}, {"$programfiles", "<p>"}, {"$programfiles32", "<p>"},
         {"$programfiles64", "<p>"},   {"$windir", "<w>"},       {"$sysdir", "<s>"},
-        {"%programfiles%", "<p>"},    {"%windir%", "<w>"},      {"%systemroot%", "<w>"}};
+        {"%programfiles%", "<p>"},    {"%windir%", "<w>"},      {"%systemroot%", "<w>"},
+        {"$localappdata", "<l>"},     {"%localappdata%", "<l>"}};
     const auto found = macros.find(variable);
     return found == macros.end() ? "" : found->second;
+}
+
+// "the folder macros are <w> (the Windows folder), ...".
+std::string MacroList() {
+    std::string list;
+    for (const setup::TFolderMacro& macro : setup::kFolderMacros)
+        list += std::string(list.empty() ? "" : ", ") + macro.text + " (" + macro.words + ")";
+    return "the folder macros are " + list;
 }
 
 // "$NAME" or "%NAME%" at the start: another installer's habit, never expanded here.
@@ -127,8 +136,7 @@ void CheckLeadingVariable(const std::string& path, const Breach& breach) {
     const std::string variable = path.substr(0, end == 0 ? std::string::npos : end);
     const std::string macro = MacroFor(variable);
     breach("environment-variable", Quoted(variable) + " is never expanded: the installer would make a folder of that "
-                                   "name; " + (macro.empty() ? "" : "write " + macro + " for it; ") +
-                                   "the folder macros are <p> (Program Files), <w> (Windows) and <s> (its system)");
+                                   "name; " + (macro.empty() ? "" : "write " + macro + " for it; ") + MacroList());
 }
 
 // What makes the installer write somewhere else than the path says, or fail.
@@ -139,14 +147,14 @@ void CheckPathShape(const std::string& path, const std::string& resolved, const 
     CheckLeadingVariable(path, breach);
     if (HasVariable(path))
         breach("environment-variable", "the installer expands no environment variables (%NAME%): it would make a "
-                                       "folder of that name; use <p>, <w> or <s>");
+                                       "folder of that name; " + MacroList());
     if (HasDrive(resolved) && !std::isalpha(static_cast<unsigned char>(resolved[0])))
         breach("drive-letter", Quoted(resolved.substr(0, 2)) + " is no drive: a drive is a letter from A to Z");
     if (HasDrive(resolved) && resolved.size() > 2 && resolved[2] != '\\')
         breach("drive-relative", Quoted(resolved.substr(0, 2)) + " without \"\\\" means the drive's current folder,"
                                   " which the installer does not choose; write " +
                                       Quoted(resolved.substr(0, 2) + "\\" + resolved.substr(2)));
-    const bool onlyMacro = std::find(kAdminMacros.begin(), kAdminMacros.end(), path) != kAdminMacros.end();
+    const bool onlyMacro = path.size() == setup::kMacroLength && setup::LeadingMacro(path);
     if (onlyMacro || resolved.back() == '\\' || resolved.size() == 2)
         breach("no-file-name", "names a folder, not a file: end it with the file's name");
 }
@@ -173,12 +181,11 @@ void CheckNames(const std::string& resolved, const TRuleContext& context, const 
 }
 
 void CheckNeedsAdmin(const std::string& path, const TRuleContext& context, const Breach& breach) {
-    if (context.elevation != Elevation::User) return;
-    for (const std::string& macro : kAdminMacros)
-        if (path.starts_with(macro))
-            breach("needs-admin", macro + " is a folder only an administrator can write, and elevation = \"user\" "
-                                          "asks for no administrator; install into a folder of the product's own "
-                                          "(such as \"C:\\Tools\\...\"), or set elevation = \"admin\"");
+    const setup::TFolderMacro* macro = setup::LeadingMacro(path);
+    if (context.elevation != Elevation::User || !macro || !macro->adminOnly) return;
+    breach("needs-admin", std::string(macro->text) + " is a folder only an administrator can write, and "
+                          "elevation = \"user\" asks for no administrator; install into <l> (the user's own "
+                          "programs folder, as in \"<l>\\Product\\...\"), or set elevation = \"admin\"");
 }
 
 // The first of the breaches that the entry does not waive.
@@ -229,8 +236,8 @@ std::optional<TRuleBreach> CheckDestinationRules(const std::string& destination,
     const Breach breach = findings.Reporter();
     CheckControlCharacters(destination, breach);
     const std::string path = Normalized(destination);
-    const size_t stamp = path.find("<u>");
-    if (stamp != std::string::npos && path.find("<u>", stamp + 1) != std::string::npos)
+    const size_t stamp = path.find(setup::kStampMacro);
+    if (stamp != std::string::npos && path.find(setup::kStampMacro, stamp + 1) != std::string::npos)
         breach("second-stamp", "the installer replaces only the first <u>; the second stays as it is");
     const std::string resolved = Resolved(path);
     CheckPathShape(path, resolved, breach);

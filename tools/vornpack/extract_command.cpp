@@ -30,14 +30,14 @@ namespace vorn::pack {
 namespace {
 
 // The installer's folders under readable names.
+const setup::TSystemFolders kReadableFolders = {"windows", "program files", "user programs"};
+
 std::string ResolveMacros(std::string path) {
-    const std::string head = path.substr(0, 3);
-    if (head == "<w>") path = "windows" + path.substr(3);
-    else if (head == "<s>") path = "windows\\system" + path.substr(3);
-    else if (head == "<p>") path = "program files" + path.substr(3);
+    if (const setup::TFolderMacro* macro = setup::LeadingMacro(path))
+        path = MacroFolderPath(kReadableFolders, macro->folder) + path.substr(setup::kMacroLength);
     else if (path.size() >= 2 && path[1] == ':') path = path.substr(0, 1) + "\\" + path.substr(2);
     else path = "installer drive\\" + path;
-    const size_t stamp = path.find("<u>");
+    const size_t stamp = path.find(setup::kStampMacro);
     if (stamp != std::string::npos) path.replace(stamp, 3, "date stamp");
     return path;
 }

@@ -103,10 +103,10 @@ std::string Normalized(const std::string& destination) {
 void CheckDestination(const TChecker& check, const toml::node& node, const std::string& text) {
     const std::string path = Normalized(text);
     if (path.empty()) check.Fail(node, "destination", "must not be empty");
-    const std::string head = path.substr(0, 3);
-    if ((head == "<w>" || head == "<s>" || head == "<p>") && path.size() - 3 > kMaxText)
-        check.Fail(node, "destination", "the installer keeps only 255 characters after " + head);
-    const size_t stamp = path.find("<u>");
+    const setup::TFolderMacro* macro = setup::LeadingMacro(path);
+    if (macro && path.size() - setup::kMacroLength > kMaxText)
+        check.Fail(node, "destination", std::string("the installer keeps only 255 characters after ") + macro->text);
+    const size_t stamp = path.find(setup::kStampMacro);
     if (stamp != std::string::npos && path.size() - stamp - 3 > kMaxText)
         check.Fail(node, "destination", "the installer keeps only 255 characters after <u>");
 }
