@@ -11,7 +11,8 @@
 #                                and shell executes; exports DISPLAY and
 #                                WINEPREFIX and sets $wine to the loader
 #   wine_session_stop            ends Wine and the display
-#   wine_run_answering CASE EXE  runs EXE, answering every box as a user
+#   wine_run_answering CASE EXE [ARG...]
+#                                runs EXE, answering every box as a user
 #                                who agrees (Yes to questions, OK to notices);
 #                                leaves CASE.relay and CASE.rc in WORKDIR
 
@@ -74,8 +75,9 @@ box_style() { grep -a ':Call user32.MessageBoxA' "$2" | sed -n "$1p" | sed -E 's
 
 wine_run_answering() {
   local name=$1 exe=$2 raw=$wine_session_dir/$1.relay.raw rc=$wine_session_dir/$1.rc n=0 key window
+  shift 2
   rm -f "$rc"
-  (set +e; WINEDEBUG=+relay timeout 120 "$wine" "$exe" 2>"$raw"; echo $? >"$rc") &
+  (set +e; WINEDEBUG=+relay timeout 120 "$wine" "$exe" "$@" 2>"$raw"; echo $? >"$rc") &
   while ! test -s "$rc"; do
     wait_until 60 eval 'has_count $((n + 1)) ":Call user32.MessageBoxA" "$raw" || test -s "$rc"' || break
     test -s "$rc" && break

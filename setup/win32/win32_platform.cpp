@@ -97,6 +97,15 @@ std::string TwoDigits(WORD value) {
 
 }  // namespace
 
+void RestrictDllSearchToSystemFolder() {
+    constexpr DWORD kSearchSystemFolderOnly = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+    // Looked up at run time because older systems lack the call.
+    using SetDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const FARPROC found = ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    if (!found) return;
+    reinterpret_cast<SetDirectoriesFn>(reinterpret_cast<void (*)()>(found))(kSearchSystemFolderOnly);
+}
+
 void TWin32Platform::StartCom() { ::CoInitialize(nullptr); }
 
 std::string TWin32Platform::ModulePath() {

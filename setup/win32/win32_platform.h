@@ -5,6 +5,10 @@
 
 namespace vorn::setup {
 
+// A DLL planted beside a downloaded program must never be loaded: where
+// the system offers it, DLLs come from the system folder only.
+void RestrictDllSearchToSystemFolder();
+
 class TWin32Platform : public TPlatform {
 public:
     void StartCom() override;

@@ -24,6 +24,7 @@
 #include "tools/vornpack/stub_image.h"
 #include "tools/vornpack/execution_level.h"
 #include "tools/vornpack/stub_rewrite.h"
+#include "tools/vornpack/uninstall_entries.h"
 
 namespace vorn::pack {
 
@@ -165,7 +166,7 @@ void RefuseOutputOverInput(const TManifest& manifest, const std::string& stub, c
 
 int RunBuild(const TBuildOptions& options) {
     try {
-        const TManifest manifest = LoadManifest(options.manifest);
+        TManifest manifest = LoadManifest(options.manifest);
         if (!options.quiet)
             for (const std::string& note : manifest.notes)
                 std::fprintf(stderr, "vornpack: note: %s\n", tools::Printable(note).c_str());
@@ -183,6 +184,11 @@ int RunBuild(const TBuildOptions& options) {
         RefuseOutputOverInput(manifest, options.stub, options.output);
         tools::TOutputFile output(options.output);  // entries are written whole: no seeking back
         const std::vector<std::string> command = SignCommand(options, manifest);
+        std::optional<TUninstallFiles> uninstall;
+        if (manifest.uninstall) {
+            uninstall.emplace(manifest, command);
+            for (TFileEntry& entry : uninstall->Entries(manifest)) manifest.files.push_back(std::move(entry));
+        }
         std::vector<TBuiltEntry> built;
         uint32_t signature = 0;
         {

@@ -253,17 +253,29 @@ const TArchitecture& ParseArch(const TChecker& check, const toml::node& node) {
     check.Fail(node, "arch", "must be \"x86\" (32-bit Windows) or \"x64\" (64-bit Windows)");
 }
 
-// replace, method and level: what [[file]] and [[folder]] entries share.
+// remove = true|false: whether the remover takes the entry's file away
+// (by default it keeps what lies in the Windows folder).
+setup::Removal ParseRemoval(const TChecker& check, const toml::node& node, const TManifest& manifest) {
+    const auto* value = node.as_boolean();
+    if (!value) check.WrongType(node, "remove", "a boolean");
+    if (!manifest.uninstall)
+        check.Fail(node, "remove", "tells the remover what to do, and there is none: add an [uninstall] table");
+    return value->get() ? setup::Removal::Always : setup::Removal::Never;
+}
+
+// replace, method, level and remove: what [[file]] and [[folder]] entries share.
 void ParseStorage(const TChecker& check, const toml::table& table, const TManifest& manifest, TFileEntry& entry) {
     if (const auto* replace = table.get("replace"))
         entry.replace = ParseReplace(check, *replace, manifest.codepage);
+    if (const auto* remove = table.get("remove")) entry.removal = ParseRemoval(check, *remove, manifest);
     entry.method = manifest.method;
     entry.level = manifest.level;
     ParseMethodAndLevel(check, table, entry.method, entry.level);
 }
 
 TFileEntry ParseEntry(const TChecker& check, const toml::table& table, const TManifest& manifest) {
-    check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "level", "shortcuts", "no-check"}, "");
+    check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "level", "remove", "shortcuts", "no-check"},
+                   "");
     TFileEntry entry;
     entry.line = static_cast<int>(table.source().begin.line);
     const auto* source = check.Get(table, "source", "source", toml::node_type::string);
@@ -318,9 +330,10 @@ std::vector<std::string> ParseGlobs(const TChecker& check, const toml::table& ta
 void ParseFolder(const TChecker& check, const toml::table& table, TManifest& manifest) {
     for (const char* key : {"run", "shortcuts"})
         if (const auto* node = table.get(key))
-            check.Fail(*node, key, "belongs to a [[file]]; a [[folder]] gives replace, method, level and no-check "
+            check.Fail(*node, key, "belongs to a [[file]]; a [[folder]] gives replace, method, level, remove and no-check "
                                    "to all its files");
-    check.OnlyKeys(table, {"source", "destination", "include", "exclude", "method", "level", "replace", "no-check"}, "");
+    check.OnlyKeys(table, {"source", "destination", "include", "exclude", "method", "level", "replace", "remove", "no-check"},
+                   "");
     TFileEntry model;
     model.line = static_cast<int>(table.source().begin.line);
     const auto* source = check.Get(table, "source", "source", toml::node_type::string);
@@ -453,6 +466,73 @@ std::vector<TIconImage> ParseIcon(const TChecker& check, const toml::node& node,
     }
 }
 
+// A text the remover writes into the registry and keeps in its record, a
+// line each: no control characters.
+std::string RegistryText(const TChecker& check, const toml::node& node, const std::string& field,
+                       const std::string& utf8, const TManifest& manifest) {
+    const std::string text = check.Converted(node, field, utf8, manifest.codepage);
+    if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        check.Fail(node, field, "holds a control character, which Windows' list of programs cannot show");
+    return text;
+}
+
+std::string VersionString(const TManifest& manifest, const char* name) {
+    if (!manifest.version) return "";
+    for (const auto& [key, value] : manifest.version->strings)
+        if (key == name) return value;
+    return "";
+}
+
+// [uninstall] folder = '<p>\Product', id = "Product": read after the title
+// and [version], whose product name, version and company Settings shows.
+TUninstall ParseUninstall(const TChecker& check, const toml::node& node, const TManifest& manifest) {
+    const auto* table = node.as_table();
+    if (!table) check.WrongType(node, "uninstall", "a table with the remover's folder");
+    check.OnlyKeys(*table, {"folder", "id"}, "uninstall.");
+    TUninstall uninstall;
+    uninstall.line = static_cast<int>(node.source().begin.line);
+    const auto* folder = check.Get(*table, "folder", "uninstall.folder", toml::node_type::string);
+    if (!folder) check.Fail(node, "uninstall.folder", "is missing: name the remover's folder, as in '<p>\\Product'");
+    uninstall.folder = check.Text(*folder, "uninstall.folder", manifest.codepage);
+    std::replace(uninstall.folder.begin(), uninstall.folder.end(), '/', '\\');
+    while (uninstall.folder.ends_with('\\')) uninstall.folder.pop_back();
+    const std::string product = VersionString(manifest, "ProductName");
+    const std::string name = product.empty() ? FromCodePage(manifest.title, manifest.codepage) : product;
+    if (name.empty())
+        check.Fail(node, "uninstall", "Settings needs the product's name: give [version] product-name, or a title");
+    uninstall.name = RegistryText(check, node, "version.product-name", name, manifest);
+    uninstall.version = RegistryText(check, node, "version.product-version", VersionString(manifest, "ProductVersion"), manifest);
+    uninstall.publisher = RegistryText(check, node, "version.company", VersionString(manifest, "CompanyName"), manifest);
+    uninstall.id = uninstall.name;
+    if (const auto* id = check.Get(*table, "id", "uninstall.id", toml::node_type::string))
+        uninstall.id = RegistryText(check, *id, "uninstall.id", id->as_string()->get(), manifest);
+    if (uninstall.id.empty() || uninstall.id.size() > kMaxText || uninstall.id.find('\\') != std::string::npos)
+        check.Fail(node, "uninstall.id", "the registry key's name must be 1 to 255 characters without \"\\\"");
+    return uninstall;
+}
+
+// The remover and its record must install like any entry, and every entry
+// must say its drive: the remover cannot know the one the installer ran from.
+void CheckUninstall(const TChecker& check, const TManifest& manifest) {
+    const TUninstall& uninstall = *manifest.uninstall;
+    std::vector<TFileEntry> files = manifest.files;
+    for (const char* name : {setup::kRecordName, setup::kRemoverName}) {
+        TFileEntry& entry = files.emplace_back();
+        entry.destination = uninstall.folder + "\\" + name;
+        entry.line = uninstall.line;
+        if (const auto breach = CheckDestinationRules(entry.destination, {}, entry.line, RulesFor(manifest)))
+            check.Fail(entry.line, "uninstall.folder", breach->Message());
+    }
+    if (const auto breach = CheckEntryRules(files, RulesFor(manifest))) check.Fail(breach->line, breach->field, breach->Message());
+    for (const TFileEntry& entry : files) {
+        const std::string path = Normalized(entry.destination);
+        if (!setup::LeadingMacro(path) && (path.size() < 2 || path[1] != ':'))
+            check.Fail(entry.line, entry.line == uninstall.line ? "uninstall.folder" : "destination",
+                       "with [uninstall], every destination starts with a folder macro or a drive: the remover "
+                       "cannot tell which drive the installer ran from");
+    }
+}
+
 }  // namespace
 
 const std::array<std::string, setup::kShortcutFolders.size()>& ShortcutKeys() {
@@ -495,7 +575,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
         check.Fail(line, "syntax", what);
     }
     check.OnlyKeys(root, {"title", "codepage", "arch", "elevation", "icon", "version", "method", "level", "solid", "file",
-                          "folder", "sign"}, "");
+                          "folder", "uninstall", "sign"}, "");
     RefuseNuls(check, root, "");
 
     TManifest manifest;
@@ -519,6 +599,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
     if (const auto* icon = root.get("icon")) manifest.icon = ParseIcon(check, *icon, manifest);
     if (const auto* version = root.get("version")) manifest.version = ParseVersionTable(check, *version);
     if (const auto* sign = root.get("sign")) manifest.signCommand = ParseSign(check, *sign, manifest);
+    if (const auto* uninstall = root.get("uninstall")) manifest.uninstall = ParseUninstall(check, *uninstall, manifest);
 
     const auto* files = check.Get(root, "file", "file", toml::node_type::array);
     const auto* folders = check.Get(root, "folder", "folder", toml::node_type::array);
@@ -532,6 +613,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
     std::stable_sort(manifest.files.begin(), manifest.files.end(),
                      [](const TFileEntry& a, const TFileEntry& b) { return a.line < b.line; });
     if (const auto breach = CheckEntryRules(manifest.files, RulesFor(manifest))) check.Fail(breach->line, breach->field, breach->Message());
+    if (manifest.uninstall) CheckUninstall(check, manifest);
     if (const auto* solid = root.get("solid")) manifest.solid = ParseSolid(check, *solid, manifest.files);
     return manifest;
 }

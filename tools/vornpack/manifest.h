@@ -15,6 +15,7 @@
 #include "compress/lzma/lzma_compress.h"
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
+#include "setup/remover/uninstall_record.h"
 #include "tools/vornpack/pe/icon_and_version.h"
 #include "tools/vornpack/stub_image.h"
 #include "tools/vornpack/execution_level.h"
@@ -59,8 +60,21 @@ struct TFileEntry {
     TReplaceRule replace;
     TEntryMethod method = kDefaultMethod;
     int level = lzma::kDefaultLevel;  // of an lzma entry
+    setup::Removal removal = setup::Removal::Auto;  // what the remover does with it: remove = true|false
     std::set<std::string> waived;  // destination rules the vendor switched off
     int line = 0;  // of the [[file]] table, for messages
+};
+
+// [uninstall]: the package installs a remover and its record into folder;
+// the remover registers the product under id, named and versioned as the
+// installer's version information says.
+struct TUninstall {
+    std::string folder;  // in the package's code page, "\\" between names, no trailing "\\"
+    std::string id;      // the registry key's name
+    std::string name;    // DisplayName: [version] product-name, else the title
+    std::string version;    // [version] product-version, or empty
+    std::string publisher;  // [version] company, or empty
+    int line = 0;
 };
 
 struct TManifest {
@@ -83,6 +97,7 @@ struct TManifest {
     std::optional<TVersionInfo> version;
     // [sign] command: run on the finished installer; may hold {in}, {out}
     // and {title} inside its arguments. Empty: the installer stays unsigned.
+    std::optional<TUninstall> uninstall;
     std::vector<std::string> signCommand;
     std::chrono::seconds signTimeLimit{300};  // [sign] timeout: the command is ended after it
     std::vector<std::string> notes;  // "FILE:LINE: field: ..." worth telling, not refusing

@@ -301,12 +301,14 @@ std::vector<std::string> SubstitutePlaceholders(std::vector<std::string> args, c
     return args;
 }
 
-TSigningArea::TSigningArea() {
+TSigningArea::TSigningArea(const std::vector<std::string>& otherFiles) {
     std::string pattern = (std::filesystem::temp_directory_path() / "vornpack-sign-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw EStreamError("Cannot create a folder for signing: " + std::string(std::strerror(errno)));
     folder_ = pattern;
-    onSignal_.emplace(pattern, std::vector<std::string>{UnsignedPath(), SignedPath(), OutputPath()});
+    std::vector<std::string> files = {UnsignedPath(), SignedPath(), OutputPath()};
+    for (const std::string& name : otherFiles) files.push_back(PathOf(name));
+    onSignal_.emplace(pattern, files);
 }
 
 TSigningArea::~TSigningArea() {
@@ -314,8 +316,8 @@ TSigningArea::~TSigningArea() {
     std::filesystem::remove_all(folder_, ignored);
 }
 
-uint32_t SignInstaller(const std::vector<std::string>& command, const TSigningArea& area,
-                       std::chrono::seconds timeLimit) {
+void SignProgram(const std::vector<std::string>& command, const TSigningArea& area, std::chrono::seconds timeLimit,
+                 const std::string& what) {
     const int status = Run(command, area, timeLimit);
     if (status != 0)
         throw ESigningError("the signing command \"" + command[0] + "\" failed (exit " + std::to_string(status) +
@@ -328,8 +330,14 @@ uint32_t SignInstaller(const std::vector<std::string>& command, const TSigningAr
         TFileStream unsignedFile(area.UnsignedPath(), FileMode::OpenRead);
         const std::string problem = SignedOutputProblem(unsignedFile, signedFile);
         if (!problem.empty())
-            throw ESigningError("the signing command \"" + command[0] + "\" did not sign the installer: " + problem);
+            throw ESigningError("the signing command \"" + command[0] + "\" did not sign " + what + ": " + problem);
     }
+}
+
+uint32_t SignInstaller(const std::vector<std::string>& command, const TSigningArea& area,
+                       std::chrono::seconds timeLimit) {
+    SignProgram(command, area, timeLimit, "the installer");
+    TFileStream signedFile(area.SignedPath(), FileMode::OpenRead);
     try {
         return WalkPackage(signedFile, {});
     } catch (const EVornError& error) {

@@ -39,7 +39,8 @@ std::vector<std::string> SubstitutePlaceholders(std::vector<std::string> args, c
 // everything in it when this object goes, or when a signal ends vornpack.
 class TSigningArea {
 public:
-    TSigningArea();
+    // otherFiles: names of files the owner keeps there too (PathOf).
+    explicit TSigningArea(const std::vector<std::string>& otherFiles = {});
     ~TSigningArea();
     TSigningArea(const TSigningArea&) = delete;
     TSigningArea& operator=(const TSigningArea&) = delete;
@@ -47,6 +48,7 @@ public:
     std::string UnsignedPath() const { return (folder_ / "unsigned.exe").string(); }
     std::string SignedPath() const { return (folder_ / "signed.exe").string(); }
     std::string OutputPath() const { return (folder_ / "command.txt").string(); }
+    std::string PathOf(const std::string& name) const { return (folder_ / name).string(); }
 
 private:
     std::filesystem::path folder_;
@@ -58,6 +60,12 @@ private:
 // certificate directory, with a certificate table at its end that holds a
 // PKCS#7 signature.
 std::string SignedOutputProblem(TStream& unsignedFile, TStream& signedFile);
+
+// Runs the command (placeholders already substituted) on a program at the
+// area's unsigned path, as SignInstaller does, and checks that it signed it
+// at the signed path; `what` names the program in messages.
+void SignProgram(const std::vector<std::string>& command, const TSigningArea& area, std::chrono::seconds timeLimit,
+                 const std::string& what);
 
 // Runs the command (placeholders already substituted) in a process group of
 // its own, waits for it up to timeLimit (then ends the group), and returns

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-// The build passes each stub's path; the assembler embeds its bytes.
+// The build passes each stub's and remover's path; the assembler embeds its bytes.
 #define VORN_EMBED(name, path)                         \
     __asm__(".section .rodata\n"                       \
             ".balign 16\n"                             \
@@ -19,6 +19,12 @@ VORN_EMBED(vorn_stub_x86, VORN_STUB_PATH_x86)
 #endif
 #ifdef VORN_STUB_PATH_x64
 VORN_EMBED(vorn_stub_x64, VORN_STUB_PATH_x64)
+#endif
+#ifdef VORN_REMOVER_PATH_x86
+VORN_EMBED(vorn_remover_x86, VORN_REMOVER_PATH_x86)
+#endif
+#ifdef VORN_REMOVER_PATH_x64
+VORN_EMBED(vorn_remover_x64, VORN_REMOVER_PATH_x64)
 #endif
 
 namespace vorn::pack {
@@ -41,6 +47,16 @@ std::vector<uint8_t> CarriedStub([[maybe_unused]] const TArchitecture& arch) {
 #endif
 #ifdef VORN_STUB_PATH_x64
     if (&arch == &kX64) return std::vector<uint8_t>(vorn_stub_x64_begin, vorn_stub_x64_end);
+#endif
+    return {};
+}
+
+std::vector<uint8_t> CarriedRemover([[maybe_unused]] const TArchitecture& arch) {
+#ifdef VORN_REMOVER_PATH_x86
+    if (&arch == &kX86) return std::vector<uint8_t>(vorn_remover_x86_begin, vorn_remover_x86_end);
+#endif
+#ifdef VORN_REMOVER_PATH_x64
+    if (&arch == &kX64) return std::vector<uint8_t>(vorn_remover_x64_begin, vorn_remover_x64_end);
 #endif
     return {};
 }

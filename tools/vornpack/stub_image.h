@@ -1,4 +1,4 @@
-// The installer stubs that vornpack was built with, one per architecture a
+// The installer stubs and removers that vornpack was built with, one per architecture a
 // manifest may name.
 #pragma once
 
@@ -28,7 +28,9 @@ inline constexpr const TArchitecture* kArchitectures[] = {&kX86, &kX64};
 const TArchitecture* ArchitectureNamed(const std::string& name);
 const TArchitecture* ArchitectureOfMachine(uint16_t machine);
 
-// The stub carried for the architecture; empty when this vornpack carries none.
+// The stub and the remover carried for the architecture; empty when this
+// vornpack carries none.
 std::vector<uint8_t> CarriedStub(const TArchitecture& arch);
+std::vector<uint8_t> CarriedRemover(const TArchitecture& arch);
 
 }  // namespace vorn::pack

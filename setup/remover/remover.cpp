@@ -1,0 +1,260 @@
+#include "setup/remover/remover.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "compress/exceptions.h"
+#include "setup/folders.h"
+#include "setup/remover/sha256.h"
+
+namespace vorn::setup {
+
+namespace {
+
+constexpr size_t kReadBlock = 64 << 10;
+constexpr size_t kLongestRecord = 64 << 20;
+constexpr size_t kListedAtMost = 20;  // paths a box names; the rest are counted
+constexpr const char* kLinkExtension = ".lnk";
+
+// Size and SHA-256 of a file; empty when it cannot be read.
+std::optional<std::pair<int64_t, std::string>> Fingerprint(TPlatform& platform, const std::string& path) {
+    try {
+        const std::unique_ptr<TStream> file = platform.OpenRead(path);
+        TSha256 sha;
+        std::vector<uint8_t> block(kReadBlock);
+        int64_t size = 0;
+        while (const size_t n = file->Read(block.data(), block.size())) {
+            sha.Add(block.data(), n);
+            size += static_cast<int64_t>(n);
+        }
+        return std::pair{size, DigestText(sha.Finish())};
+    } catch (const EVornError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> FileText(TPlatform& platform, const std::string& path) {
+    try {
+        const std::unique_ptr<TStream> file = platform.OpenRead(path);
+        if (file->Size() > static_cast<int64_t>(kLongestRecord)) return std::nullopt;
+        std::string text(static_cast<size_t>(file->Size()), '\0');
+        if (file->Read(text.data(), text.size()) != text.size()) return std::nullopt;
+        return text;
+    } catch (const EVornError&) {
+        return std::nullopt;
+    }
+}
+
+bool Within(const std::string& path, const std::string& folder) {
+    const std::string root = Lowercase(folder) + "\\";
+    return folder.size() > 0 && Lowercase(path).starts_with(root);
+}
+
+std::string WithoutSlash(std::string path) {
+    if (path.ends_with('\\')) path.pop_back();
+    return path;
+}
+
+// The folders no removal may take: the macros' folders, lowercased.
+std::vector<std::string> MacroRoots(const TSystemFolders& folders) {
+    std::vector<std::string> roots;
+    for (const TFolderMacro& macro : kFolderMacros) roots.push_back(Lowercase(MacroFolderPath(folders, macro.folder)));
+    return roots;
+}
+
+constexpr int64_t kUnixEpochDay = 25569;  // 1 January 1970 as a day number
+
+// The date of the Gregorian calendar `days` after 1 January 1970.
+void CivilFromDays(int64_t days, int& year, int& month, int& day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t shifted = (5 * dayOfYear + 2) / 153;
+    day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1);
+    month = static_cast<int>(shifted < 10 ? shifted + 3 : shifted - 9);
+    year = static_cast<int>(yearOfEra + era * 400 + (month <= 2));
+}
+
+std::string Why(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Changed: return "changed since it was installed";
+        case Outcome::Shared: return "in the Windows folder, where other programs may use it";
+        case Outcome::Kept: return "kept by the installer's wish";
+        case Outcome::Locked: return "in use, or it cannot be deleted";
+        default: return "";
+    }
+}
+
+std::string Listed(const std::vector<const TRemoval*>& removals) {
+    std::string text;
+    for (size_t i = 0; i < removals.size() && i < kListedAtMost; ++i)
+        text += "\r" + removals[i]->path + " (" + Why(removals[i]->outcome) + ")";
+    if (removals.size() > kListedAtMost) text += "\rand " + std::to_string(removals.size() - kListedAtMost) + " more";
+    return text;
+}
+
+}  // namespace
+
+TRemoval RemoveRecordedFile(TPlatform& platform, const TRecordedFile& file, const std::string& path,
+                            const TSystemFolders& folders) {
+    if (!platform.Exists(path)) return {path, Outcome::Missing};
+    if (file.removal == Removal::Never) return {path, Outcome::Kept};
+    if (file.removal == Removal::Auto && Within(path, folders.windows)) return {path, Outcome::Shared};
+    const auto found = Fingerprint(platform, path);
+    if (!found) return {path, Outcome::Locked};
+    if (found->first != file.size || found->second != file.digest) return {path, Outcome::Changed};
+    return {path, platform.RemoveFile(path) ? Outcome::Removed : Outcome::Locked};
+}
+
+std::string InstallDateText(int32_t dayNumber) {
+    int year = 0, month = 0, day = 0;
+    CivilFromDays(int64_t{dayNumber} - kUnixEpochDay, year, month, day);
+    const std::string digits = std::to_string(year * 10000 + month * 100 + day);
+    return std::string(8 - std::min<size_t>(8, digits.size()), '0') + digits;
+}
+
+std::optional<int32_t> InstallDateDay(const std::string& text) {
+    if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    int value = 0;
+    for (char digit : text) value = value * 10 + (digit - '0');
+    const int month = value / 100 % 100, day = value % 100;
+    if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
+    return DayNumber(value / 10000, month, day);
+}
+
+void RemoveEmptyFolders(TRemoverServices& services, const std::vector<std::string>& paths,
+                        const TSystemFolders& folders) {
+    const std::vector<std::string> roots = MacroRoots(folders);
+    std::vector<std::string> candidates;
+    for (const std::string& path : paths)
+        for (std::string folder = WithoutSlash(FolderPart(path)); folder.size() > 3;
+             folder = WithoutSlash(FolderPart(folder))) {
+            if (std::find(roots.begin(), roots.end(), Lowercase(folder)) != roots.end()) break;
+            candidates.push_back(folder);
+        }
+    // Deepest first, each once.
+    std::sort(candidates.begin(), candidates.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() > b.size() : a < b;
+    });
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+    for (const std::string& folder : candidates) services.RemoveFolder(folder);
+}
+
+bool TRemover::LoadRecord(bool quiet) {
+    self_ = platform_.ModulePath();
+    recordPath_ = FolderPart(self_) + kRecordName;
+    const auto text = FileText(platform_, recordPath_);
+    const auto record = text ? ParseRecord(*text) : std::nullopt;
+    if (record) {
+        record_ = *record;
+        return true;
+    }
+    if (!quiet)
+        platform_.ShowBox("The uninstall record " + recordPath_ + " is missing or damaged, so nothing was changed.",
+                          "Uninstall", kBoxErrorTaskModal);
+    return false;
+}
+
+int32_t TRemover::InstallDay() {
+    const std::string date = platform_.RegistryString(Root(), kUninstallKey, record_.id, "InstallDate");
+    return InstallDateDay(date).value_or(platform_.TodayDayNumber());
+}
+
+int TRemover::Register() {
+    if (!LoadRecord(false)) return kRemoverNoRecord;
+    const TSystemFolders folders = LoadSystemFolders(platform_);
+    const int32_t today = platform_.TodayDayNumber();
+    int64_t bytes = 0;
+    for (const std::string& own : {self_, recordPath_})
+        if (const auto found = Fingerprint(platform_, own)) bytes += found->first;
+    for (const TRecordedFile& file : record_.files) {
+        const std::string path = QualifyDrive(ExpandFolderMacros(file.destination, folders, today), self_);
+        if (platform_.Exists(path)) bytes += file.size;
+    }
+    const std::string quoted = "\"" + self_ + "\" " + kUninstallSwitch;
+    std::vector<TRegistryValue> values = {
+        {"DisplayName", record_.name, {}},
+        {"DisplayIcon", self_, {}},
+        {"InstallLocation", WithoutSlash(FolderPart(self_)), {}},
+        {"UninstallString", quoted, {}},
+        {"QuietUninstallString", quoted + " " + kQuietSwitch, {}},
+        {"EstimatedSize", "", static_cast<uint32_t>(std::min<int64_t>((bytes + 1023) / 1024, UINT32_MAX))},
+        {"NoModify", "", 1},
+        {"NoRepair", "", 1},
+        {"InstallDate", InstallDateText(today), {}},
+    };
+    if (!record_.version.empty()) values.push_back({"DisplayVersion", record_.version, {}});
+    if (!record_.publisher.empty()) values.push_back({"Publisher", record_.publisher, {}});
+    if (services_.WriteKey(Root(), EntryKey(), values)) return kRemoverDone;
+    platform_.ShowBox(record_.name + " could not be added to the list of installed programs: the registry key " +
+                          (record_.perUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + EntryKey() +
+                          " cannot be written.",
+                      record_.name, kBoxErrorTaskModal);
+    return kRemoverIncomplete;
+}
+
+std::vector<TRemoval> TRemover::RemoveLinks() {
+    std::vector<TRemoval> removals;
+    for (const TRecordedLink& link : record_.links) {
+        const std::string folder = ShellFolder(platform_, link.folder);
+        if (folder.empty()) continue;
+        const std::string path = folder + "\\" + link.name + kLinkExtension;
+        if (!platform_.Exists(path)) continue;
+        removals.push_back({path, platform_.RemoveFile(path) ? Outcome::Removed : Outcome::Locked});
+    }
+    return removals;
+}
+
+int TRemover::Remove(bool quiet) {
+    if (!LoadRecord(quiet)) return kRemoverNoRecord;
+    if (!quiet && platform_.ShowBox("Remove " + record_.name +
+                                        " and the files it installed?\r\rFiles changed since they were installed "
+                                        "are kept.",
+                                    record_.name, kBoxYesNoQuestion) != kAnswerYes)
+        return kRemoverCancelled;
+    const TSystemFolders folders = LoadSystemFolders(platform_);
+    const int32_t day = InstallDay();
+    std::vector<TRemoval> removals;
+    std::vector<std::string> emptied;
+    for (const TRecordedFile& file : record_.files) {
+        const std::string path = QualifyDrive(ExpandFolderMacros(file.destination, folders, day), self_);
+        removals.push_back(RemoveRecordedFile(platform_, file, path, folders));
+        if (removals.back().outcome == Outcome::Removed || removals.back().outcome == Outcome::Missing)
+            emptied.push_back(path);
+    }
+    for (TRemoval& link : RemoveLinks()) removals.push_back(std::move(link));
+    RemoveEmptyFolders(services_, emptied, folders);
+    const bool complete = std::none_of(removals.begin(), removals.end(),
+                                       [](const TRemoval& r) { return r.outcome == Outcome::Locked; });
+    // While anything that should go remains, the entry, the record and the
+    // remover stay, so that removing again can finish the work.
+    if (complete && platform_.RemoveFile(recordPath_) && services_.DeleteKey(Root(), EntryKey()))
+        services_.RemoveAfterExit(self_);
+    else if (complete)
+        removals.push_back({recordPath_, Outcome::Locked});
+    return Report(removals, quiet);
+}
+
+int TRemover::Report(const std::vector<TRemoval>& removals, bool quiet) {
+    std::vector<const TRemoval*> locked, kept;
+    for (const TRemoval& removal : removals) {
+        if (removal.outcome == Outcome::Locked) locked.push_back(&removal);
+        else if (removal.outcome != Outcome::Removed && removal.outcome != Outcome::Missing) kept.push_back(&removal);
+    }
+    std::string text = record_.name + " was removed.";
+    if (!locked.empty())
+        text = record_.name + " could not be removed completely. These files remain:" + Listed(locked) +
+               "\r\rClose the programs that use them, then remove " + record_.name + " again.";
+    if (!kept.empty()) text += "\r\rThese files were kept:" + Listed(kept);
+    if (!quiet) platform_.ShowBox(text, record_.name, kBoxOk);
+    return !locked.empty() ? kRemoverIncomplete : !kept.empty() ? kRemoverKeptFiles : kRemoverDone;
+}
+
+void TRemover::Finish(const std::string& self) {
+    platform_.RemoveFile(self);
+    RemoveEmptyFolders(services_, {self}, LoadSystemFolders(platform_));
+}
+
+}  // namespace vorn::setup

@@ -1,0 +1,39 @@
+// What the remover needs of the system beyond the installer's platform:
+// writing and deleting its registry entry, removing folders and handing
+// the deletion of its own file to a process that outlives it. The remover
+// uses the Win32 implementation in setup/win32/; the tests a scripted one.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "setup/platform.h"
+
+namespace vorn::setup {
+
+struct TRegistryValue {
+    std::string name;
+    std::string text;               // REG_SZ, unless number holds a value
+    std::optional<uint32_t> number;  // REG_DWORD
+};
+
+class TRemoverServices {
+public:
+    virtual ~TRemoverServices() = default;
+
+    // Deletes root\key with its values (it has no subkeys), creates it anew
+    // and writes the values; false on any failure.
+    virtual bool WriteKey(RegistryRoot root, const std::string& key, const std::vector<TRegistryValue>& values) = 0;
+    // Deletes root\key; true when it is gone, also when it never was.
+    virtual bool DeleteKey(RegistryRoot root, const std::string& key) = 0;
+    // RemoveDirectoryA: true when the folder was empty and is gone.
+    virtual bool RemoveFolder(const std::string& path) = 0;
+    // A running program cannot delete its own file: starts a copy of this
+    // program outside the folders being removed, which waits for this
+    // process to end and then finishes the removal of `self`.
+    virtual void RemoveAfterExit(const std::string& self) = 0;
+};
+
+}  // namespace vorn::setup

@@ -1,0 +1,34 @@
+// SHA-256 (FIPS 180-4): the remover's test of whether an installed file is
+// still the one its package wrote. vornpack records the digests, so both
+// sides use this one implementation.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vorn::setup {
+
+using TDigest = std::array<uint8_t, 32>;
+
+class TSha256 {
+public:
+    void Add(const uint8_t* data, size_t size);
+    // The digest of everything added; the object is spent afterwards.
+    TDigest Finish();
+
+private:
+    void Compress(const uint8_t* block);
+
+    std::array<uint32_t, 8> state_ = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                      0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    std::array<uint8_t, 64> block_{};
+    size_t held_ = 0;        // bytes waiting in block_
+    uint64_t length_ = 0;    // bytes added in all
+};
+
+// 64 lowercase hexadecimal digits.
+std::string DigestText(const TDigest& digest);
+
+}  // namespace vorn::setup
