@@ -14,6 +14,7 @@
 #include "tools/vornpack/package_builder.h"
 #include "tools/vornpack/package_contents.h"
 #include "tools/vornpack/store_decision.h"
+#include "tools/vornpack/uninstall_entries.h"
 #include "tools/vornpack/execution_level.h"
 
 namespace vorn::test {
@@ -119,6 +120,52 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"title = \"\"\"\n" + dots + "\\\"\"\"\" # " + dots + "\n" + ok + "destination = 'c:\\a'", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.toml).substr(0, c.error.size()), c.error) << c.toml;
+}
+
+// [uninstall]: what it refuses, and the record and remover it adds, read
+// back from the built installer as list and verify read them.
+TEST_F(Vornpack, UninstallAddsARecordOfEveryFileAndTheRemoverLast) {
+    WriteFile("a", Hex("01 02 03"));
+    WriteFile("b", {});
+    const std::string a = "[[file]]\nsource = 'a'\ndestination = ";
+    const std::string table = "[uninstall]\nfolder = '<l>\\Tool'\n";
+    const std::pair<std::string, std::string> refused[] = {
+        {a + "'c:\\a'\nremove = true", "4: remove: tells the remover what to do, and there is none"},
+        {"title = 'T'\n[uninstall]\n" + a + "'c:\\a'", "2: uninstall.folder: is missing"},
+        {"[uninstall]\nfolder = 'c:\\t'\n" + a + "'c:\\a'", "1: uninstall: Settings needs the product's name"},
+        {"title = 'T'\n" + table + "id = 'a\\b'\n" + a + "'c:\\a'", "2: uninstall.id: the registry key's name"},
+        {"title = 'T'\n" + table + a + "'\\a'", "4: destination: with [uninstall], every destination starts with"},
+        {"title = 'T'\n" + table + a + "'<L>\\tool\\Uninstall.exe'", "2: destination: the same destination as"},
+        {"title = 'T'\nelevation = 'user'\n[uninstall]\nfolder = '<p>\\T'\n" + a + "'<l>\\a'",
+         "3: uninstall.folder: <p> is a folder only an administrator can write, and elevation = \"user\" asks for no "
+         "administrator; install into <l>"},
+    };
+    for (const auto& [toml, error] : refused) EXPECT_EQ(ParseError(toml).substr(0, error.size()), error) << toml;
+
+    const TManifest manifest = Parse("title = 'Tool'\nelevation = 'user'\n[version]\nfile-version = '1.2.3.4'\n"
+                                     "company = 'Me'\n" + table + a + "'<l>\\Tool\\a.bin'\nremove = false\n"
+                                     "shortcuts.desktop = { name = 'Tool', ask = true }\n"
+                                     "[[file]]\nsource = 'b'\ndestination = 'c:\\data\\<u>.log'\nmethod = 'non'\n");
+    const setup::TUninstallRecord record = pack::UninstallRecord(manifest);
+    EXPECT_EQ(record, (setup::TUninstallRecord{
+                          "Tool", "Tool", "1.2.3.4", "Me", true,
+                          {{"<l>\\Tool\\a.bin", 3, "039058c6f2c0cb492c533b0a4d14ef77cc0f78abccced5287d84a1a2011cfb81",
+                            setup::Removal::Never},
+                           {"c:\\data\\<u>.log", 0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855",
+                            setup::Removal::Auto}},
+                          {{"Desktop", "Tool"}}}));
+    TManifest built = manifest;
+    const pack::TUninstallFiles files(manifest, {});
+    for (const pack::TFileEntry& entry : files.Entries(manifest)) built.files.push_back(entry);
+    TMemoryStream installer(Build(built, Hex("00")));
+    std::vector<std::string> last;
+    std::optional<setup::TUninstallRecord> found;
+    pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry& e, TStream& s) {
+                                      last = {e.destination, pack::DescribeRunMode(e.runMode)};
+                                      if (auto r = pack::RecordOfEntry(e, s)) found = r;
+                                  }});
+    EXPECT_EQ(last, (std::vector<std::string>{"<l>\\Tool\\uninstall.exe", "now"}));
+    EXPECT_EQ(found, record);
 }
 
 // Only the sample is compressed, and a file is stored when it does not

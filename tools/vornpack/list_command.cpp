@@ -10,6 +10,8 @@
 #include "tools/vornpack/package_contents.h"
 #include "tools/vornpack/execution_level.h"
 #include "tools/vornpack/stub_rewrite.h"
+#include "setup/folders.h"
+#include "tools/vornpack/uninstall_entries.h"
 
 namespace vorn::pack {
 
@@ -139,20 +141,38 @@ int RunList(const TListOptions& options) {
             title = t;
             if (!options.json) std::printf("title: %s\n", tools::Printable(FromCodePage(t, options.codepage)).c_str());
         };
-        visitor.entry = [&](const TPackageEntry& entry, TStream&) {
+        std::optional<setup::TUninstallRecord> record;
+        std::string recordFolder;
+        visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
+            if (auto found = RecordOfEntry(entry, stream)) {
+                record = std::move(found);
+                recordFolder = setup::FolderPart(entry.destination);
+            }
             if (options.json)
                 entries += (entries.empty() ? "\n    " : ",\n    ") + EntryJson(entry, options.codepage);
             else
                 PrintEntryText(entry, options.codepage);
         };
         const uint32_t signature = WalkPackage(installer, visitor);
+        auto text = [&](const std::string& s) { return FromCodePage(s, options.codepage); };
+        if (record && !options.json)
+            std::printf("uninstall: %s (%s) in %s\n", tools::Printable(text(record->name)).c_str(),
+                        tools::Printable(text(DescribeRecord(*record))).c_str(),
+                        tools::Printable(text(recordFolder)).c_str());
+        const std::string uninstall =
+            !record ? "null"
+                    : "{\"id\": " + JsonString(text(record->id)) + ", \"name\": " + JsonString(text(record->name)) +
+                          ", \"version\": " + JsonString(text(record->version)) + ", \"publisher\": " +
+                          JsonString(text(record->publisher)) + ", \"scope\": " +
+                          JsonString(record->perUser ? "user" : "machine") + ", \"folder\": " +
+                          JsonString(text(recordFolder)) + ", \"files\": " + std::to_string(record->files.size()) +
+                          ", \"shortcuts\": " + std::to_string(record->links.size()) + "}";
         if (options.json)
             std::printf("{\n  \"title\": %s,\n  \"arch\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n"
-                        "  \"signature_size\": %" PRIu32 ",\n  \"entries\": [%s\n  ]\n}\n",
-                        JsonString(FromCodePage(title, options.codepage)).c_str(),
-                        arch ? JsonString(arch->name).c_str() : "null",
+                        "  \"signature_size\": %" PRIu32 ",\n  \"uninstall\": %s,\n  \"entries\": [%s\n  ]\n}\n",
+                        JsonString(text(title)).c_str(), arch ? JsonString(arch->name).c_str() : "null",
                         elevation ? JsonString(elevation).c_str() : "null", FaceJson(face).c_str(),
-                        signature ? "true" : "false", signature, entries.c_str());
+                        signature ? "true" : "false", signature, uninstall.c_str(), entries.c_str());
         else if (signature)
             std::printf("signed: %" PRIu32 " bytes of signature\n", signature);
         else

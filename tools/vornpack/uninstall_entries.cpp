@@ -4,7 +4,7 @@
 
 #include "compress/lzma/lzma_method.h"
 #include "compress/vorn_codec.h"
-#include "setup/remover/sha256.h"
+#include "setup/folders.h"
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/execution_level.h"
 #include "tools/vornpack/stub_rewrite.h"
@@ -15,18 +15,7 @@ namespace {
 
 constexpr size_t kReadBlock = 256 << 10;
 
-// Takes what a codec writes, in order, into a digest.
-class TDigestStream : public TNullStream {
-public:
-    void Write(const void* buffer, size_t n) override {
-        sha_.Add(static_cast<const uint8_t*>(buffer), n);
-        TNullStream::Write(buffer, n);
-    }
-    std::string Digest() { return setup::DigestText(sha_.Finish()); }
-
-private:
-    setup::TSha256 sha_;
-};
+constexpr int32_t kLongestRecord = 16 << 20;
 
 setup::TRecordedFile Recorded(const TFileEntry& entry) {
     TFileStream source(entry.source.string(), FileMode::OpenRead);
@@ -49,6 +38,31 @@ void WriteFile(const std::string& path, const void* data, size_t size) {
 }
 
 }  // namespace
+
+std::optional<setup::TUninstallRecord> RecordOfEntry(const TPackageEntry& entry, TStream& stream) {
+    const std::string name = setup::Lowercase(entry.destination);
+    if (!name.ends_with(std::string("\\") + setup::kRecordName) || !entry.hasHeader || entry.chainOffset ||
+        entry.header.UncompressedSize > kLongestRecord)
+        return std::nullopt;
+    try {
+        TVornCodec codec;
+        TMemoryStream text;
+        stream.Seek(0);
+        codec.ExpandStream(text, stream);
+        const std::vector<uint8_t>& bytes = text.Bytes();
+        return setup::ParseRecord(std::string(bytes.begin(), bytes.end()));
+    } catch (const EVornError&) {
+        return std::nullopt;
+    }
+}
+
+std::string DescribeRecord(const setup::TUninstallRecord& record) {
+    std::string text = "id \"" + record.id + "\"";
+    if (!record.version.empty()) text += ", version " + record.version;
+    if (!record.publisher.empty()) text += ", publisher " + record.publisher;
+    return text + (record.perUser ? ", per user, " : ", per machine, ") + std::to_string(record.files.size()) +
+           " files, " + std::to_string(record.links.size()) + " shortcuts";
+}
 
 setup::TUninstallRecord UninstallRecord(const TManifest& manifest) {
     const TUninstall& uninstall = *manifest.uninstall;

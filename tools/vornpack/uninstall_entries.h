@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "compress/stream.h"
+#include "setup/remover/sha256.h"
 #include "setup/remover/uninstall_record.h"
 #include "tools/vornpack/manifest.h"
+#include "tools/vornpack/package_contents.h"
 #include "tools/vornpack/signing.h"
 
 namespace vorn::pack {
@@ -18,6 +21,27 @@ namespace vorn::pack {
 // stream's expansion), and each shortcut. Raises EVornError when a source
 // cannot be read.
 setup::TUninstallRecord UninstallRecord(const TManifest& manifest);
+
+// Takes what a codec writes, in order, into a size and a digest.
+class TDigestStream : public TNullStream {
+public:
+    void Write(const void* buffer, size_t n) override {
+        sha_.Add(static_cast<const uint8_t*>(buffer), n);
+        TNullStream::Write(buffer, n);
+    }
+    // SHA-256 of what was written, as the record spells it; once only.
+    std::string Digest() { return setup::DigestText(sha_.Finish()); }
+
+private:
+    setup::TSha256 sha_;
+};
+
+// The record an installer's entry holds, if it is one: an entry named like
+// the record whose stream expands, alone, to a record.
+std::optional<setup::TUninstallRecord> RecordOfEntry(const TPackageEntry& entry, TStream& stream);
+
+// "id \"...\", version ..., per machine, N files, M shortcuts" for a listing.
+std::string DescribeRecord(const setup::TUninstallRecord& record);
 
 class TUninstallFiles {
 public:

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "compress/exceptions.h"
@@ -8,13 +9,39 @@
 #include "tools/common/terminal_text.h"
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/package_contents.h"
+#include "tools/vornpack/uninstall_entries.h"
 
 namespace vorn::pack {
+
+namespace {
+
+struct TInstalled {
+    size_t index;
+    int64_t size;
+    std::string digest;
+};
+
+// Why the record does not describe what the package installs, or empty.
+std::string RecordMismatch(const setup::TUninstallRecord& record, const std::map<std::string, TInstalled>& installed) {
+    for (const setup::TRecordedFile& file : record.files) {
+        const auto found = installed.find(file.destination);
+        if (found == installed.end())
+            return "the uninstall record names " + file.destination + ", which no entry installs";
+        if (found->second.size != file.size || found->second.digest != file.digest)
+            return "the uninstall record does not match entry " + std::to_string(found->second.index) + " (" +
+                   file.destination + "): the remover would keep it as changed";
+    }
+    return "";
+}
+
+}  // namespace
 
 int RunVerify(const TVerifyOptions& options) {
     size_t checked = 0;
     std::string unchecked;  // one line per entry whose data no sum covers
     size_t uncheckedCount = 0;
+    std::map<std::string, TInstalled> installed;  // by destination as written
+    std::optional<setup::TUninstallRecord> record;
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
         TVornCodec codec;
@@ -23,13 +50,15 @@ int RunVerify(const TVerifyOptions& options) {
         visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
             tools::TProgressBar bar("verifying " + std::to_string(entry.index), options.quiet);
             codec.OnShowProgress = bar.Handler();
-            TNullStream nothing;
+            TDigestStream expanded;
             try {
-                codec.ExpandStream(nothing, stream);
+                codec.ExpandStream(expanded, stream);
             } catch (const EVornError& error) {
                 throw EVornError("entry " + std::to_string(entry.index) + " (" + entry.destination +
                                  "): " + error.Message);
             }
+            installed[entry.destination] = {entry.index, expanded.Size(), expanded.Digest()};
+            if (auto found = RecordOfEntry(entry, stream)) record = std::move(found);
             ++checked;
             if (entry.hasHeader && entry.header.SumIsCompared()) return;
             unchecked += "entry " + std::to_string(entry.index) + " (" + tools::Printable(entry.destination) +
@@ -37,6 +66,11 @@ int RunVerify(const TVerifyOptions& options) {
             ++uncheckedCount;
         };
         WalkPackage(installer, visitor);
+        if (record) {
+            if (const std::string mismatch = RecordMismatch(*record, installed); !mismatch.empty()) throw EVornError(mismatch);
+            std::printf("uninstall record: %zu files and %zu shortcuts, every file as the package installs it\n",
+                        record->files.size(), record->links.size());
+        }
     } catch (const std::exception& error) {
         return tools::ReportFailure("vornpack", options.installer, error);
     }
