@@ -5,7 +5,7 @@
 # the emulated thread-local storage behind it (emutls.o) and the start-up
 # patcher of data imports (pseudo-reloc.o). A toolchain whose libraries reach
 # them by another way links them back in beside the replacements, and the
-# link map of each stub shows it.
+# link map of each stub (and of each remover, built the same way) shows it.
 #   stub_runtime_test.sh MAP...
 set -u
 status=0

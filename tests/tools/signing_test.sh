@@ -30,24 +30,26 @@ sys.exit(0 if pe.OPTIONAL_HEADER.Magic == 0x20B and security.Size > 1000 and str
 "$vornpack" verify signed64.exe > /dev/null
 check "vornpack verifies it" [ $? -eq 0 ]
 "$vornpack" list --json signed.exe > list.json
-check "list --json tells the signature's size" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if d['signed'] and d['signature_size'] > 1000 and len(d['entries']) == 3 else 1)"
+check "list --json tells the signature's size" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if d['signed'] and d['signature_size'] > 1000 and len(d['entries']) == 5 else 1)"
 "$vornpack" extract -q signed.exe -C out > /dev/null
 check "extract reads the signed package" cmp -s sample/files/readme.txt "out/program files/vorn sample/readme.txt"
+check "the remover in it is signed too" osslsigncode verify -CAfile c.pem -in "out/program files/vorn sample/uninstall.exe"
 check "the signing material stays out" bash -c "! grep -aq -e PRIVATE -e k.pem signed.exe out.txt"
 
 "$vornpack" build -q sample/app.toml -o plain.exe --sign-command "osslsigncode sign -certs 'c.pem' -key k.pem -in '{in}' -out {out}" > /dev/null
 check "--sign-command splits at blanks and quotes" [ $? -eq 0 ]
 check "the installer is a multiple of 8 bytes long" [ $(( $(stat -c %s plain.exe) % 8 )) -eq 0 ]
-# Fake signers, each with what vornpack must say it did instead of signing.
+# Fake signers, each with what vornpack must say it did instead of signing
+# (the sample's remover, which is signed first).
 while IFS='#' read -r name script message; do
   "$vornpack" build -q sample/app.toml -o bad.exe --sign-command "sh -c '$script' {in} {out}" 2> err.txt
   check "a signer that $name is refused" [ $? -eq 1 -a ! -e bad.exe ]
-  check "a signer that $name is named for it" grep -qF "\"sh\" did not sign the installer: $message" err.txt
+  check "a signer that $name is named for it" grep -qF "\"sh\" did not sign the remover: $message" err.txt
 done <<'SIGNERS'
-copies the file#cp $0 $1#it copied the installer unchanged
+copies the file#cp $0 $1#it copied the program unchanged
 appends junk#cp $0 $1; echo junk >>$1#it appended 5 bytes but no certificate table
-changes a byte#cp $0 $1; printf Z | dd of=$1 bs=1 seek=3000 conv=notrunc 2>/dev/null#it changed the installer at offset 0xBB8 and added no signature
-signs, then changes a byte#osslsigncode sign -certs c.pem -key k.pem -in $0 -out $1 >/dev/null; printf Z | dd of=$1 bs=1 seek=3000 conv=notrunc 2>/dev/null#it changed the installer at offset 0xBB8, where signing
+changes a byte#cp $0 $1; printf Z | dd of=$1 bs=1 seek=3000 conv=notrunc 2>/dev/null#it changed the program at offset 0xBB8 and added no signature
+signs, then changes a byte#osslsigncode sign -certs c.pem -key k.pem -in $0 -out $1 >/dev/null; printf Z | dd of=$1 bs=1 seek=3000 conv=notrunc 2>/dev/null#it changed the program at offset 0xBB8, where signing
 signs, then appends junk#osslsigncode sign -certs c.pem -key k.pem -in $0 -out $1 >/dev/null; echo junk >>$1#its certificate table is not at the end of the file
 SIGNERS
 "$vornpack" build -q sample/app.toml -o bad.exe --sign-command "sh -c 'echo no card >&2; exit 3' {in} {out}" 2> err.txt

@@ -13,7 +13,7 @@ cp "$4" stub64.bin
 
 "$vornpack" build sample/app.toml -o one.exe --stub stub.bin > out.txt 2> err.txt
 check "build exits 0" [ $? -eq 0 ]
-check "build sums up files and sizes" grep -qE '^3 files, [0-9]+ bytes in an installer of [0-9]+ bytes$' out.txt
+check "build sums up files and sizes" grep -qE '^5 files, [0-9]+ bytes in an installer of [0-9]+ bytes$' out.txt
 awk '/^icon =/ {next} /^\[version\]/ {skip=1} /^\[\[file/ {skip=0} !skip' sample/app.toml > sample/plain.toml
 "$vornpack" build -q sample/plain.toml -o plain.exe --stub stub.bin
 check "without icon and version the stub comes first as it is, but for its header checksum: 0, none" /usr/bin/python3 -c "
@@ -70,8 +70,8 @@ STUBS
 check "a second build, into a pipe, is byte-identical" cmp -s one.exe piped.exe
 
 "$vornpack" list --json one.exe > list.json
-check "list --json is JSON" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if len(d['entries'])==3 and d['arch']=='x86' and d['entries'][2]['shortcuts']['desktop']['ask'] else 1)"
-check "list --json gives the replace rule as data" python3 -c "import json,sys; e=json.load(open('list.json'))['entries']; sys.exit(0 if [x['replace'] for x in e] == [{'ask': 'sample.ini (your settings)'}, 'always', 'always'] else 1)"
+check "list --json is JSON" python3 -c "import json,sys; d=json.load(open('list.json')); sys.exit(0 if len(d['entries'])==5 and d['uninstall']['files']==3 and d['arch']=='x86' and d['entries'][2]['shortcuts']['desktop']['ask'] else 1)"
+check "list --json gives the replace rule as data" python3 -c "import json,sys; e=json.load(open('list.json'))['entries']; sys.exit(0 if [x['replace'] for x in e] == [{'ask': 'sample.ini (your settings)'}] + ['always'] * 4 else 1)"
 "$vornpack" list --codepage 932 one.exe 2> err.txt
 check "a double-byte code page is refused" grep -q "932 is a double-byte code page" err.txt
 
@@ -177,7 +177,7 @@ while IFS='|' read -r name args message; do
 done <<'CASES'
 a bad manifest|bad.toml -o bad.exe|bad.toml:1: title: "|" cannot be stored
 -o the manifest|sample/app.toml -o sample/app.toml|sample/app.toml: the output would overwrite the manifest
--o a source|sample/app.toml -o sample/files/readme.txt|the output would overwrite the source of the entry at line 27
+-o a source|sample/app.toml -o sample/files/readme.txt|the output would overwrite the source of the entry at line 33
 a folder as the manifest|dir.toml|dir.toml: the manifest is not a regular file
 a manifest over 16 MiB|huge.toml|huge.toml: the manifest is larger than 16 MiB
 a NUL in a string|nul.toml|nul.toml:3: source: a NUL character cannot be stored

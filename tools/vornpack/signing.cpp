@@ -240,18 +240,18 @@ std::string SignedOutputProblem(TStream& unsignedFile, TStream& signedFile) {
     const setup::TDataDirectory table = pe.Certificate();
     const int64_t differs = FirstDifference(unsignedFile, signedFile, std::min(length, size), setBySigning);
     if (table.address == 0 && table.size == 0) {
-        if (differs >= 0) return "it changed the installer at offset " + Hex(differs) + " and added no signature";
-        if (size == length) return "it copied the installer unchanged: there is no signature";
+        if (differs >= 0) return "it changed the program at offset " + Hex(differs) + " and added no signature";
+        if (size == length) return "it copied the program unchanged: there is no signature";
         if (size > length) return "it appended " + std::to_string(size - length) + " bytes but no certificate table";
-        return "its output is shorter than the installer and carries no signature";
+        return "its output is shorter than the program and carries no signature";
     }
     if (int64_t{table.address} + table.size > size) return "its certificate table lies outside the file";
     if (int64_t{table.address} + table.size < size) return "its certificate table is not at the end of the file";
     if (table.address != length)
-        return "its certificate table starts at " + Hex(table.address) + ", not where the installer ends (" +
+        return "its certificate table starts at " + Hex(table.address) + ", not where the program ends (" +
                Hex(length) + ")";
     if (differs >= 0)
-        return "it changed the installer at offset " + Hex(differs) +
+        return "it changed the program at offset " + Hex(differs) +
                ", where signing sets only the checksum and the certificate directory";
     uint8_t head[kWinCertificateSize] = {};
     signedFile.Seek(table.address);

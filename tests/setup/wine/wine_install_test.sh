@@ -280,8 +280,101 @@ run_installer folders setup.exe 0 'Return@setup.exe'
 [ -f "$drive_c/Program Files/vorntest/p.txt" ] && [ -f "$drive_c/windows/system/vorntest/s.txt" ] ||
   fail "<p> or <s> is not Program Files or the Windows folder's system: $(grep -a Extracting "$drive_c/dl/setup.log")"
 
+# --- [uninstall]: the remover registers the product in Windows' list of
+# programs, and removes it: asked or quiet, keeping a changed file, leaving
+# nothing after two installs, keeping its entry while a file is locked, and
+# per user under <l> ---
+uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorn Remove Test'
+reg_value() { timeout 30 "$wine" reg query "$1\\$uninstall_key" /v "$2" 2>/dev/null | tr -d '\r' | sed -nE "s/^ +$2 +REG_[A-Z_]+ +//p" || true; }
+registered() { [ -n "$(reg_value "$1" DisplayName)" ]; }
+# remover_manifest NAME ELEVATION MACRO [LINE...]: three files, a shortcut,
+# [uninstall] and the manifest lines given.
+remover_manifest() {
+  printf '%s\n' 'title = "Vorn Remove Test"' "arch = \"$arch\"" "elevation = \"$2\"" \
+    "icon = \"$here/../../../examples/sample/files/app.ico\"" '[version]' 'file-version = "2.0.0.0"' \
+    'product-name = "Vorn Remove Test"' 'company = "Example Ltd."' '[uninstall]' "folder = '$3\\Vorn Remove'" \
+    '[[file]]' "source = \"$work/readme.txt\"" "destination = '$3\\Vorn Remove\\readme.txt'" \
+    'shortcuts.programs = { name = "Vorn Remove Readme" }' \
+    '[[file]]' "source = \"$work/manual.txt\"" "destination = '$3\\Vorn Remove\\docs\\manual.txt'" \
+    '[[file]]' "source = \"$work/data.bin\"" "destination = '$3\\Vorn Remove\\data.bin'" "${@:4}" >"$work/$1.toml"
+  "$vornpack" build -q "$work/$1.toml" -o "$drive_c/dl/$1.exe" >/dev/null
+}
+# install_registered CASE EXE ROOT: installs, then waits for the remover to register.
+install_registered() {
+  case_name=$1
+  timeout 30 "$wine" reg delete "$3\\$uninstall_key" /f >/dev/null 2>&1 || true
+  wine_run_answering "$1" "C:\\dl\\$2.exe"
+  expect_exit 0
+  wait_until 60 registered "$3" || fail "the remover did not register under $3"
+}
+# remove_quietly CASE ROOT RC: runs the QuietUninstallString, which shows no box.
+remove_quietly() {
+  case_name=$1
+  local command exe
+  command=$(reg_value "$2" QuietUninstallString)
+  exe=$(sed -E 's/^"([^"]*)".*/\1/' <<<"$command")
+  [ "$command" = "\"$exe\" /uninstall /quiet" ] || fail "QuietUninstallString is \"$command\""
+  wine_run_answering "$1" "$exe" /uninstall /quiet
+  expect_exit "$3"
+  ! grep -aq MessageBoxA "$work/$1.relay" || fail "a quiet removal showed a box"
+}
+programs=$(find "$drive_c/users" -maxdepth 8 -ipath '*start menu/programs' -type d | head -1)
+app=$drive_c/Program\ Files/vorn\ remove
+remover_manifest rsetup admin '<p>'
+install_registered remover-install rsetup HKLM
+for value in DisplayName DisplayVersion Publisher DisplayIcon InstallLocation UninstallString QuietUninstallString \
+  EstimatedSize NoModify NoRepair InstallDate; do
+  [ -n "$(reg_value HKLM $value)" ] || fail "the entry has no $value"
+done
+[ "$(reg_value HKLM DisplayIcon)" = 'c:\program files\vorn remove\uninstall.exe' ] &&
+  [ "$(reg_value HKLM Publisher)" = 'Example Ltd.' ] || fail "the entry's icon or publisher is wrong"
+[ -f "$programs/Vorn Remove Readme.lnk" ] || fail "no shortcut in the Programs folder"
+
+case_name=remover-asked
+echo "the user's own line" >>"$app/data.bin"
+command=$(reg_value HKLM UninstallString)
+wine_run_answering remover-asked "$(sed -E 's/^"([^"]*)".*/\1/' <<<"$command")" /uninstall
+expect_exit 1
+grep -aqF 'These files were kept:\rc:\\program files\\vorn remove\\data.bin (changed since it was installed)' \
+  "$work/remover-asked.relay" || fail "the closing box does not name the changed file: $(grep -a MessageBoxA "$work/remover-asked.relay")"
+wait_until 30 test ! -e "$app/uninstall.exe" || fail "the remover did not remove itself"
+[ "$(ls -A "$app")" = data.bin ] && [ ! -e "$programs/Vorn Remove Readme.lnk" ] && ! registered HKLM ||
+  fail "after removal: $(ls -AR "$app"), link $(ls "$programs" | grep -c Vorn), entry $(reg_value HKLM DisplayName)"
+
+rm -rf "$app"
+install_registered remover-again rsetup HKLM
+install_registered remover-again rsetup HKLM
+remove_quietly remover-quiet HKLM 0
+wait_until 30 test ! -e "$app" || fail "two installs and a quiet removal left $(ls -AR "$app")"
+! registered HKLM && [ ! -e "$programs/Vorn Remove Readme.lnk" ] || fail "the entry or the shortcut stayed"
+
+# A program that runs cannot be deleted: the bare stub, waiting in its error box.
+remover_manifest bsetup admin '<p>' '[[file]]' "source = \"$stub\"" "destination = '<p>\\Vorn Remove\\busy.exe'"
+install_registered remover-locked bsetup HKLM
+"$wine" 'C:\Program Files\Vorn Remove\busy.exe' >/dev/null 2>&1 &
+wait_until 30 has_window 'Application Error' || fail "the busy program did not start"
+remove_quietly remover-locked HKLM 2
+registered HKLM && [ -f "$app/busy.exe" ] && [ -f "$app/uninstall.exe" ] && [ -f "$app/uninstall.dat" ] &&
+  [ ! -e "$app/readme.txt" ] || fail "a busy file did not keep the entry, the remover and its record"
+xdotool key --window "$(window_of 'Application Error')" Return 2>/dev/null
+wait_until 30 eval '! has_window "Application Error"'
+rm -f "$app/busy.log"  # the stub's own log
+remove_quietly remover-unlocked HKLM 0
+wait_until 30 test ! -e "$app" || fail "removing again once the program ended left $(ls -AR "$app")"
+
+remover_manifest usetup user '<l>'
+install_registered remover-user usetup HKCU
+user_app=$(timeout 30 "$wine" winepath -u "$(reg_value HKCU InstallLocation)" 2>/dev/null)
+[[ "$(reg_value HKCU InstallLocation | tr A-Z a-z)" == *'\appdata\local\programs\vorn remove' ]] &&
+  [ -f "$user_app/data.bin" ] ||
+  fail "the per-user install is not in the user's programs folder: $(reg_value HKCU InstallLocation)"
+! registered HKLM || fail "a per-user install registered for the machine"
+remove_quietly remover-user-quiet HKCU 0
+wait_until 30 test ! -e "$user_app" || fail "the per-user removal left $(ls -AR "$user_app")"
+! registered HKCU || fail "the per-user entry stayed"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; screenshots and traces are in $results"
   exit 1
 fi
-echo "PASS: install (with icon and version), cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder, unwritable shortcut folder and system folder runs of the $arch stub under Wine"
+echo "PASS: install (with icon and version), cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder, unwritable shortcut folder, system folder and remover runs of the $arch stub under Wine"
