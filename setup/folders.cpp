@@ -140,9 +140,9 @@ std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& fo
     // Each macro is tried on what the one before left, as the installer
     // always has; at most kNameLimit of the rest follows the folder.
     for (const TFolderMacro& macro : kFolderMacros) {
+        if (!path.starts_with(macro.text)) continue;
         const std::string folder = MacroFolderPath(folders, macro.folder);
-        if (path.starts_with(macro.text) && !folder.empty())
-            path = folder + path.substr(kMacroLength, kNameLimit);
+        if (!folder.empty()) path = folder + path.substr(kMacroLength, kNameLimit);
     }
     const size_t at = path.find(kStampMacro);
     if (at != std::string::npos)

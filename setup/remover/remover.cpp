@@ -15,6 +15,7 @@ constexpr size_t kReadBlock = 64 << 10;
 constexpr size_t kLongestRecord = 64 << 20;
 constexpr size_t kListedAtMost = 20;  // paths a box names; the rest are counted
 constexpr const char* kLinkExtension = ".lnk";
+constexpr const char* kEntryWords = "the entry in the list of installed programs";
 
 // Size and SHA-256 of a file; empty when it cannot be read.
 std::optional<std::pair<int64_t, std::string>> Fingerprint(TPlatform& platform, const std::string& path) {
@@ -230,10 +231,12 @@ int TRemover::Remove(bool quiet) {
                                        [](const TRemoval& r) { return r.outcome == Outcome::Locked; });
     // While anything that should go remains, the entry, the record and the
     // remover stay, so that removing again can finish the work.
-    if (complete && platform_.RemoveFile(recordPath_) && services_.DeleteKey(Root(), EntryKey()))
+    if (complete && !services_.DeleteKey(Root(), EntryKey())) {
+        removals.push_back({kEntryWords, Outcome::Locked});
+    } else if (complete) {
+        if (!platform_.RemoveFile(recordPath_)) removals.push_back({recordPath_, Outcome::Locked});
         services_.RemoveAfterExit(self_);
-    else if (complete)
-        removals.push_back({recordPath_, Outcome::Locked});
+    }
     return Report(removals, quiet);
 }
 
