@@ -17,7 +17,7 @@ namespace {
 constexpr CodecFn kCompressors[] = {IgnoringSize<StoreCopy>, IgnoringSize<RleCompress>,
                                     IgnoringSize<LzhCompress>, nullptr, IgnoringSize<Lh5Compress>};
 
-static_assert(std::size(kCompressors) == CompressionIDs.size(), "a row per built-in method of kMethodTable");
+static_assert(std::size(kCompressors) == CompressionIDs.size(), "a row per built-in method");
 
 }  // namespace
 

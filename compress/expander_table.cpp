@@ -21,7 +21,7 @@ constexpr CodecFn kExpanders[] = {
     Lh5Expand,                // 4 "LH5"
 };
 
-static_assert(std::size(kExpanders) == CompressionIDs.size(), "a row per built-in method of kMethodTable");
+static_assert(std::size(kExpanders) == CompressionIDs.size(), "a row per built-in method");
 
 }  // namespace
 

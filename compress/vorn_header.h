@@ -7,7 +7,6 @@
 #include <limits>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "compress/stream.h"
 
@@ -29,50 +28,6 @@ enum MethodIndex : uint8_t {
     kMethodCustom = 3,
     kMethodLh5 = 4,
 };
-
-// Every method a stream may name, once: its ID, the name the tools and the
-// manifest use (none: nothing here writes it), its index in the dispatch
-// tables, and whether the library expands and compresses it. A method past
-// the built-in ones comes in through the custom door, at kMethodCustom.
-struct TMethodIdentity {
-    const char* Id;
-    const char* Name;
-    uint8_t Index;
-    bool Expands;
-    bool Compresses;
-};
-
-inline constexpr std::array<TMethodIdentity, 6> kMethodTable = {{
-    {"NON", "non", kMethodStored, true, true},
-    {"RLE", "rle", kMethodRle, true, true},
-    {"LZH", "lzh", kMethodLzh, true, true},
-    {"CUS", "", kMethodCustom, false, false},  // the application's own, through OnExpand
-    {"LH5", "lh5", kMethodLh5, true, true},
-    {"LZM", "lzma", kMethodCustom, true, true},  // LZMA, brought in by lzma::UseLzmaMethod
-}};
-
-// The built-in methods lead the table, each at its index in CompressionIDs.
-consteval bool BuiltInMethodsLeadTheTable() {
-    for (uint8_t i = 0; i < CompressionIDs.size(); ++i)
-        if (kMethodTable[i].Index != i || std::string_view(kMethodTable[i].Id) != CompressionIDs[i]) return false;
-    return true;
-}
-static_assert(BuiltInMethodsLeadTheTable());
-
-// The method the tools know by this name, or none.
-constexpr const TMethodIdentity* MethodNamed(std::string_view name) {
-    for (const TMethodIdentity& method : kMethodTable)
-        if (*method.Name != '\0' && name == method.Name) return &method;
-    return nullptr;
-}
-
-// The ID of a stream written with the method index: at the custom index,
-// the custom method the tools write.
-constexpr const char* WrittenId(uint8_t index) {
-    for (const TMethodIdentity& method : kMethodTable)
-        if (method.Index == index && method.Compresses) return method.Id;
-    return "?";
-}
 
 // A stored stream with checksum 0 is expanded without a comparison of sums
 // (its size is still held to the header's): the one way data goes unchecked.

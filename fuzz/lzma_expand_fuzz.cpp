@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t sum = codec.ExpandWithEngine(ignored, first, sourceSize, expected, LzmaExpand);
     TMemoryStream source(codecData), dest;
     try {
-        codec.ExpandAndVerify(dest, source, sourceSize, expected, sum, kMethodCustom, lzma::kMethodId, 0);
+        codec.ExpandAndVerify(dest, source, sourceSize, expected, sum, lzma::kMethodIndex, lzma::kMethodId, 0);
     } catch (const EBadChecksum&) {
         return 0;
     } catch (const EDamagedStream&) {

@@ -171,15 +171,8 @@ bool TInstaller::ShouldExtract(const TEntry& entry) {
 void TInstaller::Skip(const TEntry& entry) {
     log_->Line(SkippingLine(entry.destination));
     tempStream_->Seek(0);
-    if (!lzma::IsChainLink(*tempStream_)) return;
-    TNullStream nothing;
-    try {
-        ExpandTemp(nothing);
-    } catch (...) {  // the next link then fails by itself
-    }
+    lzma::PassOver(*codec_, *tempStream_);
 }
-
-void TInstaller::ExpandTemp(TStream& dest) { codec_->ExpandStream(dest, *tempStream_); }
 
 bool TInstaller::ReplaceAllowed(const std::string& replaceRule) {
     const Replace replace = ReplaceOf(replaceRule);
@@ -197,7 +190,7 @@ bool TInstaller::Extract(const TEntry& entry) {
     std::unique_ptr<TStream> destinationFile = platform_.CreateNew(entry.destination);
     try {
         log_->Line(ExtractingLine(entry.destination));
-        ExpandTemp(*destinationFile);
+        codec_->ExpandStream(*destinationFile, *tempStream_);
         destinationFile.reset();
         log_->Line(kOkLine);
         RunExtracted(entry);

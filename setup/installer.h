@@ -51,7 +51,6 @@ private:
     // A link of a chain is still expanded, into nothing, for the next one.
     void Skip(const TEntry& entry);
     // The entry's stream, from the temporary file's position, into dest.
-    void ExpandTemp(TStream& dest);
     bool ReplaceAllowed(const std::string& replaceRule);
     bool Extract(const TEntry& entry);
     void RunExtracted(const TEntry& entry);

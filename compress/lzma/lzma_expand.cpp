@@ -677,9 +677,9 @@ struct TChainStand {
 };
 
 // Why a head that cannot start a run was refused, told against its chain.
-LzmaFault HeadFault(const TChainStand& before, const uint8_t* bytes, const std::optional<TLzmaHead>& head,
+LzmaFault HeadFault(const TChainStand& before, const uint8_t* bytes, size_t n, const std::optional<TLzmaHead>& head,
                     int32_t uncompressedSize) {
-    if (!head) return TLzmaHead::Problem(bytes);
+    if (!head) return TLzmaHead::Problem(bytes, n);
     if (head->Chained && head->ChainOffset == 0) return LzmaFault::ChainLiteralBits;
     if (head->Chained) {
         if (!before.Intact) return LzmaFault::NoChain;
@@ -695,25 +695,25 @@ LzmaFault HeadFault(const TChainStand& before, const uint8_t* bytes, const std::
 
 void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
     uint8_t bytes[kChainedHeadSize];
+    size_t n = 0;
     // A chained head is longer by its chain offset.
-    for (int i = 0, n = kHeadSize; i < n; ++i) {
-        bytes[i] = s.SourceExhausted ? 0 : ReadSourceByte(s);
-        if (bytes[0] == kChainedHeadVersion) n = kChainedHeadSize;
+    for (size_t want = kHeadSize; n < want; ++n) {
+        bytes[n] = ReadSourceByte(s);
+        if (s.SourceExhausted) {
+            s.ReadPastEnd = true;
+            if (LzmaFaultsNamed()) s.Lzma.Fault = LzmaFault::HeadCutShort;
+            return;
+        }
+        if (bytes[0] == kChainedHeadVersion) want = kChainedHeadSize;
     }
-    if (s.SourceExhausted) {
-        s.ReadPastEnd = true;
-        if (LzmaFaultsNamed()) s.Lzma.Fault = LzmaFault::HeadCutShort;
-        return;
-    }
-    std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes);
+    const std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes, n);
     TChainState& chain = s.Lzma.Chain;
     const TChainStand before{chain.Intact, chain.Properties, chain.DictionarySize, chain.Expanded};
     const bool chained = head && head->Chained;
-    if (chained) head->DecodeChainOffset(bytes + kHeadSize);
     if (!head || (chained && !JoinChain(chain, *head)) || uncompressedSize < 0) {
         s.Damaged = true;
         // Only a build that names faults tells them apart; the installer's folds this away.
-        if (LzmaFaultsNamed()) s.Lzma.Fault = HeadFault(before, bytes, head, uncompressedSize);
+        if (LzmaFaultsNamed()) s.Lzma.Fault = HeadFault(before, bytes, n, head, uncompressedSize);
         return;
     }
     const auto size = static_cast<uint32_t>(uncompressedSize);

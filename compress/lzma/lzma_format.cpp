@@ -23,8 +23,7 @@ std::array<uint8_t, kChainedHeadSize> TLzmaHead::Encode() const {
     return bytes;
 }
 
-std::vector<uint8_t> StreamOpening(const TLzmaHead& head, int32_t size,
-                                                                   uint32_t byteSum) {
+std::vector<uint8_t> StreamOpening(const TLzmaHead& head, int32_t size, uint32_t byteSum) {
     TVornHeader header;
     std::copy_n(kMethodId, 3, header.CompressID.begin());
     header.UncompressedSize = size;
@@ -37,21 +36,23 @@ std::vector<uint8_t> StreamOpening(const TLzmaHead& head, int32_t size,
     return bytes;
 }
 
-LzmaFault TLzmaHead::Problem(const uint8_t* bytes) {
+LzmaFault TLzmaHead::Problem(const uint8_t* bytes, size_t n) {
+    if (n < kHeadSize) return LzmaFault::HeadCutShort;
     if (bytes[0] != kLzmaHeadVersion && bytes[0] != kChainedHeadVersion) return LzmaFault::UnknownVersion;
     if (bytes[1] >= kPropertiesLimit) return LzmaFault::BadProperties;
     if (LoadLe32(&bytes[2]) > kMaxDictionarySize) return LzmaFault::DictionaryTooLarge;
     if (bytes[6] > static_cast<uint8_t>(LzmaFilter::X86)) return LzmaFault::UnknownFilter;
+    if (bytes[0] == kChainedHeadVersion && n < kChainedHeadSize) return LzmaFault::HeadCutShort;
     return LzmaFault::None;
 }
 
-// The checks of Problem, made here again as a plain yes or no: the
-// installer, which names no faults, carries only these.
-std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes) {
-    if (bytes[0] != kLzmaHeadVersion && bytes[0] != kChainedHeadVersion) return std::nullopt;
+// The checks of Problem, made here again as a plain yes or no.
+std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes, size_t n) {
+    if (n < kHeadSize || (bytes[0] != kLzmaHeadVersion && bytes[0] != kChainedHeadVersion)) return std::nullopt;
     if (bytes[1] >= kPropertiesLimit || bytes[6] > static_cast<uint8_t>(LzmaFilter::X86)) return std::nullopt;
     TLzmaHead head;
     head.Chained = bytes[0] == kChainedHeadVersion;
+    if (head.Chained && n < kChainedHeadSize) return std::nullopt;
     head.Lc = bytes[1] % 9;
     head.Lp = bytes[1] / 9 % 5;
     head.Pb = static_cast<uint8_t>(bytes[1] / 45);
@@ -59,9 +60,17 @@ std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes) {
     if (head.DictionarySize > kMaxDictionarySize) return std::nullopt;
     head.Filter = static_cast<LzmaFilter>(bytes[6]);
     head.Crc32 = LoadLe32(&bytes[7]);
+    if (head.Chained) head.ChainOffset = LoadLe32(&bytes[kHeadSize]);
     return head;
 }
 
-void TLzmaHead::DecodeChainOffset(const uint8_t* bytes) { ChainOffset = LoadLe32(bytes); }
+std::optional<TLzmaHead> PeekLzmaHead(TStream& source, LzmaFault* why) {
+    const int64_t start = source.Position();
+    uint8_t bytes[kChainedHeadSize];
+    const size_t n = source.Read(bytes, sizeof bytes);
+    source.Seek(start);
+    if (why) *why = TLzmaHead::Problem(bytes, n);
+    return TLzmaHead::Decode(bytes, n);
+}
 
 }  // namespace vorn::lzma

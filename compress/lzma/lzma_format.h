@@ -28,15 +28,19 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "compress/stream.h"
 #include "compress/vorn_header.h"
 
 namespace vorn::lzma {
 
 inline constexpr char kMethodId[] = "LZM";
+// The method index of an "LZM" stream: it enters through the custom door.
+inline constexpr uint8_t kMethodIndex = kMethodCustom;
 inline constexpr uint8_t kLzmaHeadVersion = 1;
 inline constexpr uint8_t kChainedHeadVersion = 2;
 inline constexpr int kHeadSize = 11;          // a lone stream's head
@@ -93,19 +97,19 @@ struct TLzmaHead {
     uint8_t Properties() const { return static_cast<uint8_t>((Pb * 5 + Lp) * 9 + Lc); }
     // Size() bytes are used.
     std::array<uint8_t, kChainedHeadSize> Encode() const;
-    // From the first kHeadSize bytes: nothing when the version, the
-    // properties, the dictionary size or the filter are out of range. A
-    // chained head's offset is still to be read (DecodeChainOffset).
-    static std::optional<TLzmaHead> Decode(const uint8_t* bytes);
-    // Which of them is out of range; None for none.
-    static LzmaFault Problem(const uint8_t* bytes);
-    // The kChainedHeadSize - kHeadSize bytes after them.
-    void DecodeChainOffset(const uint8_t* bytes);
+    // The head in bytes[0, n): nothing when they are too few or out of range.
+    static std::optional<TLzmaHead> Decode(const uint8_t* bytes, size_t n);
+    // Why Decode gives nothing; None when it gives a head. The installer,
+    // which names no faults, carries only Decode.
+    static LzmaFault Problem(const uint8_t* bytes, size_t n);
 };
 
 // What opens an "LZM" stream of size bytes whose byte sum is byteSum: the
 // VORN header, then the head.
-std::vector<uint8_t> StreamOpening(const TLzmaHead& head, int32_t size,
-                                                                   uint32_t byteSum);
+std::vector<uint8_t> StreamOpening(const TLzmaHead& head, int32_t size, uint32_t byteSum);
+
+// The head at source's position, which is left where it was; why there is
+// none goes to why, when asked.
+std::optional<TLzmaHead> PeekLzmaHead(TStream& source, LzmaFault* why = nullptr);
 
 }  // namespace vorn::lzma

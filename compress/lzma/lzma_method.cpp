@@ -56,16 +56,21 @@ void UseLzmaMethod(TVornCodec& codec) {
     };
 }
 
-bool IsChainLink(TStream& source) {
-    // The installer carries this: it looks at no more than it must.
+void PassOver(TVornCodec& codec, TStream& source) {
     const int64_t start = source.Position();
-    uint8_t bytes[kHeaderSize + 1];
-    const size_t n = source.Read(bytes, sizeof bytes);
-    source.Seek(start);
+    uint8_t bytes[kHeaderSize];
+    const bool read = source.Read(bytes, sizeof bytes) == sizeof bytes;
     const TVornHeader header = TVornHeader::Decode(bytes);
-    return n == sizeof bytes && header.HasMagic() &&
-           std::equal(header.CompressID.begin(), header.CompressID.end(), kMethodId) &&
-           bytes[kHeaderSize] == kChainedHeadVersion;
+    const bool lzm = read && header.HasMagic() &&
+                     std::equal(header.CompressID.begin(), header.CompressID.end(), kMethodId);
+    const std::optional<TLzmaHead> head = lzm ? PeekLzmaHead(source) : std::nullopt;
+    source.Seek(start);
+    if (!head || !head->Chained) return;
+    TNullStream nothing;
+    try {
+        codec.ExpandStream(nothing, source);
+    } catch (...) {
+    }
 }
 
 }  // namespace vorn::lzma

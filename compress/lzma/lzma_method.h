@@ -15,9 +15,10 @@ namespace vorn::lzma {
 // and both tools make this call once after creating their codec.
 void UseLzmaMethod(TVornCodec& codec);
 
-// Whether the stream at source's position, which is left where it was, is
-// a link of a chain: one that the caller does not want must still be
-// expanded (into nothing) for the chain's next link to find its place.
-bool IsChainLink(TStream& source);
+// Passes over the stream at source's position, which the caller does not
+// want: a link of a chain is expanded into nothing, since the chain's next
+// link goes on from where it ends; any other is left unread. Faults are not
+// raised: a link that follows a damaged one refuses by itself.
+void PassOver(TVornCodec& codec, TStream& source);
 
 }  // namespace vorn::lzma

@@ -41,7 +41,7 @@ TEST(LzmaCompress, StreamsExpandBackWithADictionaryNoLargerThanTheData) {
                     const bool stored = kind == DataKind::Random || size == 1;
                     EXPECT_EQ(stream[5], stored ? 'N' : 'L') << "NON or LZM";
                     if (stored) continue;
-                    const auto head = TLzmaHead::Decode(&stream[kHeaderSize]);
+                    const auto head = TLzmaHead::Decode(&stream[kHeaderSize], stream.size() - kHeaderSize);
                     EXPECT_EQ(head->Filter, filter);
                     EXPECT_LE(head->DictionarySize, std::max<uint32_t>(4096, std::bit_ceil(size)));
                     EXPECT_EQ(CompressLzm(codec, data, {level, filter}), stream) << "not deterministic";
@@ -109,9 +109,8 @@ TEST(LzmaChain, LinksJoinIntoOneLzma2StreamOfTheFilteredFiles) {
             EXPECT_EQ(header.Id(), kMethodId);
             EXPECT_EQ(header.UncompressedSize, static_cast<int32_t>(file.size()));
             EXPECT_EQ(header.Checksum, ByteSum(file));
-            auto head = TLzmaHead::Decode(&link[kHeaderSize]);
+            const auto head = TLzmaHead::Decode(&link[kHeaderSize], link.size() - kHeaderSize);
             ASSERT_TRUE(head && head->Chained);
-            head->DecodeChainOffset(&link[kHeaderSize + kHeadSize]);
             EXPECT_EQ(head->ChainOffset, offset);
             EXPECT_EQ(head->Crc32, lzma_crc32(file.data(), file.size(), 0));
             EXPECT_EQ(head->DictionarySize, std::min<uint64_t>(preset.dict_size, std::bit_ceil(uint64_t(total))));

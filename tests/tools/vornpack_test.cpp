@@ -223,7 +223,7 @@ TEST_F(Vornpack, FolderTablesGiveOneEntryPerFileInByteOrder) {
         EXPECT_EQ(entries, c.entries) << c.toml;
     }
     const TManifest stored = Parse(folder + "method = 'non'\nno-check = ['length']");
-    EXPECT_EQ(stored.files.back().method, vorn::MethodNamed("non"));
+    EXPECT_EQ(stored.files.back().method, vorn::tools::MethodNamed("non"));
     EXPECT_EQ(stored.files.back().waived, std::set<std::string>{"length"});
     EXPECT_EQ(stored.notes.size(), 1u) << "one note for empty/ and empty/deeper/";
 

@@ -8,6 +8,7 @@
 
 #include "compress/exceptions.h"
 #include "compress/lzma/lzma_compress.h"
+#include "compress/lzma/lzma_format.h"
 #include "compress/lzma/lzma_method.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
@@ -28,8 +29,8 @@ int Fail(const std::string& file, const std::exception& error) {
 
 TCompressResult Compress(TVornCodec& codec, TStream& dest, TStream& source, const TCompressOptions& options) {
     const TMethodIdentity* method = MethodNamed(options.method);
-    if (!method || !method->Compresses) throw std::invalid_argument("unknown method " + options.method);
-    return CompressWith(codec, dest, source, *method, options.level);
+    if (!method) throw std::invalid_argument("unknown method " + options.method);
+    return method->Write(codec, dest, source, *method, options.level);
 }
 
 double Percent(int64_t part, int64_t whole) {
@@ -60,54 +61,27 @@ void PrintHeader(const std::string& input, const TVornHeader& header, const std:
                                         : " (locked)");
 }
 
-// Why the LZM head at source's position cannot be read, in a refusal's
-// words; nullptr when it can. Source is left where it was.
-const char* LzmaHeadProblem(TStream& source) {
-    const int64_t start = source.Position();
-    uint8_t bytes[lzma::kChainedHeadSize];
-    const size_t n = source.Read(bytes, sizeof bytes);
-    source.Seek(start);
-    lzma::LzmaFault fault = n < lzma::kHeadSize ? lzma::LzmaFault::HeadCutShort : lzma::TLzmaHead::Problem(bytes);
-    if (fault == lzma::LzmaFault::None && bytes[0] == lzma::kChainedHeadVersion && n < sizeof bytes)
-        fault = lzma::LzmaFault::HeadCutShort;
-    return lzma::LzmaFaultWords(fault);
-}
-
-// The LZM head at source's position, source left where it was: a chained
-// one with its chain offset. Nothing when it is cut short or damaged.
-std::optional<lzma::TLzmaHead> PeekLzmaHead(TStream& source) {
-    if (LzmaHeadProblem(source)) return std::nullopt;
-    const int64_t start = source.Position();
-    uint8_t bytes[lzma::kChainedHeadSize];
-    source.Read(bytes, sizeof bytes);
-    source.Seek(start);
-    std::optional<lzma::TLzmaHead> head = lzma::TLzmaHead::Decode(bytes);
-    if (head->Chained) head->DecodeChainOffset(bytes + lzma::kHeadSize);
-    return head;
-}
-
 // A link past the first of a chain expands only after the links before it,
 // through the same codec.
-void RefuseLaterLink(TStream& source) {
-    if (!lzma::IsChainLink(source)) return;
+void RefuseLaterLink(TStream& source, const std::optional<TVornHeader>& header) {
+    if (!header || header->Id() != lzma::kMethodId) return;
     source.Seek(kHeaderSize);
-    const std::optional<lzma::TLzmaHead> head = PeekLzmaHead(source);
+    const std::optional<lzma::TLzmaHead> head = lzma::PeekLzmaHead(source);
     source.Seek(0);
-    if (head && head->ChainOffset != 0)
+    if (head && head->Chained && head->ChainOffset != 0)
         throw EVornError("the stream continues a chain of LZM streams at byte " + std::to_string(head->ChainOffset) +
                          ": it expands only with its package, after the streams before it (vornpack extract)");
 }
 
 // The LZM head behind the header, in the info command's layout.
-void PrintLzmaHead(TStream& source) {
-    const std::optional<lzma::TLzmaHead> head = PeekLzmaHead(source);
-    std::printf("lzma properties:   lc %d, lp %d, pb %d, dictionary %" PRIu32 " bytes\n", head->Lc, head->Lp,
-                head->Pb, head->DictionarySize);
-    std::printf("branch filter:     %s\n", head->Filter == lzma::LzmaFilter::X86 ? "x86" : "none");
-    std::printf("crc-32:            0x%08" PRIX32 "\n", head->Crc32);
-    if (head->Chained)
-        std::printf("chain offset:      %" PRIu32 "%s\n", head->ChainOffset,
-                    head->ChainOffset == 0 ? " (the first link of a chain)" : " (continues a chain)");
+void PrintLzmaHead(const lzma::TLzmaHead& head) {
+    std::printf("lzma properties:   lc %d, lp %d, pb %d, dictionary %" PRIu32 " bytes\n", head.Lc, head.Lp,
+                head.Pb, head.DictionarySize);
+    std::printf("branch filter:     %s\n", head.Filter == lzma::LzmaFilter::X86 ? "x86" : "none");
+    std::printf("crc-32:            0x%08" PRIX32 "\n", head.Crc32);
+    if (head.Chained)
+        std::printf("chain offset:      %" PRIu32 "%s\n", head.ChainOffset,
+                    head.ChainOffset == 0 ? " (the first link of a chain)" : " (continues a chain)");
 }
 
 }  // namespace
@@ -152,7 +126,7 @@ int RunExpand(const TExpandOptions& options) {
         TBufferedStream source(*file);
         const std::optional<TVornHeader> header = PeekHeader(source);
         source.Seek(0);
-        RefuseLaterLink(source);
+        RefuseLaterLink(source, header);
         TOutputFile output(options.output);
         TVornCodec codec;
         lzma::UseLzmaMethod(codec);
@@ -198,11 +172,13 @@ int RunInfo(const TInfoOptions& options) {
                       Percent(data, peeked->UncompressedSize));
         PrintHeader(options.input, *peeked, sizeKnown ? codecData : "not read (a pipe or a device)");
         if (peeked->Id() != lzma::kMethodId) return kExitOk;
-        if (const char* problem = LzmaHeadProblem(source)) {
+        lzma::LzmaFault why = lzma::LzmaFault::None;
+        const std::optional<lzma::TLzmaHead> head = lzma::PeekLzmaHead(source, &why);
+        if (!head) {
             std::printf("lzma head:         damaged\n");
-            return Fail(options.input, EDamagedStream(problem));
+            return Fail(options.input, EDamagedStream(lzma::LzmaFaultWords(why)));
         }
-        PrintLzmaHead(source);
+        PrintLzmaHead(*head);
         return kExitOk;
     } catch (const std::exception& error) {
         return Fail(options.input, error);

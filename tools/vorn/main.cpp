@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? kExitOk : kExitUsage;
     }
-    if (levelOption->count() > 0 && !HasLevels(*vorn::MethodNamed(compress.method))) {
+    if (levelOption->count() > 0 && !MethodNamed(compress.method)->HasLevels()) {
         std::fprintf(stderr, "--level: only -m lzma has levels\n");
         return kExitUsage;
     }

@@ -134,7 +134,7 @@ void PrintSummary(FILE* to, const TManifest& manifest, const std::vector<TBuiltE
     int64_t sizes = 0;
     for (const TBuiltEntry& entry : built) {
         sizes += entry.size;
-        const char* method = entry.method < CompressionIDs.size() ? WrittenId(entry.method) : "as-is";
+        const char* method = entry.method == kHeaderless ? "as-is" : tools::WrittenId(entry.method);
         std::fprintf(to, "  %-40s %-5s %10" PRId64 " -> %10" PRIu32 "\n",
                     FromCodePage(entry.destination, manifest.codepage).c_str(), method, entry.size,
                     entry.streamLength);

@@ -136,8 +136,7 @@ std::string MethodChoices() {
 TEntryMethod ParseMethod(const TChecker& check, const toml::node& node) {
     const auto* value = node.as_string();
     if (value && value->get() == kAsIsName) return kAsIs;
-    const TMethodIdentity* method = value ? MethodNamed(value->get()) : nullptr;
-    if (method && method->Compresses) return method;
+    if (const TEntryMethod method = value ? tools::MethodNamed(value->get()) : nullptr) return method;
     check.Fail(node, "method", "must be " + MethodChoices());
 }
 
@@ -151,7 +150,7 @@ void ParseMethodAndLevel(const TChecker& check, const toml::table& table, TEntry
     const auto* value = node->as_integer();
     if (!value || value->get() < lzma::kMinLevel || value->get() > lzma::kMaxLevel)
         check.Fail(*node, "level", "must be an integer from 0 to 9");
-    if (method == kAsIs || !tools::HasLevels(*method)) check.Fail(*node, "level", "only the \"lzma\" method has levels");
+    if (method == kAsIs || !method->HasLevels()) check.Fail(*node, "level", "only the \"lzma\" method has levels");
     level = static_cast<int>(value->get());
 }
 
@@ -229,14 +228,14 @@ std::set<std::string> ParseWaived(const TChecker& check, const toml::node& node)
     return names;
 }
 
-bool UsesLzma(const TFileEntry& entry) { return entry.method != kAsIs && tools::HasLevels(*entry.method); }
+bool Solid(const TFileEntry& entry) { return entry.method != kAsIs && entry.method->Solid; }
 
 // solid = true|false, read once the entries are known: a chain holds lzma
 // entries only, so a manifest without any has nothing to make solid.
 bool ParseSolid(const TChecker& check, const toml::node& node, const std::vector<TFileEntry>& files) {
     const auto* value = node.as_boolean();
     if (!value) check.WrongType(node, "solid", "a boolean");
-    if (value->get() && std::none_of(files.begin(), files.end(), UsesLzma))
+    if (value->get() && std::none_of(files.begin(), files.end(), Solid))
         check.Fail(node, "solid", "only \"lzma\" entries can be solid; set method = \"lzma\" at the top or in a [[file]]");
     return value->get();
 }

@@ -14,6 +14,7 @@
 #include "compress/exceptions.h"
 #include "compress/lzma/lzma_compress.h"
 #include "compress/vorn_header.h"
+#include "tools/common/method_writer.h"
 #include "setup/package_format.h"
 #include "setup/remover/uninstall_record.h"
 #include "tools/vornpack/pe/icon_and_version.h"
@@ -47,10 +48,10 @@ struct TReplaceRule {
 // How an entry's content is stored: a method the tools write (a row of
 // kMethodTable), or, as kAsIs, the source taken as it is (a prepared stream,
 // or headerless data).
-using TEntryMethod = const TMethodIdentity*;
+using TEntryMethod = const tools::TMethodIdentity*;
 inline constexpr TEntryMethod kAsIs = nullptr;
 inline constexpr const char* kAsIsName = "as-is";
-inline constexpr TEntryMethod kDefaultMethod = MethodNamed("lh5");
+inline constexpr TEntryMethod kDefaultMethod = tools::MethodNamed("lh5");
 
 struct TFileEntry {
     std::filesystem::path source;  // resolved against the manifest's folder

@@ -25,7 +25,6 @@ namespace vorn::pack {
 
 namespace {
 
-constexpr uint8_t kHeaderless = 0xFF;
 // A solid build's chains are cut to about this size: large enough to share
 // much, small enough that the groups keep the threads busy.
 constexpr int64_t kChainTarget = int64_t{32} << 20;
@@ -81,11 +80,14 @@ uint8_t CopyAsIs(const TManifest& manifest, const TFileEntry& entry, TStream& so
         TVornCodec probe;
         lzma::UseLzmaMethod(probe);
         try {
-            method = probe.GetCompressMethod(header.Id());
+            probe.GetCompressMethod(header.Id());
         } catch (const EVornError& error) {
             Fail(manifest, entry, error.Message);
         }
-        if (method == kMethodCustom && header.Id() != lzma::kMethodId) Fail(manifest, entry, "a custom stream; the installer cannot expand it");
+        // What the installer expands is what the tools write.
+        const tools::TMethodIdentity* known = tools::MethodWithId(header.Id());
+        if (!known) Fail(manifest, entry, "a custom stream; the installer cannot expand it");
+        method = known->Index;
     }
     CheckExpands(manifest, entry, source);
     out.CopyFrom(source, source.Size());
@@ -98,10 +100,9 @@ struct TEncodedEntry {
     std::unique_ptr<TMemoryStream> stream = std::make_unique<TMemoryStream>();
 };
 
-// The entry's method over the data at source's position; LZMA with the x86
-// filter for x86 programs.
+// The entry's method over the data at source's position.
 TCompressResult CompressWith(const TFileEntry& entry, TVornCodec& codec, TStream& dest, TStream& source) {
-    return tools::CompressWith(codec, dest, source, *entry.method, entry.level);
+    return entry.method->Write(codec, dest, source, *entry.method, entry.level);
 }
 
 // Stores data whose sample does not shrink, without a full run over it.
@@ -203,8 +204,8 @@ std::vector<TEncodedEntry> EncodeChain(const TManifest& manifest, const TJob& jo
         TFileStream source(entry.source.string(), FileMode::OpenRead);
         TVornCodec codec;
         codec.OnShowProgress = progress[i];
-        TEncodedEntry link{.built = {entry.destination, kMethodCustom, source.Size(), 0}};
-        chain.AddLink(codec, *link.stream, source);
+        TEncodedEntry link{.built = {entry.destination, 0, source.Size(), 0}};
+        link.built.method = chain.AddLink(codec, *link.stream, source).Method;
         encoded.push_back(std::move(link));
     }
     return encoded;
@@ -222,7 +223,7 @@ std::vector<TEncodedEntry> EncodeJob(const TManifest& manifest, const TJob& job,
 // Whether an entry goes into a chain: an lzma entry with something in it
 // that its sample shows will shrink. The others are entries of their own.
 bool Chainable(const TFileEntry& entry, int64_t size) {
-    if (entry.method == kAsIs || entry.method->Index != kMethodCustom || size == 0) return false;
+    if (entry.method == kAsIs || !entry.method->Solid || size == 0) return false;
     TFileStream source(entry.source.string(), FileMode::OpenRead);
     return WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
         return CompressWith(entry, sampler, to, sample);

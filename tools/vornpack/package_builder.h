@@ -14,9 +14,11 @@
 
 namespace vorn::pack {
 
+inline constexpr uint8_t kHeaderless = 0xFF;
+
 struct TBuiltEntry {
     std::string destination;
-    uint8_t method = 0;       // method index written, 0xFF for a headerless entry
+    uint8_t method = 0;       // method index written, kHeaderless for a headerless entry
     int64_t size = 0;         // of the source file
     uint32_t streamLength = 0;
 };

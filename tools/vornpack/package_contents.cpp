@@ -17,11 +17,8 @@ namespace {
 std::optional<uint32_t> ChainOffset(const TVornHeader& header, TStream& stream) {
     if (header.Id() != lzma::kMethodId) return std::nullopt;
     stream.Seek(kHeaderSize);
-    uint8_t bytes[lzma::kChainedHeadSize] = {};
-    if (stream.Read(bytes, sizeof bytes) != sizeof bytes) return std::nullopt;
-    std::optional<lzma::TLzmaHead> head = lzma::TLzmaHead::Decode(bytes);
+    const std::optional<lzma::TLzmaHead> head = lzma::PeekLzmaHead(stream);
     if (!head || !head->Chained) return std::nullopt;
-    head->DecodeChainOffset(bytes + lzma::kHeadSize);
     return head->ChainOffset;
 }
 
