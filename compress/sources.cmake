@@ -48,6 +48,7 @@ set(VORN_COMPRESSOR_SOURCES
   lzh/lzh_match.cpp
   lzma/lzma_chain.cpp
   lzma/lzma_compress.cpp
+  lzma/lzma_writer.cpp
   lzma/x86_encode.cpp
 )
 

@@ -1,15 +1,17 @@
 // What the LZM writers share around liblzma's raw encoder: the options of
-// a level, the encoder's lifetime and the head of what it wrote. Included
-// by the compress side's LZMA files only.
+// a level, the encoder's lifetime, the head of what it wrote and the one
+// pass that writes a stream. Included by the compress side's LZMA files only.
 #pragma once
 
 #include <lzma.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "compress/exceptions.h"
 #include "compress/lzma/lzma_format.h"
+#include "compress/vorn_codec.h"
 
 namespace vorn::lzma {
 
@@ -40,5 +42,18 @@ public:
 private:
     lzma_stream stream_ = LZMA_STREAM_INIT;
 };
+
+// Writes the stream of size bytes at source's position into dest from its
+// position: the VORN header and the head, then what the encoder makes of
+// the data, read in chunks, summed and checked (CRC-32) as read, and
+// x86-converted first when head.Filter says so. The encoder ends with
+// `end` (LZMA_FINISH for a lone stream, LZMA_SYNC_FLUSH for a chain's
+// link); the header and the head are written last, over a placeholder.
+// Returns the byte sum, or nothing once the encoder's output passes budget
+// bytes (dest then holds part of an attempt). Progress and cancel go
+// through codec.OnShowProgress; a cancel leaves dest as it was and raises
+// EOperationCancelled.
+std::optional<uint32_t> WriteStream(TVornCodec& codec, TStream& dest, TStream& source, int32_t size, TLzmaHead head,
+                                    lzma_stream& encoder, lzma_action end, int64_t budget);
 
 }  // namespace vorn::lzma

@@ -225,7 +225,6 @@ constexpr uint32_t AfterShortRep(uint32_t state) { return state < kLiteralStates
 // Decoded bytes go to the engine a batch at a time; the branch filter's
 // staging buffer holds one batch behind the bytes it keeps back.
 constexpr uint32_t kBatchBytes = 1u << 16;
-constexpr uint32_t kFilterKeeps = 4;
 
 // A chain's LZMA2 chunks. The control byte: 0x00 ends the whole stream,
 // which a link never does (its size is its header's); 0x01 and 0x02 open a
@@ -311,7 +310,7 @@ public:
             st_.Dictionary = std::make_unique_for_overwrite<TOctet[]>(size_t{cycle_} + kMatchCopySlack);
         }
         if (head_.Filter == LzmaFilter::X86)
-            st_.Staging = std::make_unique_for_overwrite<uint8_t[]>(kBatchBytes + kFilterKeeps);
+            st_.Staging = std::make_unique_for_overwrite<uint8_t[]>(kBatchBytes + kX86HeldBack);
         st_.CrcTable = std::make_unique_for_overwrite<uint32_t[]>(kCrcTableSize);
         BuildCrcTable(st_.CrcTable.get());
         carryless_ = HasCarrylessMultiply();

@@ -45,8 +45,8 @@ namespace vorn::lzma {
 template <X86Direction kDirection>
 size_t TX86Converter<kDirection>::Convert(uint8_t* data, size_t size) {
     using namespace x86;
-    if (size < kOperandEnd) return 0;
-    const size_t last = size - kOperandEnd;
+    if (size < kX86OperandEnd) return 0;
+    const size_t last = size - kX86OperandEnd;
     size_t i = 0;
     while (i <= last) {
         if (!IsBranch(data[i])) {
@@ -68,7 +68,7 @@ size_t TX86Converter<kDirection>::Convert(uint8_t* data, size_t size) {
         target = (target & 0x00FFFFFFu) | (0u - (target >> 24 & 1)) << 24;
         StoreLe32(data + i + 1, target);
         recent_ = 0;
-        i += kOperandEnd;
+        i += kX86OperandEnd;
     }
     position_ += static_cast<uint32_t>(i);
     return i;

@@ -15,14 +15,17 @@ namespace vorn::lzma {
 
 enum class X86Direction { Encode, Decode };
 
+inline constexpr uint32_t kX86OperandEnd = 5;  // an opcode and its 32-bit operand
+// The most bytes a call leaves for the next: an opcode needs its operand in view.
+inline constexpr uint32_t kX86HeldBack = kX86OperandEnd - 1;
+
 template <X86Direction kDirection>
 class TX86Converter {
 public:
     // Converts data[0, size) in place, the bytes that follow those of the
     // earlier calls, and returns how many at the front are final. The rest
-    // (at most four: an opcode needs its operand in view) must come again at
-    // the front of the next call; at the end of the data they stay as they
-    // are.
+    // (kX86HeldBack at most) must come again at the front of the next call;
+    // at the end of the data they stay as they are.
     size_t Convert(uint8_t* data, size_t size);
 
 private:
@@ -32,9 +35,7 @@ private:
     // of such an opcode had a near top byte (bit 4); kept as the operand
     // bytes that follow move it on.
     uint32_t recent_ = 0;
-    uint32_t lastOpcode_ = 0u - kOperandEnd;  // long enough ago to forget
-
-    static constexpr uint32_t kOperandEnd = 5;  // opcode and 32-bit operand
+    uint32_t lastOpcode_ = 0u - kX86OperandEnd;  // long enough ago to forget
 };
 
 // x86_filter.cpp, with the expanders.
