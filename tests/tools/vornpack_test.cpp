@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "compress/lzma/lzma_method.h"
 #include "compress/vorn_header.h"
 #include "setup/setup_errors.h"
 #include "tests/support/test_support.h"
@@ -47,9 +48,9 @@ protected:
         }
         return "";
     }
-    Bytes Build(const TManifest& manifest, const Bytes& stub, size_t jobs = 1) {
+    Bytes Build(const TManifest& manifest, const Bytes& stub, size_t jobs = 1, int64_t chainTarget = 32 << 20) {
         TMemoryStream out;
-        pack::BuildInstaller(manifest, stub, out, {.jobs = jobs, .progress = {}});
+        pack::BuildInstaller(manifest, stub, out, {.jobs = jobs, .progress = {}, .chainTarget = chainTarget});
         return out.Bytes();
     }
 
@@ -274,18 +275,37 @@ TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
     }
 }
 
-// Chains around other methods, cut by a level: the same with any -j.
+// Chains around other methods, cut by a level and by the chain target: the
+// same with any -j, and every link expands in order through one codec.
 TEST_F(Vornpack, SolidBuildsAreTheSameWhateverTheJobs) {
     std::string toml = "method = 'lzma'\nlevel = 1\nsolid = true\n";
+    std::vector<Bytes> files;
     for (int i = 0; i < 8; ++i) {
         const std::string name = std::to_string(i) + ".dat";
-        WriteFile(name, MakeData(kAllKinds[i % 6], 20000 + 30000 * static_cast<size_t>(i), static_cast<uint32_t>(i)));
+        files.push_back(MakeData(kAllKinds[i % 6], 20000 + 30000 * static_cast<size_t>(i), static_cast<uint32_t>(i)));
+        WriteFile(name, files.back());
         toml.append("[[file]]\nsource = '").append(name).append("'\ndestination = 'c:\\").append(name).append("'\n");
         if (i == 3) toml.append("method = 'lh5'\n");
         if (i == 6) toml.append("level = 0\n");
     }
     const Bytes one = Build(Parse(toml), Hex("4D 5A"), 1);
     for (size_t jobs : {2u, 5u}) EXPECT_EQ(Build(Parse(toml), Hex("4D 5A"), jobs), one) << jobs << " jobs";
+    // Chains of about 100,000 bytes: the level-1 run of 460,000 (entries 0 to
+    // 5 but the lh5 one) is cut at its entries' middles into groups from
+    // entries 0, 2, 4 and 5; entry 6 (level 0) and entry 7 start their own.
+    const Bytes cut = Build(Parse(toml), Hex("4D 5A"), 2, 100000);
+    EXPECT_EQ(Build(Parse(toml), Hex("4D 5A"), 1, 100000), cut);
+    TMemoryStream installer(cut);
+    TVornCodec codec;
+    lzma::UseLzmaMethod(codec);
+    std::vector<int> starts;
+    pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry& e, TStream& s) {
+                                      if (e.chainOffset == 0u) starts.push_back(static_cast<int>(e.index) - 1);
+                                      TMemoryStream out;
+                                      codec.ExpandStream(out, s);
+                                      EXPECT_EQ(out.Bytes(), files[e.index - 1]) << e.index;
+                                  }});
+    EXPECT_EQ(starts, (std::vector<int>{0, 2, 4, 5, 6, 7}));
 }
 
 TEST_F(Vornpack, PackageBytesFollowTheLayout) {

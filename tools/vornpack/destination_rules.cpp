@@ -7,7 +7,6 @@
 
 #include "setup/folders.h"
 #include "tools/vornpack/codepage.h"
-#include "tools/vornpack/manifest.h"
 
 namespace vorn::pack {
 
@@ -260,17 +259,17 @@ std::optional<TRuleBreach> CheckShortcutRules(const std::string& name, const std
     return findings.First();
 }
 
-std::optional<TRuleBreach> CheckEntryRules(const std::vector<TFileEntry>& files, const TRuleContext& context) {
+std::optional<TRuleBreach> CheckEntryRules(const std::vector<TRuledEntry>& entries, const TRuleContext& context) {
     std::map<std::wstring, int> seen;  // path as Windows compares it -> line
-    for (const TFileEntry& entry : files) {
+    for (const TRuledEntry& entry : entries) {
         auto [at, added] = seen.emplace(ComparedPath(entry.destination, context), entry.line);
         if (!added && !entry.waived.count("duplicate"))
             return TRuleBreach{"duplicate", "destination", entry.line,
                               "the same destination as the entry at line " + std::to_string(at->second)};
     }
-    const TFileEntry* earlier = nullptr;
-    for (const TFileEntry& entry : files) {
-        if (entry.run != RunMode::AtEnd) continue;
+    const TRuledEntry* earlier = nullptr;
+    for (const TRuledEntry& entry : entries) {
+        if (!entry.runsAtEnd) continue;
         if (earlier && !earlier->waived.count("run-at-end"))
             return TRuleBreach{"run-at-end", "run", earlier->line,
                               "never runs: the entry at line " + std::to_string(entry.line) +

@@ -17,8 +17,6 @@
 
 namespace vorn::pack {
 
-struct TFileEntry;
-
 inline constexpr std::array<std::string_view, 17> kDestinationRules = {
     "length",         "second-stamp",         "forbidden-character",    "control-character",
     "device-name",    "trailing-space-or-dot", "duplicate",             "run-at-end",
@@ -53,8 +51,16 @@ std::optional<TRuleBreach> CheckDestinationRules(const std::string& destination,
 // The same for a shortcut's name, a file name in a shell folder; field names it.
 std::optional<TRuleBreach> CheckShortcutRules(const std::string& name, const std::set<std::string>& waived, int line,
                                              const std::string& field, const TRuleContext& context);
-// The rules across entries: one path twice (as Windows compares paths), more
-// than one run at the end.
-std::optional<TRuleBreach> CheckEntryRules(const std::vector<TFileEntry>& files, const TRuleContext& context);
+// What the rules across entries see of one entry.
+struct TRuledEntry {
+    const std::string& destination;
+    bool runsAtEnd;
+    const std::set<std::string>& waived;
+    int line;
+};
+
+// The rules across entries, in install order: one path twice (as Windows
+// compares paths), more than one run at the end.
+std::optional<TRuleBreach> CheckEntryRules(const std::vector<TRuledEntry>& entries, const TRuleContext& context);
 
 }  // namespace vorn::pack

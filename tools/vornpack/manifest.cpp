@@ -510,6 +510,14 @@ TUninstall ParseUninstall(const TChecker& check, const toml::node& node, const T
     return uninstall;
 }
 
+// What the rules across entries see of the entries.
+std::vector<TRuledEntry> Ruled(const std::vector<TFileEntry>& files) {
+    std::vector<TRuledEntry> ruled;
+    for (const TFileEntry& entry : files)
+        ruled.push_back({entry.destination, entry.run == RunMode::AtEnd, entry.waived, entry.line});
+    return ruled;
+}
+
 // The remover and its record must install like any entry, and every entry
 // must say its drive: the remover cannot know the one the installer ran from.
 void CheckUninstall(const TChecker& check, const TManifest& manifest) {
@@ -522,7 +530,7 @@ void CheckUninstall(const TChecker& check, const TManifest& manifest) {
         if (const auto breach = CheckDestinationRules(entry.destination, {}, entry.line, RulesFor(manifest)))
             check.Fail(entry.line, "uninstall.folder", breach->Message());
     }
-    if (const auto breach = CheckEntryRules(files, RulesFor(manifest))) check.Fail(breach->line, breach->field, breach->Message());
+    if (const auto breach = CheckEntryRules(Ruled(files), RulesFor(manifest))) check.Fail(breach->line, breach->field, breach->Message());
     for (const TFileEntry& entry : files) {
         const std::string path = Normalized(entry.destination);
         if (!setup::LeadingMacro(path) && (path.size() < 2 || path[1] != ':'))
@@ -611,7 +619,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
     // Entries install in the order the manifest gives, whichever table they come from.
     std::stable_sort(manifest.files.begin(), manifest.files.end(),
                      [](const TFileEntry& a, const TFileEntry& b) { return a.line < b.line; });
-    if (const auto breach = CheckEntryRules(manifest.files, RulesFor(manifest))) check.Fail(breach->line, breach->field, breach->Message());
+    if (const auto breach = CheckEntryRules(Ruled(manifest.files), RulesFor(manifest))) check.Fail(breach->line, breach->field, breach->Message());
     if (manifest.uninstall) CheckUninstall(check, manifest);
     if (const auto* solid = root.get("solid")) manifest.solid = ParseSolid(check, *solid, manifest.files);
     return manifest;

@@ -25,9 +25,6 @@ namespace vorn::pack {
 
 namespace {
 
-// A solid build's chains are cut to about this size: large enough to share
-// much, small enough that the groups keep the threads busy.
-constexpr int64_t kChainTarget = int64_t{32} << 20;
 void WriteText(TStream& out, const std::string& text) { out.Write(text.data(), text.size()); }
 
 std::string ReplaceField(const TReplaceRule& rule) {
@@ -231,12 +228,13 @@ bool Chainable(const TFileEntry& entry, int64_t size) {
 }
 
 // Cuts a run of chainable entries (with one level) into ceil(total /
-// kChainTarget) groups of about equal size, each entry going to the group
-// its middle byte falls into.
-void CutIntoGroups(const std::vector<size_t>& run, const std::vector<int64_t>& sizes, std::vector<TJob>& plan) {
+// target) groups of about equal size, each entry going to the group its
+// middle byte falls into.
+void CutIntoGroups(const std::vector<size_t>& run, const std::vector<int64_t>& sizes, int64_t target,
+                   std::vector<TJob>& plan) {
     int64_t total = 0;
     for (size_t i : run) total += sizes[i];
-    const int64_t groups = (total + kChainTarget - 1) / kChainTarget;
+    const int64_t groups = (total + target - 1) / target;
     int64_t before = 0;
     int64_t current = -1;
     for (size_t i : run) {
@@ -278,14 +276,14 @@ std::vector<char> JudgeChainable(const TManifest& manifest, const std::vector<in
 // entry each. With it, the chainable entries in manifest order form runs of
 // one level, and the runs are cut into groups; a chain's links are
 // consecutive among the package's lzma entries, whatever lies between.
-std::vector<TJob> PlanJobs(const TManifest& manifest, size_t jobs) {
+std::vector<TJob> PlanJobs(const TManifest& manifest, const TBuildSettings& settings) {
     std::vector<int64_t> sizes;
     for (const TFileEntry& entry : manifest.files) sizes.push_back(SourceSize(entry));
-    const std::vector<char> chainable = JudgeChainable(manifest, sizes, jobs);
+    const std::vector<char> chainable = JudgeChainable(manifest, sizes, settings.jobs);
     std::vector<TJob> plan;
     std::vector<size_t> run;
     auto endRun = [&] {
-        if (!run.empty()) CutIntoGroups(run, sizes, plan);
+        if (!run.empty()) CutIntoGroups(run, sizes, settings.chainTarget, plan);
         run.clear();
     };
     for (size_t i = 0; i < manifest.files.size(); ++i) {
@@ -418,7 +416,7 @@ std::vector<TBuiltEntry> BuildInstaller(const TManifest& manifest, const std::ve
         progress.push_back(settings.progress ? settings.progress(manifest.files[i], i) : nullptr);
     std::vector<TBuiltEntry> built;
     {
-        TEntryPipeline pipeline(manifest, PlanJobs(manifest, settings.jobs), std::move(progress), settings.jobs);
+        TEntryPipeline pipeline(manifest, PlanJobs(manifest, settings), std::move(progress), settings.jobs);
         for (size_t i = 0; i < manifest.files.size(); ++i) {
             TEncodedEntry encoded = pipeline.Take(i);
             WriteEntry(manifest, manifest.files[i], encoded, out);

@@ -30,6 +30,9 @@ using EntryProgress = std::function<TShowProgressEvent(const TFileEntry& entry, 
 struct TBuildSettings {
     size_t jobs = 1;  // entries compressed at once, each on a thread of its own
     EntryProgress progress;
+    // A solid build's chains are cut to about this size: large enough to
+    // share much, small enough that the chains keep the threads busy.
+    int64_t chainTarget = int64_t{32} << 20;
 };
 
 // Raises EManifestError for a source that cannot go into an installer (a
