@@ -31,9 +31,11 @@ set(VORN_EXPANDER_SOURCES
   lzh/lzh_model.cpp
   lzh/lzh_prefix_table.cpp
   lzma/crc32.cpp
+  lzma/lzma_chunks.cpp
   lzma/lzma_expand.cpp
   lzma/lzma_format.cpp
   lzma/lzma_method.cpp
+  lzma/lzma_symbols.cpp
   lzma/x86_filter.cpp
 )
 

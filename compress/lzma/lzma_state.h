@@ -82,9 +82,18 @@ struct TLzmaModels {
 
 inline constexpr int kCrcTables = 16;  // slicing by sixteen: one table per byte of a step
 
-// What a chain (lzma_format.h) carries from one link to the next: the
-// arrays and registers of the decoder as the last link left them. Between
-// runs the arrays live here; a link borrows them into TLzmaState.
+// The decoder's registers, which a chain (lzma_format.h) carries from one
+// link to the next.
+struct TLzmaRegisters {
+    uint32_t State = 0, Rep0 = 0, Rep1 = 0, Rep2 = 0, Rep3 = 0;
+    uint32_t Position = 0;  // bytes since the start, or for a chain since the last dictionary reset
+    uint32_t At = 0;        // where the next byte goes in the dictionary
+    bool Wrapped = false;   // the dictionary has been written round
+};
+
+// What a chain carries from one link to the next: the arrays and registers
+// of the decoder as the last link left them. Between runs the arrays live
+// here; a link borrows them into TLzmaState.
 struct TChainState {
     std::unique_ptr<TLzmaModels> Models;
     std::unique_ptr<uint16_t[]> Literals;
@@ -93,10 +102,7 @@ struct TChainState {
     uint8_t Properties = 0;       // as the head stores them, the same in every link
     uint32_t DictionarySize = 0;  // as the head states it
     uint32_t Expanded = 0;        // by the links so far, before their filters, mod 2^32
-    // The decoder's registers; the position counts from the last dictionary reset.
-    uint32_t Position = 0, State = 0, Rep0 = 0, Rep1 = 0, Rep2 = 0, Rep3 = 0;
-    uint32_t At = 0;              // where the next byte goes in the dictionary
-    bool Wrapped = false;         // the dictionary has been written round
+    TLzmaRegisters Registers;
     bool HasDictionary = false;   // a chunk has reset the dictionary
     bool HasProperties = false;   // an LZMA chunk has set them since
 };

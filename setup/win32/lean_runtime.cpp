@@ -4,7 +4,7 @@
 // handlers (they bring the standard exception classes with a second string
 // implementation). Failures still surface as exceptions the driver reports.
 // Two more drop start-up and threading machinery a one-threaded program
-// without data imports never uses (5 KB).
+// without data imports never uses.
 // This file is compiled outside the link-time optimiser, so that the linker
 // takes these definitions before the library's; it defines no class of its
 // own, which would clash with the optimiser's copies.
