@@ -24,7 +24,7 @@ uint32_t Length(TRangeDecoder& rc, TLengthModel& m, uint32_t posState) {
 }
 
 // A match distance less one, for a length less kMinMatch.
-uint32_t Distance(TRangeDecoder& rc, TLzmaModels& m, uint32_t length) {
+VORN_LZMA_HOT inline uint32_t Distance(TRangeDecoder& rc, TLzmaModels& m, uint32_t length) {
     const uint32_t slot = rc.Tree(m.Slot[std::min<uint32_t>(length, kLengthStates - 1)], kSlotBits);
     if (slot < kFirstTreeSlot) return slot;
     const int lowBits = static_cast<int>(slot >> 1) - 1;
@@ -63,7 +63,7 @@ TOctet TDecoder::ByteAt(const TOctet* out, uint32_t distance) const {
 
 // Copies `length` bytes from distance + 1 back, as far as `limit`; what does
 // not fit is left in pending_.
-TOctet* TDecoder::Copy(TOctet* out, TOctet* limit, uint32_t distance, uint32_t length) {
+inline TOctet* TDecoder::Copy(TOctet* out, TOctet* limit, uint32_t distance, uint32_t length) {
     const uint32_t n = std::min(length, static_cast<uint32_t>(limit - out));
     pending_ = length - n;
     TOctet* const dict = st_.Dictionary.get();
