@@ -69,7 +69,7 @@ void PassOver(TVornCodec& codec, TStream& source) {
     TNullStream nothing;
     try {
         codec.ExpandStream(nothing, source);
-    } catch (...) {
+    } catch (...) {  // the next link then refuses by itself
     }
 }
 
