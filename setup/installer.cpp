@@ -114,30 +114,32 @@ void TInstaller::Cancel() {
     platform_.ShowBox(summary_.Text(), title_, kBoxOk);
 }
 
-// Reads the entry's fields one at a time, in package order.
-// Each shortcut is offered as its field is read, before the replace rule
-// and before the drive is added: its link points at the destination as it
-// stands then.
+// Acts on the entry's fields as it reads them. Each shortcut is offered as
+// its field is read, before the replace rule and before the drive is added:
+// its link points at the destination as it stands then.
 bool TInstaller::InstallEntry() {
-    TEntry& entry = entry_;  // a member: as a local it costs the stub 224 bytes of clean-up code
-    entry.destination = reader_->ReadField();
-    if (entry.destination.empty()) {
+    const bool more = WalkEntryFields(
+        [&] {
+            destination_ = reader_->ReadField();
+            if (destination_.empty()) return false;
+            destination_ = ExpandFolderMacros(destination_, folders_, platform_.TodayDayNumber());
+            return true;
+        },
+        [&] { runMode_ = reader_->ReadRunMode(); }, [&](size_t i) { OfferShortcutField(i); },
+        [&] { replaceRule_ = reader_->ReadField(); });
+    if (!more) {
         Complete();
         return false;
     }
-    entry.destination = ExpandFolderMacros(entry.destination, folders_, platform_.TodayDayNumber());
-    entry.runMode = reader_->ReadRunMode();
-    OfferShortcuts(entry.destination);
-    entry.replaceRule = reader_->ReadField();
-    entry.destination = QualifyDrive(entry.destination, modulePath_);
-    CreatePathFolders(platform_, entry.destination);
+    destination_ = QualifyDrive(destination_, modulePath_);
+    CreatePathFolders(platform_, destination_);
     CreateTempFile();
     reader_->CopyStream(*tempStream_, reader_->ReadStreamLength());
     bool keepGoing = true;
-    if (ShouldExtract(entry))
-        keepGoing = Extract(entry);
+    if (ShouldExtract())
+        keepGoing = Extract();
     else
-        Skip(entry);
+        Skip();
     tempStream_.reset();
     return keepGoing;
 }
@@ -147,29 +149,26 @@ void TInstaller::Complete() {
     log_->Line(hadErrors_ ? kCompletedWithErrorsLine : kCompletedCleanLine);
 }
 
-void TInstaller::OfferShortcuts(const std::string& target) {
-    for (const char* folderName : kShortcutFolders) {
-        const std::string field = reader_->ReadField();
-        if (!field.empty() && !OfferShortcut(platform_, *log_, title_, target, field, folderName))
-            hadErrors_ = true;
-    }
+void TInstaller::OfferShortcutField(size_t folder) {
+    const std::string field = reader_->ReadField();
+    if (!field.empty() && !OfferShortcut(platform_, *log_, title_, destination_, field, kShortcutFolders[folder]))
+        hadErrors_ = true;
 }
 
-bool TInstaller::ShouldExtract(const TEntry& entry) {
-    const std::string& destination = entry.destination;
-    if (!platform_.Exists(destination)) return true;
-    if (!ReplaceAllowed(entry.replaceRule)) return false;
+bool TInstaller::ShouldExtract() {
+    if (!platform_.Exists(destination_)) return true;
+    if (!ReplaceAllowed(replaceRule_)) return false;
     // The user may have removed the file while the question was open.
-    if (!platform_.Exists(destination)) return true;
-    log_->Line(DeletingLine(destination));
-    if (platform_.RemoveFile(destination)) return true;
+    if (!platform_.Exists(destination_)) return true;
+    log_->Line(DeletingLine(destination_));
+    if (platform_.RemoveFile(destination_)) return true;
     log_->Line(kCannotDeleteLine);
     hadErrors_ = true;
     return false;
 }
 
-void TInstaller::Skip(const TEntry& entry) {
-    log_->Line(SkippingLine(entry.destination));
+void TInstaller::Skip() {
+    log_->Line(SkippingLine(destination_));
     tempStream_->Seek(0);
     lzma::PassOver(*codec_, *tempStream_);
 }
@@ -183,17 +182,17 @@ bool TInstaller::ReplaceAllowed(const std::string& replaceRule) {
     return replace == Replace::Always;
 }
 
-bool TInstaller::Extract(const TEntry& entry) {
+bool TInstaller::Extract() {
     tempStream_->Seek(0);
     // Created outside the guard: a destination that cannot be created is an
     // unhandled failure, not a failed extraction.
-    std::unique_ptr<TStream> destinationFile = platform_.CreateNew(entry.destination);
+    std::unique_ptr<TStream> destinationFile = platform_.CreateNew(destination_);
     try {
-        log_->Line(ExtractingLine(entry.destination));
+        log_->Line(ExtractingLine(destination_));
         codec_->ExpandStream(*destinationFile, *tempStream_);
         destinationFile.reset();
         log_->Line(kOkLine);
-        RunExtracted(entry);
+        RunExtracted();
         return true;
     } catch (...) {
         destinationFile.reset();  // the partly written file stays
@@ -204,12 +203,12 @@ bool TInstaller::Extract(const TEntry& entry) {
     }
 }
 
-void TInstaller::RunExtracted(const TEntry& entry) {
-    if (entry.runMode == RunMode::Now) {
-        log_->Line(RunningLine(entry.destination));
-        platform_.Execute(entry.destination);
+void TInstaller::RunExtracted() {
+    if (runMode_ == RunMode::Now) {
+        log_->Line(RunningLine(destination_));
+        platform_.Execute(destination_);
     }
-    if (entry.runMode == RunMode::AtEnd) runAtEnd_ = entry.destination;
+    if (runMode_ == RunMode::AtEnd) runAtEnd_ = destination_;
 }
 
 void TInstaller::ReleaseRunObjects() {

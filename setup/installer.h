@@ -17,14 +17,6 @@ namespace vorn::setup {
 // The installer's file name with its extension (from the last ".") replaced.
 std::string WithExtension(const std::string& name, const std::string& extension);
 
-// What the install of one entry needs of its fields; the shortcut fields
-// are offered as they are read and kept by nobody.
-struct TEntry {
-    std::string destination;
-    RunMode runMode = RunMode::Never;
-    std::string replaceRule;
-};
-
 class TInstaller {
 public:
     explicit TInstaller(TPlatform& platform) : platform_(platform) {}
@@ -46,14 +38,14 @@ private:
     // false once the loop must stop (end marker or failed extraction).
     bool InstallEntry();
     void Complete();
-    void OfferShortcuts(const std::string& target);
-    bool ShouldExtract(const TEntry& entry);
+    void OfferShortcutField(size_t folder);
+    bool ShouldExtract();
     // A link of a chain is still expanded, into nothing, for the next one.
-    void Skip(const TEntry& entry);
-    // The entry's stream, from the temporary file's position, into dest.
+    void Skip();
     bool ReplaceAllowed(const std::string& replaceRule);
-    bool Extract(const TEntry& entry);
-    void RunExtracted(const TEntry& entry);
+    // The entry's stream, from the temporary file's start, into its destination.
+    bool Extract();
+    void RunExtracted();
     void ReleaseRunObjects();
     void Finish();
 
@@ -70,7 +62,11 @@ private:
     std::unique_ptr<TStream> packageStream_;
     std::unique_ptr<TPackageReader> reader_;
     std::unique_ptr<TStream> tempStream_;
-    TEntry entry_;  // the entry being installed
+    // The entry being installed: its fields as the installer acts on them;
+    // its shortcuts are offered as they are read and kept by nobody.
+    std::string destination_;
+    RunMode runMode_ = RunMode::Never;
+    std::string replaceRule_;
     bool hadErrors_ = false;
     std::string runAtEnd_;
 };

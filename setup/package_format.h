@@ -47,15 +47,28 @@ constexpr Replace ReplaceOf(std::string_view rule) {
     return rule.starts_with(kReplaceAsk) ? Replace::Ask : Replace::Always;
 }
 
-// An entry's fields ahead of its stream, declared in package order. The run
-// mode has no separator behind it. The stream length follows (4 bytes,
-// little-endian), then that many bytes of compressed stream.
+// An entry's fields ahead of its stream. The run mode has no separator
+// behind it. The stream length follows (4 bytes, little-endian), then that
+// many bytes of compressed stream.
 struct TEntryFields {
     std::string destination;  // never empty: an empty one is the end marker
     RunMode runMode = RunMode::Never;
     std::array<std::string, kShortcutFolders.size()> shortcuts;
     std::string replaceRule;
 };
+
+// The order of an entry's fields, spelled once for the writer, the tools'
+// reader and the installer, which acts between them. Each callable takes
+// the next field; `destination` returns false at the end marker, which ends
+// the walk, and `shortcut` gets the field's index in kShortcutFolders.
+template <class Destination, class Mode, class Shortcut, class Rule>
+bool WalkEntryFields(Destination&& destination, Mode&& runMode, Shortcut&& shortcut, Rule&& replaceRule) {
+    if (!destination()) return false;
+    runMode();
+    for (size_t i = 0; i < kShortcutFolders.size(); ++i) shortcut(i);
+    replaceRule();
+    return true;
+}
 
 // The writer's pieces, in package order: the title field, each entry's head
 // (its fields and stream length) followed by its stream, then the end.
@@ -64,9 +77,15 @@ inline std::string TitleFieldBytes(const std::string& title) { return title + kF
 
 // The fields as the package stores them.
 inline std::string EntryFieldBytes(const TEntryFields& fields) {
-    std::string bytes = fields.destination + kFieldSeparator + static_cast<char>(fields.runMode);
-    for (const std::string& shortcut : fields.shortcuts) bytes += shortcut + kFieldSeparator;
-    return bytes + fields.replaceRule + kFieldSeparator;
+    std::string bytes;
+    WalkEntryFields([&] {
+                        bytes += fields.destination + kFieldSeparator;
+                        return true;
+                    },
+                    [&] { bytes += static_cast<char>(fields.runMode); },
+                    [&](size_t i) { bytes += fields.shortcuts[i] + kFieldSeparator; },
+                    [&] { bytes += fields.replaceRule + kFieldSeparator; });
+    return bytes;
 }
 
 inline std::string Le32Bytes(uint32_t value) {

@@ -31,15 +31,15 @@ public:
     // One byte that must be a decimal digit; raises EConvertError otherwise.
     RunMode ReadRunMode();
     uint32_t ReadStreamLength();
-    // The next entry's fields, in package order; false at the end marker.
-    // (The installer reads them one at a time, acting between them.)
+    // The next entry's fields; false at the end marker.
     bool ReadEntryFields(TEntryFields& fields) {
-        fields.destination = ReadField();
-        if (fields.destination.empty()) return false;
-        fields.runMode = ReadRunMode();
-        for (std::string& shortcut : fields.shortcuts) shortcut = ReadField();
-        fields.replaceRule = ReadField();
-        return true;
+        return WalkEntryFields(
+            [&] {
+                fields.destination = ReadField();
+                return !fields.destination.empty();
+            },
+            [&] { fields.runMode = ReadRunMode(); }, [&](size_t i) { fields.shortcuts[i] = ReadField(); },
+            [&] { fields.replaceRule = ReadField(); });
     }
     // Copies the next length bytes, which must lie inside the package.
     void CopyStream(TStream& dest, uint32_t length);
