@@ -19,30 +19,46 @@ constexpr uint32_t kRoundConstants[64] = {
 
 constexpr uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
+uint32_t BigEndian32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+// One round; wk is the round's schedule word plus its constant. Rather than
+// shifting the eight working words along, each call names them one place
+// further on, so that they stay in registers; only d and h change.
+[[gnu::always_inline]] inline void Round(uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f,
+                                         uint32_t g, uint32_t& h, uint32_t wk) {
+    const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + (g ^ (e & (f ^ g))) + wk;
+    const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) | (c & (a | b)));
+    d += t1;
+    h = t1 + t2;
+}
+
 }  // namespace
 
 void TSha256::Compress(const uint8_t* block) {
     uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
-        w[i] = uint32_t{block[4 * i]} << 24 | uint32_t{block[4 * i + 1]} << 16 | uint32_t{block[4 * i + 2]} << 8 |
-               block[4 * i + 3];
+    for (int i = 0; i < 16; ++i) w[i] = BigEndian32(block + 4 * i);
     for (int i = 16; i < 64; ++i) {
         const uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
         const uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
-    std::array<uint32_t, 8> v = state_;
-    for (int i = 0; i < 64; ++i) {
-        const uint32_t s1 = Rotr(v[4], 6) ^ Rotr(v[4], 11) ^ Rotr(v[4], 25);
-        const uint32_t choice = (v[4] & v[5]) ^ (~v[4] & v[6]);
-        const uint32_t t1 = v[7] + s1 + choice + kRoundConstants[i] + w[i];
-        const uint32_t s0 = Rotr(v[0], 2) ^ Rotr(v[0], 13) ^ Rotr(v[0], 22);
-        const uint32_t majority = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
-        for (int j = 7; j > 0; --j) v[j] = v[j - 1];
-        v[4] += t1;
-        v[0] = t1 + s0 + majority;
+    for (int i = 0; i < 64; ++i) w[i] += kRoundConstants[i];
+    uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+    uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+    for (int i = 0; i < 64; i += 8) {
+        Round(a, b, c, d, e, f, g, h, w[i]);
+        Round(h, a, b, c, d, e, f, g, w[i + 1]);
+        Round(g, h, a, b, c, d, e, f, w[i + 2]);
+        Round(f, g, h, a, b, c, d, e, w[i + 3]);
+        Round(e, f, g, h, a, b, c, d, w[i + 4]);
+        Round(d, e, f, g, h, a, b, c, w[i + 5]);
+        Round(c, d, e, f, g, h, a, b, w[i + 6]);
+        Round(b, c, d, e, f, g, h, a, w[i + 7]);
     }
-    for (int i = 0; i < 8; ++i) state_[i] += v[i];
+    state_[0] += a, state_[1] += b, state_[2] += c, state_[3] += d;
+    state_[4] += e, state_[5] += f, state_[6] += g, state_[7] += h;
 }
 
 void TSha256::Add(const uint8_t* data, size_t size) {
