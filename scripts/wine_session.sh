@@ -29,8 +29,23 @@ wait_until() {
 }
 
 has_count() { local n; n=$(grep -ac -- "$2" "$3" 2>/dev/null); [ "${n:-0}" -ge "$1" ]; }
-window_of() { xdotool search --name "^$1\$" 2>/dev/null | tail -1; }
+# Only a mapped window: a box that has closed may leave an unmapped one behind.
+window_of() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1; }
 has_window() { [ -n "$(window_of "$1")" ]; }
+
+# answer_box N KEY CAPTION RAW: presses KEY on the box CAPTION until the
+# n-th box has returned in the relay trace RAW, for at most 30 s. A box
+# that has only just been mapped may drop a key on a loaded machine.
+answer_box() {
+  local window _
+  for _ in 1 2 3 4 5 6; do
+    ! has_count "$1" ':Ret  user32.MessageBoxA' "$4" || return 0
+    window=$(window_of "$3")
+    [ -z "$window" ] || xdotool key --window "$window" "$2" 2>/dev/null
+    wait_until 5 has_count "$1" ':Ret  user32.MessageBoxA' "$4" && return 0
+  done
+  return 1
+}
 
 wine_runs_x86() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 
@@ -74,7 +89,7 @@ box_caption() { grep -a ':Call user32.MessageBoxA' "$2" | sed -n "$1p" | sed -E 
 box_style() { grep -a ':Call user32.MessageBoxA' "$2" | sed -n "$1p" | sed -E 's/.*,([0-9a-f]{8})\)( ret=.*)?$/\1/'; }
 
 wine_run_answering() {
-  local name=$1 exe=$2 raw=$wine_session_dir/$1.relay.raw rc=$wine_session_dir/$1.rc n=0 key window
+  local name=$1 exe=$2 raw=$wine_session_dir/$1.relay.raw rc=$wine_session_dir/$1.rc n=0 key
   shift 2
   rm -f "$rc"
   (set +e; WINEDEBUG=+relay timeout 120 "$wine" "$exe" "$@" 2>"$raw"; echo $? >"$rc") &
@@ -85,9 +100,7 @@ wine_run_answering() {
     key=Return
     [ "$(box_style "$n" "$raw")" = 00000024 ] && key=y
     wait_until 30 has_window "$(box_caption "$n" "$raw")" || { echo "box $n never appeared" >&2; break; }
-    window=$(window_of "$(box_caption "$n" "$raw")")
-    xdotool key --window "$window" "$key" 2>/dev/null
-    wait_until 30 has_count "$n" ':Ret  user32.MessageBoxA' "$raw" || { echo "box $n was not answered" >&2; break; }
+    answer_box "$n" "$key" "$(box_caption "$n" "$raw")" "$raw" || { echo "box $n was not answered" >&2; break; }
   done
   wait_until 130 test -s "$rc" || echo "the installer did not end" >&2
   { grep -a -E ':(Call |Ret  )(user32\.MessageBoxA|shell32\.ShellExecuteA)' "$raw" || true; } |

@@ -55,7 +55,7 @@ mkdir -p "$drive_c/dl"
 # CASE.relay (the box and shell-execute lines without addresses, dates or times).
 run_installer() {
   case_name=$1
-  local exe=$2 rc=$3 relay=$work/$1.relay n=0 answer window
+  local exe=$2 rc=$3 relay=$work/$1.relay n=0 answer
   shift 3
   (set +e; WINEDEBUG=+relay timeout 120 "$wine" "C:\\dl\\$exe" 2>"$relay.raw"; echo $? >"$work/$case_name.rc") &
   for answer in "$@"; do
@@ -65,9 +65,7 @@ run_installer() {
       fail "box $n (${answer#*@}) never appeared"
       break
     fi
-    window=$(window_of "${answer#*@}")
-    xdotool key --window "$window" "${answer%%@*}" 2>/dev/null
-    wait_until 30 has_count "$n" ':Ret  user32.MessageBoxA' "$relay.raw" || fail "box $n was not answered"
+    answer_box "$n" "${answer%%@*}" "${answer#*@}" "$relay.raw" || fail "box $n was not answered"
   done
   wait_until 130 test -s "$work/$case_name.rc" || fail "the installer did not end"
   grep -a -E ':(Call |Ret  )(user32\.MessageBoxA|shell32\.ShellExecuteA|KERNEL32\.SetDefaultDllDirectories)' "$relay.raw" |
