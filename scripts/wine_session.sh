@@ -74,7 +74,7 @@ wine_session_start() {
   export DISPLAY=:$(head -1 "$wine_session_dir/display")
   timeout 180 "$wine" wineboot -i >/dev/null 2>&1 || { echo "wineboot did not finish" >&2; return 1; }
   timeout 60 "$wine" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
-    /d 'user32.MessageBoxA;shell32.ShellExecuteA;kernel32.SetDefaultDllDirectories' /f >/dev/null 2>&1
+    /d 'user32.MessageBoxA;shell32.ShellExecuteA;kernel32.SetDefaultDllDirectories;advapi32.ConvertStringSecurityDescriptorToSecurityDescriptorA' /f >/dev/null 2>&1
 }
 
 wine_session_stop() {

@@ -16,6 +16,7 @@ list(TRANSFORM VORN_SETUP_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 # The remover's portable logic, for the native tests and tools (vornpack
 # writes its record) and the remover program.
 set(VORN_REMOVER_SOURCES
+  remover/path_guard.cpp
   remover/remover.cpp
   remover/sha256.cpp
   remover/uninstall_record.cpp

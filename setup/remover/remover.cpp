@@ -46,21 +46,15 @@ std::optional<std::string> FileText(TPlatform& platform, const std::string& path
     }
 }
 
-bool Within(const std::string& path, const std::string& folder) {
-    const std::string root = Lowercase(folder) + "\\";
-    return folder.size() > 0 && Lowercase(path).starts_with(root);
+// Whether two files hold the same bytes; false when either cannot be read.
+bool SameContent(TPlatform& platform, const std::string& a, const std::string& b) {
+    const auto first = Fingerprint(platform, a);
+    return first && first == Fingerprint(platform, b);
 }
 
 std::string WithoutSlash(std::string path) {
     if (path.ends_with('\\')) path.pop_back();
     return path;
-}
-
-// The folders no removal may take: the macros' folders, lowercased.
-std::vector<std::string> MacroRoots(const TSystemFolders& folders) {
-    std::vector<std::string> roots;
-    for (const TFolderMacro& macro : kFolderMacros) roots.push_back(Lowercase(MacroFolderPath(folders, macro.folder)));
-    return roots;
 }
 
 constexpr int64_t kUnixEpochDay = 25569;  // 1 January 1970 as a day number
@@ -83,7 +77,9 @@ std::string Why(Outcome outcome) {
         case Outcome::Changed: return "changed since it was installed";
         case Outcome::Shared: return "in the Windows folder, where other programs may use it";
         case Outcome::Kept: return "kept by the installer's wish";
+        case Outcome::Foreign: return "it no longer points at what was installed";
         case Outcome::Locked: return "in use, or it cannot be deleted";
+        case Outcome::Unchecked: return "its path cannot be checked";
         default: return "";
     }
 }
@@ -98,15 +94,22 @@ std::string Listed(const std::vector<const TRemoval*>& removals) {
 
 }  // namespace
 
-TRemoval RemoveRecordedFile(TPlatform& platform, const TRecordedFile& file, const std::string& path,
-                            const TSystemFolders& folders) {
-    if (!platform.Exists(path)) return {path, Outcome::Missing};
+TRemoval RemoveRecordedFile(TPlatform& platform, const TPathGuard& guard, const TRecordedFile& file,
+                            const std::string& path, std::vector<std::string>& gone) {
+    const std::string target = guard.Canonical(path);
+    if (target.empty()) return {path, Outcome::Unchecked};
+    if (!platform.Exists(target)) {
+        gone.push_back(target);
+        return {path, Outcome::Missing};
+    }
     if (file.removal == Removal::Never) return {path, Outcome::Kept};
-    if (file.removal == Removal::Auto && Within(path, folders.windows)) return {path, Outcome::Shared};
-    const auto found = Fingerprint(platform, path);
+    if (file.removal == Removal::Auto && guard.InWindowsFolder(target)) return {path, Outcome::Shared};
+    const auto found = Fingerprint(platform, target);
     if (!found) return {path, Outcome::Locked};
     if (found->first != file.size || found->second != file.digest) return {path, Outcome::Changed};
-    return {path, platform.RemoveFile(path) ? Outcome::Removed : Outcome::Locked};
+    if (!platform.RemoveFile(target)) return {path, Outcome::Locked};
+    gone.push_back(target);
+    return {path, Outcome::Removed};
 }
 
 std::string InstallDateText(int32_t dayNumber) {
@@ -125,16 +128,12 @@ std::optional<int32_t> InstallDateDay(const std::string& text) {
     return DayNumber(value / 10000, month, day);
 }
 
-void RemoveEmptyFolders(TRemoverServices& services, const std::vector<std::string>& paths,
-                        const TSystemFolders& folders) {
-    const std::vector<std::string> roots = MacroRoots(folders);
+void RemoveEmptyFolders(TRemoverServices& services, const TPathGuard& guard, const std::vector<std::string>& paths) {
     std::vector<std::string> candidates;
     for (const std::string& path : paths)
-        for (std::string folder = WithoutSlash(FolderPart(path)); folder.size() > 3;
-             folder = WithoutSlash(FolderPart(folder))) {
-            if (std::find(roots.begin(), roots.end(), Lowercase(folder)) != roots.end()) break;
+        for (std::string folder = WithoutSlash(FolderPart(path)); !folder.empty() && !guard.IsProtected(folder);
+             folder = WithoutSlash(FolderPart(folder)))
             candidates.push_back(folder);
-        }
     // Deepest first, each once.
     std::sort(candidates.begin(), candidates.end(), [](const std::string& a, const std::string& b) {
         return a.size() != b.size() ? a.size() > b.size() : a < b;
@@ -196,14 +195,21 @@ int TRemover::Register() {
     return kRemoverIncomplete;
 }
 
-std::vector<TRemoval> TRemover::RemoveLinks() {
+// Removes each recorded shortcut that still points at a file of the record:
+// one of the same name that the user or another product made stays.
+std::vector<TRemoval> TRemover::RemoveLinks(const TPathGuard& guard, const std::vector<std::string>& installed) {
     std::vector<TRemoval> removals;
     for (const TRecordedLink& link : record_.links) {
         const std::string folder = ShellFolder(platform_, link.folder);
         if (folder.empty()) continue;
         const std::string path = folder + "\\" + link.name + kLinkExtension;
-        if (!platform_.Exists(path)) continue;
-        removals.push_back({path, platform_.RemoveFile(path) ? Outcome::Removed : Outcome::Locked});
+        const std::string canonical = guard.Canonical(path);
+        if (canonical.empty() || !platform_.Exists(canonical)) continue;
+        const std::string target = guard.Canonical(services_.LinkTarget(canonical));
+        if (target.empty() || std::find(installed.begin(), installed.end(), target) == installed.end())
+            removals.push_back({path, Outcome::Foreign});
+        else
+            removals.push_back({path, platform_.RemoveFile(canonical) ? Outcome::Removed : Outcome::Locked});
     }
     return removals;
 }
@@ -216,19 +222,22 @@ int TRemover::Remove(bool quiet) {
                                     record_.name, kBoxYesNoQuestion) != kAnswerYes)
         return kRemoverCancelled;
     const TSystemFolders folders = LoadSystemFolders(platform_);
+    const TPathGuard guard(services_, folders);
     const int32_t day = InstallDay();
-    std::vector<TRemoval> removals;
-    std::vector<std::string> emptied;
+    std::vector<std::string> paths, installed;
     for (const TRecordedFile& file : record_.files) {
-        const std::string path = QualifyDrive(ExpandFolderMacros(file.destination, folders, day), self_);
-        removals.push_back(RemoveRecordedFile(platform_, file, path, folders));
-        if (removals.back().outcome == Outcome::Removed || removals.back().outcome == Outcome::Missing)
-            emptied.push_back(path);
+        paths.push_back(QualifyDrive(ExpandFolderMacros(file.destination, folders, day), self_));
+        installed.push_back(guard.Canonical(paths.back()));
     }
-    for (TRemoval& link : RemoveLinks()) removals.push_back(std::move(link));
-    RemoveEmptyFolders(services_, emptied, folders);
-    const bool complete = std::none_of(removals.begin(), removals.end(),
-                                       [](const TRemoval& r) { return r.outcome == Outcome::Locked; });
+    // Shortcuts first, while the files they point at can still be followed.
+    std::vector<TRemoval> removals = RemoveLinks(guard, installed);
+    std::vector<std::string> gone;
+    for (size_t i = 0; i < record_.files.size(); ++i)
+        removals.push_back(RemoveRecordedFile(platform_, guard, record_.files[i], paths[i], gone));
+    RemoveEmptyFolders(services_, guard, gone);
+    const bool complete = std::none_of(removals.begin(), removals.end(), [](const TRemoval& r) {
+        return r.outcome == Outcome::Locked || r.outcome == Outcome::Unchecked;
+    });
     // While anything that should go remains, the entry, the record and the
     // remover stay, so that removing again can finish the work.
     if (complete && !services_.DeleteKey(Root(), EntryKey())) {
@@ -243,7 +252,7 @@ int TRemover::Remove(bool quiet) {
 int TRemover::Report(const std::vector<TRemoval>& removals, bool quiet) {
     std::vector<const TRemoval*> locked, kept;
     for (const TRemoval& removal : removals) {
-        if (removal.outcome == Outcome::Locked) locked.push_back(&removal);
+        if (removal.outcome == Outcome::Locked || removal.outcome == Outcome::Unchecked) locked.push_back(&removal);
         else if (removal.outcome != Outcome::Removed && removal.outcome != Outcome::Missing) kept.push_back(&removal);
     }
     std::string text = record_.name + " was removed.";
@@ -255,9 +264,17 @@ int TRemover::Report(const std::vector<TRemoval>& removals, bool quiet) {
     return !locked.empty() ? kRemoverIncomplete : !kept.empty() ? kRemoverKeptFiles : kRemoverDone;
 }
 
-void TRemover::Finish(const std::string& self) {
-    platform_.RemoveFile(self);
-    RemoveEmptyFolders(services_, {self}, LoadSystemFolders(platform_));
+int TRemover::Finish(const std::string& remover) {
+    const TPathGuard guard(services_, LoadSystemFolders(platform_));
+    const std::string target = guard.Canonical(remover);
+    const std::string own = guard.Canonical(platform_.ModulePath());
+    const bool finished = !target.empty() && target != own &&
+                          target.ends_with(std::string("\\") + kRemoverName) &&
+                          !platform_.Exists(FolderPart(target) + kRecordName);
+    if (!finished || !platform_.Exists(target) || !SameContent(platform_, target, own)) return kRemoverRefused;
+    if (!platform_.RemoveFile(target)) return kRemoverIncomplete;
+    RemoveEmptyFolders(services_, guard, {target});
+    return kRemoverDone;
 }
 
 }  // namespace vorn::setup

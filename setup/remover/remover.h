@@ -10,6 +10,7 @@
 
 #include "setup/folders.h"
 #include "setup/platform.h"
+#include "setup/remover/path_guard.h"
 #include "setup/remover/remover_services.h"
 #include "setup/remover/uninstall_record.h"
 
@@ -22,6 +23,7 @@ enum RemoverExit : int {
     kRemoverIncomplete = 2,  // something could not be removed (or registered); the entry stays
     kRemoverCancelled = 3,   // the user answered No
     kRemoverNoRecord = 4,    // the record beside the remover is missing or damaged: nothing done
+    kRemoverRefused = 5,     // /finish named no remover whose removal has finished: nothing done
 };
 
 // Under HKLM (or HKCU for a per-user install), the key of every entry.
@@ -29,28 +31,30 @@ inline constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVe
 inline constexpr char kUninstallSwitch[] = "/uninstall";
 inline constexpr char kQuietSwitch[] = "/quiet";
 
-// What became of one recorded file or shortcut.
-enum class Outcome { Removed, Missing, Changed, Shared, Kept, Locked };
+// What became of one recorded file or shortcut. Locked and Unchecked leave
+// the removal incomplete: removing again may finish it.
+enum class Outcome { Removed, Missing, Changed, Shared, Kept, Foreign, Locked, Unchecked };
 
 struct TRemoval {
     std::string path;
     Outcome outcome;
 };
 
-// The decision for one recorded file at its resolved path: missing, kept
-// (shared in the Windows folder, or kept by the record), changed since
-// (size or SHA-256), or removed, or locked when it cannot be read or deleted.
-TRemoval RemoveRecordedFile(TPlatform& platform, const TRecordedFile& file, const std::string& path,
-                            const TSystemFolders& folders);
+// The decision for one recorded file at its resolved path, judged where
+// Windows resolves it: missing, kept (shared in the Windows folder, or kept
+// by the record), changed since (size or SHA-256), or removed; locked when
+// it cannot be read or deleted, unchecked when its path cannot be judged.
+// `removed` gets the canonical path of what is gone.
+TRemoval RemoveRecordedFile(TPlatform& platform, const TPathGuard& guard, const TRecordedFile& file,
+                            const std::string& path, std::vector<std::string>& removed);
 
 // "20261205" for a day number; and back, empty when the text is no date.
 std::string InstallDateText(int32_t dayNumber);
 std::optional<int32_t> InstallDateDay(const std::string& text);
 
-// Removes the folders along `paths` that are left empty, deepest first, up
-// to but never including a macro's folder or a drive's root.
-void RemoveEmptyFolders(TRemoverServices& services, const std::vector<std::string>& paths,
-                        const TSystemFolders& folders);
+// Removes the folders along canonical `paths` that are left empty, deepest
+// first, up to but never trying a protected folder.
+void RemoveEmptyFolders(TRemoverServices& services, const TPathGuard& guard, const std::vector<std::string>& paths);
 
 class TRemover {
 public:
@@ -60,16 +64,18 @@ public:
     int Register();
     // Asks (unless quiet), removes, and ends with one box (unless quiet).
     int Remove(bool quiet);
-    // In the copy started by RemoveAfterExit: the remover's file and the
-    // folders left empty above it.
-    void Finish(const std::string& self);
+    // In the copy started by RemoveAfterExit: deletes `remover` and the
+    // folders left empty above it, but only when it is a remover whose
+    // removal has finished: named as removers are, its record gone, and
+    // byte for byte this copy. Anything else is refused untouched.
+    int Finish(const std::string& remover);
 
 private:
     bool LoadRecord(bool quiet);
     RegistryRoot Root() const { return record_.perUser ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine; }
     std::string EntryKey() const { return std::string(kUninstallKey) + "\\" + record_.id; }
     int32_t InstallDay();
-    std::vector<TRemoval> RemoveLinks();
+    std::vector<TRemoval> RemoveLinks(const TPathGuard& guard, const std::vector<std::string>& installed);
     int Report(const std::vector<TRemoval>& removals, bool quiet);
 
     TPlatform& platform_;

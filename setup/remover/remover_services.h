@@ -1,6 +1,7 @@
 // What the remover needs of the system beyond the installer's platform:
-// writing and deleting its registry entry, removing folders and handing
-// the deletion of its own file to a process that outlives it. The remover
+// writing and deleting its registry entry, judging and removing folders,
+// reading shortcuts and handing the deletion of its own file to a process
+// that outlives it. The remover
 // uses the Win32 implementation in setup/win32/; the tests a scripted one.
 #pragma once
 
@@ -30,6 +31,19 @@ public:
     virtual bool DeleteKey(RegistryRoot root, const std::string& key) = 0;
     // RemoveDirectoryA: true when the folder was empty and is gone.
     virtual bool RemoveFolder(const std::string& path) = 0;
+    // The path Windows resolves `path` to, as the current folder and drive
+    // see it: full, without a \\?\ or \\.\ prefix, with long names, through
+    // junctions and links where it exists, lowercased; empty when it names
+    // nothing a rule can judge.
+    virtual std::string CanonicalPath(const std::string& path) = 0;
+    // The folders the system names for itself, the machine and the user (the
+    // Windows folder and its system folders, both Program Files, ProgramData,
+    // the user's profile and shell folders), as the system spells them.
+    virtual std::vector<std::string> ProtectedFolders() = 0;
+    // GetWindowsDirectoryA.
+    virtual std::string WindowsFolder() = 0;
+    // The file a shortcut points at; empty when it cannot be read as one.
+    virtual std::string LinkTarget(const std::string& linkPath) = 0;
     // A running program cannot delete its own file: starts a copy of this
     // program outside the folders being removed, which waits for this
     // process to end and then finishes the removal of `self`.

@@ -18,27 +18,28 @@ std::string Line(std::initializer_list<std::string> fields) {
 }
 
 // The line's fields; the last field takes the rest of the line.
-std::vector<std::string> Fields(const std::string& line, size_t count) {
+std::vector<std::string> Fields(std::string_view line, size_t count) {
     std::vector<std::string> fields;
     size_t at = 0;
     while (fields.size() + 1 < count) {
         const size_t end = line.find(kFieldSeparator, at);
         if (end == std::string::npos) break;
-        fields.push_back(line.substr(at, end - at));
+        fields.emplace_back(line.substr(at, end - at));
         at = end + 1;
     }
-    fields.push_back(line.substr(at));
+    fields.emplace_back(line.substr(at));
     return fields;
 }
 
+// A size no larger than any file an installer writes.
 std::optional<int64_t> Size(const std::string& text) {
-    if (text.empty() || text.size() > 18) return std::nullopt;
+    if (text.empty() || text.size() > 10) return std::nullopt;
     int64_t value = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
         value = value * 10 + (c - '0');
     }
-    return value;
+    return value <= kLargestRecordedFile ? std::optional(value) : std::nullopt;
 }
 
 bool IsDigest(const std::string& text) {
@@ -51,25 +52,11 @@ std::optional<Removal> RemovalNamed(const std::string& word) {
     return std::nullopt;
 }
 
-// One line into the record; false when it is damaged.
-bool TakeLine(const std::string& line, TUninstallRecord& record) {
-    const std::string kind = Fields(line, 2)[0];
-    if (kind == "file") {
-        const std::vector<std::string> f = Fields(line, 5);
-        const auto removal = f.size() == 5 ? RemovalNamed(f[1]) : std::nullopt;
-        const auto size = f.size() == 5 ? Size(f[2]) : std::nullopt;
-        if (!removal || !size || !IsDigest(f[3]) || f[4].empty()) return false;
-        record.files.push_back({f[4], *size, f[3], *removal});
-        return true;
-    }
-    if (kind == "link") {
-        const std::vector<std::string> f = Fields(line, 3);
-        if (f.size() != 3 || f[1].empty() || f[2].empty()) return false;
-        record.links.push_back({f[1], f[2]});
-        return true;
-    }
+// One line of the header into the record; false when it is damaged.
+bool TakeHeaderLine(std::string_view line, TUninstallRecord& record) {
     const std::vector<std::string> f = Fields(line, 2);
     if (f.size() != 2) return false;
+    const std::string& kind = f[0];
     if (kind == "id") record.id = f[1];
     else if (kind == "name") record.name = f[1];
     else if (kind == "version") record.version = f[1];
@@ -77,6 +64,20 @@ bool TakeLine(const std::string& line, TUninstallRecord& record) {
     else if (kind == "scope" && (f[1] == "machine" || f[1] == "user")) record.perUser = f[1] == "user";
     else return false;
     return true;
+}
+
+std::optional<TRecordedFile> FileLine(std::string_view line) {
+    const std::vector<std::string> f = Fields(line, 5);
+    const auto removal = f.size() == 5 ? RemovalNamed(f[1]) : std::nullopt;
+    const auto size = f.size() == 5 ? Size(f[2]) : std::nullopt;
+    if (!removal || !size || !IsDigest(f[3]) || f[4].empty()) return std::nullopt;
+    return TRecordedFile{f[4], *size, f[3], *removal};
+}
+
+std::optional<TRecordedLink> LinkLine(std::string_view line) {
+    const std::vector<std::string> f = Fields(line, 3);
+    if (f.size() != 3 || f[1].empty() || f[2].empty()) return std::nullopt;
+    return TRecordedLink{f[1], f[2]};
 }
 
 }  // namespace
@@ -93,20 +94,44 @@ std::string RecordText(const TUninstallRecord& record) {
 }
 
 std::optional<TUninstallRecord> ParseRecord(const std::string& text) {
-    TUninstallRecord record;
+    TRecordReader reader;
     size_t at = 0;
-    bool first = true;
     while (at < text.size()) {
         const size_t end = text.find('\n', at);
         if (end == std::string::npos) return std::nullopt;  // cut short
-        const std::string line = text.substr(at, end - at);
+        if (!reader.Take(std::string_view(text).substr(at, end - at))) return std::nullopt;
         at = end + 1;
-        if (first && line + "\n" != Line({kSignature, kVersion})) return std::nullopt;
-        if (!first && !TakeLine(line, record)) return std::nullopt;
-        first = false;
     }
-    if (first || record.id.empty()) return std::nullopt;
-    return record;
+    return reader.Finish();
+}
+
+bool TRecordReader::Take(std::string_view line) {
+    if (damaged_) return false;
+    const std::string_view kind = line.substr(0, line.find(kFieldSeparator));
+    if (!started_) {
+        started_ = true;
+        damaged_ = std::string(line) + "\n" != Line({kSignature, kVersion});
+    } else if (kind == "file") {
+        const auto file = FileLine(line);
+        damaged_ = !file;
+        if (file && onFile) onFile(*file);
+        else if (file) record_.files.push_back(*file);
+        files_ += file.has_value();
+    } else if (kind == "link") {
+        const auto link = LinkLine(line);
+        damaged_ = !link;
+        if (link && onLink) onLink(*link);
+        else if (link) record_.links.push_back(*link);
+        links_ += link.has_value();
+    } else {
+        damaged_ = !TakeHeaderLine(line, record_);
+    }
+    return !damaged_;
+}
+
+std::optional<TUninstallRecord> TRecordReader::Finish() {
+    if (damaged_ || !started_ || record_.id.empty()) return std::nullopt;
+    return std::move(record_);
 }
 
 }  // namespace vorn::setup

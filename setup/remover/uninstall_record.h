@@ -11,8 +11,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorn::setup {
@@ -20,6 +22,9 @@ namespace vorn::setup {
 // The remover and its record, side by side in the folder the vendor names.
 inline constexpr char kRemoverName[] = "uninstall.exe";
 inline constexpr char kRecordName[] = "uninstall.dat";
+
+// No file an installer writes is larger: an installer holds less than 2 GiB.
+inline constexpr int64_t kLargestRecordedFile = INT32_MAX;
 
 // Whether the remover takes a file away. Auto keeps what lies in the
 // Windows folder (System included): other programs may share it.
@@ -56,5 +61,28 @@ struct TUninstallRecord {
 std::string RecordText(const TUninstallRecord& record);
 // Empty when the text is no record of this version, or a line of it is damaged.
 std::optional<TUninstallRecord> ParseRecord(const std::string& text);
+
+// Reads a record a line at a time, so that nobody need hold a large one
+// whole: files and links go to onFile and onLink as they are read where
+// those are set, and into the record otherwise.
+class TRecordReader {
+public:
+    std::function<void(const TRecordedFile&)> onFile;
+    std::function<void(const TRecordedLink&)> onLink;
+
+    // One line, without its "\n"; false once a line was damaged.
+    bool Take(std::string_view line);
+    // The record after its last line; empty when it is damaged or none.
+    std::optional<TUninstallRecord> Finish();
+    size_t Files() const { return files_; }
+    size_t Links() const { return links_; }
+
+private:
+    TUninstallRecord record_;
+    bool started_ = false;
+    bool damaged_ = false;
+    size_t files_ = 0;
+    size_t links_ = 0;
+};
 
 }  // namespace vorn::setup

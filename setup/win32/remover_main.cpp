@@ -43,24 +43,23 @@ bool Has(const std::vector<std::string>& args, const char* name) {
     return false;
 }
 
-// The copy's work: wait for the remover to end, delete it and the folders
-// left empty, then have Windows delete this copy at the next start, where
-// the user may ask for that (it lies in the temporary folder otherwise).
-int FinishRemoval(vorn::setup::TRemover& remover, const std::string& pid, const std::string& self) {
+// The copy's work: wait for the remover to end, then delete it and the
+// folders left empty, and have Windows delete this copy at the next start,
+// where the user may ask for that (it lies in the temporary folder
+// otherwise). The remover checks what it is asked to delete.
+int FinishRemoval(vorn::setup::TRemover& remover, vorn::setup::TWin32RemoverServices& services,
+                  const std::string& pid, const std::string& path) {
     if (HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, std::strtoul(pid.c_str(), nullptr, 10))) {
         ::WaitForSingleObject(process, kLongestWait);
         ::CloseHandle(process);
     }
-    for (int i = 0; i < kDeleteAttempts && ::GetFileAttributesA(self.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
-        remover.Finish(self);
-        if (::GetFileAttributesA(self.c_str()) != INVALID_FILE_ATTRIBUTES) ::Sleep(kDeleteRetryDelay);
+    int result = remover.Finish(path);
+    for (int i = 1; i < kDeleteAttempts && result == vorn::setup::kRemoverIncomplete; ++i) {
+        ::Sleep(kDeleteRetryDelay);
+        result = remover.Finish(path);
     }
-    char own[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, own, MAX_PATH);
-    ::MoveFileExA(own, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    if (char* slash = std::strrchr(own, '\\')) *slash = '\0';
-    ::MoveFileExA(own, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    return vorn::setup::kRemoverDone;
+    if (result == vorn::setup::kRemoverDone) services.ForgetCopyAtRestart();
+    return result;
 }
 
 }  // namespace
@@ -71,7 +70,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     vorn::setup::TWin32RemoverServices services;
     vorn::setup::TRemover remover(platform, services);
     const std::vector<std::string> args = Arguments();
-    if (args.size() == 3 && args[0] == vorn::setup::kFinishSwitch) return FinishRemoval(remover, args[1], args[2]);
+    if (args.size() == 3 && args[0] == vorn::setup::kFinishSwitch) return FinishRemoval(remover, services, args[1], args[2]);
     const bool quiet = Has(args, vorn::setup::kQuietSwitch);
     if (quiet || Has(args, vorn::setup::kUninstallSwitch)) return remover.Remove(quiet);
     return remover.Register();

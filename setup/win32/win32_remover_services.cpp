@@ -1,12 +1,39 @@
 #include "setup/win32/win32_remover_services.h"
 
 #include <windows.h>
+#include <objidl.h>
+#include <sddl.h>
+#include <shlobj.h>
 
+#include <iterator>
+
+#include "setup/remover/uninstall_record.h"
 #include "setup/win32/win32_platform.h"
 
 namespace vorn::setup {
 
 namespace {
+
+constexpr char kCopyFolderPrefix[] = "vorn-remove-";
+constexpr int kCopyFolderAttempts = 16;
+
+// The system's folders that no removal may take or try, beside the user's
+// and the machine's shell folders, which are read from the registry.
+constexpr int kSystemFolderIds[] = {
+    CSIDL_WINDOWS,          CSIDL_SYSTEM,       CSIDL_SYSTEMX86,          CSIDL_FONTS,
+    CSIDL_PROGRAM_FILES,    CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86,
+    CSIDL_COMMON_APPDATA,   CSIDL_PROFILE,      CSIDL_APPDATA,            CSIDL_LOCAL_APPDATA,
+    CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL,     CSIDL_MYPICTURES,         CSIDL_MYMUSIC,
+    CSIDL_MYVIDEO,          CSIDL_FAVORITES,    CSIDL_TEMPLATES,          CSIDL_PROGRAMS,
+    CSIDL_STARTMENU,        CSIDL_STARTUP,      CSIDL_SENDTO,             CSIDL_COMMON_DESKTOPDIRECTORY,
+    CSIDL_COMMON_DOCUMENTS, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_STARTMENU, CSIDL_COMMON_STARTUP,
+};
+// The Windows folder's own system folders, whichever of them this Windows has.
+constexpr const char* kWindowsSubfolders[] = {"\\system", "\\system32", "\\syswow64"};
+constexpr const char* kShellFolderKeys[] = {
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+};
 
 HKEY RootKey(RegistryRoot root) { return root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
@@ -19,6 +46,123 @@ bool SetValue(HKEY key, const TRegistryValue& value) {
     return ::RegSetValueExA(key, value.name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.text.c_str()),
                             static_cast<DWORD>(value.text.size() + 1)) == ERROR_SUCCESS;
 }
+
+std::string Lower(std::string text) {
+    if (!text.empty()) ::CharLowerBuffA(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+// What a path-returning call writes, grown until it fits; empty on failure.
+template <class Call>
+std::string Returned(Call call) {
+    std::string text(MAX_PATH, '\0');
+    DWORD length = call(text.data(), static_cast<DWORD>(text.size()));
+    if (length >= text.size()) {
+        text.resize(length + 1);
+        length = call(text.data(), static_cast<DWORD>(text.size()));
+    }
+    if (length == 0 || length >= text.size()) return "";
+    text.resize(length);
+    return text;
+}
+
+// "\\?\C:\x" and "\\.\C:\x" as "C:\x", "\\?\UNC\server\share\x" as
+// "\\server\share\x"; empty for any other device path, which no rule judges.
+std::string WithoutDevicePrefix(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    for (const char* prefix : {"\\\\?\\", "\\\\.\\", "\\??\\"}) {
+        if (!path.starts_with(prefix)) continue;
+        const std::string rest = path.substr(std::char_traits<char>::length(prefix));
+        if (Lower(rest.substr(0, 4)) == "unc\\") return "\\\\" + rest.substr(4);
+        const bool drive = rest.size() >= 2 && rest[1] == ':' && ::IsCharAlphaA(rest[0]);
+        return drive ? rest : "";
+    }
+    return path;
+}
+
+std::string FullPath(const std::string& path) {
+    return Returned([&](char* text, DWORD size) { return ::GetFullPathNameA(path.c_str(), size, text, nullptr); });
+}
+
+// The long form of the longest part of path that exists, and the rest as it is.
+std::string LongPath(const std::string& path) {
+    std::string head = path, tail;
+    for (;;) {
+        const std::string found =
+            Returned([&](char* text, DWORD size) { return ::GetLongPathNameA(head.c_str(), text, size); });
+        if (!found.empty()) return found + tail;
+        const size_t slash = head.rfind('\\');
+        if (slash == std::string::npos || slash < 3) return path;
+        tail = head.substr(slash) + tail;
+        head.resize(slash);
+    }
+}
+
+// Where an existing file or folder really lies, through junctions and
+// links; empty when it does not exist or cannot be opened.
+std::string FinalPath(const std::string& path) {
+    const HANDLE handle = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return "";
+    const std::string final = Returned([&](char* text, DWORD size) {
+        return ::GetFinalPathNameByHandleA(handle, text, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
+    ::CloseHandle(handle);
+    return final.empty() ? "" : WithoutDevicePrefix(final);
+}
+
+// Every value of a shell-folder key: the user's or the machine's folders.
+void AddShellFolders(HKEY root, const char* keyPath, std::vector<std::string>& folders) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(root, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    for (DWORD i = 0;; ++i) {
+        char name[256], data[MAX_PATH];
+        DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
+        const LONG result = ::RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                                            &dataSize);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) continue;
+        data[dataSize] = '\0';
+        char expanded[MAX_PATH];
+        const DWORD length = ::ExpandEnvironmentStringsA(data, expanded, sizeof expanded);
+        if (length > 0 && length <= sizeof expanded) folders.push_back(expanded);
+    }
+    ::RegCloseKey(key);
+}
+
+// A security descriptor that lets only SYSTEM, Administrators and this
+// process's user into a folder, whatever the folder around it allows.
+class TPrivateFolderSecurity {
+public:
+    TPrivateFolderSecurity() {
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+        char buffer[256];
+        DWORD size = 0;
+        char* sid = nullptr;
+        if (::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+            ::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+            const std::string text = std::string("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;") + sid + ")";
+            ::ConvertStringSecurityDescriptorToSecurityDescriptorA(text.c_str(), SDDL_REVISION_1, &descriptor_,
+                                                                    nullptr);
+            ::LocalFree(sid);
+        }
+        ::CloseHandle(token);
+    }
+    ~TPrivateFolderSecurity() {
+        if (descriptor_) ::LocalFree(descriptor_);
+    }
+    // Null when the descriptor could not be made.
+    SECURITY_ATTRIBUTES* Attributes() {
+        attributes_ = {sizeof attributes_, descriptor_, FALSE};
+        return descriptor_ ? &attributes_ : nullptr;
+    }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_{};
+};
 
 }  // namespace
 
@@ -43,12 +187,68 @@ bool TWin32RemoverServices::DeleteKey(RegistryRoot root, const std::string& key)
 
 bool TWin32RemoverServices::RemoveFolder(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != 0; }
 
+std::string TWin32RemoverServices::CanonicalPath(const std::string& path) {
+    const std::string plain = WithoutDevicePrefix(path);
+    const std::string full = plain.empty() ? "" : FullPath(plain);
+    if (full.empty()) return "";
+    const std::string final = FinalPath(full);
+    const std::string canonical = Lower(final.empty() ? LongPath(full) : final);
+    // A name that a plain call reads otherwise (a folder "x." made through
+    // \\?\) names what no rule can judge by its text.
+    return Lower(FullPath(canonical)) == canonical ? canonical : "";
+}
+
+std::vector<std::string> TWin32RemoverServices::ProtectedFolders() {
+    std::vector<std::string> folders;
+    for (const int id : kSystemFolderIds) {
+        char path[MAX_PATH];
+        if (SUCCEEDED(::SHGetFolderPathA(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, path))) folders.push_back(path);
+    }
+    for (const char* subfolder : kWindowsSubfolders) folders.push_back(WindowsFolder() + subfolder);
+    for (const char* key : kShellFolderKeys) {
+        AddShellFolders(HKEY_CURRENT_USER, key, folders);
+        AddShellFolders(HKEY_LOCAL_MACHINE, key, folders);
+    }
+    return folders;
+}
+
+std::string TWin32RemoverServices::WindowsFolder() {
+    return Returned([](char* text, DWORD size) { return ::GetWindowsDirectoryA(text, size); });
+}
+
+std::string TWin32RemoverServices::LinkTarget(const std::string& linkPath) {
+    ::CoInitialize(nullptr);
+    IShellLinkA* link = nullptr;
+    IPersistFile* file = nullptr;
+    std::string target;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                     reinterpret_cast<void**>(&link))) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        std::wstring wide(MAX_PATH, L'\0');
+        const int length = ::MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, wide.data(), MAX_PATH);
+        char path[MAX_PATH] = {};
+        if (length > 0 && SUCCEEDED(file->Load(wide.c_str(), STGM_READ)) &&
+            link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH) == S_OK)
+            target = path;
+    }
+    if (file) file->Release();
+    if (link) link->Release();
+    return target;
+}
+
 void TWin32RemoverServices::RemoveAfterExit(const std::string& self) {
+    TPrivateFolderSecurity security;
+    if (!security.Attributes()) return;  // better left behind than started from a folder others can write
     const std::string pid = std::to_string(::GetCurrentProcessId());
-    const std::string folder = TWin32Platform().TempFolder() + "vorn-remove-" + pid + "-" +
-                               std::to_string(::GetTickCount());
-    const std::string copy = folder + "\\uninstall.exe";
-    if (!::CreateDirectoryA(folder.c_str(), nullptr) || !::CopyFileA(self.c_str(), copy.c_str(), FALSE)) return;
+    std::string folder;
+    // A name someone made first is never used: CreateDirectory fails on it.
+    for (int attempt = 0; attempt < kCopyFolderAttempts && folder.empty(); ++attempt) {
+        const std::string name = TWin32Platform().TempFolder() + kCopyFolderPrefix + pid + "-" +
+                                 std::to_string(::GetTickCount() + attempt);
+        if (::CreateDirectoryA(name.c_str(), security.Attributes())) folder = name;
+    }
+    const std::string copy = folder + "\\" + kRemoverName;
+    if (folder.empty() || !::CopyFileA(self.c_str(), copy.c_str(), TRUE)) return;
     std::string command = "\"" + copy + "\" " + kFinishSwitch + " " + pid + " \"" + self + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -58,6 +258,15 @@ void TWin32RemoverServices::RemoveAfterExit(const std::string& self) {
         return;
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
+}
+
+void TWin32RemoverServices::ForgetCopyAtRestart() {
+    const std::string own = Returned([](char* text, DWORD size) { return ::GetModuleFileNameA(nullptr, text, size); });
+    const std::string folder = own.substr(0, own.rfind('\\'));
+    const std::string copies = CanonicalPath(TWin32Platform().TempFolder() + kCopyFolderPrefix);
+    if (copies.empty() || !CanonicalPath(folder).starts_with(copies)) return;
+    ::MoveFileExA(own.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    ::MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 }  // namespace vorn::setup

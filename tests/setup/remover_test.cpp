@@ -2,7 +2,10 @@
 // which stay, its registry entry, the folders it empties, and its record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 #include "setup/remover/remover.h"
 #include "setup/remover/sha256.h"
@@ -46,7 +49,8 @@ TEST(UninstallRecord, RoundTripAndDamage) {
     for (const std::string& damaged :
          {text.substr(0, text.size() - 1), std::string("vorn-uninstall|2\nid|x\n"), text + "file|auto|12|" + Sha("x") + "|\n",
           text + "file|maybe|1|" + Sha("x") + "|c:\\a\n", text + "file|auto|-1|" + Sha("x") + "|c:\\a\n",
-          text + "file|auto|1|ABC|c:\\a\n", text + "color|red\n", std::string("vorn-uninstall|1\nname|x\n")})
+          text + "file|auto|1|ABC|c:\\a\n", text + "file|auto|2147483648|" + Sha("x") + "|c:\\a\n",
+          text + "file|auto|999999999999999999|" + Sha("x") + "|c:\\a\n", text + "color|red\n", std::string("vorn-uninstall|1\nname|x\n")})
         EXPECT_FALSE(ParseRecord(damaged)) << damaged;
 }
 
@@ -57,7 +61,40 @@ TEST(InstallDate, DayNumbersAndBack) {
     for (const char* text : {"", "2026125", "20261305", "2026120x"}) EXPECT_FALSE(InstallDateDay(text)) << text;
 }
 
-// The registry entry and folders of the removals, in memory.
+// Windows' resolution of a path, as far as the double goes: prefixes, "/",
+// the current folder for relative and drive-relative paths, "." and "..",
+// a folder name's trailing dot and a file name's trailing dots and spaces,
+// case. No short names, links or shares.
+std::string ResolveLikeWindows(std::string path, const std::string& current) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    for (const char* prefix : {"\\\\?\\", "\\\\.\\"})
+        if (path.starts_with(prefix)) {
+            path = path.substr(4);
+            if (path.size() < 2 || path[1] != ':') return "";
+        }
+    if (path.size() >= 2 && path[1] == ':' && (path.size() == 2 || path[2] != '\\'))
+        path = current + "\\" + path.substr(2);
+    else if (path.starts_with("\\"))
+        path = current.substr(0, 2) + path;
+    else if (path.find(':') == std::string::npos)
+        path = current + "\\" + path;
+    std::vector<std::string> parts, names;
+    std::stringstream rest(path.substr(3));
+    for (std::string name; std::getline(rest, name, '\\');) parts.push_back(name);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::string name = parts[i];
+        if (name == ".." && !names.empty()) names.pop_back();
+        if (name == "." || name == "..") continue;
+        if (i + 1 < parts.size() && name.ends_with('.')) name.pop_back();
+        while (i + 1 == parts.size() && (name.ends_with('.') || name.ends_with(' '))) name.pop_back();
+        if (!name.empty()) names.push_back(name);
+    }
+    std::string canonical = path.substr(0, 3);
+    for (const std::string& name : names) canonical += (canonical.size() > 3 ? "\\" : "") + name;
+    return Lowercase(canonical);
+}
+
+// The registry entry, folders and shortcuts of the removals, in memory.
 class TScriptedServices : public TRemoverServices {
 public:
     explicit TScriptedServices(test::TScriptedPlatform& platform) : platform_(platform) {}
@@ -74,10 +111,21 @@ public:
         return true;
     }
     bool RemoveFolder(const std::string& path) override {
+        Tried.push_back(path);
         std::error_code error;
         return std::filesystem::is_empty(platform_.HostPath(path), error) &&
                std::filesystem::remove(platform_.HostPath(path), error);
     }
+    // As Windows resolves it, unless a plain call would read the result otherwise.
+    std::string CanonicalPath(const std::string& path) override {
+        const std::string canonical = ResolveLikeWindows(path, Current);
+        return ResolveLikeWindows(canonical, Current) == canonical ? canonical : "";
+    }
+    std::vector<std::string> ProtectedFolders() override {
+        return {"C:\\Users\\Me", "C:\\Users\\Me\\Desktop", "C:\\ProgramData", "C:\\Windows\\System32"};
+    }
+    std::string WindowsFolder() override { return "C:\\Windows"; }
+    std::string LinkTarget(const std::string& linkPath) override { return platform_.FileText(linkPath); }
     void RemoveAfterExit(const std::string& self) override { HandedOver.push_back(self); }
 
     static std::string Name(RegistryRoot root, const std::string& key) {
@@ -85,6 +133,8 @@ public:
     }
     std::map<std::string, std::map<std::string, std::string>> Keys;
     std::vector<std::string> HandedOver;
+    std::vector<std::string> Tried;  // folders RemoveFolder was asked to remove
+    std::string Current = "C:\\Windows";
     bool FailWrites = false;
 
 private:
@@ -93,6 +143,7 @@ private:
 
 constexpr const char* kSelf = "C:\\Vorn Apps\\Vorn Sample\\uninstall.exe";
 constexpr const char* kRecord = "c:\\vorn apps\\vorn sample\\uninstall.dat";
+constexpr const char* kCopy = "C:\\Users\\Me\\Temp\\vorn-remove-1\\uninstall.exe";
 const std::string kEntry = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorn Sample";
 
 class Remover : public testing::Test {
@@ -107,7 +158,7 @@ protected:
         Install("<p>\\Vorn Sample\\docs\\readme.txt", "read me");
         Install("<s>\\vorn.dll", "shared library");
         record.links.push_back({"Desktop", "Vorn Sample"});
-        platform.PutFile("C:\\Users\\Me\\Desktop\\Vorn Sample.lnk", AsBytes("link"));
+        platform.PutFile("C:\\Users\\Me\\Desktop\\Vorn Sample.lnk", AsBytes("c:\\vorn apps\\VORN SAMPLE\\app.exe"));
         WriteRecord();
     }
     void Install(const std::string& destination, const std::string& content, Removal removal = Removal::Auto) {
@@ -125,7 +176,7 @@ protected:
 };
 
 TEST_F(Remover, DecidesEachFileByPlaceContentAndLock) {
-    const TSystemFolders folders = LoadSystemFolders(platform);
+    const TPathGuard guard(services, LoadSystemFolders(platform));
     platform.PutFile("c:\\data\\same.txt", AsBytes("abc"));
     platform.PutFile("c:\\windows\\fonts\\f.ttf", AsBytes("abc"));
     platform.LockedFiles.insert("c:\\data\\locked.txt");
@@ -138,11 +189,15 @@ TEST_F(Remover, DecidesEachFileByPlaceContentAndLock) {
         {"c:\\data\\locked.txt", "abc", Removal::Auto, Outcome::Locked},
         {"c:\\data\\locked.txt", "abc", Removal::Never, Outcome::Kept},
         {"c:\\windows\\fonts\\f.ttf", "abc", Removal::Auto, Outcome::Shared},
+        {"c:\\vorn\\..\\windows.\\fonts\\f.ttf", "abc", Removal::Auto, Outcome::Shared},
+        {"\\\\?\\C:\\WINDOWS\\fonts\\f.ttf", "abc", Removal::Auto, Outcome::Shared},
         {"c:\\windows\\fonts\\f.ttf", "abc", Removal::Always, Outcome::Removed},
+        {"\\\\.\\PhysicalDrive0", "abc", Removal::Always, Outcome::Unchecked},
     };
     for (const auto& [path, content, removal, outcome] : cases) {
         const TRecordedFile file{path, static_cast<int64_t>(content.size()), Sha(content), removal};
-        EXPECT_EQ(RemoveRecordedFile(platform, file, path, folders).outcome, outcome) << path << " " << content;
+        std::vector<std::string> gone;
+        EXPECT_EQ(RemoveRecordedFile(platform, guard, file, path, gone).outcome, outcome) << path << " " << content;
     }
 }
 
@@ -183,11 +238,64 @@ TEST_F(Remover, RemovesWhatIsUnchangedAndNamesWhatItKeeps) {
               "\rc:\\vorn apps\\vorn sample\\app.exe (changed since it was installed)"
               "\rc:\\windows\\system\\vorn.dll (in the Windows folder, where other programs may use it)");
 
-    // The copy left behind finishes: the remover and the folders left empty, never Program Files.
+    // The copy left behind finishes: the remover and the folders left empty,
+    // never trying Program Files.
     platform.RemoveFile("c:\\vorn apps\\vorn sample\\app.exe");
-    remover.Finish(kSelf);
+    platform.Module = kCopy;
+    platform.PutFile(kCopy, AsBytes("remover program"));
+    EXPECT_EQ(remover.Finish(kSelf), kRemoverDone);
     EXPECT_FALSE(Has("c:\\vorn apps\\vorn sample"));
     EXPECT_TRUE(Has("c:\\vorn apps"));
+    EXPECT_EQ(std::count(services.Tried.begin(), services.Tried.end(), "c:\\vorn apps"), 0);
+}
+
+TEST_F(Remover, FinishDeletesNothingButAFinishedRemoverThatIsItsTwin) {
+    platform.Module = kCopy;
+    platform.PutFile(kCopy, AsBytes("remover program"));
+    platform.PutFile("c:\\data\\victim.txt", AsBytes("remover program"));
+    platform.PutFile("c:\\other\\uninstall.exe", AsBytes("another remover"));
+    for (const char* path : {"c:\\data\\victim.txt",      // the same bytes, but no remover
+                             "\\\\?\\c:\\data\\victim.txt",
+                             kSelf,                        // its record is still there
+                             "c:\\other\\uninstall.exe",   // another program
+                             kCopy,                        // itself
+                             "c:\\nowhere\\uninstall.exe"})
+        EXPECT_EQ(remover.Finish(path), kRemoverRefused) << path;
+    EXPECT_TRUE(Has("c:\\data\\victim.txt") && Has(kSelf) && Has("c:\\other\\uninstall.exe") && Has(kCopy));
+    EXPECT_TRUE(services.Tried.empty());
+}
+
+// A shortcut of the recorded name goes only while it points at a recorded file.
+TEST_F(Remover, KeepsAShortcutThatPointsElsewhere) {
+    platform.PutFile("C:\\Users\\Me\\Desktop\\Vorn Sample.lnk", AsBytes("c:\\tools\\other.exe"));
+    EXPECT_EQ(remover.Remove(true), kRemoverKeptFiles);
+    EXPECT_TRUE(Has("c:\\users\\me\\desktop\\vorn sample.lnk"));
+}
+
+// Reads tests/data/path_spellings.txt: each spelling's canonical form and verdict.
+TEST(PathGuard, JudgesEverySpellingAsWindowsResolvesIt) {
+    test::TScriptedPlatform platform;
+    TScriptedServices services(platform);
+    const TPathGuard guard(services, LoadSystemFolders(platform));
+    std::ifstream table(std::string(VORN_TEST_DATA) + "/path_spellings.txt");
+    int rows = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::stringstream fields(line);
+        std::string spelling, canonical, verdict;
+        std::getline(fields, spelling, '\t');
+        std::getline(fields, canonical, '\t');
+        std::getline(fields, verdict, '\t');
+        const std::string found = guard.Canonical(spelling);
+        const char* judged = found.empty()                  ? "refused"
+                             : guard.IsProtected(found)     ? "protected"
+                             : guard.InWindowsFolder(found) ? "windows"
+                                                            : "free";
+        EXPECT_EQ(found, canonical) << spelling;
+        EXPECT_EQ(judged, verdict) << spelling;
+        ++rows;
+    }
+    EXPECT_GE(rows, 20);
 }
 
 TEST_F(Remover, ALockedFileKeepsTheEntryTheRecordAndTheRemover) {

@@ -163,7 +163,8 @@ TEST_F(Vornpack, UninstallAddsARecordOfEveryFileAndTheRemoverLast) {
     std::optional<setup::TUninstallRecord> found;
     pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry& e, TStream& s) {
                                       last = {e.destination, pack::DescribeRunMode(e.runMode)};
-                                      if (auto r = pack::RecordOfEntry(e, s)) found = r;
+                                      setup::TRecordReader reader;
+                                      if (auto r = pack::RecordOfEntry(e, s, reader)) found = r;
                                   }});
     EXPECT_EQ(last, (std::vector<std::string>{"<l>\\Tool\\uninstall.exe", "now"}));
     EXPECT_EQ(found, record);

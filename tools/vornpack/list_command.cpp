@@ -143,10 +143,16 @@ int RunList(const TListOptions& options) {
         };
         std::optional<setup::TUninstallRecord> record;
         std::string recordFolder;
+        size_t recordedFiles = 0, recordedLinks = 0;
         visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
-            if (auto found = RecordOfEntry(entry, stream)) {
+            setup::TRecordReader reader;  // counts what it reads, and holds none of it
+            reader.onFile = [](const setup::TRecordedFile&) {};
+            reader.onLink = [](const setup::TRecordedLink&) {};
+            if (auto found = RecordOfEntry(entry, stream, reader)) {
                 record = std::move(found);
                 recordFolder = setup::FolderPart(entry.destination);
+                recordedFiles = reader.Files();
+                recordedLinks = reader.Links();
             }
             if (options.json)
                 entries += (entries.empty() ? "\n    " : ",\n    ") + EntryJson(entry, options.codepage);
@@ -157,7 +163,7 @@ int RunList(const TListOptions& options) {
         auto text = [&](const std::string& s) { return FromCodePage(s, options.codepage); };
         if (record && !options.json)
             std::printf("uninstall: %s (%s) in %s\n", tools::Printable(text(record->name)).c_str(),
-                        tools::Printable(text(DescribeRecord(*record))).c_str(),
+                        tools::Printable(text(DescribeRecord(*record, recordedFiles, recordedLinks))).c_str(),
                         tools::Printable(text(recordFolder)).c_str());
         const std::string uninstall =
             !record ? "null"
@@ -165,8 +171,8 @@ int RunList(const TListOptions& options) {
                           ", \"version\": " + JsonString(text(record->version)) + ", \"publisher\": " +
                           JsonString(text(record->publisher)) + ", \"scope\": " +
                           JsonString(record->perUser ? "user" : "machine") + ", \"folder\": " +
-                          JsonString(text(recordFolder)) + ", \"files\": " + std::to_string(record->files.size()) +
-                          ", \"shortcuts\": " + std::to_string(record->links.size()) + "}";
+                          JsonString(text(recordFolder)) + ", \"files\": " + std::to_string(recordedFiles) +
+                          ", \"shortcuts\": " + std::to_string(recordedLinks) + "}";
         if (options.json)
             std::printf("{\n  \"title\": %s,\n  \"arch\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n"
                         "  \"signature_size\": %" PRIu32 ",\n  \"uninstall\": %s,\n  \"entries\": [%s\n  ]\n}\n",

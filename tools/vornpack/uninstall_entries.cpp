@@ -16,6 +16,8 @@ namespace {
 constexpr size_t kReadBlock = 256 << 10;
 
 constexpr int32_t kLongestRecord = 16 << 20;
+// Longer than any line a record holds: a path and a digest are far shorter.
+constexpr size_t kLongestRecordLine = 64 << 10;
 
 setup::TRecordedFile Recorded(const TFileEntry& entry) {
     TFileStream source(entry.source.string(), FileMode::OpenRead);
@@ -39,29 +41,53 @@ void WriteFile(const std::string& path, const void* data, size_t size) {
 
 }  // namespace
 
-std::optional<setup::TUninstallRecord> RecordOfEntry(const TPackageEntry& entry, TStream& stream) {
-    const std::string name = setup::Lowercase(entry.destination);
-    if (!name.ends_with(std::string("\\") + setup::kRecordName) || !entry.hasHeader || entry.chainOffset ||
+void TRecordLines::Write(const void* buffer, size_t n) {
+    TNullStream::Write(buffer, n);
+    const std::string_view text(static_cast<const char*>(buffer), n);
+    for (size_t at = 0; at < text.size() && !damaged_;) {
+        const size_t end = text.find('\n', at);
+        pending_.append(text.substr(at, end == std::string_view::npos ? text.size() - at : end - at));
+        damaged_ = pending_.size() > kLongestRecordLine;
+        if (end == std::string_view::npos) break;
+        damaged_ = damaged_ || !reader_.Take(pending_);
+        pending_.clear();
+        at = end + 1;
+    }
+}
+
+std::optional<setup::TUninstallRecord> TRecordLines::Finish() {
+    if (damaged_ || !pending_.empty()) return std::nullopt;  // cut short inside a line
+    return reader_.Finish();
+}
+
+bool IsRecordEntry(const TPackageEntry& entry) {
+    return setup::Lowercase(entry.destination).ends_with(std::string("\\") + setup::kRecordName);
+}
+
+std::optional<setup::TUninstallRecord> RecordOfEntry(const TPackageEntry& entry, TStream& stream,
+                                                     setup::TRecordReader& reader) {
+    // A chain link expands only after the links before it.
+    if (!IsRecordEntry(entry) || !entry.hasHeader || entry.chainOffset ||
         entry.header.UncompressedSize > kLongestRecord)
         return std::nullopt;
     try {
         TVornCodec codec;
-        TMemoryStream text;
+        lzma::UseLzmaMethod(codec);
+        TRecordLines lines(reader);
         stream.Seek(0);
-        codec.ExpandStream(text, stream);
-        const std::vector<uint8_t>& bytes = text.Bytes();
-        return setup::ParseRecord(std::string(bytes.begin(), bytes.end()));
+        codec.ExpandStream(lines, stream);
+        return lines.Finish();
     } catch (const EVornError&) {
         return std::nullopt;
     }
 }
 
-std::string DescribeRecord(const setup::TUninstallRecord& record) {
+std::string DescribeRecord(const setup::TUninstallRecord& record, size_t files, size_t links) {
     std::string text = "id \"" + record.id + "\"";
     if (!record.version.empty()) text += ", version " + record.version;
     if (!record.publisher.empty()) text += ", publisher " + record.publisher;
-    return text + (record.perUser ? ", per user, " : ", per machine, ") + std::to_string(record.files.size()) +
-           " files, " + std::to_string(record.links.size()) + " shortcuts";
+    return text + (record.perUser ? ", per user, " : ", per machine, ") + std::to_string(files) + " files, " +
+           std::to_string(links) + " shortcuts";
 }
 
 setup::TUninstallRecord UninstallRecord(const TManifest& manifest) {

@@ -22,11 +22,14 @@ namespace vorn::pack {
 // cannot be read.
 setup::TUninstallRecord UninstallRecord(const TManifest& manifest);
 
-// Takes what a codec writes, in order, into a size and a digest.
+// Takes what a codec writes, in order, into a size and a digest, and hands
+// it on to `copy` where one is given.
 class TDigestStream : public TNullStream {
 public:
+    explicit TDigestStream(TStream* copy = nullptr) : copy_(copy) {}
     void Write(const void* buffer, size_t n) override {
         sha_.Add(static_cast<const uint8_t*>(buffer), n);
+        if (copy_) copy_->Write(buffer, n);
         TNullStream::Write(buffer, n);
     }
     // SHA-256 of what was written, as the record spells it; once only.
@@ -34,14 +37,35 @@ public:
 
 private:
     setup::TSha256 sha_;
+    TStream* copy_;
 };
 
+// Takes what a codec writes as the lines of an uninstall record, for the
+// reader it is given; a line longer than any record writes is damage.
+class TRecordLines : public TNullStream {
+public:
+    explicit TRecordLines(setup::TRecordReader& reader) : reader_(reader) {}
+    void Write(const void* buffer, size_t n) override;
+    // The record once everything is written; empty when it is none.
+    std::optional<setup::TUninstallRecord> Finish();
+
+private:
+    setup::TRecordReader& reader_;
+    std::string pending_;  // the line begun and not yet ended
+    bool damaged_ = false;
+};
+
+// Whether an entry is named as the uninstall record is.
+bool IsRecordEntry(const TPackageEntry& entry);
+
 // The record an installer's entry holds, if it is one: an entry named like
-// the record whose stream expands, alone, to a record.
-std::optional<setup::TUninstallRecord> RecordOfEntry(const TPackageEntry& entry, TStream& stream);
+// the record whose stream expands, alone, to a record. Its files and links
+// go to the reader's sinks where it has them.
+std::optional<setup::TUninstallRecord> RecordOfEntry(const TPackageEntry& entry, TStream& stream,
+                                                     setup::TRecordReader& reader);
 
 // "id \"...\", version ..., per machine, N files, M shortcuts" for a listing.
-std::string DescribeRecord(const setup::TUninstallRecord& record);
+std::string DescribeRecord(const setup::TUninstallRecord& record, size_t files, size_t links);
 
 class TUninstallFiles {
 public:

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "compress/exceptions.h"
@@ -21,18 +22,29 @@ struct TInstalled {
     std::string digest;
 };
 
-// Why the record does not describe what the package installs, or empty.
-std::string RecordMismatch(const setup::TUninstallRecord& record, const std::map<std::string, TInstalled>& installed) {
-    for (const setup::TRecordedFile& file : record.files) {
-        const auto found = installed.find(file.destination);
-        if (found == installed.end())
-            return "the uninstall record names " + file.destination + ", which no entry installs";
-        if (found->second.size != file.size || found->second.digest != file.digest)
-            return "the uninstall record does not match entry " + std::to_string(found->second.index) + " (" +
-                   file.destination + "): the remover would keep it as changed";
-    }
+// Why a recorded file is not what the package installs, or empty.
+std::string RecordMismatch(const setup::TRecordedFile& file, const std::map<std::string, TInstalled>& installed) {
+    const auto found = installed.find(file.destination);
+    if (found == installed.end()) return "the uninstall record names " + file.destination + ", which no entry installs";
+    if (found->second.size != file.size || found->second.digest != file.digest)
+        return "the uninstall record does not match entry " + std::to_string(found->second.index) + " (" +
+               file.destination + "): the remover would keep it as changed";
     return "";
 }
+
+// What the record says, read a line at a time as its entry expands, each
+// file against the entries before it.
+struct TRecordCheck {
+    explicit TRecordCheck(const std::map<std::string, TInstalled>& installed) : lines(reader) {
+        reader.onFile = [&](const setup::TRecordedFile& file) {
+            if (mismatch.empty()) mismatch = RecordMismatch(file, installed);
+        };
+        reader.onLink = [](const setup::TRecordedLink&) {};
+    }
+    setup::TRecordReader reader;
+    TRecordLines lines;
+    std::string mismatch;
+};
 
 }  // namespace
 
@@ -42,6 +54,8 @@ int RunVerify(const TVerifyOptions& options) {
     size_t uncheckedCount = 0;
     std::map<std::string, TInstalled> installed;  // by destination as written
     std::optional<setup::TUninstallRecord> record;
+    std::string mismatch;
+    size_t recordedFiles = 0, recordedLinks = 0;
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
         TVornCodec codec;
@@ -50,7 +64,8 @@ int RunVerify(const TVerifyOptions& options) {
         visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
             tools::TProgressBar bar("verifying " + std::to_string(entry.index), options.quiet);
             codec.OnShowProgress = bar.Handler();
-            TDigestStream expanded;
+            TRecordCheck check(installed);
+            TDigestStream expanded(IsRecordEntry(entry) ? &check.lines : nullptr);
             try {
                 codec.ExpandStream(expanded, stream);
             } catch (const EVornError& error) {
@@ -58,7 +73,12 @@ int RunVerify(const TVerifyOptions& options) {
                                  "): " + error.Message);
             }
             installed[entry.destination] = {entry.index, expanded.Size(), expanded.Digest()};
-            if (auto found = RecordOfEntry(entry, stream)) record = std::move(found);
+            if (auto found = IsRecordEntry(entry) ? check.lines.Finish() : std::nullopt) {
+                record = std::move(found);
+                mismatch = check.mismatch;
+                recordedFiles = check.reader.Files();
+                recordedLinks = check.reader.Links();
+            }
             ++checked;
             if (entry.hasHeader && entry.header.SumIsCompared()) return;
             unchecked += "entry " + std::to_string(entry.index) + " (" + tools::Printable(entry.destination) +
@@ -67,9 +87,9 @@ int RunVerify(const TVerifyOptions& options) {
         };
         WalkPackage(installer, visitor);
         if (record) {
-            if (const std::string mismatch = RecordMismatch(*record, installed); !mismatch.empty()) throw EVornError(mismatch);
+            if (!mismatch.empty()) throw EVornError(mismatch);
             std::printf("uninstall record: %zu files and %zu shortcuts, every file as the package installs it\n",
-                        record->files.size(), record->links.size());
+                        recordedFiles, recordedLinks);
         }
     } catch (const std::exception& error) {
         return tools::ReportFailure("vornpack", options.installer, error);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The real installer stub under Wine, answered through a virtual display:
-#   wine_install_test.sh ARCH STUB BUILD_INSTALLER VORNPACK FACE_PROBE
+#   wine_install_test.sh ARCH STUB BUILD_INSTALLER VORNPACK FACE_PROBE REMOVER_PROBE
 # ARCH is x86 (the PE32 stub) or x64 (the PE32+ stub); every case runs for
 # both. Boxes and shell executes come from Wine's relay trace. Skips (77)
 # only the x86 cases, and only where the kernel runs no 32-bit programs.
@@ -11,6 +11,7 @@ stub=$2
 builder=$3
 vornpack=$4
 face_probe=$5
+remover_probe=$6
 here=$(cd "$(dirname "$0")" && pwd)
 results=$PWD  # screenshots and traces of failed cases land beside the test's output
 source "$here/../../../scripts/wine_session.sh"
@@ -336,6 +337,19 @@ expect_exit 1
 grep -aqF 'These files were kept:\rc:\\program files\\vorn remove\\data.bin (changed since it was installed)' \
   "$work/remover-asked.relay" || fail "the closing box does not name the changed file: $(grep -a MessageBoxA "$work/remover-asked.relay")"
 wait_until 30 test ! -e "$app/uninstall.exe" || fail "the remover did not remove itself"
+# The copy that removed it ran from a folder only SYSTEM, Administrators and
+# the user may enter. Wine 8 keeps no access lists (it makes one up from the
+# Unix mode bits), so where the list read back is no protected one, the
+# list the remover created the folder with is read from the trace instead.
+copy_folder=$(find "$drive_c/users" -maxdepth 6 -type d -name 'vorn-remove-*' | head -1)
+private='D:P(\(A;OICI;FA;;;(SY|BA|S-1-5-[0-9-]+)\)){3}'
+security=$(timeout 30 "$wine" "$remover_probe" security "$(timeout 30 "$wine" winepath -w "$copy_folder" 2>/dev/null)" |
+  tr -d '\r')
+[[ "$security" != D:P* ]] &&
+  security=$(grep -a -o 'ConvertStringSecurityDescriptorToSecurityDescriptorA([0-9a-f]* "[^"]*"' \
+    "$work/remover-asked.relay.raw" | sed -E 's/.*"(.*)"/\1/')
+[ -n "$copy_folder" ] && [[ "$security" =~ ^$private$ ]] ||
+  fail "the remover's copy ran from \"$copy_folder\", which allows: ${security:-nothing readable}"
 [ "$(ls -A "$app")" = data.bin ] && [ ! -e "$programs/Vorn Remove Readme.lnk" ] && ! registered HKLM ||
   fail "after removal: $(ls -AR "$app"), link $(ls "$programs" | grep -c Vorn), entry $(reg_value HKLM DisplayName)"
 
@@ -371,8 +385,35 @@ remove_quietly remover-user-quiet HKCU 0
 wait_until 30 test ! -e "$user_app" || fail "the per-user removal left $(ls -AR "$user_app")"
 ! registered HKCU || fail "the per-user entry stayed"
 
+# --- the remover judges paths where Windows resolves them (the table the
+# native tests read too), and /finish deletes no file but a finished
+# remover: a foreign path, run from the Windows folder, is refused ---
+case_name=remover-paths
+table=$here/../../data/path_spellings.txt
+mapfile -t spellings < <(grep -v '^#' "$table" | cut -f1)
+short=$(timeout 30 "$wine" "$remover_probe" short 'C:\Program Files' | tr -d '\r')
+judged=$(timeout 60 "$wine" "$remover_probe" judge 'C:\Windows' "${spellings[@]}" "$short" | tr -d '\r')
+expected=$(grep -v '^#' "$table" | cut -f2-; printf 'c:\\program files\tprotected')
+[ "$judged" = "$expected" ] || fail "Windows resolves paths otherwise: $(diff <(echo "$expected") <(echo "$judged"))"
+
+case_name=remover-finish
+remover_manifest fsetup admin '<p>'
+install_registered remover-finish fsetup HKLM
+echo "the user's own file" >"$drive_c/victim.txt"
+pending='HKLM\System\CurrentControlSet\Control\Session Manager'
+for target in 'C:\victim.txt' 'c:\windows\..\victim.txt' 'C:\Program Files\Vorn Remove\uninstall.exe'; do
+  (cd "$drive_c/windows" && timeout 60 "$wine" 'C:\Program Files\Vorn Remove\uninstall.exe' /finish 0 "$target" \
+    >/dev/null 2>&1; echo $? >"$work/finish.rc")
+  [ "$(cat "$work/finish.rc")" = 5 ] || fail "/finish 0 $target ended $(cat "$work/finish.rc"), not 5 (refused)"
+done
+[ -f "$drive_c/victim.txt" ] && [ -f "$app/uninstall.exe" ] && [ -f "$app/readme.txt" ] ||
+  fail "/finish deleted what it was handed: $(ls "$drive_c" "$app")"
+! timeout 30 "$wine" reg query "$pending" /v PendingFileRenameOperations 2>/dev/null | grep -qi 'vorn remove' ||
+  fail "/finish queued the installed remover for deletion"
+remove_quietly remover-finish-quiet HKLM 0
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; screenshots and traces are in $results"
   exit 1
 fi
-echo "PASS: install (with icon and version), cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder, unwritable shortcut folder, system folder and remover runs of the $arch stub under Wine"
+echo "PASS: install (with icon and version), cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder, unwritable shortcut folder, system folder, remover and path-judging runs of the $arch stub under Wine"
