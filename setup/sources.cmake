@@ -17,6 +17,7 @@ list(TRANSFORM VORN_SETUP_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 # writes its record) and the remover program.
 set(VORN_REMOVER_SOURCES
   remover/path_guard.cpp
+  remover/registration.cpp
   remover/remover.cpp
   remover/sha256.cpp
   remover/uninstall_record.cpp

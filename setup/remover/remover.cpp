@@ -12,45 +12,8 @@ namespace vorn::setup {
 namespace {
 
 constexpr size_t kReadBlock = 64 << 10;
-constexpr size_t kLongestRecord = 64 << 20;
 constexpr size_t kListedAtMost = 20;  // paths a box names; the rest are counted
-constexpr const char* kLinkExtension = ".lnk";
 constexpr const char* kEntryWords = "the entry in the list of installed programs";
-
-// Size and SHA-256 of a file; empty when it cannot be read.
-std::optional<std::pair<int64_t, std::string>> Fingerprint(TPlatform& platform, const std::string& path) {
-    try {
-        const std::unique_ptr<TStream> file = platform.OpenRead(path);
-        TSha256 sha;
-        std::vector<uint8_t> block(kReadBlock);
-        int64_t size = 0;
-        while (const size_t n = file->Read(block.data(), block.size())) {
-            sha.Add(block.data(), n);
-            size += static_cast<int64_t>(n);
-        }
-        return std::pair{size, DigestText(sha.Finish())};
-    } catch (const EVornError&) {
-        return std::nullopt;
-    }
-}
-
-std::optional<std::string> FileText(TPlatform& platform, const std::string& path) {
-    try {
-        const std::unique_ptr<TStream> file = platform.OpenRead(path);
-        if (file->Size() > static_cast<int64_t>(kLongestRecord)) return std::nullopt;
-        std::string text(static_cast<size_t>(file->Size()), '\0');
-        if (file->Read(text.data(), text.size()) != text.size()) return std::nullopt;
-        return text;
-    } catch (const EVornError&) {
-        return std::nullopt;
-    }
-}
-
-// Whether two files hold the same bytes; false when either cannot be read.
-bool SameContent(TPlatform& platform, const std::string& a, const std::string& b) {
-    const auto first = Fingerprint(platform, a);
-    return first && first == Fingerprint(platform, b);
-}
 
 std::string WithoutSlash(std::string path) {
     if (path.ends_with('\\')) path.pop_back();
@@ -76,6 +39,7 @@ std::string Why(Outcome outcome) {
     switch (outcome) {
         case Outcome::Changed: return "changed since it was installed";
         case Outcome::Shared: return "in the Windows folder, where other programs may use it";
+        case Outcome::Used: return "other programs still use it";
         case Outcome::Kept: return "kept by the installer's wish";
         case Outcome::Foreign: return "it no longer points at what was installed";
         case Outcome::Locked: return "in use, or it cannot be deleted";
@@ -92,7 +56,31 @@ std::string Listed(const std::vector<const TRemoval*>& removals) {
     return text;
 }
 
+// Whether two files hold the same bytes; false when either cannot be read.
+bool SameContent(TPlatform& platform, const std::string& a, const std::string& b) {
+    const auto first = Fingerprint(platform, a);
+    return first && first == Fingerprint(platform, b);
+}
+
 }  // namespace
+
+std::optional<TFingerprint> Fingerprint(TPlatform& platform, const std::string& path) {
+    try {
+        const std::unique_ptr<TStream> file = platform.OpenRead(path);
+        TSha256 sha;
+        std::vector<uint8_t> block(kReadBlock);
+        int64_t size = 0;
+        while (const size_t n = file->Read(block.data(), block.size())) {
+            sha.Add(block.data(), n);
+            size += static_cast<int64_t>(n);
+        }
+        return TFingerprint{size, DigestText(sha.Finish())};
+    } catch (const EVornError&) {
+        return std::nullopt;
+    }
+}
+
+bool LeavesWork(Outcome outcome) { return outcome == Outcome::Locked || outcome == Outcome::Unchecked; }
 
 TRemoval RemoveRecordedFile(TPlatform& platform, const TPathGuard& guard, const TRecordedFile& file,
                             const std::string& path, std::vector<std::string>& gone) {
@@ -103,10 +91,11 @@ TRemoval RemoveRecordedFile(TPlatform& platform, const TPathGuard& guard, const 
         return {path, Outcome::Missing};
     }
     if (file.removal == Removal::Never) return {path, Outcome::Kept};
-    if (file.removal == Removal::Auto && guard.InWindowsFolder(target)) return {path, Outcome::Shared};
+    if (file.removal == Removal::Auto && (file.sharing == Sharing::Shared || guard.InWindowsFolder(target)))
+        return {path, Outcome::Shared};
     const auto found = Fingerprint(platform, target);
     if (!found) return {path, Outcome::Locked};
-    if (found->first != file.size || found->second != file.digest) return {path, Outcome::Changed};
+    if (!Matches(found, file)) return {path, Outcome::Changed};
     if (!platform.RemoveFile(target)) return {path, Outcome::Locked};
     gone.push_back(target);
     return {path, Outcome::Removed};
@@ -142,80 +131,39 @@ void RemoveEmptyFolders(TRemoverServices& services, const TPathGuard& guard, con
     for (const std::string& folder : candidates) services.RemoveFolder(folder);
 }
 
-bool TRemover::LoadRecord(bool quiet) {
-    self_ = platform_.ModulePath();
-    recordPath_ = FolderPart(self_) + kRecordName;
-    const auto text = FileText(platform_, recordPath_);
-    const auto record = text ? ParseRecord(*text) : std::nullopt;
-    if (record) {
-        record_ = *record;
-        return true;
-    }
-    if (!quiet)
-        platform_.ShowBox("The uninstall record " + recordPath_ + " is missing or damaged, so nothing was changed.",
-                          "Uninstall", kBoxErrorTaskModal);
-    return false;
-}
-
-int32_t TRemover::InstallDay() {
-    const std::string date = platform_.RegistryString(Root(), kUninstallKey, record_.id, "InstallDate");
-    return InstallDateDay(date).value_or(platform_.TodayDayNumber());
-}
-
-int TRemover::Register() {
-    if (!LoadRecord(false)) return kRemoverNoRecord;
-    const TSystemFolders folders = LoadSystemFolders(platform_);
-    const int32_t today = platform_.TodayDayNumber();
-    int64_t bytes = 0;
-    for (const std::string& own : {self_, recordPath_})
-        if (const auto found = Fingerprint(platform_, own)) bytes += found->first;
-    for (const TRecordedFile& file : record_.files) {
-        const std::string path = QualifyDrive(ExpandFolderMacros(file.destination, folders, today), self_);
-        if (platform_.Exists(path)) bytes += file.size;
-    }
-    const std::string quoted = "\"" + self_ + "\" " + kUninstallSwitch;
-    std::vector<TRegistryValue> values = {
-        {"DisplayName", record_.name, {}},
-        {"DisplayIcon", self_, {}},
-        {"InstallLocation", WithoutSlash(FolderPart(self_)), {}},
-        {"UninstallString", quoted, {}},
-        {"QuietUninstallString", quoted + " " + kQuietSwitch, {}},
-        {"EstimatedSize", "", static_cast<uint32_t>(std::min<int64_t>((bytes + 1023) / 1024, UINT32_MAX))},
-        {"NoModify", "", 1},
-        {"NoRepair", "", 1},
-        {"InstallDate", InstallDateText(today), {}},
-    };
-    if (!record_.version.empty()) values.push_back({"DisplayVersion", record_.version, {}});
-    if (!record_.publisher.empty()) values.push_back({"Publisher", record_.publisher, {}});
-    if (services_.WriteKey(Root(), EntryKey(), values)) return kRemoverDone;
-    platform_.ShowBox(record_.name + " could not be added to the list of installed programs: the registry key " +
-                          (record_.perUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + EntryKey() +
-                          " cannot be written.",
-                      record_.name, kBoxErrorTaskModal);
-    return kRemoverIncomplete;
-}
-
-// Removes each recorded shortcut that still points at a file of the record:
-// one of the same name that the user or another product made stays.
-std::vector<TRemoval> TRemover::RemoveLinks(const TPathGuard& guard, const std::vector<std::string>& installed) {
+std::vector<TRemoval> RemoveLinks(TPlatform& platform, TRemoverServices& services, const TPathGuard& guard,
+                                  const std::vector<TRecordedLink>& links, const std::vector<std::string>& installed) {
     std::vector<TRemoval> removals;
-    for (const TRecordedLink& link : record_.links) {
-        const std::string folder = ShellFolder(platform_, link.folder);
-        if (folder.empty()) continue;
-        const std::string path = folder + "\\" + link.name + kLinkExtension;
-        const std::string canonical = guard.Canonical(path);
-        if (canonical.empty() || !platform_.Exists(canonical)) continue;
-        const std::string target = guard.Canonical(services_.LinkTarget(canonical));
+    for (const TRecordedLink& link : links) {
+        const std::string canonical = guard.Canonical(link.path);
+        if (canonical.empty() || !platform.Exists(canonical)) continue;
+        const std::string target = guard.Canonical(services.LinkTarget(canonical));
         if (target.empty() || std::find(installed.begin(), installed.end(), target) == installed.end())
-            removals.push_back({path, Outcome::Foreign});
+            removals.push_back({link.path, Outcome::Foreign});
         else
-            removals.push_back({path, platform_.RemoveFile(canonical) ? Outcome::Removed : Outcome::Locked});
+            removals.push_back({link.path, platform.RemoveFile(canonical) ? Outcome::Removed : Outcome::Locked});
     }
     return removals;
 }
 
+TRemoval RemoveInstalledFile(TPlatform& platform, TRemoverServices& services, const TPathGuard& guard,
+                             TRecordedFile& file, std::vector<std::string>& gone) {
+    if (file.sharing == Sharing::Counted) {
+        const std::string key = guard.Canonical(file.destination);
+        const uint32_t count = key.empty() ? 0 : services.SharedCount(key);
+        if (!key.empty() && !services.SetSharedCount(key, count > 0 ? count - 1 : 0))
+            return {file.destination, Outcome::Locked};
+        file.sharing = Sharing::Own;
+        if (count > 1 && file.removal != Removal::Always) return {file.destination, Outcome::Used};
+        file.removal = file.removal == Removal::Auto ? Removal::Always : file.removal;  // the last user: no longer shared
+    }
+    return RemoveRecordedFile(platform, guard, file, file.destination, gone);
+}
+
 int TRemover::Remove(bool quiet) {
-    if (!LoadRecord(quiet)) return kRemoverNoRecord;
+    self_ = platform_.ModulePath();
+    recordPath_ = FolderPart(self_) + kRecordName;
+    if (!LoadRecord(recordPath_, quiet)) return kRemoverNoRecord;
     if (!quiet && platform_.ShowBox("Remove " + record_.name +
                                         " and the files it installed?\r\rFiles changed since they were installed "
                                         "are kept.",
@@ -223,24 +171,31 @@ int TRemover::Remove(bool quiet) {
         return kRemoverCancelled;
     const TSystemFolders folders = LoadSystemFolders(platform_);
     const TPathGuard guard(services_, folders);
-    const int32_t day = InstallDay();
-    std::vector<std::string> paths, installed;
-    for (const TRecordedFile& file : record_.files) {
-        paths.push_back(QualifyDrive(ExpandFolderMacros(file.destination, folders, day), self_));
-        installed.push_back(guard.Canonical(paths.back()));
+    // A record the remover never registered still holds macros: resolved
+    // as on the day the entry names.
+    if (record_.installedOn.empty()) {
+        const auto day = InstallDateDay(EntryValue("InstallDate"));
+        record_ = ResolveRecord(platform_, record_, folders, day.value_or(platform_.TodayDayNumber()), self_);
     }
+    std::vector<std::string> installed;
+    for (const TRecordedFile& file : record_.files) installed.push_back(guard.Canonical(file.destination));
     // Shortcuts first, while the files they point at can still be followed.
-    std::vector<TRemoval> removals = RemoveLinks(guard, installed);
+    std::vector<TRemoval> removals = RemoveLinks(platform_, services_, guard, record_.links, installed);
     std::vector<std::string> gone;
-    for (size_t i = 0; i < record_.files.size(); ++i)
-        removals.push_back(RemoveRecordedFile(platform_, guard, record_.files[i], paths[i], gone));
+    std::vector<TRecordedFile> left;  // what removing again still has to judge
+    for (TRecordedFile& file : record_.files) {
+        removals.push_back(RemoveInstalledFile(platform_, services_, guard, file, gone));
+        if (removals.back().outcome != Outcome::Used) left.push_back(file);
+    }
+    record_.files = std::move(left);
     RemoveEmptyFolders(services_, guard, gone);
-    const bool complete = std::none_of(removals.begin(), removals.end(), [](const TRemoval& r) {
-        return r.outcome == Outcome::Locked || r.outcome == Outcome::Unchecked;
-    });
+    const bool complete =
+        std::none_of(removals.begin(), removals.end(), [](const TRemoval& r) { return LeavesWork(r.outcome); });
     // While anything that should go remains, the entry, the record and the
     // remover stay, so that removing again can finish the work.
-    if (complete && !services_.DeleteKey(Root(), EntryKey())) {
+    if (!complete && !WriteRecord()) {
+        removals.push_back({recordPath_, Outcome::Locked});
+    } else if (complete && !services_.DeleteKey(Root(), EntryKey())) {
         removals.push_back({kEntryWords, Outcome::Locked});
     } else if (complete) {
         if (!platform_.RemoveFile(recordPath_)) removals.push_back({recordPath_, Outcome::Locked});
@@ -252,7 +207,7 @@ int TRemover::Remove(bool quiet) {
 int TRemover::Report(const std::vector<TRemoval>& removals, bool quiet) {
     std::vector<const TRemoval*> locked, kept;
     for (const TRemoval& removal : removals) {
-        if (removal.outcome == Outcome::Locked || removal.outcome == Outcome::Unchecked) locked.push_back(&removal);
+        if (LeavesWork(removal.outcome)) locked.push_back(&removal);
         else if (removal.outcome != Outcome::Removed && removal.outcome != Outcome::Missing) kept.push_back(&removal);
     }
     std::string text = record_.name + " was removed.";
@@ -270,7 +225,8 @@ int TRemover::Finish(const std::string& remover) {
     const std::string own = guard.Canonical(platform_.ModulePath());
     const bool finished = !target.empty() && target != own &&
                           target.ends_with(std::string("\\") + kRemoverName) &&
-                          !platform_.Exists(FolderPart(target) + kRecordName);
+                          !platform_.Exists(FolderPart(target) + kRecordName) &&
+                          !platform_.Exists(FolderPart(target) + kPackageRecordName);
     if (!finished || !platform_.Exists(target) || !SameContent(platform_, target, own)) return kRemoverRefused;
     if (!platform_.RemoveFile(target)) return kRemoverIncomplete;
     RemoveEmptyFolders(services_, guard, {target});

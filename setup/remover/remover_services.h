@@ -44,6 +44,11 @@ public:
     virtual std::string WindowsFolder() = 0;
     // The file a shortcut points at; empty when it cannot be read as one.
     virtual std::string LinkTarget(const std::string& linkPath) = 0;
+    // How many products count a file under the machine's SharedDLLs key;
+    // 0 where none does.
+    virtual uint32_t SharedCount(const std::string& path) = 0;
+    // Sets that count (the value goes at 0); false when it cannot be written.
+    virtual bool SetSharedCount(const std::string& path, uint32_t count) = 0;
     // A running program cannot delete its own file: starts a copy of this
     // program outside the folders being removed, which waits for this
     // process to end and then finishes the removal of `self`.

@@ -7,9 +7,10 @@ namespace vorn::setup {
 namespace {
 
 constexpr char kSignature[] = "vorn-uninstall";
-constexpr char kVersion[] = "1";
+constexpr int kVersion = 2;
 constexpr size_t kDigestLength = 64;
 constexpr const char* kRemovalWords[] = {"auto", "always", "never"};
+constexpr const char* kSharingWords[] = {"own", "shared", "counted"};
 
 std::string Line(std::initializer_list<std::string> fields) {
     std::string line;
@@ -46,14 +47,20 @@ bool IsDigest(const std::string& text) {
     return text.size() == kDigestLength && text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-std::optional<Removal> RemovalNamed(const std::string& word) {
-    for (size_t i = 0; i < std::size(kRemovalWords); ++i)
-        if (word == kRemovalWords[i]) return static_cast<Removal>(i);
+// The index of word in words, as the enum it names.
+template <class Enum, size_t N>
+std::optional<Enum> Named(const std::string& word, const char* const (&words)[N]) {
+    for (size_t i = 0; i < N; ++i)
+        if (word == words[i]) return static_cast<Enum>(i);
     return std::nullopt;
 }
 
-// One line of the header into the record; false when it is damaged.
-bool TakeHeaderLine(std::string_view line, TUninstallRecord& record) {
+bool IsDate(const std::string& text) {
+    return text.size() == 8 && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// One line of the head into the record; false when it is damaged.
+bool TakeHeadLine(std::string_view line, int version, TUninstallRecord& record) {
     const std::vector<std::string> f = Fields(line, 2);
     if (f.size() != 2) return false;
     const std::string& kind = f[0];
@@ -62,34 +69,26 @@ bool TakeHeaderLine(std::string_view line, TUninstallRecord& record) {
     else if (kind == "version") record.version = f[1];
     else if (kind == "publisher") record.publisher = f[1];
     else if (kind == "scope" && (f[1] == "machine" || f[1] == "user")) record.perUser = f[1] == "user";
+    else if (kind == "folder" && version >= 2 && !f[1].empty()) record.folder = f[1];
+    else if (kind == "installed" && version >= 2 && IsDate(f[1])) record.installedOn = f[1];
     else return false;
     return true;
-}
-
-std::optional<TRecordedFile> FileLine(std::string_view line) {
-    const std::vector<std::string> f = Fields(line, 5);
-    const auto removal = f.size() == 5 ? RemovalNamed(f[1]) : std::nullopt;
-    const auto size = f.size() == 5 ? Size(f[2]) : std::nullopt;
-    if (!removal || !size || !IsDigest(f[3]) || f[4].empty()) return std::nullopt;
-    return TRecordedFile{f[4], *size, f[3], *removal};
-}
-
-std::optional<TRecordedLink> LinkLine(std::string_view line) {
-    const std::vector<std::string> f = Fields(line, 3);
-    if (f.size() != 3 || f[1].empty() || f[2].empty()) return std::nullopt;
-    return TRecordedLink{f[1], f[2]};
 }
 
 }  // namespace
 
 std::string RecordText(const TUninstallRecord& record) {
-    std::string text = Line({kSignature, kVersion}) + Line({"id", record.id}) + Line({"name", record.name}) +
-                       Line({"version", record.version}) + Line({"publisher", record.publisher}) +
-                       Line({"scope", record.perUser ? "user" : "machine"});
+    std::string text = Line({kSignature, std::to_string(kVersion)}) + Line({"id", record.id}) +
+                       Line({"name", record.name}) + Line({"version", record.version}) +
+                       Line({"publisher", record.publisher}) + Line({"scope", record.perUser ? "user" : "machine"});
+    if (!record.folder.empty()) text += Line({"folder", record.folder});
+    if (!record.installedOn.empty()) text += Line({"installed", record.installedOn});
     for (const TRecordedFile& file : record.files)
-        text += Line({"file", kRemovalWords[static_cast<int>(file.removal)], std::to_string(file.size), file.digest,
+        text += Line({"file", kRemovalWords[static_cast<int>(file.removal)],
+                      kSharingWords[static_cast<int>(file.sharing)], std::to_string(file.size), file.digest,
                       file.destination});
-    for (const TRecordedLink& link : record.links) text += Line({"link", link.folder, link.name});
+    for (const TRecordedLink& link : record.links)
+        text += link.path.empty() ? Line({"link", link.folder, link.name}) : Line({"link", link.folder, link.name, link.path});
     return text;
 }
 
@@ -108,29 +107,50 @@ std::optional<TUninstallRecord> ParseRecord(const std::string& text) {
 bool TRecordReader::Take(std::string_view line) {
     if (damaged_) return false;
     const std::string_view kind = line.substr(0, line.find(kFieldSeparator));
-    if (!started_) {
-        started_ = true;
-        damaged_ = std::string(line) + "\n" != Line({kSignature, kVersion});
+    if (version_ == 0) {
+        const std::vector<std::string> f = Fields(line, 2);
+        version_ = f.size() == 2 && f[0] == kSignature && (f[1] == "1" || f[1] == "2") ? f[1][0] - '0' : -1;
+        damaged_ = version_ < 0;
     } else if (kind == "file") {
-        const auto file = FileLine(line);
-        damaged_ = !file;
-        if (file && onFile) onFile(*file);
-        else if (file) record_.files.push_back(*file);
-        files_ += file.has_value();
+        damaged_ = !TakeFile(line);
     } else if (kind == "link") {
-        const auto link = LinkLine(line);
-        damaged_ = !link;
-        if (link && onLink) onLink(*link);
-        else if (link) record_.links.push_back(*link);
-        links_ += link.has_value();
+        damaged_ = !TakeLink(line);
     } else {
-        damaged_ = !TakeHeaderLine(line, record_);
+        damaged_ = !TakeHeadLine(line, version_, record_);
     }
     return !damaged_;
 }
 
+bool TRecordReader::TakeFile(std::string_view line) {
+    // Records of earlier builds have no sharing field.
+    const size_t count = version_ >= 2 ? 6 : 5;
+    const std::vector<std::string> f = Fields(line, count);
+    if (f.size() != count) return false;
+    const auto removal = Named<Removal>(f[1], kRemovalWords);
+    const auto sharing = count == 6 ? Named<Sharing>(f[2], kSharingWords) : std::optional(Sharing::Own);
+    const auto size = Size(f[count - 3]);
+    if (!removal || !sharing || !size || !IsDigest(f[count - 2]) || f[count - 1].empty()) return false;
+    const TRecordedFile file{f[count - 1], *size, f[count - 2], *removal, *sharing};
+    if (onFile) onFile(file);
+    else record_.files.push_back(file);
+    ++files_;
+    shared_ += file.sharing != Sharing::Own;
+    return true;
+}
+
+bool TRecordReader::TakeLink(std::string_view line) {
+    const std::vector<std::string> f = Fields(line, 4);
+    if (f.size() < 3 || f[1].empty() || f[2].empty() || (f.size() == 4 && (version_ < 2 || f[3].empty())))
+        return false;
+    const TRecordedLink link{f[1], f[2], f.size() == 4 ? f[3] : ""};
+    if (onLink) onLink(link);
+    else record_.links.push_back(link);
+    ++links_;
+    return true;
+}
+
 std::optional<TUninstallRecord> TRecordReader::Finish() {
-    if (damaged_ || !started_ || record_.id.empty()) return std::nullopt;
+    if (damaged_ || version_ <= 0 || record_.id.empty()) return std::nullopt;
     return std::move(record_);
 }
 

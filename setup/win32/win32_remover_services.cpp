@@ -15,6 +15,11 @@ namespace vorn::setup {
 namespace {
 
 constexpr char kCopyFolderPrefix[] = "vorn-remove-";
+// The shell-link object and its two interfaces, spelled here: the import
+// library that defines them defines every GUID, tens of kilobytes.
+constexpr GUID kShellLinkClass = {0x00021401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr GUID kShellLinkInterface = {0x000214EE, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr GUID kPersistFileInterface = {0x0000010B, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr int kCopyFolderAttempts = 16;
 
 // The system's folders that no removal may take or try, beside the user's
@@ -30,6 +35,8 @@ constexpr int kSystemFolderIds[] = {
 };
 // The Windows folder's own system folders, whichever of them this Windows has.
 constexpr const char* kWindowsSubfolders[] = {"\\system", "\\system32", "\\syswow64"};
+// The machine's counts of the programs that share a file, a DWORD a path.
+constexpr char kSharedFilesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 constexpr const char* kShellFolderKeys[] = {
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
@@ -221,9 +228,9 @@ std::string TWin32RemoverServices::LinkTarget(const std::string& linkPath) {
     IShellLinkA* link = nullptr;
     IPersistFile* file = nullptr;
     std::string target;
-    if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    if (SUCCEEDED(::CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkInterface,
                                      reinterpret_cast<void**>(&link))) &&
-        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        SUCCEEDED(link->QueryInterface(kPersistFileInterface, reinterpret_cast<void**>(&file)))) {
         std::wstring wide(MAX_PATH, L'\0');
         const int length = ::MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, wide.data(), MAX_PATH);
         char path[MAX_PATH] = {};
@@ -234,6 +241,28 @@ std::string TWin32RemoverServices::LinkTarget(const std::string& linkPath) {
     if (file) file->Release();
     if (link) link->Release();
     return target;
+}
+
+uint32_t TWin32RemoverServices::SharedCount(const std::string& path) {
+    DWORD count = 0, size = sizeof count, type = 0;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedFilesKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    const LONG result = ::RegQueryValueExA(key, path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&count), &size);
+    ::RegCloseKey(key);
+    return result == ERROR_SUCCESS && type == REG_DWORD ? count : 0;
+}
+
+bool TWin32RemoverServices::SetSharedCount(const std::string& path, uint32_t count) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedFilesKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const DWORD value = count;
+    const LONG result = count == 0 ? ::RegDeleteValueA(key, path.c_str())
+                                   : ::RegSetValueExA(key, path.c_str(), 0, REG_DWORD,
+                                                      reinterpret_cast<const BYTE*>(&value), sizeof value);
+    ::RegCloseKey(key);
+    return result == ERROR_SUCCESS || (count == 0 && result == ERROR_FILE_NOT_FOUND);
 }
 
 void TWin32RemoverServices::RemoveAfterExit(const std::string& self) {

@@ -16,6 +16,8 @@ public:
     std::vector<std::string> ProtectedFolders() override;
     std::string WindowsFolder() override;
     std::string LinkTarget(const std::string& linkPath) override;
+    uint32_t SharedCount(const std::string& path) override;
+    bool SetSharedCount(const std::string& path, uint32_t count) override;
     // Copies the remover into a new folder in the user's temporary folder
     // that only SYSTEM, Administrators and this user may enter, and starts
     // it there with /finish PID SELF.

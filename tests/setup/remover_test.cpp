@@ -37,21 +37,31 @@ TEST(Sha256, KnownDigestsWhateverTheChunks) {
     EXPECT_EQ(DigestText(sha.Finish()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
-TEST(UninstallRecord, RoundTripAndDamage) {
-    const TUninstallRecord record{"Vorn Sample", "Vorn Sample Suite", "1.2.3.4", "Example Ltd.", true,
-                                  {{"<p>\\Vorn Sample\\a b.txt", 12, Sha("x"), Removal::Auto},
-                                   {"<s>\\vorn.dll", 0, Sha(""), Removal::Always},
-                                   {"c:\\data\\<u>.log", 3, Sha("y"), Removal::Never}},
-                                  {{"Start Menu", "Vorn Sample"}}};
+TEST(UninstallRecord, RoundTripDamageAndEarlierBuilds) {
+    const TUninstallRecord record{
+        "Vorn Sample", "Vorn Sample Suite", "1.2.3.4", "Example Ltd.", true, "<p>\\Vorn Sample", "20261205",
+        {{"<p>\\Vorn Sample\\a b.txt", 12, Sha("x"), Removal::Auto, Sharing::Own},
+         {"<s>\\vorn.dll", 0, Sha(""), Removal::Always, Sharing::Counted},
+         {"c:\\data\\<u>.log", 3, Sha("y"), Removal::Never, Sharing::Shared}},
+        {{"Start Menu", "Vorn Sample", ""}, {"Desktop", "Vorn", "c:\\users\\me\\desktop\\vorn.lnk"}}};
     const std::string text = RecordText(record);
     EXPECT_EQ(ParseRecord(text), record);
-    EXPECT_EQ(text.substr(0, text.find('\n', 17)), "vorn-uninstall|1\nid|Vorn Sample");
+    EXPECT_EQ(text.substr(0, text.find('\n', 17)), "vorn-uninstall|2\nid|Vorn Sample");
+    const std::string file = "file|auto|own|1|" + Sha("x") + "|";
     for (const std::string& damaged :
-         {text.substr(0, text.size() - 1), std::string("vorn-uninstall|2\nid|x\n"), text + "file|auto|12|" + Sha("x") + "|\n",
-          text + "file|maybe|1|" + Sha("x") + "|c:\\a\n", text + "file|auto|-1|" + Sha("x") + "|c:\\a\n",
-          text + "file|auto|1|ABC|c:\\a\n", text + "file|auto|2147483648|" + Sha("x") + "|c:\\a\n",
-          text + "file|auto|999999999999999999|" + Sha("x") + "|c:\\a\n", text + "color|red\n", std::string("vorn-uninstall|1\nname|x\n")})
+         {text.substr(0, text.size() - 1), std::string("vorn-uninstall|3\nid|x\n"), text + file + "\n",
+          text + "file|maybe|own|1|" + Sha("x") + "|c:\\a\n", text + "file|auto|ours|1|" + Sha("x") + "|c:\\a\n",
+          text + "file|auto|own|-1|" + Sha("x") + "|c:\\a\n", text + "file|auto|own|1|ABC|c:\\a\n",
+          text + "file|auto|own|2147483648|" + Sha("x") + "|c:\\a\n",
+          text + "file|auto|own|999999999999999999|" + Sha("x") + "|c:\\a\n", text + "installed|2026\n",
+          text + "color|red\n", std::string("vorn-uninstall|2\nname|x\n")})
         EXPECT_FALSE(ParseRecord(damaged)) << damaged;
+    // A record of an earlier build: no sharing field, folder or installed line.
+    const auto earlier = ParseRecord("vorn-uninstall|1\nid|Old\nfile|never|3|" + Sha("y") + "|<p>\\a\nlink|Desktop|A\n");
+    ASSERT_TRUE(earlier);
+    EXPECT_EQ(earlier->files, (std::vector<TRecordedFile>{{"<p>\\a", 3, Sha("y"), Removal::Never, Sharing::Own}}));
+    EXPECT_FALSE(ParseRecord("vorn-uninstall|1\nid|Old\n" + file + "c:\\a\n"));
+    EXPECT_FALSE(ParseRecord("vorn-uninstall|1\nid|Old\ninstalled|20261205\n"));
 }
 
 TEST(InstallDate, DayNumbersAndBack) {
@@ -127,12 +137,19 @@ public:
     std::string WindowsFolder() override { return "C:\\Windows"; }
     std::string LinkTarget(const std::string& linkPath) override { return platform_.FileText(linkPath); }
     void RemoveAfterExit(const std::string& self) override { HandedOver.push_back(self); }
+    uint32_t SharedCount(const std::string& path) override { return Counts.count(path) ? Counts[path] : 0; }
+    bool SetSharedCount(const std::string& path, uint32_t count) override {
+        if (count == 0) Counts.erase(path);
+        else Counts[path] = count;
+        return true;
+    }
 
     static std::string Name(RegistryRoot root, const std::string& key) {
         return (root == RegistryRoot::LocalMachine ? "HKLM\\" : "HKCU\\") + key;
     }
     std::map<std::string, std::map<std::string, std::string>> Keys;
     std::vector<std::string> HandedOver;
+    std::map<std::string, uint32_t> Counts;  // SharedDLLs, by canonical path
     std::vector<std::string> Tried;  // folders RemoveFolder was asked to remove
     std::string Current = "C:\\Windows";
     bool FailWrites = false;
@@ -143,9 +160,13 @@ private:
 
 constexpr const char* kSelf = "C:\\Vorn Apps\\Vorn Sample\\uninstall.exe";
 constexpr const char* kRecord = "c:\\vorn apps\\vorn sample\\uninstall.dat";
+constexpr const char* kPackageRecord = "c:\\vorn apps\\vorn sample\\uninstall.new";
 constexpr const char* kCopy = "C:\\Users\\Me\\Temp\\vorn-remove-1\\uninstall.exe";
 const std::string kEntry = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorn Sample";
+constexpr const char* kDll = "c:\\windows\\system\\vorn.dll";
 
+// A product installed as its package brings it: three files, one shared in
+// the system folder, a shortcut, and the record beside the remover.
 class Remover : public testing::Test {
 protected:
     void SetUp() override {
@@ -157,21 +178,28 @@ protected:
         Install("<p>\\Vorn Sample\\app.exe", "the program");
         Install("<p>\\Vorn Sample\\docs\\readme.txt", "read me");
         Install("<s>\\vorn.dll", "shared library");
-        record.links.push_back({"Desktop", "Vorn Sample"});
-        platform.PutFile("C:\\Users\\Me\\Desktop\\Vorn Sample.lnk", AsBytes("c:\\vorn apps\\VORN SAMPLE\\app.exe"));
+        Link("Desktop", "Vorn Sample", "c:\\vorn apps\\VORN SAMPLE\\app.exe");
         WriteRecord();
     }
     void Install(const std::string& destination, const std::string& content, Removal removal = Removal::Auto) {
         record.files.push_back({destination, static_cast<int64_t>(content.size()), Sha(content), removal});
-        const TSystemFolders folders = LoadSystemFolders(platform);
-        platform.PutFile(ExpandFolderMacros(destination, folders, platform.Today), AsBytes(content));
+        Put(destination, content);
     }
-    void WriteRecord() { platform.PutFile(kRecord, AsBytes(RecordText(record))); }
+    void Put(const std::string& destination, const std::string& content) {
+        platform.PutFile(ExpandFolderMacros(destination, LoadSystemFolders(platform), platform.Today), AsBytes(content));
+    }
+    void Link(const std::string& folder, const std::string& name, const std::string& target) {
+        record.links.push_back({folder, name, ""});
+        platform.PutFile("C:\\Users\\Me\\" + folder + "\\" + name + ".lnk", AsBytes(target));
+    }
+    // The record as a package brings it, for the remover to register.
+    void WriteRecord() { platform.PutFile(kPackageRecord, AsBytes(RecordText(record))); }
     bool Has(const std::string& path) const { return std::filesystem::exists(platform.HostPath(path)); }
 
     test::TScriptedPlatform platform;
     TScriptedServices services{platform};
-    TUninstallRecord record{"Vorn Sample", "Vorn Sample Suite", "1.2", "Example Ltd.", false, {}, {}};
+    TUninstallRecord record{"Vorn Sample", "Vorn Sample Suite", "1.2", "Example Ltd.", false, "<p>\\Vorn Sample", "",
+                            {}, {}};
     TRemover remover{platform, services};
 };
 
@@ -211,6 +239,16 @@ TEST_F(Remover, RegistersUnderTheMachineOrTheUser) {
         {"NoRepair", "#1"}, {"InstallDate", "20261205"}};
     EXPECT_EQ(services.Keys[kEntry], expected);
     EXPECT_TRUE(platform.Boxes.empty());
+    // The record the package brought is now the product's, every path resolved,
+    // and the file in the system folder is counted among the machine's shared ones.
+    EXPECT_FALSE(Has(kPackageRecord));
+    const auto installed = ParseRecord(platform.FileText(kRecord));
+    ASSERT_TRUE(installed);
+    EXPECT_EQ(installed->files[1].destination, "c:\\vorn apps\\vorn sample\\docs\\readme.txt");
+    EXPECT_EQ(installed->links[0].path, "C:\\Users\\Me\\Desktop\\Vorn Sample.lnk");
+    EXPECT_EQ(services.Counts, (std::map<std::string, uint32_t>{{kDll, 1}}));
+    EXPECT_EQ(remover.Register(), kRemoverDone);  // again: nothing counted twice
+    EXPECT_EQ(services.Counts[kDll], 1u);
 
     record.perUser = true;
     WriteRecord();
@@ -227,7 +265,8 @@ TEST_F(Remover, RemovesWhatIsUnchangedAndNamesWhatItKeeps) {
     EXPECT_EQ(remover.Remove(false), kRemoverKeptFiles);
     EXPECT_FALSE(Has("c:\\vorn apps\\vorn sample\\docs"));  // emptied, so removed
     EXPECT_TRUE(Has("c:\\vorn apps\\vorn sample\\app.exe"));
-    EXPECT_TRUE(Has("c:\\windows\\system\\vorn.dll"));  // shared, so kept
+    EXPECT_FALSE(Has(kDll));  // no other program counts it
+    EXPECT_TRUE(services.Counts.empty());
     EXPECT_FALSE(Has("c:\\users\\me\\desktop\\vorn sample.lnk"));
     EXPECT_FALSE(Has(kRecord));
     EXPECT_FALSE(services.Keys.count(kEntry));
@@ -235,8 +274,7 @@ TEST_F(Remover, RemovesWhatIsUnchangedAndNamesWhatItKeeps) {
     ASSERT_EQ(platform.Boxes.size(), 2u);
     EXPECT_EQ(platform.Boxes[1],
               "Vorn Sample Suite|ok|Vorn Sample Suite was removed.\r\rThese files were kept:"
-              "\rc:\\vorn apps\\vorn sample\\app.exe (changed since it was installed)"
-              "\rc:\\windows\\system\\vorn.dll (in the Windows folder, where other programs may use it)");
+              "\rc:\\vorn apps\\vorn sample\\app.exe (changed since it was installed)");
 
     // The copy left behind finishes: the remover and the folders left empty,
     // never trying Program Files.
@@ -267,9 +305,97 @@ TEST_F(Remover, FinishDeletesNothingButAFinishedRemoverThatIsItsTwin) {
 
 // A shortcut of the recorded name goes only while it points at a recorded file.
 TEST_F(Remover, KeepsAShortcutThatPointsElsewhere) {
+    ASSERT_EQ(remover.Register(), kRemoverDone);
     platform.PutFile("C:\\Users\\Me\\Desktop\\Vorn Sample.lnk", AsBytes("c:\\tools\\other.exe"));
     EXPECT_EQ(remover.Remove(true), kRemoverKeptFiles);
     EXPECT_TRUE(Has("c:\\users\\me\\desktop\\vorn sample.lnk"));
+}
+
+// Version 1, then version 2 over it: every kind of file of either version,
+// as the second installer left the disk, and what its remover makes of it.
+TEST_F(Remover, AnUpgradeSettlesEveryFileOfBothVersions) {
+    Install("<p>\\Vorn Sample\\busy.exe", "busy 1");
+    Install("<p>\\Vorn Sample\\old\\gone.txt", "gone");
+    Install("<p>\\Vorn Sample\\edited.txt", "edited");
+    Install("<p>\\Vorn Sample\\locked.txt", "locked");
+    Install("<s>\\old.dll", "old library");
+    Link("Start Menu", "Old Notes", "c:\\vorn apps\\vorn sample\\old\\gone.txt");
+    WriteRecord();
+    ASSERT_EQ(remover.Register(), kRemoverDone);
+
+    record.version = "2.0";
+    record.files.clear();
+    record.links.resize(1);  // the desktop shortcut stays, the Start menu's goes
+    Install("<p>\\Vorn Sample\\app.exe", "the program, version 2");  // replaced
+    Install("<p>\\Vorn Sample\\docs\\readme.txt", "read me");      // the same
+    Install("<s>\\vorn.dll", "shared library");                     // counted once
+    Install("<p>\\Vorn Sample\\busy.exe", "busy 2");
+    Put("<p>\\Vorn Sample\\busy.exe", "busy 1");                   // in use, so not replaced
+    Install("<p>\\Vorn Sample\\new.txt", "new");
+    Put("<p>\\Vorn Sample\\edited.txt", "edited by the user");     // dropped, changed
+    platform.LockedFiles.insert("c:\\vorn apps\\vorn sample\\locked.txt");  // dropped, locked
+    WriteRecord();
+    EXPECT_EQ(remover.Register(), kRemoverIncomplete);
+    EXPECT_EQ(services.Keys[kEntry]["InstallIncomplete"], "#1");
+    EXPECT_EQ(services.Keys[kEntry]["DisplayVersion"], "2.0");
+    EXPECT_FALSE(Has("c:\\vorn apps\\vorn sample\\old"));  // dropped unchanged, and its folder emptied
+    EXPECT_FALSE(Has("c:\\windows\\system\\old.dll"));      // dropped, its count given up
+    EXPECT_EQ(services.Counts, (std::map<std::string, uint32_t>{{kDll, 1}}));
+    EXPECT_FALSE(Has("c:\\users\\me\\start menu\\old notes.lnk"));
+    EXPECT_TRUE(Has("c:\\users\\me\\desktop\\vorn sample.lnk"));
+    std::map<std::string, std::string> lines;  // the record's digests by file name
+    const auto installed = ParseRecord(platform.FileText(kRecord));
+    ASSERT_TRUE(installed);
+    for (const TRecordedFile& file : installed->files)
+        lines[file.destination.substr(file.destination.rfind('\\') + 1)] = file.digest;
+    EXPECT_EQ(lines, (std::map<std::string, std::string>{
+                         {"app.exe", Sha("the program, version 2")}, {"readme.txt", Sha("read me")},
+                         {"vorn.dll", Sha("shared library")}, {"busy.exe", Sha("busy 1")}, {"new.txt", Sha("new")},
+                         {"edited.txt", Sha("edited")}, {"locked.txt", Sha("locked")}}));
+
+    // Removing afterwards leaves nothing but what the user changed.
+    platform.LockedFiles.clear();
+    EXPECT_EQ(remover.Remove(true), kRemoverKeptFiles);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(platform.HostPath("c:\\vorn apps")))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"edited.txt", "uninstall.exe", "vorn sample"}));
+    EXPECT_TRUE(services.Counts.empty());
+}
+
+// Two products install one library into the system folder: it stays until
+// the last of them goes.
+TEST_F(Remover, ASharedFileGoesWithTheLastProductThatCountsIt) {
+    ASSERT_EQ(remover.Register(), kRemoverDone);
+    const std::string other = "C:\\Vorn Apps\\Other\\uninstall.exe";
+    platform.Module = other;
+    platform.PutFile(other, AsBytes("remover program"));
+    const TUninstallRecord second{"Other", "Other", "1", "", false, "<p>\\Other", "",
+                                  {{"<s>\\vorn.dll", 14, Sha("shared library")}}, {}};
+    platform.PutFile("c:\\vorn apps\\other\\uninstall.new", AsBytes(RecordText(second)));
+    ASSERT_EQ(remover.Register(), kRemoverDone);
+    EXPECT_EQ(services.Counts[kDll], 2u);
+    EXPECT_EQ(remover.Remove(true), kRemoverKeptFiles);  // other programs still use it
+    EXPECT_TRUE(Has(kDll));
+    platform.Module = kSelf;
+    EXPECT_EQ(remover.Remove(true), kRemoverDone);
+    EXPECT_FALSE(Has(kDll));
+    EXPECT_TRUE(services.Counts.empty());
+}
+
+// Removal reads the paths registration resolved: a later day (a date
+// stamp) or a shell folder moved since cannot leave a file behind.
+TEST_F(Remover, RemovesWhatWasRegisteredWhateverTheDayAndTheFolders) {
+    Install("<p>\\Vorn Sample\\<u>.log", "stamped");
+    WriteRecord();
+    ASSERT_EQ(remover.Register(), kRemoverDone);
+    platform.Today += 1;
+    platform.SetValue(RegistryRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer",
+                      "Shell Folders", "Desktop", std::string("D:\\Moved"));
+    EXPECT_EQ(remover.Remove(true), kRemoverDone);
+    EXPECT_FALSE(Has("c:\\vorn apps\\vorn sample\\" + DateStamp(platform.Today - 1) + ".log"));
+    EXPECT_FALSE(Has("c:\\users\\me\\desktop\\vorn sample.lnk"));
 }
 
 // Reads tests/data/path_spellings.txt: each spelling's canonical form and verdict.
@@ -307,17 +433,21 @@ TEST_F(Remover, ALockedFileKeepsTheEntryTheRecordAndTheRemover) {
     EXPECT_TRUE(Has(kRecord));
     EXPECT_TRUE(services.Keys.count(kEntry));
     EXPECT_TRUE(services.HandedOver.empty());
-    // Once the file is free, removing again finishes the work.
+    // Once the file is free, removing again finishes the work, and gives up
+    // no count twice.
+    services.Counts[kDll] = 1;
     platform.LockedFiles.clear();
-    EXPECT_EQ(remover.Remove(true), kRemoverKeptFiles);
+    EXPECT_EQ(remover.Remove(true), kRemoverDone);
+    EXPECT_EQ(services.Counts[kDll], 1u);
     EXPECT_FALSE(services.Keys.count(kEntry));
 }
 
 TEST_F(Remover, AnsweringNoOrADamagedRecordChangesNothing) {
+    ASSERT_EQ(remover.Register(), kRemoverDone);
     platform.Answers = {kAnswerNo};
     EXPECT_EQ(remover.Remove(false), kRemoverCancelled);
     EXPECT_TRUE(Has("c:\\vorn apps\\vorn sample\\app.exe"));
-    platform.PutFile(kRecord, AsBytes("vorn-uninstall|1\nid|Vorn Sample\nfile|auto|x"));
+    platform.PutFile(kRecord, AsBytes("vorn-uninstall|2\nid|Vorn Sample\nfile|auto|x"));
     EXPECT_EQ(remover.Remove(true), kRemoverNoRecord);
     EXPECT_EQ(remover.Register(), kRemoverNoRecord);
     EXPECT_TRUE(Has("c:\\vorn apps\\vorn sample\\docs\\readme.txt"));

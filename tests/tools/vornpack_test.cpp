@@ -146,15 +146,16 @@ TEST_F(Vornpack, UninstallAddsARecordOfEveryFileAndTheRemoverLast) {
     const TManifest manifest = Parse("title = 'Tool'\nelevation = 'user'\n[version]\nfile-version = '1.2.3.4'\n"
                                      "company = 'Me'\n" + table + a + "'<l>\\Tool\\a.bin'\nremove = false\n"
                                      "shortcuts.desktop = { name = 'Tool', ask = true }\n"
-                                     "[[file]]\nsource = 'b'\ndestination = 'c:\\data\\<u>.log'\nmethod = 'non'\n");
+                                     "[[file]]\nsource = 'b'\ndestination = 'c:\\data\\<u>.log'\nmethod = 'non'\n"
+                                     "shared = true\n");
     const setup::TUninstallRecord record = pack::UninstallRecord(manifest);
     EXPECT_EQ(record, (setup::TUninstallRecord{
-                          "Tool", "Tool", "1.2.3.4", "Me", true,
+                          "Tool", "Tool", "1.2.3.4", "Me", true, "<l>\\Tool", "",
                           {{"<l>\\Tool\\a.bin", 3, "039058c6f2c0cb492c533b0a4d14ef77cc0f78abccced5287d84a1a2011cfb81",
-                            setup::Removal::Never},
+                            setup::Removal::Never, setup::Sharing::Own},
                            {"c:\\data\\<u>.log", 0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855",
-                            setup::Removal::Auto}},
-                          {{"Desktop", "Tool"}}}));
+                            setup::Removal::Auto, setup::Sharing::Shared}},
+                          {{"Desktop", "Tool", ""}}}));
     TManifest built = manifest;
     const pack::TUninstallFiles files(manifest, {});
     for (const pack::TFileEntry& entry : files.Entries(manifest)) built.files.push_back(entry);

@@ -143,7 +143,7 @@ int RunList(const TListOptions& options) {
         };
         std::optional<setup::TUninstallRecord> record;
         std::string recordFolder;
-        size_t recordedFiles = 0, recordedLinks = 0;
+        setup::TRecordReader recorded;  // what the record's reader counted
         visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
             setup::TRecordReader reader;  // counts what it reads, and holds none of it
             reader.onFile = [](const setup::TRecordedFile&) {};
@@ -151,8 +151,7 @@ int RunList(const TListOptions& options) {
             if (auto found = RecordOfEntry(entry, stream, reader)) {
                 record = std::move(found);
                 recordFolder = setup::FolderPart(entry.destination);
-                recordedFiles = reader.Files();
-                recordedLinks = reader.Links();
+                recorded = reader;
             }
             if (options.json)
                 entries += (entries.empty() ? "\n    " : ",\n    ") + EntryJson(entry, options.codepage);
@@ -163,7 +162,7 @@ int RunList(const TListOptions& options) {
         auto text = [&](const std::string& s) { return FromCodePage(s, options.codepage); };
         if (record && !options.json)
             std::printf("uninstall: %s (%s) in %s\n", tools::Printable(text(record->name)).c_str(),
-                        tools::Printable(text(DescribeRecord(*record, recordedFiles, recordedLinks))).c_str(),
+                        tools::Printable(text(DescribeRecord(*record, recorded))).c_str(),
                         tools::Printable(text(recordFolder)).c_str());
         const std::string uninstall =
             !record ? "null"
@@ -171,8 +170,10 @@ int RunList(const TListOptions& options) {
                           ", \"version\": " + JsonString(text(record->version)) + ", \"publisher\": " +
                           JsonString(text(record->publisher)) + ", \"scope\": " +
                           JsonString(record->perUser ? "user" : "machine") + ", \"folder\": " +
-                          JsonString(text(recordFolder)) + ", \"files\": " + std::to_string(recordedFiles) +
-                          ", \"shortcuts\": " + std::to_string(recordedLinks) + "}";
+                          JsonString(text(recordFolder)) + ", \"files\": " + std::to_string(recorded.Files()) +
+                          ", \"shared_files\": " + std::to_string(recorded.SharedFiles()) +
+                          ", \"shortcuts\": " + std::to_string(recorded.Links()) +
+                          ", \"upgrades_remove_dropped_files\": " + (record->folder.empty() ? "false" : "true") + "}";
         if (options.json)
             std::printf("{\n  \"title\": %s,\n  \"arch\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n"
                         "  \"signature_size\": %" PRIu32 ",\n  \"uninstall\": %s,\n  \"entries\": [%s\n  ]\n}\n",

@@ -262,18 +262,31 @@ setup::Removal ParseRemoval(const TChecker& check, const toml::node& node, const
     return value->get() ? setup::Removal::Always : setup::Removal::Never;
 }
 
-// replace, method, level and remove: what [[file]] and [[folder]] entries share.
+// shared = true: the file is counted among the machine's shared files, and
+// the remover takes it away only with the last product that counts it.
+bool ParseShared(const TChecker& check, const toml::node& node, const TManifest& manifest) {
+    const auto* value = node.as_boolean();
+    if (!value) check.WrongType(node, "shared", "a boolean");
+    if (!manifest.uninstall)
+        check.Fail(node, "shared", "tells the remover what to do, and there is none: add an [uninstall] table");
+    return value->get();
+}
+
+// replace, method, level, remove and shared: what [[file]] and [[folder]] entries share.
 void ParseStorage(const TChecker& check, const toml::table& table, const TManifest& manifest, TFileEntry& entry) {
     if (const auto* replace = table.get("replace"))
         entry.replace = ParseReplace(check, *replace, manifest.codepage);
     if (const auto* remove = table.get("remove")) entry.removal = ParseRemoval(check, *remove, manifest);
+    if (const auto* shared = table.get("shared")) entry.shared = ParseShared(check, *shared, manifest);
     entry.method = manifest.method;
     entry.level = manifest.level;
     ParseMethodAndLevel(check, table, entry.method, entry.level);
 }
 
 TFileEntry ParseEntry(const TChecker& check, const toml::table& table, const TManifest& manifest) {
-    check.OnlyKeys(table, {"source", "destination", "run", "replace", "method", "level", "remove", "shortcuts", "no-check"},
+    check.OnlyKeys(table,
+                   {"source", "destination", "run", "replace", "method", "level", "remove", "shared", "shortcuts",
+                    "no-check"},
                    "");
     TFileEntry entry;
     entry.line = static_cast<int>(table.source().begin.line);
@@ -329,9 +342,11 @@ std::vector<std::string> ParseGlobs(const TChecker& check, const toml::table& ta
 void ParseFolder(const TChecker& check, const toml::table& table, TManifest& manifest) {
     for (const char* key : {"run", "shortcuts"})
         if (const auto* node = table.get(key))
-            check.Fail(*node, key, "belongs to a [[file]]; a [[folder]] gives replace, method, level, remove and no-check "
-                                   "to all its files");
-    check.OnlyKeys(table, {"source", "destination", "include", "exclude", "method", "level", "replace", "remove", "no-check"},
+            check.Fail(*node, key, "belongs to a [[file]]; a [[folder]] gives replace, method, level, remove, shared "
+                                   "and no-check to all its files");
+    check.OnlyKeys(table,
+                   {"source", "destination", "include", "exclude", "method", "level", "replace", "remove", "shared",
+                    "no-check"},
                    "");
     TFileEntry model;
     model.line = static_cast<int>(table.source().begin.line);
@@ -523,7 +538,7 @@ std::vector<TRuledEntry> Ruled(const std::vector<TFileEntry>& files) {
 void CheckUninstall(const TChecker& check, const TManifest& manifest) {
     const TUninstall& uninstall = *manifest.uninstall;
     std::vector<TFileEntry> files = manifest.files;
-    for (const char* name : {setup::kRecordName, setup::kRemoverName}) {
+    for (const char* name : {setup::kPackageRecordName, setup::kRecordName, setup::kRemoverName}) {
         TFileEntry& entry = files.emplace_back();
         entry.destination = uninstall.folder + "\\" + name;
         entry.line = uninstall.line;

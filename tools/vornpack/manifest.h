@@ -62,6 +62,7 @@ struct TFileEntry {
     TEntryMethod method = kDefaultMethod;
     int level = lzma::kDefaultLevel;  // of an lzma entry
     setup::Removal removal = setup::Removal::Auto;  // what the remover does with it: remove = true|false
+    bool shared = false;  // counted among the machine's shared files: shared = true
     std::set<std::string> waived;  // destination rules the vendor switched off
     int line = 0;  // of the [[file]] table, for messages
 };

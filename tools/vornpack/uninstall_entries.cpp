@@ -30,7 +30,8 @@ setup::TRecordedFile Recorded(const TFileEntry& entry) {
         std::vector<uint8_t> block(kReadBlock);
         while (const size_t n = source.Read(block.data(), block.size())) installed.Write(block.data(), n);
     }
-    return {entry.destination, installed.Size(), installed.Digest(), entry.removal};
+    return {entry.destination, installed.Size(), installed.Digest(), entry.removal,
+            entry.shared ? setup::Sharing::Shared : setup::Sharing::Own};
 }
 
 void WriteFile(const std::string& path, const void* data, size_t size) {
@@ -61,7 +62,10 @@ std::optional<setup::TUninstallRecord> TRecordLines::Finish() {
 }
 
 bool IsRecordEntry(const TPackageEntry& entry) {
-    return setup::Lowercase(entry.destination).ends_with(std::string("\\") + setup::kRecordName);
+    // Installers of earlier builds carry the record under its installed name.
+    const std::string name = setup::Lowercase(entry.destination);
+    return name.ends_with(std::string("\\") + setup::kPackageRecordName) ||
+           name.ends_with(std::string("\\") + setup::kRecordName);
 }
 
 std::optional<setup::TUninstallRecord> RecordOfEntry(const TPackageEntry& entry, TStream& stream,
@@ -82,30 +86,36 @@ std::optional<setup::TUninstallRecord> RecordOfEntry(const TPackageEntry& entry,
     }
 }
 
-std::string DescribeRecord(const setup::TUninstallRecord& record, size_t files, size_t links) {
+std::string DescribeRecord(const setup::TUninstallRecord& record, const setup::TRecordReader& counts) {
     std::string text = "id \"" + record.id + "\"";
     if (!record.version.empty()) text += ", version " + record.version;
     if (!record.publisher.empty()) text += ", publisher " + record.publisher;
-    return text + (record.perUser ? ", per user, " : ", per machine, ") + std::to_string(files) + " files, " +
-           std::to_string(links) + " shortcuts";
+    text += (record.perUser ? ", per user, " : ", per machine, ") + std::to_string(counts.Files()) + " files";
+    if (counts.SharedFiles()) text += " (" + std::to_string(counts.SharedFiles()) + " shared)";
+    text += ", " + std::to_string(counts.Links()) + " shortcuts";
+    // Records of earlier builds name no product folder, and their removers
+    // leave behind what an earlier version installed.
+    return text + (record.folder.empty() ? "; upgrades keep what earlier versions installed"
+                                         : "; upgrades remove what earlier versions installed and this one does not");
 }
 
 setup::TUninstallRecord UninstallRecord(const TManifest& manifest) {
     const TUninstall& uninstall = *manifest.uninstall;
     setup::TUninstallRecord record{.id = uninstall.id, .name = uninstall.name, .version = uninstall.version,
                                    .publisher = uninstall.publisher,
-                                   .perUser = manifest.elevation == Elevation::User, .files = {}, .links = {}};
+                                   .perUser = manifest.elevation == Elevation::User, .folder = uninstall.folder,
+                                   .installedOn = {}, .files = {}, .links = {}};
     for (const TFileEntry& entry : manifest.files) {
         record.files.push_back(Recorded(entry));
         for (size_t i = 0; i < entry.shortcuts.size(); ++i)
             if (!entry.shortcuts[i].name.empty())
-                record.links.push_back({setup::kShortcutFolders[i], entry.shortcuts[i].name});
+                record.links.push_back({setup::kShortcutFolders[i], entry.shortcuts[i].name, ""});
     }
     return record;
 }
 
 TUninstallFiles::TUninstallFiles(const TManifest& manifest, const std::vector<std::string>& signCommand)
-    : area_({setup::kRecordName}) {
+    : area_({setup::kPackageRecordName}) {
     std::vector<uint8_t> remover = CarriedRemover(*manifest.arch);
     if (remover.empty())
         throw EVornError(std::string("this vornpack carries no ") + manifest.arch->name + " remover for [uninstall]");
@@ -121,14 +131,14 @@ TUninstallFiles::TUninstallFiles(const TManifest& manifest, const std::vector<st
         remover_ = area_.SignedPath();
     }
     const std::string record = setup::RecordText(UninstallRecord(manifest));
-    WriteFile(area_.PathOf(setup::kRecordName), record.data(), record.size());
+    WriteFile(area_.PathOf(setup::kPackageRecordName), record.data(), record.size());
 }
 
 std::vector<TFileEntry> TUninstallFiles::Entries(const TManifest& manifest) const {
     const TUninstall& uninstall = *manifest.uninstall;
     TFileEntry record;
-    record.source = area_.PathOf(setup::kRecordName);
-    record.destination = uninstall.folder + "\\" + setup::kRecordName;
+    record.source = area_.PathOf(setup::kPackageRecordName);
+    record.destination = uninstall.folder + "\\" + setup::kPackageRecordName;
     record.line = uninstall.line;
     TFileEntry remover = record;
     remover.source = remover_;

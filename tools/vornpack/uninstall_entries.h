@@ -64,8 +64,9 @@ bool IsRecordEntry(const TPackageEntry& entry);
 std::optional<setup::TUninstallRecord> RecordOfEntry(const TPackageEntry& entry, TStream& stream,
                                                      setup::TRecordReader& reader);
 
-// "id \"...\", version ..., per machine, N files, M shortcuts" for a listing.
-std::string DescribeRecord(const setup::TUninstallRecord& record, size_t files, size_t links);
+// "id \"...\", version ..., per machine, N files (K shared), M shortcuts; upgrades ..."
+// for a listing, with the counts the reader took.
+std::string DescribeRecord(const setup::TUninstallRecord& record, const setup::TRecordReader& counts);
 
 class TUninstallFiles {
 public:

@@ -360,11 +360,35 @@ remove_quietly remover-quiet HKLM 0
 wait_until 30 test ! -e "$app" || fail "two installs and a quiet removal left $(ls -AR "$app")"
 ! registered HKLM && [ ! -e "$programs/Vorn Remove Readme.lnk" ] || fail "the entry or the shortcut stayed"
 
-# A program that runs cannot be deleted: the bare stub, waiting in its error box.
+# Version 2 drops a file, its folder and its shortcut of version 1, and adds
+# a file: the upgrade removes what it dropped, and removal leaves nothing.
+remover_manifest v1setup admin '<p>' '[[file]]' "source = \"$work/readme.txt\"" \
+  "destination = '<p>\\Vorn Remove\\old\\notes.txt'" 'shortcuts.programs = { name = "Vorn Old Notes" }'
+install_registered remover-v1 v1setup HKLM
+remover_manifest v2setup admin '<p>' '[[file]]' "source = \"$work/manual.txt\"" "destination = '<p>\\Vorn Remove\\new.txt'"
+case_name=remover-v2
+wine_run_answering remover-v2 'C:\dl\v2setup.exe'
+expect_exit 0
+wait_until 60 test ! -e "$app/old" || fail "the upgrade left what version 2 dropped: $(ls -AR "$app")"
+[ -f "$app/new.txt" ] && [ ! -e "$programs/Vorn Old Notes.lnk" ] && [ -f "$programs/Vorn Remove Readme.lnk" ] ||
+  fail "after the upgrade: $(ls -AR "$app"), shortcuts $(ls "$programs" | grep Vorn | tr '\n' ' ')"
+remove_quietly remover-v2-quiet HKLM 0
+wait_until 30 test ! -e "$app" || fail "removing the upgraded product left $(ls -AR "$app")"
+
+# A program that runs cannot be replaced or deleted: the bare stub, waiting
+# in its error box. Version 2 over it keeps the running version in the
+# record and says the install is not complete; removal finishes once the
+# program has ended.
 remover_manifest bsetup admin '<p>' '[[file]]' "source = \"$stub\"" "destination = '<p>\\Vorn Remove\\busy.exe'"
 install_registered remover-locked bsetup HKLM
 "$wine" 'C:\Program Files\Vorn Remove\busy.exe' >/dev/null 2>&1 &
 wait_until 30 has_window 'Application Error' || fail "the busy program did not start"
+remover_manifest b2setup admin '<p>' '[[file]]' "source = \"$face_probe\"" "destination = '<p>\\Vorn Remove\\busy.exe'"
+case_name=remover-busy-upgrade
+wine_run_answering remover-busy-upgrade 'C:\dl\b2setup.exe'
+wait_until 60 eval '[ -n "$(reg_value HKLM InstallIncomplete)" ]' ||
+  fail "an upgrade that could not replace a running program did not say so"
+cmp -s "$stub" "$app/busy.exe" || fail "the running program was replaced"
 remove_quietly remover-locked HKLM 2
 registered HKLM && [ -f "$app/busy.exe" ] && [ -f "$app/uninstall.exe" ] && [ -f "$app/uninstall.dat" ] &&
   [ ! -e "$app/readme.txt" ] || fail "a busy file did not keep the entry, the remover and its record"
@@ -384,6 +408,35 @@ user_app=$(timeout 30 "$wine" winepath -u "$(reg_value HKCU InstallLocation)" 2>
 remove_quietly remover-user-quiet HKCU 0
 wait_until 30 test ! -e "$user_app" || fail "the per-user removal left $(ls -AR "$user_app")"
 ! registered HKCU || fail "the per-user entry stayed"
+
+# --- two products install one file into <s>: removing one keeps it (its
+# count), removing the other removes it ---
+shared_key='HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs'
+for product in 'Vorn Shared A' 'Vorn Shared B'; do
+  printf '%s\n' "title = \"$product\"" "arch = \"$arch\"" '[uninstall]' "folder = '<p>\\$product'" \
+    '[[file]]' "source = \"$work/readme.txt\"" "destination = '<s>\\vorn shared.txt'" >"$work/shared.toml"
+  "$vornpack" build -q "$work/shared.toml" -o "$drive_c/dl/shared.exe" >/dev/null
+  case_name="remover-shared-install-${product: -1}"
+  wine_run_answering "$case_name" 'C:\dl\shared.exe'
+  expect_exit 0
+  wait_until 60 test ! -e "$drive_c/Program Files/$product/uninstall.new" || fail "$product did not register"
+done
+shared_count() { timeout 30 "$wine" reg query "$shared_key" /v 'c:\windows\system\vorn shared.txt' 2>/dev/null |
+  tr -d '\r' | sed -nE 's/.*REG_DWORD +0x([0-9a-f]+)$/\1/p'; }
+[ "$(shared_count)" = 2 ] || fail "two products count the shared file $(shared_count) times"
+for product in 'Vorn Shared A' 'Vorn Shared B'; do
+  case_name="remover-shared-remove-${product: -1}"
+  wine_run_answering "$case_name" "C:\\Program Files\\$product\\uninstall.exe" /uninstall /quiet
+  if [ "$product" = 'Vorn Shared A' ]; then
+    expect_exit 1  # kept: another program still uses it
+    [ -f "$drive_c/windows/system/vorn shared.txt" ] && [ "$(shared_count)" = 1 ] ||
+      fail "removing one of two products took the shared file, or left its count at $(shared_count)"
+  else
+    expect_exit 0
+  fi
+done
+[ ! -e "$drive_c/windows/system/vorn shared.txt" ] && [ -z "$(shared_count)" ] ||
+  fail "the shared file or its count outlived both products"
 
 # --- the remover judges paths where Windows resolves them (the table the
 # native tests read too), and /finish deletes no file but a finished
