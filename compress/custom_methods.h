@@ -4,12 +4,13 @@
 // a method added here is known to all of them at once.
 #pragma once
 
+#include "compress/lzma/lzma_method.h"
 #include "compress/vorn_codec.h"
 
 namespace vorn {
 
 // Attaches every custom-door method to codec, keeping the handlers it had
-// for other IDs.
-void UseCustomMethods(TVornCodec& codec);
+// for other IDs. Inline, so that the installer's code stays as it was.
+inline void UseCustomMethods(TVornCodec& codec) { lzma::UseLzmaMethod(codec); }
 
 }  // namespace vorn

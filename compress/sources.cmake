@@ -21,10 +21,8 @@ set(VORN_CORE_SOURCES
   vorn_header.cpp
 )
 
-# The expanders' table, the custom-door methods, the expanders and what a
-# codec's two directions share.
+# The expanders' table, the expanders and what a codec's two directions share.
 set(VORN_EXPANDER_SOURCES
-  custom_methods.cpp
   expander_table.cpp
   rle.cpp
   lh5/lh5_expand.cpp
