@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <set>
 #include <string_view>
 #include <system_error>
 
@@ -206,7 +207,9 @@ TFolderFiles ListFolder(const fs::path& root, const std::vector<std::string>& in
     for (std::vector<std::string> pending{""}; !pending.empty();) {
         const std::string folder = std::move(pending.back());
         pending.pop_back();
-        const fs::path at = folder.empty() ? root : root / folder;
+        // The root may be a link to the tree ("/" after it follows the link); a
+        // folder below is opened only if it still is one.
+        const fs::path at = root / folder;
         TFolderListing listing;
         try {
             listing = read(at);

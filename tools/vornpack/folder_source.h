@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
