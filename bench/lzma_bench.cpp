@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "compress/lzma/lzma_format.h"
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/stream.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
@@ -65,7 +65,7 @@ Bytes LzmStream(const Bytes& input, const TReference& ref) {
 void LzmaExpand(benchmark::State& state, const Bytes& input) {
     const TReference ref(input.size());
     vorn::TVornCodec codec;
-    vorn::lzma::UseLzmaMethod(codec);
+    vorn::UseCustomMethods(codec);
     vorn::TMemoryStream source(LzmStream(input, ref));
     for (auto _ : state) {
         vorn::TNullStream dest;

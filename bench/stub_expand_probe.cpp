@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/stream.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     }
     const int rounds = std::atoi(argv[1]);
     vorn::TVornCodec codec;
-    vorn::lzma::UseLzmaMethod(codec);
+    vorn::UseCustomMethods(codec);
     for (int i = 2; i < argc; ++i) {
         vorn::TMemoryStream source(ReadAll(argv[i]));
         double fastest = 1e9;

@@ -9,7 +9,7 @@
 #include "compress/exceptions.h"
 #include "compress/lzma/lzma_expand.h"
 #include "compress/lzma/lzma_format.h"
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/stream.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> codecData(data + 2, data + size);
     const auto sourceSize = static_cast<int32_t>(codecData.size());
     TVornCodec codec;
-    lzma::UseLzmaMethod(codec);
+    UseCustomMethods(codec);
     TMemoryStream first(codecData), ignored;
     const uint32_t sum = codec.ExpandWithEngine(ignored, first, sourceSize, expected, LzmaExpand);
     TMemoryStream source(codecData), dest;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "compress/exceptions.h"
+#include "compress/custom_methods.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 #include "setup/package_reader.h"
@@ -28,6 +29,7 @@ int64_t Claim(const vorn::TMemoryStream& stream) {
 void ReadPackage(vorn::TStream& file) {
     vorn::setup::TPackageReader reader(file);
     vorn::TVornCodec codec;
+    vorn::UseCustomMethods(codec);
     reader.Locate();
     reader.ReadField();  // title
     int64_t budget = kExpansionPerInput;

@@ -1,6 +1,7 @@
 #include "setup/installer.h"
 
 #include "compress/exceptions.h"
+#include "compress/custom_methods.h"
 #include "compress/lzma/lzma_method.h"
 #include "setup/failure_report.h"
 #include "setup/package_format.h"
@@ -60,7 +61,7 @@ void TInstaller::StartUp() {
     log_->Line(StartLineNow());
     summary_.Start(StartLineNow());
     codec_ = std::make_unique<TVornCodec>();
-    lzma::UseLzmaMethod(*codec_);
+    UseCustomMethods(*codec_);
     packageStream_ = platform_.OpenRead(installerPath_);
     reader_ = std::make_unique<TPackageReader>(*packageStream_);
     reader_->Locate();

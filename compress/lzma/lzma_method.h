@@ -11,8 +11,8 @@ namespace vorn::lzma {
 // to the handler that was there before, if any) and OnExpand runs the LZMA
 // expander through the codec's engine, in its 8 KB blocks with progress and
 // cancel, held to the built-in methods' truth: the header's size exactly,
-// every byte of its data and no more, the CRC-32 of the head. The installer
-// and both tools make this call once after creating their codec.
+// every byte of its data and no more, the CRC-32 of the head. Programs
+// reach it through UseCustomMethods (compress/custom_methods.h).
 void UseLzmaMethod(TVornCodec& codec);
 
 // Passes over the stream at source's position, which the caller does not

@@ -99,12 +99,14 @@ std::vector<TRemoval> SettleInstall(TPlatform& platform, TRemoverServices& servi
                                     TUninstallRecord& installed, const TUninstallRecord* earlier, bool& complete) {
     std::map<std::string, const TRecordedFile*> before;  // by canonical path
     if (earlier)
-        for (const TRecordedFile& file : earlier->files) before.emplace(guard.Canonical(file.destination), &file);
+        for (const TRecordedFile& file : earlier->files)
+            if (std::string canonical = guard.Canonical(file.destination); !canonical.empty())
+                before.emplace(std::move(canonical), &file);
     complete = true;
     std::set<std::string> now;
     for (TRecordedFile& file : installed.files) {
         const std::string canonical = guard.Canonical(file.destination);
-        const auto found = before.find(canonical);
+        const auto found = canonical.empty() ? before.end() : before.find(canonical);
         complete = SettleFile(platform, services, guard, installed, file, found == before.end() ? nullptr : found->second) &&
                    complete;
         now.insert(canonical);
@@ -122,7 +124,8 @@ std::vector<TRemoval> SettleInstall(TPlatform& platform, TRemoverServices& servi
     std::vector<TRemoval> removals = RemoveLinks(platform, services, guard, dropped, targets);
     std::vector<std::string> gone;
     for (const TRecordedFile& old : earlier->files) {
-        if (now.count(guard.Canonical(old.destination))) continue;
+        const std::string canonical = guard.Canonical(old.destination);
+        if (!canonical.empty() && now.count(canonical)) continue;
         TRecordedFile file = old;
         removals.push_back(RemoveInstalledFile(platform, services, guard, file, gone));
         if (StaysRecorded(removals.back().outcome)) installed.files.push_back(file);

@@ -38,7 +38,7 @@ void CivilFromDays(int64_t days, int& year, int& month, int& day) {
 std::string Why(Outcome outcome) {
     switch (outcome) {
         case Outcome::Changed: return "changed since it was installed";
-        case Outcome::Shared: return "in the Windows folder, where other programs may use it";
+        case Outcome::Shared: return "shared: other programs may use it";
         case Outcome::Used: return "other programs still use it";
         case Outcome::Kept: return "kept by the installer's wish";
         case Outcome::Foreign: return "it no longer points at what was installed";

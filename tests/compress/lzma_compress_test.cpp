@@ -11,7 +11,7 @@
 #include "compress/lzma/lzma_chain.h"
 #include "compress/lzma/lzma_compress.h"
 #include "compress/lzma/x86_filter.h"
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/vorn_header.h"
 #include "tests/support/test_support.h"
 
@@ -36,7 +36,7 @@ TEST(LzmaCompress, StreamsExpandBackWithADictionaryNoLargerThanTheData) {
                     const Bytes data = MakeData(kind, size);
                     TVornCodec codec;
                     const Bytes stream = CompressLzm(codec, data, {level, filter});
-                    UseLzmaMethod(codec);
+                    UseCustomMethods(codec);
                     EXPECT_EQ(ExpandBytes(codec, stream), data) << KindName(kind) << size << " " << level;
                     const bool stored = kind == DataKind::Random || size == 1;
                     EXPECT_EQ(stream[5], stored ? 'N' : 'L') << "NON or LZM";

@@ -11,7 +11,7 @@
 #include "compress/exceptions.h"
 #include "compress/lzma/crc32.h"
 #include "compress/lzma/lzma_format.h"
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/lzma/x86_filter.h"
 #include "compress/vorn_header.h"
 #include "tests/support/test_support.h"
@@ -90,7 +90,7 @@ Bytes LzmStream(const Bytes& input, const TLzmaCase& c) {
 Bytes ExpandLzm(const Bytes& stream, int32_t key = 0) {
     TVornCodec codec;
     codec.Key = key;
-    lzma::UseLzmaMethod(codec);
+    UseCustomMethods(codec);
     return ExpandBytes(codec, stream);
 }
 
@@ -248,7 +248,7 @@ TEST(LzmaChain, ExpandsLinksInOrder) {
     for (const TChainCase& c : {TChainCase{}, TChainCase{0, 2, 1, 4096, true}, TChainCase{1, 3, 2, 1u << 16, false}}) {
         const std::vector<Bytes> links = LzmaChain(pieces, c);
         TVornCodec codec;
-        lzma::UseLzmaMethod(codec);
+        UseCustomMethods(codec);
         for (size_t i = 0; i < links.size(); ++i) {
             ASSERT_EQ(ExpandBytes(codec, links[i]), pieces[i]) << "link " << i << " lp " << int{c.Lp};
             if (i == 2) {
@@ -303,7 +303,7 @@ TEST(LzmaChain, RefusesLinksThatDoNotFollow) {
     };
     for (const auto& c : cases) {
         TVornCodec codec;
-        lzma::UseLzmaMethod(codec);
+        UseCustomMethods(codec);
         std::vector<std::string> refusals;
         for (const Bytes& stream : c.streams) {
             const std::string refusal = Refusal([&] { ExpandBytes(codec, stream); });

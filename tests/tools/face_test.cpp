@@ -2,6 +2,8 @@
 // refuses them, and a stub whose resources were rebuilt, read back.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -187,7 +189,7 @@ TEST(ResourceSection, HostileLayoutsAreRefusedByName) {
         const setup::TPeSection section = layout.sections[rsrc], reloc = layout.sections[rsrc + 1];
         const int64_t tree = section.rawOffset, optional = layout.headers.OptionalAt();
         const auto header = [&](size_t i) { return layout.headers.SectionTableAt() + int64_t(i) * setup::pe::kSectionHeaderSize; };
-        const struct { const char* name; int64_t at; uint32_t value; const char* refusal; } cases[] = {
+        const struct { const char* name; int64_t at; uint32_t value; std::string refusal; } cases[] = {
             {"data below the section", tree + 104, section.virtualAddress - 1, "a resource's data lies outside the resource"},
             {"data past the section", tree + 104, section.virtualAddress + section.rawSize - 4, "a resource's data lies outside"},
             {"a subdirectory outside the section", tree + 20, 0x80000000u | section.rawSize, "a resource directory lies outside"},
@@ -198,7 +200,10 @@ TEST(ResourceSection, HostileLayoutsAreRefusedByName) {
             {"SectionAlignment below FileAlignment", optional + setup::pe::kSectionAlignmentField, 0x100, "its SectionAlignment is 0x100"},
             {"a section stored behind .rsrc", header(rsrc - 1) + setup::pe::kSectionRawOffsetField, reloc.rawOffset,
              ", listed before its resources, lies behind them in the file and would be moved without its header"},
-            {"a section mapped behind .rsrc", header(rsrc - 1) + setup::pe::kSectionAddressField, reloc.virtualAddress,
+            {".reloc inside .rsrc in memory", header(rsrc + 1) + setup::pe::kSectionAddressField, section.virtualAddress + 16,
+             "its section " + std::to_string(rsrc + 2) + " (at 0x" + (std::stringstream() << std::uppercase << std::hex
+                 << section.virtualAddress + 16).str() + ") lies in memory inside its section " + std::to_string(rsrc + 1)},
+            {"a section mapped behind .rsrc", header(rsrc - 1) + setup::pe::kSectionAddressField, reloc.virtualAddress + 0x10000,
              ", listed before its resources, lies behind them in memory"},
         };
         for (const auto& c : cases) {

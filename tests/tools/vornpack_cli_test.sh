@@ -48,6 +48,7 @@ check "list names each installer's architecture" [ "$(head -1 list.txt)/$("$vorn
 check "--stub refuses what is no PE32 GUI program, saying what it is" grep -q 'does not start like a PE image' err.txt
 # Stubs that are no stub: each refused with one line that names --stub.
 mkdir stubdir
+truncate -s 5M huge.bin
 head -c 100000 stub.bin > cut.bin
 cp stub.bin certificate.bin
 pe=$(od -An -tu4 -j 60 -N4 stub.bin | tr -d ' ')
@@ -61,6 +62,7 @@ while IFS='|' read -r name file message; do
 done <<'STUBS'
 an installer|one.exe| cannot be the installer's program: it is an installer, not a stub: it carries a package already
 a folder|stubdir|: a folder, not a program
+over 4 MiB|huge.bin|: the stub is larger than 4 MiB, the most vornpack takes
 cut short|cut.bin| cannot be the installer's program: its section 4 lies outside the file (the file is cut short, or the section lies)
 signed|certificate.bin| cannot be the installer's program: it is signed already; sign the installer instead
 misplaced|slot.bin| cannot be the installer's program: its execution level lies outside its resource section
@@ -166,7 +168,9 @@ check "the damaged entry is named" grep -q "entry 2 " err.txt
 # Refused builds: exit 1, the reason, and nothing written over anything.
 printf 'title = "x|y"\n[[file]]\nsource = "sample/files/readme.txt"\ndestination = "c:\\\\a"\n' > bad.toml
 mkdir dir.toml
-truncate -s 17M huge.toml
+truncate -s 1025K huge.toml
+truncate -s 5M huge.ico
+sed 's|^icon = .*|icon = "../huge.ico"|' sample/app.toml > sample/hugeicon.toml
 printf '[[file]]\ndestination = "c:\\\\a"\nsource = "sample/files/readme.txt\\u0000.x"\n' > nul.toml
 truncate -s 1900M z19.bin
 printf 'method = "non"\n[[file]]\nsource = "z19.bin"\ndestination = "c:\\\\a"\n[[file]]\nsource = "z19.bin"\ndestination = "c:\\\\b"\n' > big2.toml
@@ -178,14 +182,15 @@ done <<'CASES'
 a bad manifest|bad.toml -o bad.exe|bad.toml:1: title: "|" cannot be stored
 -o the manifest|sample/app.toml -o sample/app.toml|sample/app.toml: the output would overwrite the manifest
 -o a source|sample/app.toml -o sample/files/readme.txt|the output would overwrite the source of the entry at line 33
-a folder as the manifest|dir.toml|dir.toml: the manifest is not a regular file
-a manifest over 16 MiB|huge.toml|huge.toml: the manifest is larger than 16 MiB
+a folder as the manifest|dir.toml|"dir.toml": the manifest is not a regular file
+a manifest over 1 MiB|huge.toml|"huge.toml": the manifest is larger than 1 MiB, the most vornpack takes
+an icon over 4 MiB|sample/hugeicon.toml|sample/hugeicon.toml:9: icon: "sample/../huge.ico": the icon is larger than 4 MiB
 a NUL in a string|nul.toml|nul.toml:3: source: a NUL character cannot be stored
 two 1.9 GB stored sources|big2.toml -o big2.exe|big2.toml:5: source: with this entry the installer would pass 2 GiB (at least
 -o the icon|sample/app.toml -o sample/files/app.ico|sample/files/app.ico: the output would overwrite the icon
 -o the stub|sample/app.toml -o stub.bin|stub.bin: the output would overwrite the stub (--stub)
 CASES
-rm sample/plain.toml
+rm sample/plain.toml sample/hugeicon.toml
 check "manifest and sources are intact" diff -r sample "$examples/sample"
 check "nothing is written for a bad manifest" [ ! -e bad.exe ]
 check "no temporary file is left" no_temp

@@ -2,15 +2,18 @@
 // package's bytes, reading a built package back, and the buffered output.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/vorn_header.h"
 #include "setup/setup_errors.h"
 #include "tests/support/test_support.h"
 #include "tools/common/terminal_text.h"
 #include "tools/vornpack/commands.h"
+#include "tools/vornpack/folder_source.h"
 #include "tools/vornpack/manifest.h"
 #include "tools/vornpack/package_builder.h"
 #include "tools/vornpack/package_contents.h"
@@ -50,7 +53,7 @@ protected:
     }
     Bytes Build(const TManifest& manifest, const Bytes& stub, size_t jobs = 1, int64_t chainTarget = 32 << 20) {
         TMemoryStream out;
-        pack::BuildInstaller(manifest, stub, out, {.jobs = jobs, .progress = {}, .chainTarget = chainTarget});
+        pack::BuildInstaller(manifest, stub, out, {.jobs = jobs, .progress = {}, .chainTarget = chainTarget, .make = {}});
         return out.Bytes();
     }
 
@@ -82,8 +85,8 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"[[file]]\nsource = \"missing\"\ndestination = 'c:\\a'", "2: source: \"" + (dir_ / "missing").string() +
                                                                   "\" is not a readable file"},
         {ok + "destination = 'c:\\A'\n" + ok + "destination = 'C:\\a '",
-         "4: destination: the same destination as the entry at line 1"
-         " (rule duplicate; no-check = [\"duplicate\"] in the entry waives it)"},
+         "4: destination: \"" + (dir_ / "a").string() + "\" (line 4) goes to the same destination as \"" +
+             (dir_ / "a").string() + "\" (line 1) (rule duplicate; no-check = [\"duplicate\"] in the entry waives it)"},
         {ok + "destination = 'c:\\\u20AC\u0141'", "3: destination: \"\u0141\" has no place in code page 1252"},
         {"codepage = 1250\n" + ok + "destination = 'c:\\\u0141'", ""},
         {"codepage = 99999\n" + ok + "destination = 'c:\\a'", "1: codepage: unknown code page 99999; the installer"},
@@ -136,7 +139,7 @@ TEST_F(Vornpack, UninstallAddsARecordOfEveryFileAndTheRemoverLast) {
         {"[uninstall]\nfolder = 'c:\\t'\n" + a + "'c:\\a'", "1: uninstall: Settings needs the product's name"},
         {"title = 'T'\n" + table + "id = 'a\\b'\n" + a + "'c:\\a'", "2: uninstall.id: the registry key's name"},
         {"title = 'T'\n" + table + a + "'\\a'", "4: destination: with [uninstall], every destination starts with"},
-        {"title = 'T'\n" + table + a + "'<L>\\tool\\Uninstall.exe'", "2: destination: the same destination as"},
+        {"title = 'T'\n" + table + a + "'<L>\\tool\\Uninstall.exe'", "2: destination: the entry at line 2 goes to the same"},
         {"title = 'T'\nelevation = 'user'\n[uninstall]\nfolder = '<p>\\T'\n" + a + "'<l>\\a'",
          "3: uninstall.folder: <p> is a folder only an administrator can write, and elevation = \"user\" asks for no "
          "administrator; install into <l>"},
@@ -148,18 +151,21 @@ TEST_F(Vornpack, UninstallAddsARecordOfEveryFileAndTheRemoverLast) {
                                      "shortcuts.desktop = { name = 'Tool', ask = true }\n"
                                      "[[file]]\nsource = 'b'\ndestination = 'c:\\data\\<u>.log'\nmethod = 'non'\n"
                                      "shared = true\n");
-    const setup::TUninstallRecord record = pack::UninstallRecord(manifest);
-    EXPECT_EQ(record, (setup::TUninstallRecord{
+    const setup::TUninstallRecord record{
                           "Tool", "Tool", "1.2.3.4", "Me", true, "<l>\\Tool", "",
                           {{"<l>\\Tool\\a.bin", 3, "039058c6f2c0cb492c533b0a4d14ef77cc0f78abccced5287d84a1a2011cfb81",
                             setup::Removal::Never, setup::Sharing::Own},
                            {"c:\\data\\<u>.log", 0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855",
                             setup::Removal::Auto, setup::Sharing::Shared}},
-                          {{"Desktop", "Tool", ""}}}));
+                          {{"Desktop", "Tool", ""}}};
     TManifest built = manifest;
     const pack::TUninstallFiles files(manifest, {});
     for (const pack::TFileEntry& entry : files.Entries(manifest)) built.files.push_back(entry);
-    TMemoryStream installer(Build(built, Hex("00")));
+    TMemoryStream installer;
+    pack::BuildInstaller(built, Hex("00"), installer,
+                         {.jobs = 2, .progress = {}, .make = [&](const std::vector<pack::TBuiltEntry>& before) {
+                              return setup::RecordText(pack::UninstallRecord(manifest, before));
+                          }});
     std::vector<std::string> last;
     std::optional<setup::TUninstallRecord> found;
     pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry& e, TStream& s) {
@@ -229,6 +235,12 @@ TEST_F(Vornpack, FolderTablesGiveOneEntryPerFileInByteOrder) {
     EXPECT_EQ(stored.files.back().method, vorn::tools::MethodNamed("non"));
     EXPECT_EQ(stored.files.back().waived, std::set<std::string>{"length"});
     EXPECT_EQ(stored.notes.size(), 1u) << "one note for empty/ and empty/deeper/";
+    const std::string tree = (dir_ / "tree").string();
+    EXPECT_EQ(Parse(folder + "include = ['a.txt', 'MyApp.ex']\nexclude = [\n'*.tmp']").warnings,
+              (std::vector<std::string>{(dir_ / "app.toml").string() + ":4: include: \"MyApp.ex\" matches nothing under \"" +
+                                            tree + "\"",
+                                        (dir_ / "app.toml").string() + ":5: exclude: \"*.tmp\" matches nothing under \"" +
+                                            tree + "\""}));
 
     fs::create_symlink("a.txt", dir_ / "tree/link.txt");
     const std::pair<std::string, std::string> refused[] = {
@@ -236,9 +248,95 @@ TEST_F(Vornpack, FolderTablesGiveOneEntryPerFileInByteOrder) {
         {folder + "exclude = ['link.txt']\nrun = 'now'", "5: run: belongs to a [[file]]"},
         {folder + "exclude = ['*']", "2: source: \"" + (dir_ / "tree").string() + "\" holds no file to install"},
         {folder + "exclude = ['link.txt']\n[[file]]\nsource = 'tree/a.txt'\ndestination = '<p>\\t\\A.TXT'",
-         "5: destination: the same destination as the entry at line 1"},
+         "5: destination: \"" + (dir_ / "tree/a.txt").string() + "\" (line 5) goes to the same destination as \"" +
+             (dir_ / "tree/a.txt").string() + "\" (line 1); leave it out of the [[folder]] at line 1 with exclude = "
+             "[\"a.txt\"] (rule duplicate"},
+        {folder + "exclude = ['Bin\\*.pdb']", "4: exclude: \"Bin\\*.pdb\": globs separate folders with \"/\", as in "
+                                             "\"Bin/*.pdb\""},
     };
     for (const auto& [toml, error] : refused) EXPECT_EQ(ParseError(toml).substr(0, error.size()), error) << toml;
+}
+
+// Whatever stops a walk fails it, naming the folder and the reason: a
+// folder that cannot be opened, one removed between its listing and its
+// turn, one met twice. An excluded folder is never opened.
+TEST_F(Vornpack, AFolderWalkFailsLoudlyAndNeverEntersAnExcludedFolder) {
+    for (const char* folder : {"tree/bin", "tree/locked/deeper", "tree/gone"}) fs::create_directories(dir_ / folder);
+    for (const char* file : {"tree/bin/a.dll", "tree/locked/deeper/b.txt", "tree/gone/c.txt"})
+        WriteFile(file, Hex("01"));
+    const fs::path tree = dir_ / "tree";
+    const auto FailingAt = [&](const std::string& folder, std::errc reason) {
+        return [=](const fs::path& at) {
+            if (at.string().ends_with("/" + folder)) throw fs::filesystem_error("test", at, std::make_error_code(reason));
+            return pack::ReadFolder(at);
+        };
+    };
+    const struct {
+        pack::FolderReader read;
+        std::string error;
+    } cases[] = {
+        {FailingAt("locked", std::errc::permission_denied), "\"" + (tree / "locked").string() + "\" cannot be read: Permission denied"},
+        {FailingAt("locked/deeper", std::errc::too_many_files_open),
+         "\"" + (tree / "locked/deeper").string() + "\" cannot be read: Too many open files"},
+        {[&](const fs::path& at) {
+             pack::TFolderListing listing = pack::ReadFolder(at);
+             if (at == tree / "") fs::remove_all(tree / "gone");
+             return listing;
+         },
+         "\"" + (tree / "gone").string() + "\" cannot be read: No such file or directory"},
+        {[&](const fs::path& at) {
+             pack::TFolderListing listing = pack::ReadFolder(at);
+             if (at == tree / "bin") listing.identity = pack::ReadFolder(tree).identity;
+             return listing;
+         },
+         "\"" + (tree / "bin").string() + "\" is a folder the walk has met before"},
+    };
+    for (const auto& c : cases) {
+        try {
+            pack::ListFolder(tree, {}, {}, c.read);
+            ADD_FAILURE() << c.error;
+        } catch (const pack::EFolderError& e) {
+            EXPECT_EQ(std::string(e.what()).substr(0, c.error.size()), c.error);
+        }
+    }
+    fs::create_directory_symlink("tree", dir_ / "link");
+    const pack::TFolderFiles found =
+        pack::ListFolder(dir_ / "link", {}, {"locked"}, FailingAt("locked", std::errc::permission_denied));
+    EXPECT_EQ(found.files, std::vector<std::string>{"bin/a.dll"});
+    EXPECT_TRUE(found.unmatched.empty());
+}
+
+// Each source is read once, as it was when opened: a file swapped for a pipe
+// after the manifest was read fails the build at once instead of waiting
+// for a writer, and so does a file that changes while it is read.
+TEST_F(Vornpack, ASourceSwappedOrChangedDuringTheBuildFailsIt) {
+    WriteFile("a", Hex("01"));
+    WriteFile("big", MakeData(kAllKinds[0], 1 << 20, 1));
+    const TManifest m = Parse("[[file]]\nsource = 'a'\ndestination = 'c:\\a'\n");
+    fs::remove(dir_ / "a");
+    ASSERT_EQ(::mkfifo((dir_ / "a").c_str(), 0600), 0);
+    try {
+        Build(m, {});
+        ADD_FAILURE() << "a pipe went in";
+    } catch (const pack::EManifestError& e) {
+        EXPECT_NE(e.Message.find(":1: source: \"" + (dir_ / "a").string() + "\" is not a regular file"), std::string::npos)
+            << e.Message;
+    }
+    TManifest changing = Parse("[[file]]\nsource = 'big'\ndestination = 'c:\\big'\n");
+    int percentSeen = 0;
+    try {
+        TMemoryStream out;
+        pack::BuildInstaller(changing, {}, out,
+                             {.jobs = 1, .progress = [&](const pack::TFileEntry&, size_t) -> TShowProgressEvent {
+                                  return [&](int32_t&) {
+                                      if (percentSeen++ == 0) std::ofstream(dir_ / "big", std::ios::app) << "more";
+                                  };
+                              }, .chainTarget = 1, .make = {}});
+        ADD_FAILURE() << "a file that grew went in";
+    } catch (const pack::EManifestError& e) {
+        EXPECT_NE(e.Message.find(":1: source: \"" + (dir_ / "big").string() + "\" changed while it was read"),
+                  std::string::npos) << e.Message;
+    }
 }
 
 TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
@@ -277,6 +375,32 @@ TEST_F(Vornpack, EveryNumberOfJobsBuildsTheSameInstallerAndFailsAlike) {
     }
 }
 
+// A prepared stream of every method the tools write goes in as it is and
+// expands back, LZM (a custom-door method) included.
+TEST_F(Vornpack, PreparedStreamsOfEveryMethodGoInAsIs) {
+    const Bytes data = MakeData(kAllKinds[0], 50000, 3);
+    std::string toml;
+    for (const tools::TMethodIdentity& method : tools::kMethodTable) {
+        TMemoryStream source(data), stream;
+        TVornCodec writer;
+        method.Write(writer, stream, source, method, method.Levels.Default);
+        WriteFile(method.Name, stream.Bytes());
+        toml.append("[[file]]\nsource = '").append(method.Name).append("'\ndestination = 'c:\\");
+        toml.append(method.Name).append("'\nmethod = 'as-is'\n");
+    }
+    TMemoryStream installer(Build(Parse(toml), Hex("4D 5A")));
+    TVornCodec codec;
+    UseCustomMethods(codec);
+    size_t expanded = 0;
+    pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry& e, TStream& s) {
+                                      TMemoryStream out;
+                                      codec.ExpandStream(out, s);
+                                      EXPECT_EQ(out.Bytes(), data) << e.destination;
+                                      ++expanded;
+                                  }});
+    EXPECT_EQ(expanded, tools::kMethodTable.size());
+}
+
 // Chains around other methods, cut by a level and by the chain target: the
 // same with any -j, and every link expands in order through one codec.
 TEST_F(Vornpack, SolidBuildsAreTheSameWhateverTheJobs) {
@@ -299,7 +423,7 @@ TEST_F(Vornpack, SolidBuildsAreTheSameWhateverTheJobs) {
     EXPECT_EQ(Build(Parse(toml), Hex("4D 5A"), 1, 100000), cut);
     TMemoryStream installer(cut);
     TVornCodec codec;
-    lzma::UseLzmaMethod(codec);
+    UseCustomMethods(codec);
     std::vector<int> starts;
     pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry& e, TStream& s) {
                                       if (e.chainOffset == 0u) starts.push_back(static_cast<int>(e.index) - 1);
@@ -363,6 +487,11 @@ TEST_F(Vornpack, EachDestinationRuleRefusesWithLineReasonAndNameAndCanBeWaived) 
         return "[[file]]\nsource = 'a'\ndestination = \"" + destination + "\"\n" + (more.empty() ? "" : more + "\n");
     };
     const std::string x236(236, 'x');
+    // Both sources are named.
+    const auto Same = [a = "\"" + (dir_ / "a").string() + "\""](int second, int first) {
+        return std::to_string(second) + ": destination: " + a + " (line " + std::to_string(second) +
+               ") goes to the same destination as " + a + " (line " + std::to_string(first) + ")";
+    };
     const struct {
         std::string toml, error, rule;
     } cases[] = {
@@ -378,7 +507,10 @@ TEST_F(Vornpack, EachDestinationRuleRefusesWithLineReasonAndNameAndCanBeWaived) 
         {File("c:\\\\console.txt"), "", ""},
         {File("c:\\\\app.\\\\a"), "3: destination: \"app.\" ends in a space or a dot", "trailing-space-or-dot"},
         {File("c:\\\\app \\\\a"), "3: destination: \"app \" ends in a space or a dot", "trailing-space-or-dot"},
-        {File("c:/App/a") + File("C:\\\\app\\\\A"), "4: destination: the same destination as the entry at line 1",
+        {File("c:/App/a") + File("C:\\\\app\\\\A"), Same(4, 1), "duplicate"},
+        // Windows drops a name's trailing dots and spaces, waived or not.
+        {File("c:\\\\a.txt") + File("c:\\\\a.txt. ", "no-check = ['trailing-space-or-dot']"), Same(4, 1), "duplicate"},
+        {File("c:\\\\sub.\\\\a.txt", "no-check = ['trailing-space-or-dot']") + File("c:\\\\SUB\\\\a.txt"), Same(5, 1),
          "duplicate"},
         {File("c:\\\\a", "run = 'at-end'") + File("c:\\\\b", "run = 'at-end'"),
          "1: run: never runs: the entry at line 5 is also run at the end", "run-at-end"},
@@ -405,10 +537,10 @@ TEST_F(Vornpack, EachDestinationRuleRefusesWithLineReasonAndNameAndCanBeWaived) 
         {File("c:\\\\conout$.txt"), "3: destination: \"conout$.txt\" is the device", "device-name"},
         {File("c:\\\\com0"), "3: destination: \"com0\" is the device", "device-name"},
         {File("c:\\\\COM\u00B9"), "3: destination: \"com\u00B9\" is the device com\u00B9", "device-name"},
-        {File("a.txt") + File("\\\\A.txt"), "4: destination: the same destination as the entry at line 1", "duplicate"},
-        {File("c:\\\\\u00E9") + File("C:\\\\\u00C9"), "4: destination: the same destination", "duplicate"},
+        {File("a.txt") + File("\\\\A.txt"), Same(4, 1), "duplicate"},
+        {File("c:\\\\\u00E9") + File("C:\\\\\u00C9"), Same(4, 1), "duplicate"},
         {File("c:\\\\a\\\\\\\\b", "no-check = ['dot-or-empty-name']") + File("c:\\\\a\\\\b"),
-         "5: destination: the same destination as the entry at line 1", "duplicate"},
+         Same(5, 1), "duplicate"},
         {"elevation = 'user'\n" + File("<s>\\\\a.dll"), "4: destination: <s> is a folder only an administrator",
          "needs-admin"},
         {"elevation = 'user'\n" + File("c:\\\\Tools\\\\a.exe"), "", ""},

@@ -9,7 +9,7 @@
 #include "compress/exceptions.h"
 #include "compress/lzma/lzma_compress.h"
 #include "compress/lzma/lzma_format.h"
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 #include "tools/common/buffered_stream.h"
@@ -129,7 +129,7 @@ int RunExpand(const TExpandOptions& options) {
         RefuseLaterLink(source, header);
         TOutputFile output(options.output);
         TVornCodec codec;
-        lzma::UseLzmaMethod(codec);
+        UseCustomMethods(codec);
         codec.Key = options.key;
         TProgressBar bar("expanding", options.quiet);
         codec.OnShowProgress = bar.Handler();

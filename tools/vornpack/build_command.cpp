@@ -4,9 +4,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 #include "compress/events.h"
@@ -21,6 +21,7 @@
 #include "tools/vornpack/commands.h"
 #include "tools/vornpack/package_builder.h"
 #include "tools/vornpack/signing.h"
+#include "tools/vornpack/source_file.h"
 #include "tools/vornpack/stub_image.h"
 #include "tools/vornpack/execution_level.h"
 #include "tools/vornpack/stub_rewrite.h"
@@ -29,6 +30,10 @@
 namespace vorn::pack {
 
 namespace {
+
+// Past this a --stub is refused before it is read: the carried stubs take
+// about 120 KB, and an installer's program has no use for megabytes.
+constexpr int64_t kMaxStubSize = int64_t{4} << 20;
 
 // A --stub that cannot be read or cannot be an installer's program.
 class EStubError : public EVornError {
@@ -44,12 +49,16 @@ std::vector<uint8_t> LoadStub(const TBuildOptions& options, const TArchitecture&
         return stub;
     }
     std::error_code error;
-    std::ifstream in(options.stub, std::ios::binary);
-    if (std::filesystem::is_directory(options.stub, error) || !in)
-        throw EStubError("--stub \"" + options.stub + "\": " +
-                         (in ? "a folder, not a program" : "cannot be read"));
-    std::vector<uint8_t> stub{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw EStubError("--stub \"" + options.stub + "\": cannot be read");
+    if (std::filesystem::is_directory(options.stub, error))
+        throw EStubError("--stub \"" + options.stub + "\": a folder, not a program");
+    std::vector<uint8_t> stub;
+    try {
+        stub = ReadCapped(options.stub, kMaxStubSize, "the stub");
+    } catch (const ESourceError& problem) {
+        throw EStubError("--stub " + problem.Message);
+    } catch (const EStreamError&) {
+        throw EStubError("--stub \"" + options.stub + "\": cannot be read");
+    }
     const std::string problem = StubProblem(stub, arch);
     if (!problem.empty())
         throw EStubError("--stub \"" + options.stub + "\" cannot be the installer's program: " + problem);
@@ -167,6 +176,8 @@ void RefuseOutputOverInput(const TManifest& manifest, const std::string& stub, c
 int RunBuild(const TBuildOptions& options) {
     try {
         TManifest manifest = LoadManifest(options.manifest);
+        for (const std::string& warning : manifest.warnings)
+            std::fprintf(stderr, "vornpack: warning: %s\n", tools::Printable(warning).c_str());
         if (!options.quiet)
             for (const std::string& note : manifest.notes)
                 std::fprintf(stderr, "vornpack: note: %s\n", tools::Printable(note).c_str());
@@ -193,7 +204,10 @@ int RunBuild(const TBuildOptions& options) {
         uint32_t signature = 0;
         {
             TTotalProgress progress(manifest, options.quiet);
-            const TBuildSettings settings{.jobs = JobsFor(options), .progress = progress.ForEntries()};
+            const TBuildSettings settings{.jobs = JobsFor(options), .progress = progress.ForEntries(),
+                                          .make = [&](const std::vector<TBuiltEntry>& before) {
+                                              return setup::RecordText(UninstallRecord(manifest, before));
+                                          }};
             if (command.empty())
                 built = BuildInstaller(manifest, stub, output.Stream(), settings);
             else
@@ -216,6 +230,9 @@ int RunBuild(const TBuildOptions& options) {
     } catch (const EManifestError& error) {
         std::fprintf(stderr, "vornpack: %s\n", tools::Printable(error.what()).c_str());
         return kExitBadInput;
+    } catch (const std::bad_alloc&) {  // the library's words name nothing the user could act on
+        return tools::ReportFailure("vornpack", options.manifest,
+                                    std::runtime_error("not enough memory to build this installer"));
     } catch (const std::exception& error) {
         return tools::ReportFailure("vornpack", options.manifest, error);
     }

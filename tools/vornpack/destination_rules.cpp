@@ -209,12 +209,33 @@ private:
     std::vector<TRuleBreach> found_;
 };
 
-// The path as Windows finds the file: one "\" between names, case folded.
+// The path as Windows finds the file: one "\" between names, which lose
+// their trailing dots and spaces ("a.txt." is "a.txt"), case folded.
 std::wstring ComparedPath(const std::string& destination, const TRuleContext& context) {
-    std::string path = Resolved(Normalized(destination));
-    path.erase(std::unique(path.begin(), path.end(), [](char a, char b) { return a == '\\' && b == '\\'; }),
-               path.end());
+    std::string path;
+    for (std::string& part : Parts(Resolved(Normalized(destination)))) {
+        if (part.find_first_not_of('.') != std::string::npos)
+            part.erase(part.find_last_not_of(". ") + 1);
+        if (!part.empty()) path += (path.empty() ? "" : "\\") + part;
+    }
     return FoldedName(path, context.codepage);
+}
+
+std::string Described(const TRuledEntry& entry) {
+    const std::string line = "line " + std::to_string(entry.line);
+    return entry.source.empty() ? "the entry at " + line : Quoted(entry.source) + " (" + line + ")";
+}
+
+// Both sources named; for a [[folder]] file that a [[file]] also installs,
+// the exclude that keeps the [[folder]] from installing it a second time.
+std::string DuplicateReason(const TRuledEntry& first, const TRuledEntry& second) {
+    std::string reason = Described(second) + " goes to the same destination as " + Described(first);
+    const TRuledEntry* inFolder = first.folderPath.empty() ? &second : &first;
+    const TRuledEntry* alone = first.folderPath.empty() ? &first : &second;
+    if (!inFolder->folderPath.empty() && alone->folderPath.empty() && !alone->source.empty())
+        reason += "; leave it out of the [[folder]] at line " + std::to_string(inFolder->line) + " with exclude = [" +
+                  Quoted(inFolder->folderPath) + "]";
+    return reason;
 }
 
 }  // namespace
@@ -260,12 +281,11 @@ std::optional<TRuleBreach> CheckShortcutRules(const std::string& name, const std
 }
 
 std::optional<TRuleBreach> CheckEntryRules(const std::vector<TRuledEntry>& entries, const TRuleContext& context) {
-    std::map<std::wstring, int> seen;  // path as Windows compares it -> line
+    std::map<std::wstring, const TRuledEntry*> seen;  // path as Windows compares it -> its first entry
     for (const TRuledEntry& entry : entries) {
-        auto [at, added] = seen.emplace(ComparedPath(entry.destination, context), entry.line);
+        auto [at, added] = seen.emplace(ComparedPath(entry.destination, context), &entry);
         if (!added && !entry.waived.count("duplicate"))
-            return TRuleBreach{"duplicate", "destination", entry.line,
-                              "the same destination as the entry at line " + std::to_string(at->second)};
+            return TRuleBreach{"duplicate", "destination", entry.line, DuplicateReason(*at->second, entry)};
     }
     const TRuledEntry* earlier = nullptr;
     for (const TRuledEntry& entry : entries) {

@@ -57,10 +57,13 @@ struct TRuledEntry {
     bool runsAtEnd;
     const std::set<std::string>& waived;
     int line;
+    std::string source;      // as messages show it; empty for the files vornpack makes
+    std::string folderPath;  // under its [[folder]], "/"-separated; empty for a [[file]]
 };
 
 // The rules across entries, in install order: one path twice (as Windows
-// compares paths), more than one run at the end.
+// compares paths: case folded, names without their trailing dots and
+// spaces), more than one run at the end.
 std::optional<TRuleBreach> CheckEntryRules(const std::vector<TRuledEntry>& entries, const TRuleContext& context);
 
 }  // namespace vorn::pack

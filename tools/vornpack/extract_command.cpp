@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "compress/exceptions.h"
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/vorn_codec.h"
 #include "setup/folders.h"
 #include "tools/common/output_file.h"
@@ -217,7 +217,7 @@ int RunExtract(const TExtractOptions& options) {
         TFileStream installer(options.installer, FileMode::OpenRead);
         const std::vector<std::string> paths = PlanPaths(installer, options);
         TVornCodec codec;
-        lzma::UseLzmaMethod(codec);
+        UseCustomMethods(codec);
         TPackageVisitor visitor;
         visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
             const std::string& relative = paths[entry.index - 1];

@@ -1,13 +1,12 @@
 #include "tools/vornpack/manifest.h"
 
+#include <sys/stat.h>
 #include <toml++/toml.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "compress/vorn_header.h"
 #include "setup/folders.h"
@@ -18,13 +17,19 @@
 #include "tools/vornpack/folder_source.h"
 #include "tools/vornpack/manifest_text.h"
 #include "tools/vornpack/signing.h"
+#include "tools/vornpack/source_file.h"
 
 namespace vorn::pack {
 
 namespace {
 
 constexpr size_t kMaxText = setup::kNameLimit;  // the installer cuts names, questions and paths after a macro here
-constexpr std::uintmax_t kMaxManifestSize = 16 << 20;
+// Past these a file is refused before it is read. A manifest of 1 MiB
+// parses in well under a second and 64 MB whatever it holds (a million
+// numbers are the worst found); an icon of every size Windows shows, in
+// PNG, takes well under 4 MiB.
+constexpr int64_t kMaxManifestSize = int64_t{1} << 20;
+constexpr int64_t kMaxIconSize = int64_t{4} << 20;
 
 // "a string", "an integer", ... for messages about a value's type.
 std::string TypeName(toml::node_type type) {
@@ -201,16 +206,17 @@ std::string Explained(const TRuleBreach& breach, const std::string& value) {
     return breach.reason + "; " + SingleQuotesHint(value);
 }
 
+// Judged without opening it: the build opens each source once, without
+// blocking, and judges it again on that handle.
 void CheckSource(const TChecker& check, const toml::node& node, const std::filesystem::path& source) {
-    std::error_code error;
     std::string quoted = source.string();
     quoted.insert(quoted.begin(), '"');
     quoted.push_back('"');
-    if (!std::filesystem::is_regular_file(source, error))
+    struct stat status {};
+    if (::stat(source.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         check.Fail(node, "source", SourceHint(node.value_or(std::string()), quoted + " is not a readable file"));
-    std::ifstream probe(source, std::ios::binary);
-    if (!probe) check.Fail(node, "source", quoted + " cannot be read");
-    if (std::filesystem::file_size(source, error) > static_cast<uintmax_t>(kMaxStreamSize))
+    if (::access(source.c_str(), R_OK) != 0) check.Fail(node, "source", quoted + " cannot be read");
+    if (status.st_size > kMaxStreamSize)
         check.Fail(node, "source", "larger than 2 GiB; the installer's sizes are signed 32-bit");
 }
 
@@ -331,9 +337,25 @@ std::vector<std::string> ParseGlobs(const TChecker& check, const toml::table& ta
     if (!array) check.WrongType(*node, key, "a list of globs, as in [\"*.dll\", \"bin/**\"]");
     for (const auto& glob : *array) {
         if (!glob.is_string()) check.WrongType(glob, key, "a string");
-        globs.emplace_back(glob.as_string()->get());
+        const std::string& text = glob.as_string()->get();
+        if (text.empty()) check.Fail(glob, key, "a glob must not be empty");
+        // Windows' separator would be a literal character here, and match nothing.
+        if (text.find('\\') != std::string::npos) {
+            std::string slashed = text;
+            std::replace(slashed.begin(), slashed.end(), '\\', '/');
+            check.Fail(glob, key, "\"" + text + "\": globs separate folders with \"/\", as in \"" + slashed + "\"");
+        }
+        globs.push_back(text);
     }
     return globs;
+}
+
+// A glob that matches nothing is most likely a typo ("MyApp.ex"): worth a warning.
+void WarnUnmatched(const toml::table& table, const TFolderFiles& found, const std::filesystem::path& root,
+                   TManifest& manifest) {
+    for (const auto& [key, glob] : found.unmatched)
+        manifest.warnings.push_back(manifest.path.string() + ":" + std::to_string(table.get(key)->source().begin.line) +
+                                    ": " + key + ": \"" + glob + "\" matches nothing under \"" + root.string() + "\"");
 }
 
 // The files a [[folder]] table takes, one entry each, in the byte order of
@@ -368,12 +390,14 @@ void ParseFolder(const TChecker& check, const toml::table& table, TManifest& man
         check.Fail(*source, "source", SourceHint(source->as_string()->get(), error.what()));
     }
     if (found.files.empty()) check.Fail(*source, "source", "\"" + root.string() + "\" holds no file to install");
+    WarnUnmatched(table, found, root, manifest);
     for (const std::string& empty : found.emptyFolders)
         manifest.notes.push_back(manifest.path.string() + ":" + std::to_string(model.line) + ": source: \"" + empty +
                                  "\" is empty and left out: the installer makes only the folders it puts files in");
     for (const std::string& file : found.files) {
         TFileEntry entry = model;
         entry.source = root / file;
+        entry.folderPath = file;
         CheckSource(check, *source, entry.source);
         std::string name = check.Converted(*source, "source", file, manifest.codepage);
         std::replace(name.begin(), name.end(), '/', '\\');
@@ -468,11 +492,14 @@ std::vector<TIconImage> ParseIcon(const TChecker& check, const toml::node& node,
     std::string quoted = path.string();  // built in place: GCC 12 misreads "\"" + text + "\""
     quoted.insert(quoted.begin(), '"');
     quoted.push_back('"');
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) check.Fail(node, "icon", quoted + " is not a readable file");
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) check.Fail(node, "icon", quoted + " cannot be read");
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = ReadCapped(path, kMaxIconSize, "the icon");
+    } catch (const ESourceError& error) {
+        check.Fail(node, "icon", error.Message);
+    } catch (const EStreamError&) {
+        check.Fail(node, "icon", quoted + " is not a readable file");
+    }
     try {
         return ReadIconFile(bytes);
     } catch (const EFaceError& problem) {
@@ -529,7 +556,8 @@ TUninstall ParseUninstall(const TChecker& check, const toml::node& node, const T
 std::vector<TRuledEntry> Ruled(const std::vector<TFileEntry>& files) {
     std::vector<TRuledEntry> ruled;
     for (const TFileEntry& entry : files)
-        ruled.push_back({entry.destination, entry.run == RunMode::AtEnd, entry.waived, entry.line});
+        ruled.push_back({entry.destination, entry.run == RunMode::AtEnd, entry.waived, entry.line,
+                         entry.source.string(), entry.folderPath});
     return ruled;
 }
 
@@ -641,17 +669,15 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
 }
 
 TManifest LoadManifest(const std::filesystem::path& path) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
-        throw EManifestError(path.string() + ": the manifest is not a regular file");
-    if (std::filesystem::exists(status) && std::filesystem::file_size(path, error) > kMaxManifestSize)
-        throw EManifestError(path.string() + ": the manifest is larger than 16 MiB");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw EManifestError(path.string() + ": cannot read the manifest");
-    std::stringstream text;
-    text << in.rdbuf();
-    return ParseManifest(text.str(), path);
+    std::vector<uint8_t> text;
+    try {
+        text = ReadCapped(path, kMaxManifestSize, "the manifest");
+    } catch (const ESourceError& error) {
+        throw EManifestError(error.Message);
+    } catch (const EStreamError&) {
+        throw EManifestError(path.string() + ": cannot read the manifest");
+    }
+    return ParseManifest(std::string(text.begin(), text.end()), path);
 }
 
 }  // namespace vorn::pack

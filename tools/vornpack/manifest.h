@@ -55,6 +55,7 @@ inline constexpr TEntryMethod kDefaultMethod = tools::MethodNamed("lh5");
 
 struct TFileEntry {
     std::filesystem::path source;  // resolved against the manifest's folder
+    std::string folderPath;        // under its [[folder]]'s source, "/"-separated; empty for a [[file]]
     std::string destination;       // in the package's code page from here on
     RunMode run = RunMode::Never;
     std::array<TShortcut, setup::kShortcutFolders.size()> shortcuts;
@@ -65,6 +66,7 @@ struct TFileEntry {
     bool shared = false;  // counted among the machine's shared files: shared = true
     std::set<std::string> waived;  // destination rules the vendor switched off
     int line = 0;  // of the [[file]] table, for messages
+    bool made = false;  // its bytes are made by the build (TBuildSettings::make), not read from source
 };
 
 // [uninstall]: the package installs a remover and its record into folder;
@@ -103,6 +105,7 @@ struct TManifest {
     std::vector<std::string> signCommand;
     std::chrono::seconds signTimeLimit{300};  // [sign] timeout: the command is ended after it
     std::vector<std::string> notes;  // "FILE:LINE: field: ..." worth telling, not refusing
+    std::vector<std::string> warnings;  // the same, for what is most likely a mistake
 };
 
 // Reads and checks the manifest. Texts come back converted to the code page.

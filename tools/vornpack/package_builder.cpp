@@ -14,11 +14,12 @@
 #include "compress/byte_order.h"
 #include "compress/lzma/lzma_chain.h"
 #include "compress/lzma/lzma_compress.h"
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
 #include "tools/common/method_writer.h"
+#include "tools/vornpack/source_file.h"
 #include "tools/vornpack/store_decision.h"
 
 namespace vorn::pack {
@@ -50,23 +51,38 @@ setup::TEntryFields StoredFields(const TFileEntry& entry) {
     throw EManifestError(manifest.path.string() + ":" + std::to_string(entry.line) + ": source: " + what);
 }
 
-// The stream expands as the installer will expand it, into nothing, as
-// verify does: a damaged one would install a broken file.
-void CheckExpands(const TManifest& manifest, const TFileEntry& entry, TStream& source) {
-    TVornCodec codec;
-    TNullStream nothing;
+// Opens the entry's source once for fn; a source that is not what it was
+// when checked fails the build at the entry's line.
+template <typename Fn>
+auto WithSource(const TManifest& manifest, const TFileEntry& entry, Fn fn) {
     try {
-        codec.ExpandStream(nothing, source);
+        TSourceFile source(entry.source);
+        return fn(source);
+    } catch (const ESourceError& error) {
+        Fail(manifest, entry, error.Message);
+    }
+}
+
+// The stream expands as the installer will expand it, as verify does: a
+// damaged one would install a broken file. Gives what it installs.
+TInstalledBytes CheckExpands(const TManifest& manifest, const TFileEntry& entry, TStream& stream) {
+    TVornCodec codec;
+    UseCustomMethods(codec);
+    TDigestStream installed;
+    stream.Seek(0);
+    try {
+        codec.ExpandStream(installed, stream);
     } catch (const EVornError& error) {
         Fail(manifest, entry, "\"" + entry.source.string() + "\" is damaged: " + error.Message);
     }
-    source.Seek(0);
+    return {installed.Size(), installed.Digest()};
 }
 
 // A prepared stream goes in as it is, provided the installer can expand it:
 // no key (the installer sets none), a single stream, a known method, data
-// that expands.
-uint8_t CopyAsIs(const TManifest& manifest, const TFileEntry& entry, TStream& source, TStream& out) {
+// that expands. The copy in out is what is checked.
+uint8_t CopyAsIs(const TManifest& manifest, const TFileEntry& entry, TSourceFile& source, TStream& out,
+                 TInstalledBytes& installed) {
     const std::optional<TVornHeader> peeked = PeekHeader(source);
     source.Seek(0);
     uint8_t method = kHeaderless;
@@ -75,7 +91,7 @@ uint8_t CopyAsIs(const TManifest& manifest, const TFileEntry& entry, TStream& so
         if (header.LockLevel > 0) Fail(manifest, entry, "a locked stream; the installer sets no key and could never expand it");
         if (header.ArchiveType != 0) Fail(manifest, entry, "a multi-file archive; the installer expands single streams only");
         TVornCodec probe;
-        lzma::UseLzmaMethod(probe);
+        UseCustomMethods(probe);
         try {
             probe.GetCompressMethod(header.Id());
         } catch (const EVornError& error) {
@@ -86,8 +102,9 @@ uint8_t CopyAsIs(const TManifest& manifest, const TFileEntry& entry, TStream& so
         if (!known) Fail(manifest, entry, "a custom stream; the installer cannot expand it");
         method = known->Index;
     }
-    CheckExpands(manifest, entry, source);
     out.CopyFrom(source, source.Size());
+    source.Finish();
+    installed = CheckExpands(manifest, entry, out);
     return method;
 }
 
@@ -116,15 +133,26 @@ TCompressResult Encode(const TFileEntry& entry, TVornCodec& codec, TStream& dest
 }
 
 TEncodedEntry EncodeEntry(const TManifest& manifest, const TFileEntry& entry, TShowProgressEvent progress) {
-    TFileStream source(entry.source.string(), FileMode::OpenRead);
-    TEncodedEntry encoded{.built = {entry.destination, 0, source.Size(), 0}};
-    if (entry.method == kAsIs) {
-        encoded.built.method = CopyAsIs(manifest, entry, source, *encoded.stream);
-    } else {
-        TVornCodec codec;
-        codec.OnShowProgress = std::move(progress);
-        encoded.built.method = Encode(entry, codec, *encoded.stream, source).Method;
-    }
+    return WithSource(manifest, entry, [&](TSourceFile& source) {
+        TEncodedEntry encoded{.built = {entry.destination, 0, source.Size(), 0, {}}};
+        if (entry.method == kAsIs) {
+            encoded.built.method = CopyAsIs(manifest, entry, source, *encoded.stream, encoded.built.installed);
+        } else {
+            TVornCodec codec;
+            codec.OnShowProgress = std::move(progress);
+            encoded.built.method = Encode(entry, codec, *encoded.stream, source).Method;
+            encoded.built.installed = source.Finish();
+        }
+        return encoded;
+    });
+}
+
+// An entry made from those before it, encoded as a file of those bytes would be.
+TEncodedEntry EncodeMade(const TFileEntry& entry, const std::string& bytes) {
+    TMemoryStream source(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    TEncodedEntry encoded{.built = {entry.destination, 0, source.Size(), 0, {}}};
+    TVornCodec codec;
+    encoded.built.method = Encode(entry, codec, *encoded.stream, source).Method;
     return encoded;
 }
 
@@ -157,12 +185,14 @@ int64_t SourceSize(const TFileEntry& entry) {
 // The fewest bytes an entry's stream can take: exactly what a stored entry
 // takes (a stored method, as-is, or data whose sample does not shrink), a
 // header for the rest.
-int64_t LeastStreamSize(const TFileEntry& entry, int64_t size) {
+int64_t LeastStreamSize(const TManifest& manifest, const TFileEntry& entry, int64_t size) {
     if (entry.method == kAsIs) return size;
     if (entry.method->Index == kMethodStored) return size + kHeaderSize;
-    TFileStream source(entry.source.string(), FileMode::OpenRead);
-    const bool compresses = WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
-        return CompressWith(entry, sampler, to, sample);
+    if (entry.made) return kHeaderSize;
+    const bool compresses = WithSource(manifest, entry, [&](TSourceFile& source) {
+        return WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
+            return CompressWith(entry, sampler, to, sample);
+        });
     });
     return compresses ? kHeaderSize : size + kHeaderSize;
 }
@@ -183,7 +213,7 @@ void RefuseOversizedBuild(const TManifest& manifest, const std::vector<uint8_t>&
     if (most <= kMaxStreamSize) return;
     int64_t least = fixed;
     for (size_t i = 0; i < manifest.files.size(); ++i) {
-        least += heads[i] + LeastStreamSize(manifest.files[i], sizes[i]);
+        least += heads[i] + LeastStreamSize(manifest, manifest.files[i], sizes[i]);
         if (least > kMaxStreamSize)
             Fail(manifest, manifest.files[i], "with this entry the installer would pass 2 GiB (at least " +
                                                   std::to_string(least) + " bytes)");
@@ -198,12 +228,14 @@ std::vector<TEncodedEntry> EncodeChain(const TManifest& manifest, const TJob& jo
     std::vector<TEncodedEntry> encoded;
     for (size_t i : job.entries) {
         const TFileEntry& entry = manifest.files[i];
-        TFileStream source(entry.source.string(), FileMode::OpenRead);
-        TVornCodec codec;
-        codec.OnShowProgress = progress[i];
-        TEncodedEntry link{.built = {entry.destination, 0, source.Size(), 0}};
-        link.built.method = chain.AddLink(codec, *link.stream, source).Method;
-        encoded.push_back(std::move(link));
+        encoded.push_back(WithSource(manifest, entry, [&](TSourceFile& source) {
+            TVornCodec codec;
+            codec.OnShowProgress = progress[i];
+            TEncodedEntry link{.built = {entry.destination, 0, source.Size(), 0, {}}};
+            link.built.method = chain.AddLink(codec, *link.stream, source).Method;
+            link.built.installed = source.Finish();
+            return link;
+        }));
     }
     return encoded;
 }
@@ -219,11 +251,12 @@ std::vector<TEncodedEntry> EncodeJob(const TManifest& manifest, const TJob& job,
 
 // Whether an entry goes into a chain: an lzma entry with something in it
 // that its sample shows will shrink. The others are entries of their own.
-bool Chainable(const TFileEntry& entry, int64_t size) {
-    if (entry.method == kAsIs || !entry.method->Solid || size == 0) return false;
-    TFileStream source(entry.source.string(), FileMode::OpenRead);
-    return WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
-        return CompressWith(entry, sampler, to, sample);
+bool Chainable(const TManifest& manifest, const TFileEntry& entry, int64_t size) {
+    if (entry.method == kAsIs || !entry.method->Solid || size == 0 || entry.made) return false;
+    return WithSource(manifest, entry, [&](TSourceFile& source) {
+        return WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
+            return CompressWith(entry, sampler, to, sample);
+        });
     });
 }
 
@@ -258,7 +291,7 @@ std::vector<char> JudgeChainable(const TManifest& manifest, const std::vector<in
     auto judge = [&] {
         for (size_t i; (i = next++) < chainable.size();) {
             try {
-                chainable[i] = Chainable(manifest.files[i], sizes[i]);
+                chainable[i] = Chainable(manifest, manifest.files[i], sizes[i]);
             } catch (...) {
                 failures[i] = std::current_exception();
             }
@@ -287,6 +320,7 @@ std::vector<TJob> PlanJobs(const TManifest& manifest, const TBuildSettings& sett
         run.clear();
     };
     for (size_t i = 0; i < manifest.files.size(); ++i) {
+        if (manifest.files[i].made) continue;  // the writer makes it when its turn comes
         if (!chainable[i]) {
             plan.push_back({.entries = {i}, .bytes = sizes[i], .chain = false});
             continue;
@@ -418,7 +452,8 @@ std::vector<TBuiltEntry> BuildInstaller(const TManifest& manifest, const std::ve
     {
         TEntryPipeline pipeline(manifest, PlanJobs(manifest, settings), std::move(progress), settings.jobs);
         for (size_t i = 0; i < manifest.files.size(); ++i) {
-            TEncodedEntry encoded = pipeline.Take(i);
+            const TFileEntry& entry = manifest.files[i];
+            TEncodedEntry encoded = entry.made ? EncodeMade(entry, settings.make(built)) : pipeline.Take(i);
             WriteEntry(manifest, manifest.files[i], encoded, out);
             built.push_back(std::move(encoded.built));
         }

@@ -11,6 +11,7 @@
 #include "compress/events.h"
 #include "compress/stream.h"
 #include "tools/vornpack/manifest.h"
+#include "tools/vornpack/source_file.h"
 
 namespace vorn::pack {
 
@@ -21,7 +22,12 @@ struct TBuiltEntry {
     uint8_t method = 0;       // method index written, kHeaderless for a headerless entry
     int64_t size = 0;         // of the source file
     uint32_t streamLength = 0;
+    TInstalledBytes installed;  // what the installer writes, from the bytes the build took
 };
+
+// The bytes of an entry made from the entries built before it (the
+// uninstall record) rather than read from a source.
+using EntryMaker = std::function<std::string(const std::vector<TBuiltEntry>& before)>;
 
 // Called once per entry before the build starts; returns the progress
 // handler for that entry (empty for none). Handlers run on worker threads.
@@ -33,10 +39,13 @@ struct TBuildSettings {
     // A solid build's chains are cut to about this size: large enough to
     // share much, small enough that the chains keep the threads busy.
     int64_t chainTarget = int64_t{32} << 20;
+    EntryMaker make;  // for the entries marked made
 };
 
-// Raises EManifestError for a source that cannot go into an installer (a
-// locked or unreadable prepared stream, a package over 2 GiB) and
+// Reads each source once, from one handle. Raises EManifestError for a
+// source that cannot go into an installer (a locked or unreadable prepared
+// stream, a package over 2 GiB, a file that is no longer a regular file or
+// changed while it was read) and
 // EStreamError for I/O failures. The output depends only on the stub, the
 // manifest and the source files, whatever the number of jobs.
 std::vector<TBuiltEntry> BuildInstaller(const TManifest& manifest, const std::vector<uint8_t>& stub,

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/vorn_codec.h"
 #include "setup/folders.h"
 #include "tools/vornpack/codepage.h"
@@ -13,26 +13,9 @@ namespace vorn::pack {
 
 namespace {
 
-constexpr size_t kReadBlock = 256 << 10;
-
 constexpr int32_t kLongestRecord = 16 << 20;
 // Longer than any line a record holds: a path and a digest are far shorter.
 constexpr size_t kLongestRecordLine = 64 << 10;
-
-setup::TRecordedFile Recorded(const TFileEntry& entry) {
-    TFileStream source(entry.source.string(), FileMode::OpenRead);
-    TDigestStream installed;
-    if (entry.method == kAsIs) {
-        TVornCodec codec;  // the installer writes the stream's expansion
-        lzma::UseLzmaMethod(codec);
-        codec.ExpandStream(installed, source);
-    } else {
-        std::vector<uint8_t> block(kReadBlock);
-        while (const size_t n = source.Read(block.data(), block.size())) installed.Write(block.data(), n);
-    }
-    return {entry.destination, installed.Size(), installed.Digest(), entry.removal,
-            entry.shared ? setup::Sharing::Shared : setup::Sharing::Own};
-}
 
 void WriteFile(const std::string& path, const void* data, size_t size) {
     std::ofstream out(path, std::ios::binary);
@@ -76,7 +59,7 @@ std::optional<setup::TUninstallRecord> RecordOfEntry(const TPackageEntry& entry,
         return std::nullopt;
     try {
         TVornCodec codec;
-        lzma::UseLzmaMethod(codec);
+        UseCustomMethods(codec);
         TRecordLines lines(reader);
         stream.Seek(0);
         codec.ExpandStream(lines, stream);
@@ -99,14 +82,16 @@ std::string DescribeRecord(const setup::TUninstallRecord& record, const setup::T
                                          : "; upgrades remove what earlier versions installed and this one does not");
 }
 
-setup::TUninstallRecord UninstallRecord(const TManifest& manifest) {
+setup::TUninstallRecord UninstallRecord(const TManifest& manifest, const std::vector<TBuiltEntry>& built) {
     const TUninstall& uninstall = *manifest.uninstall;
     setup::TUninstallRecord record{.id = uninstall.id, .name = uninstall.name, .version = uninstall.version,
                                    .publisher = uninstall.publisher,
                                    .perUser = manifest.elevation == Elevation::User, .folder = uninstall.folder,
                                    .installedOn = {}, .files = {}, .links = {}};
-    for (const TFileEntry& entry : manifest.files) {
-        record.files.push_back(Recorded(entry));
+    for (size_t i = 0; i < built.size(); ++i) {
+        const TFileEntry& entry = manifest.files[i];
+        record.files.push_back({entry.destination, built[i].installed.size, built[i].installed.digest, entry.removal,
+                                entry.shared ? setup::Sharing::Shared : setup::Sharing::Own});
         for (size_t i = 0; i < entry.shortcuts.size(); ++i)
             if (!entry.shortcuts[i].name.empty())
                 record.links.push_back({setup::kShortcutFolders[i], entry.shortcuts[i].name, ""});
@@ -115,7 +100,7 @@ setup::TUninstallRecord UninstallRecord(const TManifest& manifest) {
 }
 
 TUninstallFiles::TUninstallFiles(const TManifest& manifest, const std::vector<std::string>& signCommand)
-    : area_({setup::kPackageRecordName}) {
+    : area_() {
     std::vector<uint8_t> remover = CarriedRemover(*manifest.arch);
     if (remover.empty())
         throw EVornError(std::string("this vornpack carries no ") + manifest.arch->name + " remover for [uninstall]");
@@ -130,17 +115,16 @@ TUninstallFiles::TUninstallFiles(const TManifest& manifest, const std::vector<st
                     area_, manifest.signTimeLimit, "the remover");
         remover_ = area_.SignedPath();
     }
-    const std::string record = setup::RecordText(UninstallRecord(manifest));
-    WriteFile(area_.PathOf(setup::kPackageRecordName), record.data(), record.size());
 }
 
 std::vector<TFileEntry> TUninstallFiles::Entries(const TManifest& manifest) const {
     const TUninstall& uninstall = *manifest.uninstall;
     TFileEntry record;
-    record.source = area_.PathOf(setup::kPackageRecordName);
     record.destination = uninstall.folder + "\\" + setup::kPackageRecordName;
     record.line = uninstall.line;
+    record.made = true;
     TFileEntry remover = record;
+    remover.made = false;
     remover.source = remover_;
     remover.destination = uninstall.folder + "\\" + setup::kRemoverName;
     remover.run = RunMode::Now;

@@ -8,37 +8,19 @@
 #include <vector>
 
 #include "compress/stream.h"
-#include "setup/remover/sha256.h"
 #include "setup/remover/uninstall_record.h"
 #include "tools/vornpack/manifest.h"
+#include "tools/vornpack/package_builder.h"
 #include "tools/vornpack/package_contents.h"
 #include "tools/vornpack/signing.h"
+#include "tools/vornpack/source_file.h"
 
 namespace vorn::pack {
 
-// The record of the manifest's entries: each destination as written, with
-// the size and SHA-256 of what the installer writes there (a prepared
-// stream's expansion), and each shortcut. Raises EVornError when a source
-// cannot be read.
-setup::TUninstallRecord UninstallRecord(const TManifest& manifest);
-
-// Takes what a codec writes, in order, into a size and a digest, and hands
-// it on to `copy` where one is given.
-class TDigestStream : public TNullStream {
-public:
-    explicit TDigestStream(TStream* copy = nullptr) : copy_(copy) {}
-    void Write(const void* buffer, size_t n) override {
-        sha_.Add(static_cast<const uint8_t*>(buffer), n);
-        if (copy_) copy_->Write(buffer, n);
-        TNullStream::Write(buffer, n);
-    }
-    // SHA-256 of what was written, as the record spells it; once only.
-    std::string Digest() { return setup::DigestText(sha_.Finish()); }
-
-private:
-    setup::TSha256 sha_;
-    TStream* copy_;
-};
+// The record of the manifest's entries that were built: each destination
+// as written, with the size and SHA-256 of what the installer writes there
+// (a prepared stream's expansion) as the build took it, and each shortcut.
+setup::TUninstallRecord UninstallRecord(const TManifest& manifest, const std::vector<TBuiltEntry>& built);
 
 // Takes what a codec writes as the lines of an uninstall record, for the
 // reader it is given; a line longer than any record writes is damage.
@@ -76,7 +58,8 @@ public:
     // ESigningError when signing fails.
     TUninstallFiles(const TManifest& manifest, const std::vector<std::string>& signCommand);
 
-    // The record's entry, then the remover's (run now).
+    // The record's entry, made once the entries before it are built (from
+    // UninstallRecord), then the remover's (run now).
     std::vector<TFileEntry> Entries(const TManifest& manifest) const;
 
 private:

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "compress/exceptions.h"
-#include "compress/lzma/lzma_method.h"
+#include "compress/custom_methods.h"
 #include "compress/vorn_codec.h"
 #include "tools/common/progress_bar.h"
 #include "tools/common/terminal_text.h"
@@ -59,7 +59,7 @@ int RunVerify(const TVerifyOptions& options) {
     try {
         TFileStream installer(options.installer, FileMode::OpenRead);
         TVornCodec codec;
-        lzma::UseLzmaMethod(codec);
+        UseCustomMethods(codec);
         TPackageVisitor visitor;
         visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
             tools::TProgressBar bar("verifying " + std::to_string(entry.index), options.quiet);

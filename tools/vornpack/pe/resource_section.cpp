@@ -217,6 +217,26 @@ std::string AlignmentProblem(const TPeLayout& pe) {
     return "";
 }
 
+// Two sections mapped over each other: the loader of 32-bit Windows refuses
+// such a program ("Bad EXE format"), and a rebuild would move one without
+// the other.
+std::string MemoryOverlapProblem(const std::vector<setup::TPeSection>& sections) {
+    std::vector<size_t> order(sections.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return sections[a].virtualAddress < sections[b].virtualAddress; });
+    const auto end = [&](size_t i) {
+        const setup::TPeSection& s = sections[i];
+        return uint64_t{s.virtualAddress} + (s.virtualSize != 0 ? s.virtualSize : s.rawSize);
+    };
+    for (size_t k = 1; k < order.size(); ++k)
+        if (sections[order[k]].virtualAddress < end(order[k - 1]))
+            return "its section " + std::to_string(order[k] + 1) + " (at " + HexText(sections[order[k]].virtualAddress) +
+                   ") lies in memory inside its section " + std::to_string(order[k - 1] + 1) + ", which ends at " +
+                   HexText(end(order[k - 1]));
+    return "";
+}
+
 }  // namespace
 
 std::string SectionLayoutProblem(const TPeLayout& layout, size_t fileSize) {
@@ -231,7 +251,7 @@ std::string SectionLayoutProblem(const TPeLayout& layout, size_t fileSize) {
             return name + "'s raw data (at offset " + HexText(section.rawOffset) + ") overlaps the headers, which end at " +
                    HexText(static_cast<uint64_t>(layout.headers.HeadersEnd()));
     }
-    return "";
+    return MemoryOverlapProblem(layout.sections);
 }
 
 std::vector<TResource> ReadResources(const std::vector<uint8_t>& image) {
