@@ -80,6 +80,33 @@ bool SettleFile(TPlatform& platform, TRemoverServices& services, const TPathGuar
 // later removal to name it or to finish its removal.
 bool StaysRecorded(Outcome outcome) { return outcome == Outcome::Changed || LeavesWork(outcome); }
 
+// Removes what the earlier version installed and `installed` does not: its
+// shortcuts first, while the files they point at can still be followed,
+// then its files as a removal would, keeping in `installed` what must stay.
+std::vector<TRemoval> RemoveDropped(TPlatform& platform, TRemoverServices& services, const TPathGuard& guard,
+                                    TUninstallRecord& installed, const TUninstallRecord& earlier,
+                                    const std::map<std::string, const TRecordedFile*>& before,
+                                    const std::set<std::string>& now) {
+    std::set<std::string> links;
+    for (const TRecordedLink& link : installed.links) links.insert(guard.Canonical(link.path));
+    std::vector<TRecordedLink> dropped;
+    std::copy_if(earlier.links.begin(), earlier.links.end(), std::back_inserter(dropped),
+                 [&](const TRecordedLink& link) { return !links.count(guard.Canonical(link.path)); });
+    std::vector<std::string> targets;
+    for (const auto& [canonical, file] : before) targets.push_back(canonical);
+    std::vector<TRemoval> removals = RemoveLinks(platform, services, guard, dropped, targets);
+    std::vector<std::string> gone;
+    for (const TRecordedFile& old : earlier.files) {
+        const std::string canonical = guard.Canonical(old.destination);
+        if (!canonical.empty() && now.count(canonical)) continue;
+        TRecordedFile file = old;
+        removals.push_back(RemoveInstalledFile(platform, services, guard, file, gone));
+        if (StaysRecorded(removals.back().outcome)) installed.files.push_back(file);
+    }
+    RemoveEmptyFolders(services, guard, gone);
+    return removals;
+}
+
 }  // namespace
 
 TUninstallRecord ResolveRecord(TPlatform& platform, const TUninstallRecord& record, const TSystemFolders& folders,
@@ -107,30 +134,12 @@ std::vector<TRemoval> SettleInstall(TPlatform& platform, TRemoverServices& servi
     for (TRecordedFile& file : installed.files) {
         const std::string canonical = guard.Canonical(file.destination);
         const auto found = canonical.empty() ? before.end() : before.find(canonical);
-        complete = SettleFile(platform, services, guard, installed, file, found == before.end() ? nullptr : found->second) &&
-                   complete;
+        const TRecordedFile* prior = found == before.end() ? nullptr : found->second;
+        complete = SettleFile(platform, services, guard, installed, file, prior) && complete;
         now.insert(canonical);
     }
     if (!earlier) return {};
-    // The earlier version's shortcuts that this one does not make, while
-    // the files they point at can still be followed.
-    std::set<std::string> links;
-    for (const TRecordedLink& link : installed.links) links.insert(guard.Canonical(link.path));
-    std::vector<TRecordedLink> dropped;
-    std::copy_if(earlier->links.begin(), earlier->links.end(), std::back_inserter(dropped),
-                 [&](const TRecordedLink& link) { return !links.count(guard.Canonical(link.path)); });
-    std::vector<std::string> targets;
-    for (const auto& [canonical, file] : before) targets.push_back(canonical);
-    std::vector<TRemoval> removals = RemoveLinks(platform, services, guard, dropped, targets);
-    std::vector<std::string> gone;
-    for (const TRecordedFile& old : earlier->files) {
-        const std::string canonical = guard.Canonical(old.destination);
-        if (!canonical.empty() && now.count(canonical)) continue;
-        TRecordedFile file = old;
-        removals.push_back(RemoveInstalledFile(platform, services, guard, file, gone));
-        if (StaysRecorded(removals.back().outcome)) installed.files.push_back(file);
-    }
-    RemoveEmptyFolders(services, guard, gone);
+    std::vector<TRemoval> removals = RemoveDropped(platform, services, guard, installed, *earlier, before, now);
     complete = complete && std::none_of(removals.begin(), removals.end(),
                                         [](const TRemoval& r) { return LeavesWork(r.outcome); });
     return removals;

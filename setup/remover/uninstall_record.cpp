@@ -58,37 +58,63 @@ std::optional<Enum> Named(const std::string& word, const char* const (&words)[N]
 bool IsDate(const std::string& text) {
     return text.size() == 8 && text.find_first_not_of("0123456789") == std::string::npos;
 }
+bool AnyText(const std::string&) { return true; }
+bool SomeText(const std::string& text) { return !text.empty(); }
+
+// The head's text lines, in the order they are written: the key, the text
+// of the record it holds, the first version of the record that has it,
+// and what it may hold. A line that may hold nothing is always written;
+// another only when it holds something.
+struct THeadLine {
+    const char* key;
+    std::string TUninstallRecord::*text;
+    int since;
+    bool (*valid)(const std::string&);
+};
+constexpr THeadLine kHeadLines[] = {
+    {"id", &TUninstallRecord::id, 1, AnyText},
+    {"name", &TUninstallRecord::name, 1, AnyText},
+    {"version", &TUninstallRecord::version, 1, AnyText},
+    {"publisher", &TUninstallRecord::publisher, 1, AnyText},
+    {"folder", &TUninstallRecord::folder, 2, SomeText},
+    {"installed", &TUninstallRecord::installedOn, 2, IsDate},
+};
+constexpr char kScopeKey[] = "scope";  // machine or user, after the text lines
+constexpr const char* kScopeWords[] = {"machine", "user"};
+constexpr char kFileKey[] = "file";
+constexpr char kLinkKey[] = "link";
 
 // One line of the head into the record; false when it is damaged.
 bool TakeHeadLine(std::string_view line, int version, TUninstallRecord& record) {
     const std::vector<std::string> f = Fields(line, 2);
     if (f.size() != 2) return false;
-    const std::string& kind = f[0];
-    if (kind == "id") record.id = f[1];
-    else if (kind == "name") record.name = f[1];
-    else if (kind == "version") record.version = f[1];
-    else if (kind == "publisher") record.publisher = f[1];
-    else if (kind == "scope" && (f[1] == "machine" || f[1] == "user")) record.perUser = f[1] == "user";
-    else if (kind == "folder" && version >= 2 && !f[1].empty()) record.folder = f[1];
-    else if (kind == "installed" && version >= 2 && IsDate(f[1])) record.installedOn = f[1];
-    else return false;
-    return true;
+    if (f[0] == kScopeKey) {
+        const auto scope = Named<int>(f[1], kScopeWords);
+        if (scope) record.perUser = *scope == 1;
+        return scope.has_value();
+    }
+    for (const THeadLine& head : kHeadLines)
+        if (f[0] == head.key && version >= head.since && head.valid(f[1])) {
+            record.*head.text = f[1];
+            return true;
+        }
+    return false;
 }
 
 }  // namespace
 
 std::string RecordText(const TUninstallRecord& record) {
-    std::string text = Line({kSignature, std::to_string(kVersion)}) + Line({"id", record.id}) +
-                       Line({"name", record.name}) + Line({"version", record.version}) +
-                       Line({"publisher", record.publisher}) + Line({"scope", record.perUser ? "user" : "machine"});
-    if (!record.folder.empty()) text += Line({"folder", record.folder});
-    if (!record.installedOn.empty()) text += Line({"installed", record.installedOn});
+    std::string text = Line({kSignature, std::to_string(kVersion)});
+    for (const THeadLine& head : kHeadLines)
+        if (head.valid("") || !(record.*head.text).empty()) text += Line({head.key, record.*head.text});
+    text += Line({kScopeKey, kScopeWords[record.perUser]});
     for (const TRecordedFile& file : record.files)
-        text += Line({"file", kRemovalWords[static_cast<int>(file.removal)],
+        text += Line({kFileKey, kRemovalWords[static_cast<int>(file.removal)],
                       kSharingWords[static_cast<int>(file.sharing)], std::to_string(file.size), file.digest,
                       file.destination});
     for (const TRecordedLink& link : record.links)
-        text += link.path.empty() ? Line({"link", link.folder, link.name}) : Line({"link", link.folder, link.name, link.path});
+        text += link.path.empty() ? Line({kLinkKey, link.folder, link.name})
+                                  : Line({kLinkKey, link.folder, link.name, link.path});
     return text;
 }
 
@@ -111,9 +137,9 @@ bool TRecordReader::Take(std::string_view line) {
         const std::vector<std::string> f = Fields(line, 2);
         version_ = f.size() == 2 && f[0] == kSignature && (f[1] == "1" || f[1] == "2") ? f[1][0] - '0' : -1;
         damaged_ = version_ < 0;
-    } else if (kind == "file") {
+    } else if (kind == kFileKey) {
         damaged_ = !TakeFile(line);
-    } else if (kind == "link") {
+    } else if (kind == kLinkKey) {
         damaged_ = !TakeLink(line);
     } else {
         damaged_ = !TakeHeadLine(line, version_, record_);

@@ -455,8 +455,8 @@ install_registered remover-finish fsetup HKLM
 echo "the user's own file" >"$drive_c/victim.txt"
 pending='HKLM\System\CurrentControlSet\Control\Session Manager'
 for target in 'C:\victim.txt' 'c:\windows\..\victim.txt' 'C:\Program Files\Vorn Remove\uninstall.exe'; do
-  (cd "$drive_c/windows" && timeout 60 "$wine" 'C:\Program Files\Vorn Remove\uninstall.exe' /finish 0 "$target" \
-    >/dev/null 2>&1; echo $? >"$work/finish.rc")
+  (set +e; cd "$drive_c/windows" && timeout 60 "$wine" 'C:\Program Files\Vorn Remove\uninstall.exe' /finish 0 \
+    "$target" >/dev/null 2>&1; echo $? >"$work/finish.rc")
   [ "$(cat "$work/finish.rc")" = 5 ] || fail "/finish 0 $target ended $(cat "$work/finish.rc"), not 5 (refused)"
 done
 [ -f "$drive_c/victim.txt" ] && [ -f "$app/uninstall.exe" ] && [ -f "$app/readme.txt" ] ||
