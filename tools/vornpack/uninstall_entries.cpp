@@ -5,6 +5,7 @@
 #include "compress/lzma/lzma_method.h"
 #include "compress/vorn_codec.h"
 #include "setup/folders.h"
+#include "setup/install_options.h"
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/execution_level.h"
 #include "tools/vornpack/stub_rewrite.h"
@@ -73,7 +74,8 @@ setup::TUninstallRecord UninstallRecord(const TManifest& manifest) {
         record.files.push_back(Recorded(entry));
         for (size_t i = 0; i < entry.shortcuts.size(); ++i)
             if (!entry.shortcuts[i].name.empty())
-                record.links.push_back({setup::kShortcutFolders[i], entry.shortcuts[i].name});
+                record.links.push_back({setup::ShortcutFolderName(i, manifest.install.allUsersShortcuts),
+                                        entry.shortcuts[i].name});
     }
     return record;
 }
