@@ -158,20 +158,32 @@ std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& fo
 }
 
 #if VORN_INSTALL_OPTIONS
+namespace {
+
+// Whether the macro stands at path[at], in either case.
+bool MacroAt(const std::string& path, size_t at, const char* macro) {
+    for (size_t i = 0; i < kMacroLength; ++i)
+        if (at + i >= path.size() || (path[at + i] | 0x20) != macro[i]) return false;
+    return true;
+}
+
+}  // namespace
+
 // ExpandFolderMacros' twin for the options stub, which takes only this one
 // and lowercases its result where the case is not kept: the plain stub's
-// expansion stays as it was.
+// expansion stays as it was. ("|0x20" lowercases the macros' letters and
+// keeps '<' and '>'.)
 std::string ExpandFolderMacrosKeepingCase(const std::string& text, const TSystemFolders& folders,
                                           int32_t today) {
     std::string path = Trim(text);
     for (const TFolderMacro& macro : kFolderMacros) {
-        if (!Lowercase(path.substr(0, kMacroLength)).starts_with(macro.text)) continue;
+        if (!MacroAt(path, 0, macro.text)) continue;
         const std::string folder = MacroFolderPath(folders, macro.folder);
         if (!folder.empty()) path = folder + path.substr(kMacroLength, kNameLimit);
     }
-    const size_t at = Lowercase(path).find(kStampMacro);
-    if (at != std::string::npos)
-        path = path.substr(0, at) + DateStamp(today) + path.substr(at + kMacroLength, kNameLimit);
+    for (size_t at = 0; at < path.size(); ++at)
+        if (MacroAt(path, at, kStampMacro))
+            return path.substr(0, at) + DateStamp(today) + path.substr(at + kMacroLength, kNameLimit);
     return path;
 }
 #endif

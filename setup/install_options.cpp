@@ -2,6 +2,7 @@
 
 #include "setup/folders.h"
 #include "setup/installer.h"
+#include "setup/package_format.h"
 #include "setup/shortcuts.h"
 
 namespace vorn::setup {
@@ -101,6 +102,11 @@ TSwitchProblem ParseSwitches(std::string_view rest, TInstallOptions& options) {
         if (problem && !first.reason) first = {problem, start.substr(0, start.size() - rest.size())};
     }
     return first;
+}
+
+std::string ShortcutFolderName(size_t folder, bool allUsers) {
+    const std::string name = kShortcutFolders[folder];
+    return allUsers ? std::string(kCommonFolderPrefix) + name : name;
 }
 
 std::string SettingsBytes(const TInstallOptions& settings) {

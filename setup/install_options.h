@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "setup/failure_report.h"
-#include "setup/package_format.h"
 #include "setup/platform.h"
 
 #ifndef VORN_INSTALL_OPTIONS
@@ -45,11 +44,10 @@ inline constexpr std::string_view kLogSwitch = "/LOG=";
 inline constexpr std::string_view kCommonFolderPrefix = "Common ";
 
 // The shell folder of a shortcut field (an index into kShortcutFolders),
-// the machine's for all-users shortcuts.
-inline std::string ShortcutFolderName(size_t folder, bool allUsers) {
-    const std::string name = kShortcutFolders[folder];
-    return allUsers ? std::string(kCommonFolderPrefix) + name : name;
-}
+// the machine's for all-users shortcuts. Defined out of line, as is all
+// this header declares: code here would be compiled into the plain stub's
+// translation units and could move its functions about.
+std::string ShortcutFolderName(size_t folder, bool allUsers);
 
 // Views into the settings resource and the command line, which live as
 // long as the process.
