@@ -92,7 +92,7 @@ TCatalogFacts ReadFacts(TStream& installer, const std::string& codepage) {
 
 void PrintManifest(const TCatalogFacts& facts, const std::string& url) {
     const setup::TUninstallRecord& r = facts.record;
-    std::printf("# A catalog installer manifest; fill in the download address.\n");
+    if (url.empty()) std::printf("# Fill in InstallerUrl: where the catalog downloads the installer.\n");
     std::printf("PackageIdentifier: %s.%s\n", IdentifierPart(r.publisher).c_str(), IdentifierPart(r.name).c_str());
     std::printf("PackageVersion: %s\n", Quoted(r.version).c_str());
     std::printf("InstallerType: exe\nScope: %s\n", r.perUser ? "user" : "machine");
