@@ -1,5 +1,6 @@
 #include "setup/folders.h"
 
+#include "setup/install_options.h"
 #include "setup/package_format.h"
 
 namespace vorn::setup {
@@ -91,7 +92,13 @@ std::string FindWorkFolder(TPlatform& platform, const std::string& installerPath
     return platform.DriveTypeOf(root) == kDriveRemovable ? kRemovableWorkFolder : folder;
 }
 
+// The plain stub's code stays as it was, byte for byte: what only the
+// options stub and the remover do is left out of its build.
 std::string ShellFolder(TPlatform& platform, const std::string& folderName) {
+#if VORN_INSTALL_OPTIONS
+    if (folderName.starts_with(kCommonFolderPrefix))
+        return platform.RegistryString(RegistryRoot::LocalMachine, kExplorerKey, kShellFoldersKey, folderName);
+#endif
     std::string folder =
         platform.RegistryString(RegistryRoot::CurrentUser, kExplorerKey, kShellFoldersKey, folderName);
     if (folder.empty())
@@ -149,6 +156,37 @@ std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& fo
         path = path.substr(0, at) + DateStamp(today) + path.substr(at + kMacroLength, kNameLimit);
     return Lowercase(path);
 }
+
+#if VORN_INSTALL_OPTIONS
+namespace {
+
+// Whether the macro stands at path[at], in either case.
+bool MacroAt(const std::string& path, size_t at, const char* macro) {
+    for (size_t i = 0; i < kMacroLength; ++i)
+        if (at + i >= path.size() || (path[at + i] | 0x20) != macro[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+// ExpandFolderMacros' twin for the options stub, which takes only this one
+// and lowercases its result where the case is not kept: the plain stub's
+// expansion stays as it was. ("|0x20" lowercases the macros' letters and
+// keeps '<' and '>'.)
+std::string ExpandFolderMacrosKeepingCase(const std::string& text, const TSystemFolders& folders,
+                                          int32_t today) {
+    std::string path = Trim(text);
+    for (const TFolderMacro& macro : kFolderMacros) {
+        if (!MacroAt(path, 0, macro.text)) continue;
+        const std::string folder = MacroFolderPath(folders, macro.folder);
+        if (!folder.empty()) path = folder + path.substr(kMacroLength, kNameLimit);
+    }
+    for (size_t at = 0; at < path.size(); ++at)
+        if (MacroAt(path, at, kStampMacro))
+            return path.substr(0, at) + DateStamp(today) + path.substr(at + kMacroLength, kNameLimit);
+    return path;
+}
+#endif
 
 std::string QualifyDrive(const std::string& path, const std::string& modulePath) {
     if (path.find(':') != std::string::npos) return path;

@@ -51,7 +51,9 @@ std::string FolderPart(const std::string& path);
 // a removable drive.
 std::string FindWorkFolder(TPlatform& platform, const std::string& installerPath);
 // One of the current user's shell folders as the registry names it
-// ("Desktop", "Local AppData", ...); empty when it names none.
+// ("Desktop", "Local AppData", ...), or, where the installer knows its
+// options, one of the machine's for a name starting kCommonFolderPrefix
+// ("Common Desktop"); empty when it names none.
 std::string ShellFolder(TPlatform& platform, const std::string& folderName);
 // SystemRoot and ProgramFilesDir from the machine's registry, or the
 // defaults, and the user's programs folder: "Programs" in the user's local
@@ -68,6 +70,10 @@ std::string DateStamp(int32_t dayNumber);
 // that the file cannot be created rather than land elsewhere.
 std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& folders,
                                int32_t today);
+// The same, keeping the case of the text and of the folders; macros are
+// recognised in either case.
+std::string ExpandFolderMacrosKeepingCase(const std::string& text, const TSystemFolders& folders,
+                                          int32_t today);
 // A path without ":" gets the drive of the installer's module path (its
 // server and share when the installer runs from a network path).
 std::string QualifyDrive(const std::string& path, const std::string& modulePath);

@@ -30,8 +30,10 @@ TInstaller::~TInstaller() = default;
 int TInstaller::Run() {
     try {
         RunSteps();
+        if constexpr (kInstallOptions) return ExitCode();
         return 0;
     } catch (...) {
+        if constexpr (kInstallOptions) return FailureExit();
         return ReportCurrentFailure(platform_);
     }
 }
@@ -78,6 +80,11 @@ std::string TInstaller::InTempFolder(const std::string& extension) {
 // temporary folder instead.
 void TInstaller::OpenLog(const std::string& workFolder) {
     tempPath_ = workFolder + WithExtension(installerName_, ".tmp");
+    if constexpr (kInstallOptions)
+        if (!options_.logPath.empty()) {
+            log_ = std::make_unique<TInstallLog>(platform_, std::string(options_.logPath));
+            return;
+        }
     try {
         log_ = std::make_unique<TInstallLog>(platform_, workFolder + WithExtension(installerName_, ".log"));
     } catch (const EStreamError&) {
@@ -104,6 +111,8 @@ std::string TInstaller::StartLineNow() {
 bool TInstaller::Confirmed() {
     log_->Line(TitleLine(title_));
     summary_.Title(title_);
+    if constexpr (kInstallOptions)
+        if (options_.quiet) return true;
     return platform_.ShowBox(InstallQuestion(title_), title_, kBoxYesNoQuestion) == kAnswerYes;
 }
 
@@ -123,7 +132,10 @@ bool TInstaller::InstallEntry() {
         [&] {
             destination_ = reader_->ReadField();
             if (destination_.empty()) return false;
-            destination_ = ExpandFolderMacros(destination_, folders_, platform_.TodayDayNumber());
+            if constexpr (kInstallOptions)
+                destination_ = Resolved(destination_);
+            else
+                destination_ = ExpandFolderMacros(destination_, folders_, platform_.TodayDayNumber());
             return true;
         },
         [&] { runMode_ = reader_->ReadRunMode(); }, [&](size_t i) { OfferShortcutField(i); },
@@ -152,6 +164,10 @@ void TInstaller::Complete() {
 
 void TInstaller::OfferShortcutField(size_t folder) {
     const std::string field = reader_->ReadField();
+    if constexpr (kInstallOptions) {
+        OfferShortcutWithOptions(field, folder);
+        return;
+    }
     if (!field.empty() && !OfferShortcut(platform_, *log_, title_, destination_, field, kShortcutFolders[folder]))
         hadErrors_ = true;
 }
@@ -177,6 +193,8 @@ void TInstaller::Skip() {
 bool TInstaller::ReplaceAllowed(const std::string& replaceRule) {
     const Replace replace = ReplaceOf(replaceRule);
     if (replace == Replace::Ask) {
+        if constexpr (kInstallOptions)
+            if (options_.quiet) return false;  // the user's file stays
         const std::string question = ReplaceQuestion(replaceRule.substr(1, kNameLimit));
         return platform_.ShowBox(question, title_, kBoxYesNoQuestion) == kAnswerYes;
     }
@@ -219,6 +237,8 @@ void TInstaller::ReleaseRunObjects() {
 }
 
 void TInstaller::Finish() {
+    if constexpr (kInstallOptions)
+        if (options_.quiet) runAtEnd_.clear();  // a quiet run starts nothing at its end
     if (!runAtEnd_.empty()) {
         log_->Line(RunAtEndLine(runAtEnd_));
         platform_.Execute(runAtEnd_);
@@ -226,6 +246,8 @@ void TInstaller::Finish() {
     platform_.RemoveFile(tempPath_);
     ReleaseRunObjects();
     log_->Close();
+    if constexpr (kInstallOptions)
+        if (options_.quiet) return;
     platform_.ShowBox(summary_.Text(), title_, kBoxOk);
 }
 

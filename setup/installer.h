@@ -9,6 +9,7 @@
 #include "compress/vorn_codec.h"
 #include "setup/folders.h"
 #include "setup/install_log.h"
+#include "setup/install_options.h"
 #include "setup/package_reader.h"
 #include "setup/platform.h"
 
@@ -23,11 +24,20 @@ public:
     ~TInstaller();
 
     // Runs the installation; returns the exit code: 0 for every run that
-    // reaches its summary box, 1 after reporting an unhandled failure.
+    // reaches its summary box, 1 after reporting an unhandled failure; with
+    // switches given, one of InstallExit.
     int Run();
 
 private:
     void RunSteps();
+    // What the options stub adds (setup/install_options.cpp); the plain
+    // stub's driver never calls them, and stays as it was, byte for byte.
+    int ExitCode() const;
+    int FailureExit();
+    // A destination field with its macros replaced, in the product's own
+    // folder when /D= moved it.
+    std::string Resolved(const std::string& field);
+    void OfferShortcutWithOptions(const std::string& field, size_t folder);
     void StartUp();
     std::string InTempFolder(const std::string& extension);
     void OpenLog(const std::string& workFolder);
@@ -69,6 +79,15 @@ private:
     std::string replaceRule_;
     bool hadErrors_ = false;
     std::string runAtEnd_;
+#if VORN_INSTALL_OPTIONS
+public:
+    TInstaller(TPlatform& platform, const TInstallOptions& options) : platform_(platform), options_(options) {}
+
+private:
+    const TInstallOptions options_;
+#else
+    static constexpr TInstallOptions options_ = kNoInstallOptions;
+#endif
 };
 
 }  // namespace vorn::setup

@@ -13,6 +13,11 @@ set(VORN_SETUP_SOURCES
 )
 list(TRANSFORM VORN_SETUP_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 
+# What an installer with [install] keys adds: its settings and switches.
+# Only the options stub and the native library carry it, built with
+# VORN_INSTALL_OPTIONS.
+set(VORN_SETUP_OPTION_SOURCES ${CMAKE_CURRENT_LIST_DIR}/install_options.cpp)
+
 # The remover's portable logic, for the native tests and tools (vornpack
 # writes its record) and the remover program.
 set(VORN_REMOVER_SOURCES

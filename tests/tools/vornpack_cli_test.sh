@@ -77,6 +77,19 @@ check "list --json gives the replace rule as data" python3 -c "import json,sys; 
 "$vornpack" list --codepage 932 one.exe 2> err.txt
 check "a double-byte code page is refused" grep -q "932 is a double-byte code page" err.txt
 
+# [install]: the options stub with its settings; winget reads them back, with the installer's digest.
+"$vornpack" winget one.exe > winget.txt 2> err.txt
+check "winget refuses an installer without switches" grep -q "has no silent switch" err.txt
+{ cat sample/app.toml; printf '[install]\nswitches = true\nshortcuts = "all-users"\n'; } > sample/deploy.toml
+"$vornpack" build -q sample/deploy.toml -o deploy.exe > /dev/null && "$vornpack" list deploy.exe > list.txt
+check "list shows the [install] keys" grep -qx "install: switches all-users shortcuts" list.txt
+check "the keys take the options stub, not the plain one" [ "$(wc -c < deploy.exe)" -ne "$(wc -c < one.exe)" ]
+"$vornpack" winget deploy.exe --url https://example.com/setup.exe > winget.txt
+check "winget gives the silent switch, the scope, the product code and the digest" grep -qxE \
+  "  Silent: /S|Scope: machine|ProductCode: \"Vorn Sample Suite\"|    InstallerSha256: $(sha256sum deploy.exe | cut -c1-64 | tr a-f A-F)" winget.txt
+[ "$(grep -cxE "  Silent: /S|Scope: machine|ProductCode: \"Vorn Sample Suite\"|    InstallerSha256: [0-9A-F]{64}" winget.txt)" = 4 ] ||
+  check "winget gives all four" false
+
 { echo 'elevation = "user"'; sed 's/<p>/C:/' sample/app.toml; } > sample/user.toml
 "$vornpack" build -q sample/user.toml -o user.exe > /dev/null && "$vornpack" list user.exe > user.txt
 check "a per-user installer asks for no elevation" grep -qx "elevation: user" user.txt
@@ -190,7 +203,7 @@ two 1.9 GB stored sources|big2.toml -o big2.exe|big2.toml:5: source: with this e
 -o the icon|sample/app.toml -o sample/files/app.ico|sample/files/app.ico: the output would overwrite the icon
 -o the stub|sample/app.toml -o stub.bin|stub.bin: the output would overwrite the stub (--stub)
 CASES
-rm sample/plain.toml sample/hugeicon.toml
+rm sample/plain.toml sample/hugeicon.toml sample/deploy.toml
 check "manifest and sources are intact" diff -r sample "$examples/sample"
 check "nothing is written for a bad manifest" [ ! -e bad.exe ]
 check "no temporary file is left" no_temp

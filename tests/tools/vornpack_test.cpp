@@ -103,6 +103,14 @@ TEST_F(Vornpack, EveryValidationErrorNamesItsLineAndField) {
         {"solid = true\n" + ok + "destination = 'c:\\a'", "1: solid: only \"lzma\" entries can be solid"},
         {"solid = 1\nmethod = 'lzma'\n" + ok + "destination = 'c:\\a'", "1: solid: expected a boolean, found an integer"},
         {ok + "destination = 'c:\\a'\nsolid = true", "4: solid: unknown field"},
+        // [install]: all-users shortcuts need an administrator and have no Send To.
+        {"elevation = 'user'\n[install]\nshortcuts = 'all-users'\n" + ok + "destination = '<l>\\a'",
+         "3: install.shortcuts: \"all-users\" needs elevation = \"admin\""},
+        {"[install]\nshortcuts = 'everyone'\n" + ok + "destination = 'c:\\a'",
+         "2: install.shortcuts: must be \"user\" (the default) or \"all-users\""},
+        {"[install]\nshortcuts = 'all-users'\n" + ok + "destination = 'c:\\a'\nshortcuts.sendto = { name = 'x' }",
+         "3: shortcuts.sendto: Windows keeps Send To for each user alone"},
+        {"[install]\nswitches = 1\n" + ok + "destination = 'c:\\a'", "2: install.switches: expected a boolean"},
         // Habits from elsewhere, each with the hint that mends it.
         {ok + "destination = \"<p>\\bin\\new.txt\"", "3: destination: holds the control character 8, which no "
          "Windows name can hold; write Windows paths in single quotes: '<p>\\bin\\new.txt'"},

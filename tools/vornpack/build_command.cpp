@@ -41,9 +41,10 @@ public:
     using EVornError::EVornError;
 };
 
-std::vector<uint8_t> LoadStub(const TBuildOptions& options, const TArchitecture& arch) {
+std::vector<uint8_t> LoadStub(const TBuildOptions& options, const TManifest& manifest) {
+    const TArchitecture& arch = *manifest.arch;
     if (options.stub.empty()) {
-        std::vector<uint8_t> stub = CarriedStub(arch);
+        std::vector<uint8_t> stub = CarriedStub(arch, manifest.install.Any() ? StubKind::Options : StubKind::Plain);
         if (stub.empty())
             throw EVornError(std::string("this vornpack carries no ") + arch.name + " installer stub; give one with --stub");
         return stub;
@@ -181,10 +182,11 @@ int RunBuild(const TBuildOptions& options) {
         if (!options.quiet)
             for (const std::string& note : manifest.notes)
                 std::fprintf(stderr, "vornpack: note: %s\n", tools::Printable(note).c_str());
-        std::vector<uint8_t> stub = LoadStub(options, *manifest.arch);
+        std::vector<uint8_t> stub = LoadStub(options, manifest);
         try {
             SetElevation(stub, manifest.elevation);
             ApplyFace(manifest, stub);
+            ApplyInstallSettings(manifest, stub);
             ClearPeChecksum(stub);
         } catch (const EPeImageError& error) {
             throw EStubError("--stub \"" + options.stub + "\" cannot take an icon or version information: " +

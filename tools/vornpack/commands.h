@@ -38,7 +38,14 @@ struct TExtractOptions {
     bool quiet = false;
 };
 
+struct TWingetOptions {
+    std::string installer;
+    std::string url;  // where the catalog downloads it; empty: a placeholder to fill in
+    std::string codepage = "1252";
+};
+
 int RunBuild(const TBuildOptions& options);
+int RunWinget(const TWingetOptions& options);
 int RunList(const TListOptions& options);
 int RunVerify(const TVerifyOptions& options);
 int RunExtract(const TExtractOptions& options);

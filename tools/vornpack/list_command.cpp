@@ -11,6 +11,7 @@
 #include "tools/vornpack/execution_level.h"
 #include "tools/vornpack/stub_rewrite.h"
 #include "setup/folders.h"
+#include "setup/install_options.h"
 #include "tools/vornpack/uninstall_entries.h"
 
 namespace vorn::pack {
@@ -82,6 +83,16 @@ std::string EntryJson(const TPackageEntry& entry, const std::string& codepage) {
     return json;
 }
 
+// The [install] keys the installer's settings hold, as the manifest names them.
+std::vector<std::string> InstallKeys(const std::string& settings) {
+    const setup::TInstallOptions options = setup::ReadSettings(settings);
+    std::vector<std::string> keys;
+    if (options.switches) keys.push_back("switches");
+    if (options.keepCase) keys.push_back("keep-case");
+    if (options.allUsersShortcuts) keys.push_back("all-users shortcuts");
+    return keys;
+}
+
 // The version and icon lines, when the installer has them, or why they are missing.
 void PrintFaceText(const TInstallerFace& face) {
     if (!face.problem.empty()) std::printf("version and icon: unreadable, %s\n", face.problem.c_str());
@@ -90,6 +101,11 @@ void PrintFaceText(const TInstallerFace& face) {
                     VersionText(face.version->productVersion).c_str());
         for (const auto& [name, value] : face.version->strings)
             std::printf("   %s: %s\n", tools::Printable(name).c_str(), tools::Printable(value).c_str());
+    }
+    if (face.settings) {
+        std::printf("install:");
+        for (const std::string& key : InstallKeys(*face.settings)) std::printf(" %s", key.c_str());
+        std::printf("\n");
     }
     if (!face.iconSizes.empty()) {
         std::printf("icon:");
@@ -116,6 +132,12 @@ std::string FaceJson(const TInstallerFace& face) {
         json += std::string(i ? ", " : "") + "{\"width\": " + std::to_string(face.iconSizes[i].first) +
                 ", \"height\": " + std::to_string(face.iconSizes[i].second) + "}";
     json += "]";
+    if (face.settings) {
+        json += ",\n  \"install\": [";
+        const std::vector<std::string> keys = InstallKeys(*face.settings);
+        for (size_t i = 0; i < keys.size(); ++i) json += (i ? ", " : "") + JsonString(keys[i]);
+        json += "]";
+    }
     if (!face.problem.empty()) json += ",\n  \"face_problem\": " + JsonString(face.problem);
     return json;
 }

@@ -64,6 +64,14 @@ int main(int argc, char** argv) {
     extractCommand->add_flag("--overwrite", extract.overwrite, "replace files already in the target folder");
     extractCommand->add_flag("-q,--quiet", extract.quiet, "print only errors and the result");
 
+    TWingetOptions winget;
+    auto* wingetCommand = app.add_subcommand("winget", "Print a winget installer manifest for a quiet installer");
+    wingetCommand->add_option("INSTALLER", winget.installer)->required();
+    wingetCommand->add_option("--url", winget.url, "the address the catalog downloads the installer from");
+    wingetCommand->add_option("--codepage", winget.codepage, "code page of the texts")
+        ->capture_default_str()
+        ->check(kCodePage);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -72,5 +80,6 @@ int main(int argc, char** argv) {
     if (*buildCommand) return RunBuild(build);
     if (*listCommand) return RunList(list);
     if (*verifyCommand) return RunVerify(verify);
+    if (*wingetCommand) return RunWinget(winget);
     return RunExtract(extract);
 }

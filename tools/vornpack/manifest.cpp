@@ -552,6 +552,40 @@ TUninstall ParseUninstall(const TChecker& check, const toml::node& node, const T
     return uninstall;
 }
 
+// [install] switches = true, keep-case = true, shortcuts = "all-users":
+// read after [uninstall] and the entries, which the checks look at.
+TInstallKeys ParseInstall(const TChecker& check, const toml::node& node, TManifest& manifest) {
+    const auto* table = node.as_table();
+    if (!table) check.WrongType(node, "install", "a table");
+    check.OnlyKeys(*table, {"switches", "keep-case", "shortcuts"}, "install.");
+    TInstallKeys keys;
+    if (const auto* switches = check.Get(*table, "switches", "install.switches", toml::node_type::boolean))
+        keys.switches = switches->as_boolean()->get();
+    if (const auto* keepCase = check.Get(*table, "keep-case", "install.keep-case", toml::node_type::boolean))
+        keys.keepCase = keepCase->as_boolean()->get();
+    if (const auto* shortcuts = check.Get(*table, "shortcuts", "install.shortcuts", toml::node_type::string)) {
+        const std::string scope = shortcuts->as_string()->get();
+        if (scope != "user" && scope != "all-users")
+            check.Fail(*shortcuts, "install.shortcuts", "must be \"user\" (the default) or \"all-users\"");
+        keys.allUsersShortcuts = scope == "all-users";
+        if (keys.allUsersShortcuts && manifest.elevation != Elevation::Admin)
+            check.Fail(*shortcuts, "install.shortcuts",
+                       "\"all-users\" needs elevation = \"admin\": only an administrator may write the machine's "
+                       "shell folders");
+    }
+    const size_t sendTo = std::find(ShortcutKeys().begin(), ShortcutKeys().end(), "sendto") - ShortcutKeys().begin();
+    for (const TFileEntry& entry : manifest.files)
+        if (keys.allUsersShortcuts && !entry.shortcuts[sendTo].name.empty())
+            check.Fail(entry.line, "shortcuts.sendto",
+                       "Windows keeps Send To for each user alone: with shortcuts = \"all-users\" there is no "
+                       "common one; leave this shortcut out");
+    if (keys.switches && !manifest.uninstall)
+        manifest.notes.push_back(manifest.path.string() + ":" + std::to_string(node.source().begin.line) +
+                                 ": install.switches: without [uninstall] the installer has no product folder, so it "
+                                 "takes /S and /LOG= but refuses /D=");
+    return keys;
+}
+
 // What the rules across entries see of the entries.
 std::vector<TRuledEntry> Ruled(const std::vector<TFileEntry>& files) {
     std::vector<TRuledEntry> ruled;
@@ -625,7 +659,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
         check.Fail(line, "syntax", what);
     }
     check.OnlyKeys(root, {"title", "codepage", "arch", "elevation", "icon", "version", "method", "level", "solid", "file",
-                          "folder", "uninstall", "sign"}, "");
+                          "folder", "uninstall", "install", "sign"}, "");
     RefuseNuls(check, root, "");
 
     TManifest manifest;
@@ -664,6 +698,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
                      [](const TFileEntry& a, const TFileEntry& b) { return a.line < b.line; });
     if (const auto breach = CheckEntryRules(Ruled(manifest.files), RulesFor(manifest))) check.Fail(breach->line, breach->field, breach->Message());
     if (manifest.uninstall) CheckUninstall(check, manifest);
+    if (const auto* install = root.get("install")) manifest.install = ParseInstall(check, *install, manifest);
     if (const auto* solid = root.get("solid")) manifest.solid = ParseSolid(check, *solid, manifest.files);
     return manifest;
 }

@@ -81,6 +81,16 @@ struct TUninstall {
     int line = 0;
 };
 
+// [install]: what the installer does beyond its defined behaviour. With
+// any key set, the installer is built on the options stub, which reads
+// them from a resource vornpack writes; with none, on the plain stub.
+struct TInstallKeys {
+    bool switches = false;           // /S, /D= and /LOG=
+    bool keepCase = false;           // destinations keep the manifest's case
+    bool allUsersShortcuts = false;  // shortcuts = "all-users"
+    bool Any() const { return switches || keepCase || allUsersShortcuts; }
+};
+
 struct TManifest {
     std::filesystem::path path;
     std::string title;  // in the package's code page
@@ -102,6 +112,7 @@ struct TManifest {
     // [sign] command: run on the finished installer; may hold {in}, {out}
     // and {title} inside its arguments. Empty: the installer stays unsigned.
     std::optional<TUninstall> uninstall;
+    TInstallKeys install;
     std::vector<std::string> signCommand;
     std::chrono::seconds signTimeLimit{300};  // [sign] timeout: the command is ended after it
     std::vector<std::string> notes;  // "FILE:LINE: field: ..." worth telling, not refusing

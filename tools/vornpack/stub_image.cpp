@@ -20,6 +20,12 @@ VORN_EMBED(vorn_stub_x86, VORN_STUB_PATH_x86)
 #ifdef VORN_STUB_PATH_x64
 VORN_EMBED(vorn_stub_x64, VORN_STUB_PATH_x64)
 #endif
+#ifdef VORN_OPTIONS_STUB_PATH_x86
+VORN_EMBED(vorn_options_stub_x86, VORN_OPTIONS_STUB_PATH_x86)
+#endif
+#ifdef VORN_OPTIONS_STUB_PATH_x64
+VORN_EMBED(vorn_options_stub_x64, VORN_OPTIONS_STUB_PATH_x64)
+#endif
 #ifdef VORN_REMOVER_PATH_x86
 VORN_EMBED(vorn_remover_x86, VORN_REMOVER_PATH_x86)
 #endif
@@ -41,7 +47,15 @@ const TArchitecture* ArchitectureOfMachine(uint16_t machine) {
     return row == std::end(kArchitectures) ? nullptr : *row;
 }
 
-std::vector<uint8_t> CarriedStub([[maybe_unused]] const TArchitecture& arch) {
+std::vector<uint8_t> CarriedStub([[maybe_unused]] const TArchitecture& arch, [[maybe_unused]] StubKind kind) {
+#ifdef VORN_OPTIONS_STUB_PATH_x86
+    if (&arch == &kX86 && kind == StubKind::Options)
+        return std::vector<uint8_t>(vorn_options_stub_x86_begin, vorn_options_stub_x86_end);
+#endif
+#ifdef VORN_OPTIONS_STUB_PATH_x64
+    if (&arch == &kX64 && kind == StubKind::Options)
+        return std::vector<uint8_t>(vorn_options_stub_x64_begin, vorn_options_stub_x64_end);
+#endif
 #ifdef VORN_STUB_PATH_x86
     if (&arch == &kX86) return std::vector<uint8_t>(vorn_stub_x86_begin, vorn_stub_x86_end);
 #endif

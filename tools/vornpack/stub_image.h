@@ -29,8 +29,10 @@ const TArchitecture* ArchitectureNamed(const std::string& name);
 const TArchitecture* ArchitectureOfMachine(uint16_t machine);
 
 // The stub and the remover carried for the architecture; empty when this
-// vornpack carries none.
-std::vector<uint8_t> CarriedStub(const TArchitecture& arch);
+// vornpack carries none. The options stub is the one that reads [install]
+// settings.
+enum class StubKind { Plain, Options };
+std::vector<uint8_t> CarriedStub(const TArchitecture& arch, StubKind kind = StubKind::Plain);
 std::vector<uint8_t> CarriedRemover(const TArchitecture& arch);
 
 }  // namespace vorn::pack

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "compress/exceptions.h"
+#include "setup/install_options.h"
 #include "setup/package_reader.h"
 #include "setup/pe_image.h"
 #include "tools/vornpack/pe/resource_section.h"
@@ -91,6 +92,23 @@ void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub) {
         throw EPeImageError("its execution level lies in its resource section but in no resource, so a rebuild would lose it");
 }
 
+void ApplyInstallSettings(const TManifest& manifest, std::vector<uint8_t>& stub) {
+    if (!manifest.install.Any()) return;
+    setup::TInstallOptions settings;
+    settings.switches = manifest.install.switches;
+    settings.keepCase = manifest.install.keepCase;
+    settings.allUsersShortcuts = manifest.install.allUsersShortcuts;
+    if (manifest.uninstall) settings.productFolder = manifest.uninstall->folder;
+    const std::string bytes = setup::SettingsBytes(settings);
+    std::vector<TResource> resources = ReadResources(stub);
+    std::erase_if(resources, [](const TResource& r) {
+        return r.type == setup::kSettingsResourceType && r.id == setup::kSettingsResourceId;
+    });
+    resources.push_back({.type = setup::kSettingsResourceType, .id = setup::kSettingsResourceId, .language = 0,
+                         .codePage = 0, .data = std::vector<uint8_t>(bytes.begin(), bytes.end())});
+    ReplaceResources(stub, std::move(resources));
+}
+
 TInstallerFace ReadFace(TStream& installer) {
     const int64_t end = std::min(setup::ReadPeHeaders(installer).imageEnd, installer.Size());
     std::vector<uint8_t> image(static_cast<size_t>(std::max<int64_t>(end, 0)));
@@ -103,6 +121,8 @@ TInstallerFace ReadFace(TStream& installer) {
             face.version = ReadVersionResource(version->data);
         if (const TResource* group = FindResource(resources, pe::kGroupIconResource))
             face.iconSizes = IconGroupSizes(group->data);
+        if (const TResource* settings = FindResource(resources, setup::kSettingsResourceType))
+            face.settings = std::string(settings->data.begin(), settings->data.end());
     } catch (const EPeImageError& error) {
         face.problem = error.Message;
     }

@@ -27,9 +27,14 @@ std::string StubProblem(const std::vector<uint8_t>& stub, const TArchitecture& a
 // rebuild would lose its execution level.
 void ApplyFace(const TManifest& manifest, std::vector<uint8_t>& stub);
 
+// Adds the [install] settings resource that the options stub reads; leaves
+// the stub untouched when the manifest sets no [install] key.
+void ApplyInstallSettings(const TManifest& manifest, std::vector<uint8_t>& stub);
+
 struct TInstallerFace {
     std::optional<TVersionInfo> version;
     std::vector<std::pair<int, int>> iconSizes;  // empty: no icon
+    std::optional<std::string> settings;         // the [install] settings resource's bytes, if any
     std::string problem;                         // why the resources could not be read, if they could not
 };
 

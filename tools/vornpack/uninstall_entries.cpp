@@ -5,6 +5,7 @@
 #include "compress/custom_methods.h"
 #include "compress/vorn_codec.h"
 #include "setup/folders.h"
+#include "setup/install_options.h"
 #include "tools/vornpack/codepage.h"
 #include "tools/vornpack/execution_level.h"
 #include "tools/vornpack/stub_rewrite.h"
@@ -94,7 +95,8 @@ setup::TUninstallRecord UninstallRecord(const TManifest& manifest, const std::ve
                                 entry.shared ? setup::Sharing::Shared : setup::Sharing::Own});
         for (size_t i = 0; i < entry.shortcuts.size(); ++i)
             if (!entry.shortcuts[i].name.empty())
-                record.links.push_back({setup::kShortcutFolders[i], entry.shortcuts[i].name, ""});
+                record.links.push_back({setup::ShortcutFolderName(i, manifest.install.allUsersShortcuts),
+                                        entry.shortcuts[i].name, ""});
     }
     return record;
 }

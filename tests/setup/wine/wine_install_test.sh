@@ -465,8 +465,82 @@ done
   fail "/finish queued the installed remover for deletion"
 remove_quietly remover-finish-quiet HKLM 0
 
+# --- [install]: quiet runs with nobody answering (no xdotool), a product
+# folder moved by /D=, kept case, all-users shortcuts, the exit codes; an
+# installer without the keys ignores /S ---
+# run_quiet CASE EXE RC ARG...: runs C:\dl\EXE with the switches, expecting
+# exit code RC and no box at all.
+run_quiet() {
+  case_name=$1
+  local exe=$2 rc=$3
+  shift 3
+  (set +e; WINEDEBUG=+relay timeout 120 "$wine" "C:\\dl\\$exe" "$@" 2>"$work/$case_name.relay"; echo $? >"$work/$case_name.rc")
+  expect_exit "$rc"
+  ! grep -aq 'Call user32.MessageBoxA' "$work/$case_name.relay" || fail "a quiet run showed a box"
+}
+uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorn Deploy Test'
+common_folder() {
+  timeout 30 "$wine" winepath -u "$(timeout 30 "$wine" reg query \
+    'HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v "$1" 2>/dev/null |
+    tr -d '\r' | sed -nE "s/^ +$1 +REG_[A-Z_]+ +//p")" 2>/dev/null
+}
+printf '%s\n' 'title = "Vorn Deploy Test"' "arch = \"$arch\"" '[version]' 'file-version = "3.0.0.0"' \
+  'product-name = "Vorn Deploy Test"' 'company = "Example Ltd."' \
+  '[install]' 'switches = true' 'keep-case = true' 'shortcuts = "all-users"' \
+  '[uninstall]' "folder = '<p>\\Vorn Deploy'" \
+  '[[file]]' "source = \"$work/readme.txt\"" "destination = '<p>\\Vorn Deploy\\ReadMe.TXT'" \
+  'replace = { ask = "ReadMe.TXT" }' 'run = "at-end"' \
+  'shortcuts.programs = { name = "Vorn Deploy Readme" }' 'shortcuts.desktop = { name = "Vorn Deploy Asked", ask = true }' \
+  '[[file]]' "source = \"$work/manual.txt\"" "destination = '<p>\\Vorn Deploy\\Docs\\Manual.txt'" \
+  '[[file]]' "source = \"$stub\"" "destination = '<p>\\Vorn Deploy\\Busy.exe'" >"$work/deploy.toml"
+"$vornpack" build -q "$work/deploy.toml" -o "$drive_c/dl/deploy.exe" >/dev/null
+deployed="$drive_c/Program Files/Vorn Deploy"
+common_programs=$(common_folder 'Common Programs')
+[ -n "$common_programs" ] || fail "Wine names no Common Programs folder"
+run_quiet deploy-quiet deploy.exe 0 /S
+[ -f "$deployed/ReadMe.TXT" ] && [ -f "$deployed/Docs/Manual.txt" ] && cmp -s "$work/manual.txt" "$deployed/Docs/Manual.txt" ||
+  fail "the quiet install did not keep the case or the files: $(ls -R "$drive_c/Program Files" | head -20)"
+grep -aqF 'Extracting file: C:\Program Files\Vorn Deploy\Docs\Manual.txt' "$drive_c/dl/deploy.log" ||
+  fail "the log does not keep the case: $(cat "$drive_c/dl/deploy.log")"
+! grep -aq 'ShellExecuteA(.*ReadMe' "$work/deploy-quiet.relay" || fail "a quiet run started its run-at-end file"
+wait_until 60 registered HKLM || fail "the quiet install did not register the product"
+[ -f "$common_programs/Vorn Deploy Readme.lnk" ] || fail "no shortcut in the common Programs folder"
+[ -z "$(find -L "$drive_c/users" -name 'Vorn Deploy*.lnk')" ] || fail "a shortcut went to a user's folder, or an asked one was made"
+echo "the user's" >"$deployed/ReadMe.TXT"
+"$wine" 'C:\Program Files\Vorn Deploy\Busy.exe' >/dev/null 2>&1 &
+wait_until 30 has_window 'Application Error' || fail "the busy program did not start"
+run_quiet deploy-busy deploy.exe 2 /S /LOG=C:\\dl\\busy.log
+[ "$(cat "$deployed/ReadMe.TXT")" = "the user's" ] || fail "a quiet run replaced an asked file"
+grep -aq 'ERROR: Can not delete' "$drive_c/dl/busy.log" || fail "/LOG= did not take the log"
+xdotool key --window "$(window_of 'Application Error')" Return 2>/dev/null
+wait_until 30 eval '! has_window "Application Error"'
+remove_quietly deploy-remove HKLM 1  # the changed ReadMe.TXT stays
+[ ! -e "$common_programs/Vorn Deploy Readme.lnk" ] && [ ! -e "$deployed/Docs" ] ||
+  fail "removal left the common shortcut or the files: $(ls -AR "$deployed")"
+rm -rf "$deployed"
+
+run_quiet deploy-moved deploy.exe 0 /S /D=C:\\Deploy Here\\App
+[ -f "$drive_c/Deploy Here/App/Docs/Manual.txt" ] && [ -f "$drive_c/Deploy Here/App/uninstall.exe" ] &&
+  [ ! -e "$deployed" ] || fail "/D= did not move the product folder: $(ls -R "$drive_c/Deploy Here" 2>&1 | head)"
+wait_until 60 registered HKLM || fail "the moved install did not register"
+[ "$(reg_value HKLM InstallLocation | tr A-Z a-z)" = 'c:\deploy here\app' ] ||
+  fail "InstallLocation is $(reg_value HKLM InstallLocation)"
+timeout 30 "$wine" reg delete "HKLM\\$uninstall_key" /f >/dev/null 2>&1 || true
+rm -rf "$drive_c/Deploy Here" "$common_programs/Vorn Deploy Readme.lnk"
+
+run_quiet deploy-badswitch deploy.exe 3 /S /X
+run_quiet deploy-relative deploy.exe 3 /S /D=Relative\\App
+[ ! -e "$deployed" ] && [ ! -e "$drive_c/dl/Relative" ] || fail "a run that was not started installed something"
+
+# The plain stub ignores its arguments: the same package without [install] asks.
+sed '/^\[install\]/,/^shortcuts = "all-users"/d' "$work/deploy.toml" >"$work/plain.toml"
+"$vornpack" build -q "$work/plain.toml" -o "$drive_c/dl/plain.exe" >/dev/null
+wine_run_answering plain-ignores C:\\dl\\plain.exe /S /X
+grep -aq 'You are about to install' "$work/plain-ignores.relay" || fail "the plain installer did not ask despite /S"
+wait_until 60 registered HKLM && remove_quietly plain-remove HKLM 0
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; screenshots and traces are in $results"
   exit 1
 fi
-echo "PASS: install (with icon and version), cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder, unwritable shortcut folder, system folder, remover and path-judging runs of the $arch stub under Wine"
+echo "PASS: install (with icon and version), cancel, missing-package, signed, lying-stream, read-only media, non-ANSI folder, unwritable shortcut folder, system folder, remover, upgrade, shared-file, path-judging and deploying runs of the $arch stub under Wine"
