@@ -28,8 +28,12 @@ enum RemoverExit : int {
 
 // Under HKLM (or HKCU for a per-user install), the key of every entry.
 inline constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+// The remover's switches: none registers; /uninstall [/quiet] removes;
+// /finish PID PATH is its own copy, which deletes the remover at PATH once
+// the process PID has ended.
 inline constexpr char kUninstallSwitch[] = "/uninstall";
 inline constexpr char kQuietSwitch[] = "/quiet";
+inline constexpr char kFinishSwitch[] = "/finish";
 
 // What became of one recorded file or shortcut. Locked and Unchecked leave
 // the removal incomplete: removing again may finish it.

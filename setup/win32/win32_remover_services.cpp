@@ -7,7 +7,7 @@
 
 #include <iterator>
 
-#include "setup/remover/uninstall_record.h"
+#include "setup/remover/remover.h"
 #include "setup/win32/win32_platform.h"
 
 namespace vorn::setup {

@@ -5,8 +5,6 @@
 
 namespace vorn::setup {
 
-inline constexpr char kFinishSwitch[] = "/finish";
-
 class TWin32RemoverServices : public TRemoverServices {
 public:
     bool WriteKey(RegistryRoot root, const std::string& key, const std::vector<TRegistryValue>& values) override;

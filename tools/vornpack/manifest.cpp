@@ -655,7 +655,7 @@ TManifest ParseManifest(const std::string& text, const std::filesystem::path& pa
     } catch (const toml::parse_error& error) {
         const int line = static_cast<int>(error.source().begin.line);
         std::string what(error.description());
-        if (what.find("escape sequence") != std::string::npos) what += ": " + SingleQuotesHint(LineOf(text, line));
+        if (what.find("escape sequence") != std::string::npos) what += ": " + SingleQuotesHint(LineText(text, line));
         check.Fail(line, "syntax", what);
     }
     check.OnlyKeys(root, {"title", "codepage", "arch", "elevation", "icon", "version", "method", "level", "solid", "file",

@@ -109,10 +109,10 @@ struct TManifest {
     std::vector<TIconImage> icon;
     std::filesystem::path iconPath;  // the .ico they came from; empty without an icon
     std::optional<TVersionInfo> version;
-    // [sign] command: run on the finished installer; may hold {in}, {out}
-    // and {title} inside its arguments. Empty: the installer stays unsigned.
     std::optional<TUninstall> uninstall;
     TInstallKeys install;
+    // [sign] command: run on the finished installer; may hold {in}, {out}
+    // and {title} inside its arguments. Empty: the installer stays unsigned.
     std::vector<std::string> signCommand;
     std::chrono::seconds signTimeLimit{300};  // [sign] timeout: the command is ended after it
     std::vector<std::string> notes;  // "FILE:LINE: field: ..." worth telling, not refusing

@@ -94,7 +94,7 @@ std::string SingleQuotesHint(const std::string& value) {
     return "write Windows paths in single quotes: '" + (shown.empty() ? "<p>\\MyCAD\\a.txt" : shown) + "'";
 }
 
-std::string LineOf(const std::string& text, int line) {
+std::string LineText(const std::string& text, int line) {
     std::istringstream lines(text);
     std::string whole;
     for (int n = 0; n < line && std::getline(lines, whole); ++n) {

@@ -31,7 +31,7 @@ std::string Nearest(std::string_view key, const std::vector<std::string>& known,
 // the escapes that became control characters spelled back.
 std::string SingleQuotesHint(const std::string& value);
 // The double-quoted text on a line of the manifest, as written.
-std::string LineOf(const std::string& text, int line);
+std::string LineText(const std::string& text, int line);
 // A source problem, with the hint paths on the build machine need: "/"
 // between folders.
 std::string SourceHint(const std::string& written, const std::string& problem);
