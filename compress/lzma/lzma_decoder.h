@@ -56,11 +56,10 @@ private:
     // lzma_symbols.cpp
     void ResetProbabilities();
     void DecodeBatch(uint32_t room);
+    template <class TCoder>
     TOctet* Decode(TOctet* out, TOctet* limit);
     uint32_t Reach(const TOctet* out) const;
     TOctet ByteAt(const TOctet* out, uint32_t distance) const;
-    template <class TCoder>
-    TOctet* Symbols(TOctet* out, TOctet* limit);
     VORN_LZMA_HOT TOctet* Copy(TOctet* out, TOctet* limit, uint32_t distance, uint32_t length);
     void ReadEndMarker();
 

@@ -37,7 +37,7 @@ VORN_LZMA_HOT inline uint32_t Distance(TCoder& rc, TLzmaModels& m, uint32_t leng
 }
 
 // Whether a run of symbols goes on with the input in hand: TCoder's run
-// ends where the other coder's starts (TDecoder::Decode).
+// ends where the other coder's starts (TDecoder::DecodeBatch).
 template <class TCoder>
 bool GoesOn([[maybe_unused]] const TCoder& rc) {
 #ifdef __OPTIMIZE_SIZE__
@@ -56,9 +56,23 @@ void TDecoder::ResetProbabilities() {
 }
 
 // The one place that calls Decode, so that the installer carries it once.
+// Where the build is for speed, the symbols come in runs: with the longest
+// symbol's bytes in hand, the coder takes its bytes without a check; near
+// the end of the stretch, one that checks each byte takes over until the
+// next stretch comes in.
 void TDecoder::DecodeBatch(uint32_t room) {
     TOctet* const start = st_.Dictionary.get() + regs_.At;
-    Advance(start, static_cast<uint32_t>(Decode(start, start + room) - start));
+    TOctet* const limit = start + room;
+#ifdef __OPTIMIZE_SIZE__
+    TOctet* const out = Decode<TRangeDecoder>(start, limit);
+#else
+    TOctet* out = start;
+    while (out < limit && !Stopped()) {
+        out = Decode<TRangeCoder<true>>(out, limit);
+        out = Decode<TRangeDecoder>(out, limit);
+    }
+#endif
+    Advance(start, static_cast<uint32_t>(out - start));
 }
 
 // Where a distance (less one) stops being valid at `out`: behind the bytes
@@ -94,26 +108,11 @@ inline TOctet* TDecoder::Copy(TOctet* out, TOctet* limit, uint32_t distance, uin
     return out;
 }
 
-// Symbols from out up to limit. Where the build is for speed, they come in
-// runs: with the longest symbol's bytes in hand, the coder takes its bytes
-// without a check; near the end of the stretch, one that checks each byte
-// takes over until the next stretch comes in.
-TOctet* TDecoder::Decode(TOctet* out, TOctet* const limit) {
-#ifdef __OPTIMIZE_SIZE__
-    return Symbols<TRangeDecoder>(out, limit);
-#else
-    while (out < limit && !Stopped()) {
-        out = Symbols<TRangeCoder<true>>(out, limit);
-        out = Symbols<TRangeDecoder>(out, limit);
-    }
-    return out;
-#endif
-}
-
-// The hot loop. Its state sits in locals; the dictionary holds TOctet, whose
-// stores cannot change them.
+// The hot loop: symbols into the dictionary from out up to limit, or until
+// the other coder's run starts (GoesOn). Its state sits in locals; the
+// dictionary holds TOctet, whose stores cannot change them.
 template <class TCoder>
-TOctet* TDecoder::Symbols(TOctet* out, TOctet* const limit) {
+TOctet* TDecoder::Decode(TOctet* out, TOctet* const limit) {
     if (pending_ > 0) out = Copy(out, limit, regs_.Rep0, pending_);
     TCoder rc(rc_);
     TLzmaModels& m = *st_.Models;
