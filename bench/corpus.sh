@@ -2,6 +2,7 @@
 # Builds the benchmark corpus into DIR from files every Debian machine has:
 #   text.txt    C and C++ headers from /usr/include
 #   binary.elf  ELF executables from /usr/bin
+#   code.pe     PE32 DLLs and programs (Wine's, from the bootstrap's packages)
 #   log.txt     a repetitive, log-like text
 #   random.bin  random bytes
 # Each file is SIZE_MIB mebibytes (default 8). Existing files are kept.
@@ -33,6 +34,8 @@ executables() {
     done | take
 }
 
+pe_files() { find /usr/lib/i386-linux-gnu/wine/i386-windows -type f \( -name '*.dll' -o -name '*.exe' \) | take; }
+
 log_lines() {
   awk -v size="$size" 'BEGIN {
     srand(7)
@@ -57,6 +60,7 @@ random_bytes() { head -c "$size" /dev/urandom; }
 
 make_file text.txt headers
 make_file binary.elf executables
+make_file code.pe pe_files
 make_file log.txt log_lines
 make_file random.bin random_bytes
 ls -l "$dir"

@@ -16,14 +16,6 @@
 
 namespace vorn::lzma {
 
-// Inline in the hot loop where the build is for speed; the installer stub,
-// built for size, keeps one copy.
-#ifdef __OPTIMIZE_SIZE__
-#define VORN_LZMA_HOT
-#else
-#define VORN_LZMA_HOT [[gnu::always_inline]]
-#endif
-
 // Decoded bytes go to the engine a batch at a time; the branch filter's
 // staging buffer holds one batch behind the bytes it keeps back.
 inline constexpr uint32_t kBatchBytes = 1u << 16;
@@ -64,11 +56,11 @@ private:
     // lzma_symbols.cpp
     void ResetProbabilities();
     void DecodeBatch(uint32_t room);
+    template <class TCoder>
     TOctet* Decode(TOctet* out, TOctet* limit);
     uint32_t Reach(const TOctet* out) const;
     TOctet ByteAt(const TOctet* out, uint32_t distance) const;
     VORN_LZMA_HOT TOctet* Copy(TOctet* out, TOctet* limit, uint32_t distance, uint32_t length);
-    uint32_t PreviousByte(const TOctet* out) const;
     void ReadEndMarker();
 
     // lzma_chunks.cpp

@@ -17,14 +17,16 @@ constexpr uint32_t AfterRep(uint32_t state) { return state < kLiteralStates ? 8 
 constexpr uint32_t AfterShortRep(uint32_t state) { return state < kLiteralStates ? 9 : 11; }
 
 // A match length less kMinMatch.
-uint32_t Length(TRangeDecoder& rc, TLengthModel& m, uint32_t posState) {
+template <class TCoder>
+VORN_LZMA_HOT inline uint32_t Length(TCoder& rc, TLengthModel& m, uint32_t posState) {
     if (!rc.Bit(m.Choice)) return rc.Tree(m.Low[posState], kLowBits);
     if (!rc.Bit(m.Choice2)) return kLowSymbols + rc.Tree(m.Mid[posState], kMidBits);
     return kLowSymbols + kMidSymbols + rc.Tree(m.High, kHighBits);
 }
 
 // A match distance less one, for a length less kMinMatch.
-VORN_LZMA_HOT inline uint32_t Distance(TRangeDecoder& rc, TLzmaModels& m, uint32_t length) {
+template <class TCoder>
+VORN_LZMA_HOT inline uint32_t Distance(TCoder& rc, TLzmaModels& m, uint32_t length) {
     const uint32_t slot = rc.Tree(m.Slot[std::min<uint32_t>(length, kLengthStates - 1)], kSlotBits);
     if (slot < kFirstTreeSlot) return slot;
     const int lowBits = static_cast<int>(slot >> 1) - 1;
@@ -32,6 +34,17 @@ VORN_LZMA_HOT inline uint32_t Distance(TRangeDecoder& rc, TLzmaModels& m, uint32
     if (slot < kFirstDirectSlot) return base + rc.ReverseTree(m.TreeDistance + base - slot, lowBits);
     const uint32_t middle = rc.Direct(lowBits - kAlignBits) << kAlignBits;
     return base + middle + rc.ReverseTree(m.Align, kAlignBits);
+}
+
+// Whether a run of symbols goes on with the input in hand: TCoder's run
+// ends where the other coder's starts (TDecoder::DecodeBatch).
+template <class TCoder>
+bool GoesOn([[maybe_unused]] const TCoder& rc) {
+#ifdef __OPTIMIZE_SIZE__
+    return true;
+#else
+    return rc.HoldsLongestSymbol() == TCoder::kAmple;
+#endif
 }
 
 }  // namespace
@@ -43,9 +56,23 @@ void TDecoder::ResetProbabilities() {
 }
 
 // The one place that calls Decode, so that the installer carries it once.
+// Where the build is for speed, the symbols come in runs: with the longest
+// symbol's bytes in hand, the coder takes its bytes without a check; near
+// the end of the stretch, one that checks each byte takes over until the
+// next stretch comes in.
 void TDecoder::DecodeBatch(uint32_t room) {
     TOctet* const start = st_.Dictionary.get() + regs_.At;
-    Advance(start, static_cast<uint32_t>(Decode(start, start + room) - start));
+    TOctet* const limit = start + room;
+#ifdef __OPTIMIZE_SIZE__
+    TOctet* const out = Decode<TRangeDecoder>(start, limit);
+#else
+    TOctet* out = start;
+    while (out < limit && !Stopped()) {
+        out = Decode<TRangeCoder<true>>(out, limit);
+        out = Decode<TRangeDecoder>(out, limit);
+    }
+#endif
+    Advance(start, static_cast<uint32_t>(out - start));
 }
 
 // Where a distance (less one) stops being valid at `out`: behind the bytes
@@ -81,17 +108,13 @@ inline TOctet* TDecoder::Copy(TOctet* out, TOctet* limit, uint32_t distance, uin
     return out;
 }
 
-uint32_t TDecoder::PreviousByte(const TOctet* out) const {
-    if (regs_.Position == 0) return 0;
-    return static_cast<uint8_t>(ByteAt(out, 0));
-}
-
-// The hot loop: symbols into the dictionary from out up to limit. Its state
-// sits in locals; the dictionary holds TOctet, whose stores cannot change
-// them.
+// The hot loop: symbols into the dictionary from out up to limit, or until
+// the other coder's run starts (GoesOn). Its state sits in locals; the
+// dictionary holds TOctet, whose stores cannot change them.
+template <class TCoder>
 TOctet* TDecoder::Decode(TOctet* out, TOctet* const limit) {
     if (pending_ > 0) out = Copy(out, limit, regs_.Rep0, pending_);
-    TRangeDecoder rc = rc_;
+    TCoder rc(rc_);
     TLzmaModels& m = *st_.Models;
     uint16_t* const literals = st_.Literals.get();
     // The rarer registers stay where they are: machine registers go to the
@@ -99,10 +122,11 @@ TOctet* TDecoder::Decode(TOctet* out, TOctet* const limit) {
     uint32_t state = regs_.State, rep0 = regs_.Rep0;
     // The position in the whole output of the byte at out, from its address.
     const uintptr_t posBase = reinterpret_cast<uintptr_t>(st_.Dictionary.get() + regs_.At) - regs_.Position;
-    uint32_t prev = PreviousByte(out);
+    const auto start = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out) - posBase);
+    uint32_t prev = start == 0 ? 0 : static_cast<uint8_t>(ByteAt(out, 0));
     // After a byte made up past the end the loop runs on to the limit, at
     // most a batch: the caller stops there.
-    while (out < limit) {
+    while (out < limit && GoesOn(rc)) {
         const auto pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out) - posBase);
         const uint32_t posState = pos & pbMask_;
         if (!rc.Bit(m.IsMatch[state][posState])) {
@@ -165,7 +189,7 @@ TOctet* TDecoder::Decode(TOctet* out, TOctet* const limit) {
         out = Copy(out, limit, rep0, length + kMinMatch);
         prev = static_cast<uint8_t>(out[-1]);
     }
-    rc_ = rc;
+    rc_ = TRangeDecoder(rc);
     regs_.State = state;
     regs_.Rep0 = rep0;
     return out;
