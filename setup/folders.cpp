@@ -129,6 +129,19 @@ int32_t DayNumber(int year, int month, int day) {
     return static_cast<int32_t>(DaysFromCivil(year, month, day) - DaysFromCivil(1899, 12, 30));
 }
 
+// DaysFromCivil's inverse, for a day number.
+void CivilDate(int32_t dayNumber, int& year, int& month, int& day) {
+    const int64_t days = dayNumber + DaysFromCivil(1899, 12, 30);
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t shifted = (5 * dayOfYear + 2) / 153;
+    day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1);
+    month = static_cast<int>(shifted < 10 ? shifted + 3 : shifted - 9);
+    year = static_cast<int>(yearOfEra + era * 400 + (month <= 2));
+}
+
 std::string DateStamp(int32_t dayNumber) {
     // The day number is whole, so its product with the factor is exact.
     uint64_t value = static_cast<uint64_t>(int64_t{dayNumber} * kStampFactor);

@@ -60,8 +60,10 @@ std::string ShellFolder(TPlatform& platform, const std::string& folderName);
 // application data.
 TSystemFolders LoadSystemFolders(TPlatform& platform);
 
-// Days since 30 December 1899 of a date of the Gregorian calendar.
+// Days since 30 December 1899 of a date of the Gregorian calendar; and the
+// date of such a day number.
 int32_t DayNumber(int year, int month, int day);
+void CivilDate(int32_t dayNumber, int& year, int& month, int& day);
 // The "<u>" replacement: day number times 100000 in hexadecimal, at least
 // eight digits.
 std::string DateStamp(int32_t dayNumber);

@@ -20,21 +20,6 @@ std::string WithoutSlash(std::string path) {
     return path;
 }
 
-constexpr int64_t kUnixEpochDay = 25569;  // 1 January 1970 as a day number
-
-// The date of the Gregorian calendar `days` after 1 January 1970.
-void CivilFromDays(int64_t days, int& year, int& month, int& day) {
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t shifted = (5 * dayOfYear + 2) / 153;
-    day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1);
-    month = static_cast<int>(shifted < 10 ? shifted + 3 : shifted - 9);
-    year = static_cast<int>(yearOfEra + era * 400 + (month <= 2));
-}
-
 std::string Why(Outcome outcome) {
     switch (outcome) {
         case Outcome::Changed: return "changed since it was installed";
@@ -103,7 +88,7 @@ TRemoval RemoveRecordedFile(TPlatform& platform, const TPathGuard& guard, const 
 
 std::string InstallDateText(int32_t dayNumber) {
     int year = 0, month = 0, day = 0;
-    CivilFromDays(int64_t{dayNumber} - kUnixEpochDay, year, month, day);
+    CivilDate(dayNumber, year, month, day);
     const std::string digits = std::to_string(year * 10000 + month * 100 + day);
     return std::string(8 - std::min<size_t>(8, digits.size()), '0') + digits;
 }
