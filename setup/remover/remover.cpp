@@ -104,8 +104,11 @@ std::optional<int32_t> InstallDateDay(const std::string& text) {
 
 void RemoveEmptyFolders(TRemoverServices& services, const TPathGuard& guard, const std::vector<std::string>& paths) {
     std::vector<std::string> candidates;
+    // A folder that resolves elsewhere (a junction, a link) is no folder of
+    // the product's: the climb stops there.
     for (const std::string& path : paths)
-        for (std::string folder = WithoutSlash(FolderPart(path)); !folder.empty() && !guard.IsProtected(folder);
+        for (std::string folder = WithoutSlash(FolderPart(path));
+             !folder.empty() && !guard.IsProtected(folder) && guard.Canonical(folder) == folder;
              folder = WithoutSlash(FolderPart(folder)))
             candidates.push_back(folder);
     // Deepest first, each once.
