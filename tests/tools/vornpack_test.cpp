@@ -625,8 +625,8 @@ TEST(ExtractPath, MacrosBecomeFoldersAndWhatNamesNoFileIsRefused) {
     }
 }
 
-// list --json passes texts through this: what a version resource's unpaired
-// surrogate becomes, and what else no JSON reader takes.
+// The catalog manifest passes texts through this: what a version resource's unpaired
+// surrogate becomes, and what else no YAML reader takes.
 TEST(ValidUtf8, IllFormedBytesBecomeReplacementCharacters) {
     const std::string r = "\xEF\xBF\xBD";
     const std::pair<std::string, std::string> cases[] = {

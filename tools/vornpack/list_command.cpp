@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "compress/stream.h"
 #include "tools/common/terminal_text.h"
 #include "tools/vornpack/codepage.h"
@@ -18,23 +20,7 @@ namespace vorn::pack {
 
 namespace {
 
-// Version strings may hold unpaired surrogates: they come out as U+FFFD.
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : tools::ValidUtf8(text)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
+using TJson = nlohmann::ordered_json;  // keys in the order they are set
 
 std::string ShortcutText(const std::string& field) {
     return !field.empty() && field[0] == setup::kAskFirst ? field.substr(1) + " (asked)" : field;
@@ -56,30 +42,30 @@ void PrintEntryText(const TPackageEntry& entry, const std::string& codepage) {
 }
 
 // The same words as the text listing: "always", "never" or {"ask": NAME}.
-std::string ReplaceJson(const std::string& rule, const std::string& codepage) {
-    if (setup::ReplaceOf(rule) == setup::Replace::Ask)
-        return "{\"ask\": " + JsonString(FromCodePage(rule.substr(1), codepage)) + "}";
-    return JsonString(DescribeReplace(rule));
+TJson ReplaceJson(const std::string& rule, const std::string& codepage) {
+    if (setup::ReplaceOf(rule) == setup::Replace::Ask) return {{"ask", FromCodePage(rule.substr(1), codepage)}};
+    return DescribeReplace(rule);
 }
 
-std::string EntryJson(const TPackageEntry& entry, const std::string& codepage) {
-    auto text = [&](const std::string& s) { return JsonString(FromCodePage(s, codepage)); };
-    std::string json = "{\"destination\": " + text(entry.destination) +
-                       ", \"run\": " + JsonString(DescribeRunMode(entry.runMode)) + ", \"shortcuts\": {";
-    bool first = true;
+TJson EntryJson(const TPackageEntry& entry, const std::string& codepage) {
+    TJson shortcuts = TJson::object();
     for (size_t i = 0; i < entry.shortcuts.size(); ++i) {
         const std::string& field = entry.shortcuts[i];
         if (field.empty()) continue;
         const bool ask = field[0] == setup::kAskFirst;
-        json += std::string(first ? "" : ", ") + "\"" + ShortcutKeys()[i] + "\": {\"name\": " +
-                text(ask ? field.substr(1) : field) + ", \"ask\": " + (ask ? "true" : "false") + "}";
-        first = false;
+        shortcuts[ShortcutKeys()[i]] = {{"name", FromCodePage(ask ? field.substr(1) : field, codepage)}, {"ask", ask}};
     }
-    json += "}, \"replace\": " + ReplaceJson(entry.replaceRule, codepage) + ", \"method\": " + JsonString(MethodName(entry)) +
-            ", \"compressed_size\": " + std::to_string(entry.streamLength) + ", \"uncompressed_size\": " +
-            (entry.hasHeader ? std::to_string(entry.header.UncompressedSize) : std::to_string(entry.streamLength));
-    if (entry.chainOffset) json += ", \"solid\": true, \"chain_offset\": " + std::to_string(*entry.chainOffset);
-    json += "}";
+    TJson json = {{"destination", FromCodePage(entry.destination, codepage)},
+                  {"run", DescribeRunMode(entry.runMode)},
+                  {"shortcuts", shortcuts},
+                  {"replace", ReplaceJson(entry.replaceRule, codepage)},
+                  {"method", MethodName(entry)},
+                  {"compressed_size", entry.streamLength},
+                  {"uncompressed_size", entry.hasHeader ? int64_t{entry.header.UncompressedSize} : int64_t{entry.streamLength}}};
+    if (entry.chainOffset) {
+        json["solid"] = true;
+        json["chain_offset"] = *entry.chainOffset;
+    }
     return json;
 }
 
@@ -115,31 +101,33 @@ void PrintFaceText(const TInstallerFace& face) {
     }
 }
 
-std::string FaceJson(const TInstallerFace& face) {
-    std::string json = ",\n  \"version\": ";
-    if (!face.version) {
-        json += "null";
-    } else {
-        json += "{\"file\": " + JsonString(VersionText(face.version->fileVersion)) +
-                ", \"product\": " + JsonString(VersionText(face.version->productVersion)) + ", \"strings\": {";
-        for (size_t i = 0; i < face.version->strings.size(); ++i)
-            json += (i ? ", " : "") + JsonString(face.version->strings[i].first) + ": " +
-                    JsonString(face.version->strings[i].second);
-        json += "}}";
+void AddFaceJson(const TInstallerFace& face, TJson& json) {
+    json["version"] = nullptr;
+    if (face.version) {
+        TJson strings = TJson::object();
+        for (const auto& [name, value] : face.version->strings) strings[name] = value;
+        json["version"] = {{"file", VersionText(face.version->fileVersion)},
+                           {"product", VersionText(face.version->productVersion)},
+                           {"strings", strings}};
     }
-    json += ",\n  \"icon\": [";
-    for (size_t i = 0; i < face.iconSizes.size(); ++i)
-        json += std::string(i ? ", " : "") + "{\"width\": " + std::to_string(face.iconSizes[i].first) +
-                ", \"height\": " + std::to_string(face.iconSizes[i].second) + "}";
-    json += "]";
-    if (face.settings) {
-        json += ",\n  \"install\": [";
-        const std::vector<std::string> keys = InstallKeys(*face.settings);
-        for (size_t i = 0; i < keys.size(); ++i) json += (i ? ", " : "") + JsonString(keys[i]);
-        json += "]";
-    }
-    if (!face.problem.empty()) json += ",\n  \"face_problem\": " + JsonString(face.problem);
-    return json;
+    json["icon"] = TJson::array();
+    for (const auto& [width, height] : face.iconSizes) json["icon"].push_back({{"width", width}, {"height", height}});
+    if (face.settings) json["install"] = InstallKeys(*face.settings);
+    if (!face.problem.empty()) json["face_problem"] = face.problem;
+}
+
+TJson UninstallJson(const setup::TUninstallRecord& record, const std::string& folder,
+                    const setup::TRecordReader& counts, const std::string& codepage) {
+    return {{"id", FromCodePage(record.id, codepage)},
+            {"name", FromCodePage(record.name, codepage)},
+            {"version", FromCodePage(record.version, codepage)},
+            {"publisher", FromCodePage(record.publisher, codepage)},
+            {"scope", record.perUser ? "user" : "machine"},
+            {"folder", FromCodePage(folder, codepage)},
+            {"files", counts.Files()},
+            {"shared_files", counts.SharedFiles()},
+            {"shortcuts", counts.Links()},
+            {"upgrades_remove_dropped_files", !record.folder.empty()}};
 }
 
 }  // namespace
@@ -157,7 +145,7 @@ int RunList(const TListOptions& options) {
         const TInstallerFace face = ReadFace(installer);
         if (!options.json) PrintFaceText(face);
         std::string title;
-        std::string entries;
+        TJson entries = TJson::array();
         TPackageVisitor visitor;
         visitor.title = [&](const std::string& t) {
             title = t;
@@ -176,7 +164,7 @@ int RunList(const TListOptions& options) {
                 recorded = reader;
             }
             if (options.json)
-                entries += (entries.empty() ? "\n    " : ",\n    ") + EntryJson(entry, options.codepage);
+                entries.push_back(EntryJson(entry, options.codepage));
             else
                 PrintEntryText(entry, options.codepage);
         };
@@ -186,26 +174,21 @@ int RunList(const TListOptions& options) {
             std::printf("uninstall: %s (%s) in %s\n", tools::Printable(text(record->name)).c_str(),
                         tools::Printable(text(DescribeRecord(*record, recorded))).c_str(),
                         tools::Printable(text(recordFolder)).c_str());
-        const std::string uninstall =
-            !record ? "null"
-                    : "{\"id\": " + JsonString(text(record->id)) + ", \"name\": " + JsonString(text(record->name)) +
-                          ", \"version\": " + JsonString(text(record->version)) + ", \"publisher\": " +
-                          JsonString(text(record->publisher)) + ", \"scope\": " +
-                          JsonString(record->perUser ? "user" : "machine") + ", \"folder\": " +
-                          JsonString(text(recordFolder)) + ", \"files\": " + std::to_string(recorded.Files()) +
-                          ", \"shared_files\": " + std::to_string(recorded.SharedFiles()) +
-                          ", \"shortcuts\": " + std::to_string(recorded.Links()) +
-                          ", \"upgrades_remove_dropped_files\": " + (record->folder.empty() ? "false" : "true") + "}";
-        if (options.json)
-            std::printf("{\n  \"title\": %s,\n  \"arch\": %s,\n  \"elevation\": %s%s,\n  \"signed\": %s,\n"
-                        "  \"signature_size\": %" PRIu32 ",\n  \"uninstall\": %s,\n  \"entries\": [%s\n  ]\n}\n",
-                        JsonString(text(title)).c_str(), arch ? JsonString(arch->name).c_str() : "null",
-                        elevation ? JsonString(elevation).c_str() : "null", FaceJson(face).c_str(),
-                        signature ? "true" : "false", signature, uninstall.c_str(), entries.c_str());
-        else if (signature)
+        if (options.json) {
+            TJson json = {{"title", text(title)}, {"arch", arch ? TJson(arch->name) : TJson()},
+                          {"elevation", elevation ? TJson(elevation) : TJson()}};
+            AddFaceJson(face, json);
+            json["signed"] = signature != 0;
+            json["signature_size"] = signature;
+            json["uninstall"] = record ? UninstallJson(*record, recordFolder, recorded, options.codepage) : TJson();
+            json["entries"] = entries;
+            // Ill-formed UTF-8 (a version string's unpaired surrogate) comes out as U+FFFD.
+            std::printf("%s\n", json.dump(2, ' ', false, TJson::error_handler_t::replace).c_str());
+        } else if (signature) {
             std::printf("signed: %" PRIu32 " bytes of signature\n", signature);
-        else
+        } else {
             std::printf("signed: no\n");
+        }
         return kExitOk;
     } catch (const std::exception& error) {
         return tools::ReportFailure("vornpack", options.installer, error);
