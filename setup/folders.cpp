@@ -180,6 +180,13 @@ bool MacroAt(const std::string& path, size_t at, const char* macro) {
     return true;
 }
 
+// path with the macro at path[at] replaced by folder, and at most kNameLimit
+// of what followed it. One function for both replacements: each written
+// out costs the stub its string temporaries and their cleanups.
+std::string Replaced(const std::string& path, size_t at, const std::string& folder) {
+    return path.substr(0, at) + folder + path.substr(at + kMacroLength, kNameLimit);
+}
+
 }  // namespace
 
 // ExpandFolderMacros' twin for the options stub, which takes only this one
@@ -192,11 +199,10 @@ std::string ExpandFolderMacrosKeepingCase(const std::string& text, const TSystem
     for (const TFolderMacro& macro : kFolderMacros) {
         if (!MacroAt(path, 0, macro.text)) continue;
         const std::string folder = MacroFolderPath(folders, macro.folder);
-        if (!folder.empty()) path = folder + path.substr(kMacroLength, kNameLimit);
+        if (!folder.empty()) path = Replaced(path, 0, folder);
     }
     for (size_t at = 0; at < path.size(); ++at)
-        if (MacroAt(path, at, kStampMacro))
-            return path.substr(0, at) + DateStamp(today) + path.substr(at + kMacroLength, kNameLimit);
+        if (MacroAt(path, at, kStampMacro)) return Replaced(path, at, DateStamp(today));
     return path;
 }
 #endif

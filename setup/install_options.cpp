@@ -14,6 +14,10 @@ constexpr const char* kSwitchHelp = "\r\rThis installer accepts /S (quiet), /LOG
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The views below are cut with remove_prefix and (data, size) rather than
+// substr: every cut is within bounds already, and substr's check and the
+// exception it throws cost the options stub their code and message.
+
 char Folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Whether text starts with name (a switch's, a folder's), in either case.
@@ -25,7 +29,10 @@ bool HasSwitch(std::string_view text, std::string_view name) {
 }
 
 std::string_view Unquoted(std::string_view text) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return text.substr(1, text.size() - 2);
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        text.remove_prefix(1);
+        text.remove_suffix(1);
+    }
     return text;
 }
 
@@ -35,7 +42,7 @@ std::string_view NextArgument(std::string_view& rest) {
     size_t end = 0;
     for (; end < rest.size() && (quoted || !IsBlank(rest[end])); ++end)
         if (rest[end] == '"') quoted = !quoted;
-    const std::string_view argument = rest.substr(0, end);
+    const std::string_view argument(rest.data(), end);
     rest.remove_prefix(end);
     return quoted ? std::string_view() : argument;  // empty: a quote left open
 }
@@ -54,7 +61,9 @@ const char* FolderProblem(std::string_view folder) {
 // /D= and the rest of the line, quoted as a whole or not.
 const char* TakeFolder(std::string_view rest, TInstallOptions& options) {
     while (IsBlank(rest.back())) rest.remove_suffix(1);
-    std::string_view folder = Unquoted(Unquoted(rest).substr(kFolderSwitch.size()));
+    std::string_view folder = Unquoted(rest);
+    folder.remove_prefix(kFolderSwitch.size());
+    folder = Unquoted(folder);
     if (const char* problem = FolderProblem(folder)) return problem;
     if (options.productFolder.empty()) return "This installer has no product folder to move: ";
     while (folder.size() > 2 && folder.back() == '\\') folder.remove_suffix(1);
@@ -67,7 +76,8 @@ const char* TakeSwitch(std::string_view argument, TInstallOptions& options) {
     if (argument.size() == kQuietSwitch.size() && HasSwitch(argument, kQuietSwitch)) {
         options.quiet = true;
     } else if (HasSwitch(argument, kLogSwitch)) {
-        options.logPath = Unquoted(argument.substr(kLogSwitch.size()));
+        argument.remove_prefix(kLogSwitch.size());
+        options.logPath = Unquoted(argument);
         if (options.logPath.empty() || options.logPath.find('"') != std::string_view::npos)
             return "/LOG= needs a file name, in double quotes when it holds blanks: ";
     } else {
@@ -92,14 +102,15 @@ TSwitchProblem ParseSwitches(std::string_view rest, TInstallOptions& options) {
         options.switched = true;
         const std::string_view start = rest;
         const char* problem = nullptr;
-        if (HasSwitch(rest, kFolderSwitch) || (rest.starts_with('"') && HasSwitch(rest.substr(1), kFolderSwitch))) {
+        const std::string_view afterQuote(rest.data() + 1, rest.size() - 1);
+        if (HasSwitch(rest, kFolderSwitch) || (rest.starts_with('"') && HasSwitch(afterQuote, kFolderSwitch))) {
             problem = TakeFolder(rest, options);
             rest = {};
         } else {
             const std::string_view argument = NextArgument(rest);
             problem = argument.empty() ? "A double quote is not closed: " : TakeSwitch(argument, options);
         }
-        if (problem && !first.reason) first = {problem, start.substr(0, start.size() - rest.size())};
+        if (problem && !first.reason) first = {problem, std::string_view(start.data(), start.size() - rest.size())};
     }
     return first;
 }
@@ -123,7 +134,8 @@ TInstallOptions ReadSettings(std::string_view bytes) {
     options.switches = flags & kSwitchesFlag;
     options.keepCase = flags & kKeepCaseFlag;
     options.allUsersShortcuts = flags & kAllUsersFlag;
-    options.productFolder = bytes.substr(1);
+    bytes.remove_prefix(1);
+    options.productFolder = bytes;
     return options;
 }
 
