@@ -67,9 +67,11 @@ void TDecoder::DecodeBatch(uint32_t room) {
     TOctet* const out = Decode<TRangeDecoder>(start, limit);
 #else
     TOctet* out = start;
+    // A run that stopped (damage, the end, input overrun) leaves registers
+    // no symbol may use: the next run starts only after a check.
     while (out < limit && !Stopped()) {
         out = Decode<TRangeCoder<true>>(out, limit);
-        out = Decode<TRangeDecoder>(out, limit);
+        if (out < limit && !Stopped()) out = Decode<TRangeDecoder>(out, limit);
     }
 #endif
     Advance(start, static_cast<uint32_t>(out - start));
