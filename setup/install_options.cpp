@@ -73,7 +73,7 @@ const char* TakeFolder(std::string_view rest, TInstallOptions& options) {
 
 const char* TakeSwitch(std::string_view argument, TInstallOptions& options) {
     argument = Unquoted(argument);
-    if (argument.size() == kQuietSwitch.size() && HasSwitch(argument, kQuietSwitch)) {
+    if (argument.size() == kSilentSwitch.size() && HasSwitch(argument, kSilentSwitch)) {
         options.quiet = true;
     } else if (HasSwitch(argument, kLogSwitch)) {
         argument.remove_prefix(kLogSwitch.size());

@@ -37,7 +37,7 @@ enum InstallExit : int {
 };
 
 // The names of the switches, matched without regard to case.
-inline constexpr std::string_view kQuietSwitch = "/S";
+inline constexpr std::string_view kSilentSwitch = "/S";
 inline constexpr std::string_view kFolderSwitch = "/D=";
 inline constexpr std::string_view kLogSwitch = "/LOG=";
 // The all-users shell folders are the user's names behind this prefix.
