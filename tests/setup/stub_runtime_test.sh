@@ -6,6 +6,9 @@
 # patcher of data imports (pseudo-reloc.o). A toolchain whose libraries reach
 # them by another way links them back in beside the replacements, and the
 # link map of each stub (and of each remover, built the same way) shows it.
+# The options stub replaces three more (lean_runtime_options.cpp): the
+# threading unit (gthr-win32.o), the exception classes of casts
+# (eh_aux_runtime.o) and the C personality routine (unwind-c.o).
 #   stub_runtime_test.sh MAP...
 set -u
 status=0
@@ -18,6 +21,13 @@ for map in "$@"; do
   if [ -n "$linked" ]; then
     echo "FAIL: $map: the stub links $linked beside the lean runtime that replaces them"
     status=1
+  fi
+  if grep -q 'lean_runtime_options\.cpp\.obj' "$map"; then
+    linked=$(grep -oE '\((gthr-win32|eh_aux_runtime|unwind-c)\.o\)' "$map" | sort -u | tr '\n' ' ')
+    if [ -n "$linked" ]; then
+      echo "FAIL: $map: the options stub links $linked beside the replacements"
+      status=1
+    fi
   fi
 done
 [ "$status" -ne 0 ] || echo "PASS: each stub links the lean runtime and none of what it replaces"
