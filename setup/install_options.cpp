@@ -148,23 +148,15 @@ std::string MovedInto(const std::string& destination, const std::string& product
     return moved.append(destination, length);
 }
 
-// The last words of TSummary's Cancelled, ExtractFailed and Completed.
-RunEnd EndingOf(const std::string& summaryText) {
-    if (summaryText.ends_with("NO errors\r\n")) return RunEnd::Clean;
-    if (summaryText.ends_with("WITH ERRORS\r\n")) return RunEnd::WithErrors;
-    if (summaryText.ends_with("aborting installation\r\n")) return RunEnd::Aborted;
-    if (summaryText.ends_with("user's request\r")) return RunEnd::Cancelled;
-    return RunEnd::Open;
-}
-
 int TInstaller::ExitCode() const {
     if (!options_.switched) return kInstallDone;
-    switch (EndingOf(summary_.Text())) {
+    switch (end_) {
         case RunEnd::Clean: return kInstallDone;
         case RunEnd::WithErrors: return kInstallWithErrors;
         case RunEnd::Cancelled: return kInstallNotStarted;
-        default: return kInstallFailed;
+        case RunEnd::Open: break;
     }
+    return kInstallFailed;
 }
 
 // A quiet run shows nothing: the failure goes into its log, when it has one.

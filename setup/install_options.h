@@ -84,9 +84,9 @@ TSwitchProblem ParseSwitches(std::string_view arguments, TInstallOptions& option
 std::string MovedInto(const std::string& destination, const std::string& productFolder,
                       std::string_view installFolder);
 
-// How a run ended, as its summary's last words tell.
-enum class RunEnd { Open, Cancelled, Aborted, Clean, WithErrors };
-RunEnd EndingOf(const std::string& summaryText);
+// How a run ended: still open when a failure or a failed extraction
+// stopped it.
+enum class RunEnd { Open, Cancelled, Clean, WithErrors };
 
 // The options stub's run: the settings, then the switches (ignored unless
 // the settings accept them), then the installation; a switch that cannot

@@ -119,6 +119,7 @@ bool TInstaller::Confirmed() {
 void TInstaller::Cancel() {
     log_->Line(kTerminatedText);
     summary_.Cancelled();
+    Ended(RunEnd::Cancelled);
     ReleaseRunObjects();
     log_->Discard();
     platform_.ShowBox(summary_.Text(), title_, kBoxOk);
@@ -160,6 +161,7 @@ bool TInstaller::InstallEntry() {
 void TInstaller::Complete() {
     summary_.Completed(hadErrors_);
     log_->Line(hadErrors_ ? kCompletedWithErrorsLine : kCompletedCleanLine);
+    Ended(hadErrors_ ? RunEnd::WithErrors : RunEnd::Clean);
 }
 
 void TInstaller::OfferShortcutField(size_t folder) {

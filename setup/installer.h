@@ -85,8 +85,11 @@ public:
 
 private:
     const TInstallOptions options_;
+    RunEnd end_ = RunEnd::Open;  // what ExitCode tells
+    void Ended(RunEnd end) { end_ = end; }
 #else
     static constexpr TInstallOptions options_ = kNoInstallOptions;
+    void Ended(RunEnd) {}
 #endif
 };
 
