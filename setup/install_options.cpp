@@ -47,14 +47,22 @@ std::string_view NextArgument(std::string_view& rest) {
     return quoted ? std::string_view() : argument;  // empty: a quote left open
 }
 
-// A folder Windows can create files in wherever the installer runs: a
-// drive's or a share's full path, no macro, no character a name cannot hold.
+// A drive's path (C:\...) or a share's (\\server\share...), whichever
+// folder the installer is started from.
+bool IsFullPath(std::string_view folder) {
+    if (folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\') return Folded(folder[0]) >= 'a' && Folded(folder[0]) <= 'z';
+    if (!folder.starts_with("\\\\")) return false;
+    const size_t share = folder.find('\\', 2);
+    return share != std::string_view::npos && share > 2 && share + 1 < folder.size() && folder[share + 1] != '\\';
+}
+
+// A folder Windows can create files in wherever the installer runs: a full
+// path, no macro, no character a name cannot hold.
 const char* FolderProblem(std::string_view folder) {
     if (folder.find_first_of("<>") != std::string_view::npos) return "/D= cannot hold a folder macro: ";
     if (folder.find_first_of("\"|?*/") != std::string_view::npos)
         return "/D= holds a character no folder name may hold: ";
-    if (!(folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\') && !folder.starts_with("\\\\"))
-        return "/D= needs a full path, such as C:\\Programs\\Product: ";
+    if (!IsFullPath(folder)) return "/D= needs a full path, such as C:\\Programs\\Product: ";
     return nullptr;
 }
 
