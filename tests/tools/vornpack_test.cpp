@@ -13,13 +13,13 @@
 #include "tests/support/test_support.h"
 #include "tools/common/terminal_text.h"
 #include "tools/vornpack/commands.h"
-#include "tools/vornpack/folder_source.h"
-#include "tools/vornpack/manifest.h"
-#include "tools/vornpack/package_builder.h"
-#include "tools/vornpack/package_contents.h"
-#include "tools/vornpack/store_decision.h"
-#include "tools/vornpack/uninstall_entries.h"
-#include "tools/vornpack/execution_level.h"
+#include "tools/vornpack/manifest/folder_source.h"
+#include "tools/vornpack/manifest/manifest.h"
+#include "tools/vornpack/build/package_builder.h"
+#include "tools/vornpack/read/package_contents.h"
+#include "tools/vornpack/build/store_decision.h"
+#include "tools/vornpack/build/uninstall_entries.h"
+#include "tools/vornpack/pe/execution_level.h"
 
 namespace vorn::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/vornpack/destination_rules.h"
+#include "tools/vornpack/manifest/destination_rules.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <map>
 
 #include "setup/folders.h"
-#include "tools/vornpack/codepage.h"
+#include "tools/vornpack/manifest/codepage.h"
 
 namespace vorn::pack {
 

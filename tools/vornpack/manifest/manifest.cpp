@@ -1,4 +1,4 @@
-#include "tools/vornpack/manifest.h"
+#include "tools/vornpack/manifest/manifest.h"
 
 #include <sys/stat.h>
 #include <toml++/toml.h>
@@ -12,12 +12,12 @@
 #include "setup/folders.h"
 #include "setup/package_format.h"
 #include "tools/common/method_writer.h"
-#include "tools/vornpack/codepage.h"
-#include "tools/vornpack/destination_rules.h"
-#include "tools/vornpack/folder_source.h"
-#include "tools/vornpack/manifest_text.h"
-#include "tools/vornpack/signing.h"
-#include "tools/vornpack/source_file.h"
+#include "tools/vornpack/manifest/codepage.h"
+#include "tools/vornpack/manifest/destination_rules.h"
+#include "tools/vornpack/manifest/folder_source.h"
+#include "tools/vornpack/manifest/manifest_text.h"
+#include "tools/vornpack/build/signing.h"
+#include "tools/vornpack/build/source_file.h"
 
 namespace vorn::pack {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/vornpack/execution_level.h"
+#include "tools/vornpack/pe/execution_level.h"
 
 namespace vorn::pack {
 
