@@ -88,8 +88,6 @@ void CheckName(const std::string& part, std::string_view forbiddenCharacters, co
                shown + " is " + std::to_string(part.size()) + " characters long; Windows takes at most 255 in a name");
 }
 
-std::string Normalized(const std::string& destination) { return setup::Trim(setup::Lowercase(destination)); }
-
 // The installer's path with every macro at its longest, before and after
 // it supplies the drive.
 std::string Expanded(const std::string& path) {
@@ -239,6 +237,8 @@ std::string DuplicateReason(const TRuledEntry& first, const TRuledEntry& second)
 }
 
 }  // namespace
+
+std::string Normalized(const std::string& destination) { return setup::Trim(setup::Lowercase(destination)); }
 
 std::string DestinationRuleNames() {
     std::string names;

@@ -33,6 +33,9 @@ struct TRuleContext {
 // "length, second-stamp, ..." for messages.
 std::string DestinationRuleNames();
 
+// The destination as the installer sees it: lowercased, trimmed of bytes <= 32.
+std::string Normalized(const std::string& destination);
+
 struct TRuleBreach {
     std::string rule;
     std::string field;  // of the manifest entry, for the message
