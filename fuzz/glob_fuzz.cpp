@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/vornpack/folder_source.h"
+#include "tools/vornpack/manifest/folder_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);

@@ -11,8 +11,8 @@
 #include "compress/exceptions.h"
 #include "compress/stream.h"
 #include "tools/vornpack/pe/resource_section.h"
-#include "tools/vornpack/stub_image.h"
-#include "tools/vornpack/stub_rewrite.h"
+#include "tools/vornpack/pe/stub_image.h"
+#include "tools/vornpack/pe/stub_rewrite.h"
 
 namespace {
 

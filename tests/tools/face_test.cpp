@@ -12,10 +12,10 @@
 #include "tools/vornpack/pe/icon_and_version.h"
 #include "tools/vornpack/pe/resource_section.h"
 #include "tests/support/test_support.h"
-#include "tools/vornpack/manifest.h"
-#include "tools/vornpack/stub_image.h"
-#include "tools/vornpack/execution_level.h"
-#include "tools/vornpack/stub_rewrite.h"
+#include "tools/vornpack/manifest/manifest.h"
+#include "tools/vornpack/pe/stub_image.h"
+#include "tools/vornpack/pe/execution_level.h"
+#include "tools/vornpack/pe/stub_rewrite.h"
 
 namespace vorn::test {
 namespace {

@@ -13,13 +13,13 @@
 #include "tests/support/test_support.h"
 #include "tools/common/terminal_text.h"
 #include "tools/vornpack/commands.h"
-#include "tools/vornpack/folder_source.h"
-#include "tools/vornpack/manifest.h"
-#include "tools/vornpack/package_builder.h"
-#include "tools/vornpack/package_contents.h"
-#include "tools/vornpack/store_decision.h"
-#include "tools/vornpack/uninstall_entries.h"
-#include "tools/vornpack/execution_level.h"
+#include "tools/vornpack/manifest/folder_source.h"
+#include "tools/vornpack/manifest/manifest.h"
+#include "tools/vornpack/build/package_builder.h"
+#include "tools/vornpack/read/package_contents.h"
+#include "tools/vornpack/build/store_decision.h"
+#include "tools/vornpack/build/uninstall_entries.h"
+#include "tools/vornpack/pe/execution_level.h"
 
 namespace vorn::test {
 namespace {
@@ -253,7 +253,11 @@ TEST_F(Vornpack, FolderTablesGiveOneEntryPerFileInByteOrder) {
     fs::create_symlink("a.txt", dir_ / "tree/link.txt");
     const std::pair<std::string, std::string> refused[] = {
         {folder, "2: source: \"" + (dir_ / "tree/link.txt").string() + "\" is a symbolic link; leave it out with exclude"},
-        {folder + "exclude = ['link.txt']\nrun = 'now'", "5: run: belongs to a [[file]]"},
+        {folder + "exclude = ['link.txt']\nrun = 'now'", "5: run: belongs to a [[file]]; a [[folder]] gives replace, "
+                                                         "method, level, remove, shared and no-check to all its files"},
+        {folder + "includ = ['*']", "4: includ: unknown field; did you mean \"include\"?"},
+        {"[[folder]]\ndestination = '<p>\\T'", "1: source: is missing"},
+        {"[[folder]]\nsource = 'tree'", "1: destination: is missing"},
         {folder + "exclude = ['*']", "2: source: \"" + (dir_ / "tree").string() + "\" holds no file to install"},
         {folder + "exclude = ['link.txt']\n[[file]]\nsource = 'tree/a.txt'\ndestination = '<p>\\t\\A.TXT'",
          "5: destination: \"" + (dir_ / "tree/a.txt").string() + "\" (line 5) goes to the same destination as \"" +

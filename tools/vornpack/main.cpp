@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "tools/vornpack/codepage.h"
+#include "tools/vornpack/manifest/codepage.h"
 #include "tools/vornpack/commands.h"
 
 using namespace vorn::pack;

@@ -1,4 +1,4 @@
-#include "tools/vornpack/manifest_text.h"
+#include "tools/vornpack/manifest/manifest_text.h"
 
 #include <algorithm>
 #include <map>

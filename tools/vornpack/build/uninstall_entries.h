@@ -9,11 +9,11 @@
 
 #include "compress/stream.h"
 #include "setup/remover/uninstall_record.h"
-#include "tools/vornpack/manifest.h"
-#include "tools/vornpack/package_builder.h"
-#include "tools/vornpack/package_contents.h"
-#include "tools/vornpack/signing.h"
-#include "tools/vornpack/source_file.h"
+#include "tools/vornpack/manifest/manifest.h"
+#include "tools/vornpack/build/package_builder.h"
+#include "tools/vornpack/read/package_contents.h"
+#include "tools/vornpack/build/signing.h"
+#include "tools/vornpack/build/source_file.h"
 
 namespace vorn::pack {
 

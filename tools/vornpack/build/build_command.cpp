@@ -17,15 +17,15 @@
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
 #include "tools/common/terminal_text.h"
-#include "tools/vornpack/codepage.h"
+#include "tools/vornpack/manifest/codepage.h"
 #include "tools/vornpack/commands.h"
-#include "tools/vornpack/package_builder.h"
-#include "tools/vornpack/signing.h"
-#include "tools/vornpack/source_file.h"
-#include "tools/vornpack/stub_image.h"
-#include "tools/vornpack/execution_level.h"
-#include "tools/vornpack/stub_rewrite.h"
-#include "tools/vornpack/uninstall_entries.h"
+#include "tools/vornpack/build/package_builder.h"
+#include "tools/vornpack/build/signing.h"
+#include "tools/vornpack/build/source_file.h"
+#include "tools/vornpack/pe/stub_image.h"
+#include "tools/vornpack/pe/execution_level.h"
+#include "tools/vornpack/pe/stub_rewrite.h"
+#include "tools/vornpack/build/uninstall_entries.h"
 
 namespace vorn::pack {
 

@@ -11,7 +11,7 @@
 
 #include "compress/stream.h"
 #include "tools/vornpack/pe/icon_and_version.h"
-#include "tools/vornpack/manifest.h"
+#include "tools/vornpack/manifest/manifest.h"
 
 namespace vorn::pack {
 

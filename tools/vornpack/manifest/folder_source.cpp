@@ -1,4 +1,4 @@
-#include "tools/vornpack/folder_source.h"
+#include "tools/vornpack/manifest/folder_source.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/vornpack/execution_level.h"
+#include "tools/vornpack/pe/execution_level.h"
 
 namespace vorn::pack {
 
@@ -32,6 +32,9 @@ struct TRuleContext {
 
 // "length, second-stamp, ..." for messages.
 std::string DestinationRuleNames();
+
+// The destination as the installer sees it: lowercased, trimmed of bytes <= 32.
+std::string Normalized(const std::string& destination);
 
 struct TRuleBreach {
     std::string rule;

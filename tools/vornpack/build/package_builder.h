@@ -10,8 +10,8 @@
 
 #include "compress/events.h"
 #include "compress/stream.h"
-#include "tools/vornpack/manifest.h"
-#include "tools/vornpack/source_file.h"
+#include "tools/vornpack/manifest/manifest.h"
+#include "tools/vornpack/build/source_file.h"
 
 namespace vorn::pack {
 

@@ -1,4 +1,4 @@
-#include "tools/vornpack/codepage.h"
+#include "tools/vornpack/manifest/codepage.h"
 
 #include <iconv.h>
 #include <locale.h>

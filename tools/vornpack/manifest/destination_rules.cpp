@@ -1,4 +1,4 @@
-#include "tools/vornpack/destination_rules.h"
+#include "tools/vornpack/manifest/destination_rules.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <map>
 
 #include "setup/folders.h"
-#include "tools/vornpack/codepage.h"
+#include "tools/vornpack/manifest/codepage.h"
 
 namespace vorn::pack {
 
@@ -87,8 +87,6 @@ void CheckName(const std::string& part, std::string_view forbiddenCharacters, co
         breach("name-length",
                shown + " is " + std::to_string(part.size()) + " characters long; Windows takes at most 255 in a name");
 }
-
-std::string Normalized(const std::string& destination) { return setup::Trim(setup::Lowercase(destination)); }
 
 // The installer's path with every macro at its longest, before and after
 // it supplies the drive.
@@ -239,6 +237,8 @@ std::string DuplicateReason(const TRuledEntry& first, const TRuledEntry& second)
 }
 
 }  // namespace
+
+std::string Normalized(const std::string& destination) { return setup::Trim(setup::Lowercase(destination)); }
 
 std::string DestinationRuleNames() {
     std::string names;

@@ -1,4 +1,4 @@
-#include "tools/vornpack/execution_level.h"
+#include "tools/vornpack/pe/execution_level.h"
 
 #include <algorithm>
 #include <string_view>

@@ -9,8 +9,8 @@
 #include "tools/common/progress_bar.h"
 #include "tools/common/terminal_text.h"
 #include "tools/vornpack/commands.h"
-#include "tools/vornpack/package_contents.h"
-#include "tools/vornpack/uninstall_entries.h"
+#include "tools/vornpack/read/package_contents.h"
+#include "tools/vornpack/build/uninstall_entries.h"
 
 namespace vorn::pack {
 

@@ -18,8 +18,8 @@
 #include "setup/package_format.h"
 #include "setup/remover/uninstall_record.h"
 #include "tools/vornpack/pe/icon_and_version.h"
-#include "tools/vornpack/stub_image.h"
-#include "tools/vornpack/execution_level.h"
+#include "tools/vornpack/pe/stub_image.h"
+#include "tools/vornpack/pe/execution_level.h"
 
 namespace vorn::pack {
 

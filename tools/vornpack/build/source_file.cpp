@@ -1,4 +1,4 @@
-#include "tools/vornpack/source_file.h"
+#include "tools/vornpack/build/source_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "tools/vornpack/signing.h"
+#include "tools/vornpack/build/signing.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,7 +19,7 @@
 
 #include "compress/byte_order.h"
 #include "setup/pe_image.h"
-#include "tools/vornpack/package_contents.h"
+#include "tools/vornpack/read/package_contents.h"
 
 extern char** environ;
 

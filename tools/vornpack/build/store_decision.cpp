@@ -1,4 +1,4 @@
-#include "tools/vornpack/store_decision.h"
+#include "tools/vornpack/build/store_decision.h"
 
 #include <array>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "tools/vornpack/stub_image.h"
+#include "tools/vornpack/pe/stub_image.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "tools/vornpack/stub_rewrite.h"
+#include "tools/vornpack/pe/stub_rewrite.h"
 
 #include <algorithm>
 #include <cstdio>

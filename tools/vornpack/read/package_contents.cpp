@@ -1,4 +1,4 @@
-#include "tools/vornpack/package_contents.h"
+#include "tools/vornpack/read/package_contents.h"
 
 #include <algorithm>
 

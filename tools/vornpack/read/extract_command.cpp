@@ -21,9 +21,9 @@
 #include "tools/common/output_file.h"
 #include "tools/common/progress_bar.h"
 #include "tools/common/terminal_text.h"
-#include "tools/vornpack/codepage.h"
+#include "tools/vornpack/manifest/codepage.h"
 #include "tools/vornpack/commands.h"
-#include "tools/vornpack/package_contents.h"
+#include "tools/vornpack/read/package_contents.h"
 
 namespace vorn::pack {
 

@@ -1,4 +1,4 @@
-#include "tools/vornpack/package_builder.h"
+#include "tools/vornpack/build/package_builder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,8 +19,8 @@
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
 #include "tools/common/method_writer.h"
-#include "tools/vornpack/source_file.h"
-#include "tools/vornpack/store_decision.h"
+#include "tools/vornpack/build/source_file.h"
+#include "tools/vornpack/build/store_decision.h"
 
 namespace vorn::pack {
 

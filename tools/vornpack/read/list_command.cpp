@@ -6,15 +6,15 @@
 
 #include "compress/stream.h"
 #include "tools/common/terminal_text.h"
-#include "tools/vornpack/codepage.h"
+#include "tools/vornpack/manifest/codepage.h"
 #include "tools/vornpack/commands.h"
-#include "tools/vornpack/manifest.h"
-#include "tools/vornpack/package_contents.h"
-#include "tools/vornpack/execution_level.h"
-#include "tools/vornpack/stub_rewrite.h"
+#include "tools/vornpack/manifest/manifest.h"
+#include "tools/vornpack/read/package_contents.h"
+#include "tools/vornpack/pe/execution_level.h"
+#include "tools/vornpack/pe/stub_rewrite.h"
 #include "setup/folders.h"
 #include "setup/install_options.h"
-#include "tools/vornpack/uninstall_entries.h"
+#include "tools/vornpack/build/uninstall_entries.h"
 
 namespace vorn::pack {
 

@@ -1,4 +1,4 @@
-#include "tools/vornpack/uninstall_entries.h"
+#include "tools/vornpack/build/uninstall_entries.h"
 
 #include <fstream>
 
@@ -6,9 +6,9 @@
 #include "compress/vorn_codec.h"
 #include "setup/folders.h"
 #include "setup/install_options.h"
-#include "tools/vornpack/codepage.h"
-#include "tools/vornpack/execution_level.h"
-#include "tools/vornpack/stub_rewrite.h"
+#include "tools/vornpack/manifest/codepage.h"
+#include "tools/vornpack/pe/execution_level.h"
+#include "tools/vornpack/pe/stub_rewrite.h"
 
 namespace vorn::pack {
 
