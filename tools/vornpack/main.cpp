@@ -22,6 +22,11 @@ const CLI::Validator kCodePage(
     },
     "874|1250..1258");
 
+// The code page the installer's texts are read in, for the commands that read one.
+void AddCodePage(CLI::App& command, std::string& codepage) {
+    command.add_option("--codepage", codepage, "code page of the texts")->capture_default_str()->check(kCodePage);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,9 +50,7 @@ int main(int argc, char** argv) {
     auto* listCommand = app.add_subcommand("list", "Show an installer's title and entries");
     listCommand->add_option("INSTALLER", list.installer)->required();
     listCommand->add_flag("--json", list.json, "as JSON");
-    listCommand->add_option("--codepage", list.codepage, "code page of the texts")
-        ->capture_default_str()
-        ->check(kCodePage);
+    AddCodePage(*listCommand, list.codepage);
 
     TVerifyOptions verify;
     auto* verifyCommand = app.add_subcommand("verify", "Check every field and checksum of an installer");
@@ -58,9 +61,7 @@ int main(int argc, char** argv) {
     auto* extractCommand = app.add_subcommand("extract", "Write an installer's files under a folder");
     extractCommand->add_option("INSTALLER", extract.installer)->required();
     extractCommand->add_option("-C,--directory", extract.directory, "target folder")->capture_default_str();
-    extractCommand->add_option("--codepage", extract.codepage, "code page of the texts")
-        ->capture_default_str()
-        ->check(kCodePage);
+    AddCodePage(*extractCommand, extract.codepage);
     extractCommand->add_flag("--overwrite", extract.overwrite, "replace files already in the target folder");
     extractCommand->add_flag("-q,--quiet", extract.quiet, "print only errors and the result");
 
@@ -68,9 +69,7 @@ int main(int argc, char** argv) {
     auto* wingetCommand = app.add_subcommand("winget", "Print a winget installer manifest for a quiet installer");
     wingetCommand->add_option("INSTALLER", winget.installer)->required();
     wingetCommand->add_option("--url", winget.url, "the address the catalog downloads the installer from");
-    wingetCommand->add_option("--codepage", winget.codepage, "code page of the texts")
-        ->capture_default_str()
-        ->check(kCodePage);
+    AddCodePage(*wingetCommand, winget.codepage);
 
     try {
         app.parse(argc, argv);
