@@ -60,7 +60,7 @@ TCompressResult TChainEncoder::AddLink(TVornCodec& codec, TStream& dest, TStream
     const int32_t size = SizeToCompress(source);
     if (size == 0) throw EVornError("An empty file cannot be a link of a chain");
 
-    TLzmaHead head = HeadFor(state_->options, FilterSuitedTo(source), 0);
+    TLzmaHead head = HeadFor(state_->options, FilterSuitedTo(source, true), 0);
     head.Chained = true;
     head.ChainOffset = state_->offset;
     state_->broken = true;  // until the link comes to its end

@@ -10,6 +10,21 @@ namespace vorn::lzma::x86 {
 constexpr bool IsNearTop(uint32_t b) { return b == 0x00 || b == 0xFF; }
 constexpr bool IsBranch(uint8_t b) { return b == 0xE8 || b == 0xE9; }
 
+// Where the displacement of a RIP-relative operand at p starts, 0 for none.
+constexpr uint32_t RipDisplacementAt(const uint8_t* p) {
+    constexpr uint8_t kRexW = 0x48, kRexMask = 0xF8, kModRmRip = 0x05, kModRmMask = 0xC7;
+    if (p[0] == 0xFF && (p[1] == 0x15 || p[1] == 0x25)) return 2;
+    if ((p[0] & kRexMask) != kRexW || (p[2] & kModRmMask) != kModRmRip) return 0;
+    switch (p[1]) {
+        case 0x8B: case 0x89: case 0x8D: case 0x63: case 0x3B: case 0x39: case 0x03: case 0x2B: return 3;
+        default: return 0;
+    }
+}
+
+// A converted operand made near again: its top byte follows bit 24, as the
+// near range has it.
+constexpr uint32_t Near(uint32_t operand) { return (operand & 0x00FFFFFFu) | (0u - (operand >> 24 & 1)) << 24; }
+
 // Which patterns of recent untouched opcodes still allow a conversion, and
 // which operand byte, counted from the top, such a pattern puts in doubt.
 constexpr bool kPatternAllows[8] = {true, true, true, false, true, false, false, false};
@@ -45,10 +60,21 @@ namespace vorn::lzma {
 template <X86Direction kDirection>
 size_t TX86Converter<kDirection>::Convert(uint8_t* data, size_t size) {
     using namespace x86;
-    if (size < kX86OperandEnd) return 0;
-    const size_t last = size - kX86OperandEnd;
+    const uint32_t window = ripRelative_ ? kX64OperandEnd : kX86OperandEnd;
+    if (size < window) return 0;
+    const size_t last = size - window;
     size_t i = 0;
     while (i <= last) {
+        const uint32_t displacement = ripRelative_ ? RipDisplacementAt(data + i) : 0;
+        if (displacement && IsNearTop(data[i + displacement + 3])) {
+            // Relative to the end of the instruction's displacement, as the processor counts.
+            const uint32_t next = position_ + static_cast<uint32_t>(i) + displacement + 4;
+            const uint32_t operand = LoadLe32(data + i + displacement);
+            StoreLe32(data + i + displacement,
+                      Near(kDirection == X86Direction::Encode ? operand + next : operand - next));
+            i += displacement + 4;
+            continue;
+        }
         if (!IsBranch(data[i])) {
             ++i;
             continue;
@@ -63,10 +89,7 @@ size_t TX86Converter<kDirection>::Convert(uint8_t* data, size_t size) {
             ++i;
             continue;
         }
-        uint32_t target = Converted<kDirection>(LoadLe32(data + i + 1), here, recent_);
-        // The top byte follows bit 24, as the near range has it.
-        target = (target & 0x00FFFFFFu) | (0u - (target >> 24 & 1)) << 24;
-        StoreLe32(data + i + 1, target);
+        StoreLe32(data + i + 1, Near(Converted<kDirection>(LoadLe32(data + i + 1), here, recent_)));
         recent_ = 0;
         i += kX86OperandEnd;
     }
