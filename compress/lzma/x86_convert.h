@@ -65,27 +65,33 @@ size_t TX86Converter<kDirection>::Convert(uint8_t* data, size_t size) {
     const size_t last = size - window;
     size_t i = 0;
     while (i <= last) {
-        const uint32_t displacement = ripRelative_ ? RipDisplacementAt(data + i) : 0;
-        if (displacement && IsNearTop(data[i + displacement + 3])) {
-            // Relative to the end of the instruction's displacement, as the processor counts.
-            const uint32_t next = position_ + static_cast<uint32_t>(i) + displacement + 4;
-            const uint32_t operand = LoadLe32(data + i + displacement);
-            StoreLe32(data + i + displacement,
-                      Near(kDirection == X86Direction::Encode ? operand + next : operand - next));
-            i += displacement + 4;
+        const uint32_t here = position_ + static_cast<uint32_t>(i);
+        if (const uint32_t displacement = ripRelative_ ? RipDisplacementAt(data + i) : 0) {
+            const uint32_t at = here + displacement;
+            if (at > settled_ && IsNearTop(data[i + displacement + 3])) {
+                // Relative to the end of the instruction, as the processor counts.
+                const uint32_t operand = LoadLe32(data + i + displacement);
+                StoreLe32(data + i + displacement,
+                          Near(kDirection == X86Direction::Encode ? operand + at + 4 : operand - at - 4));
+                i += displacement + 4;
+            } else {
+                Settle(at + 3);
+                ++i;
+            }
             continue;
         }
         if (!IsBranch(data[i])) {
             ++i;
             continue;
         }
-        const uint32_t here = position_ + static_cast<uint32_t>(i);
         recent_ = Age(recent_, here - lastOpcode_);
         lastOpcode_ = here;
         const uint32_t top = data[i + 4];
-        if (!IsNearTop(top) || !kPatternAllows[recent_ >> 1 & 7] || (recent_ >> 1) >= 0x10) {
+        if (!IsNearTop(top) || !kPatternAllows[recent_ >> 1 & 7] || (recent_ >> 1) >= 0x10 ||
+            (ripRelative_ && here < settled_)) {
             recent_ |= 1;
             if (IsNearTop(top)) recent_ |= 0x10;
+            Settle(here + 4);
             ++i;
             continue;
         }

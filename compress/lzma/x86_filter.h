@@ -46,6 +46,14 @@ private:
     // bytes that follow move it on.
     uint32_t recent_ = 0;
     uint32_t lastOpcode_ = 0u - kX86OperandEnd;  // long enough ago to forget
+    // With ripRelative: the last operand top byte that decided to leave an
+    // operand alone. No later operand that reaches it is converted, or the
+    // decoder, which sees that byte converted, would decide otherwise (the
+    // pattern above guards calls against calls only).
+    uint32_t settled_ = 0;
+    void Settle(uint32_t top) {
+        if (ripRelative_ && top > settled_) settled_ = top;
+    }
 };
 
 // x86_filter.cpp, with the expanders.

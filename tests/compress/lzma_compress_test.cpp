@@ -86,20 +86,26 @@ Bytes X86Program(size_t size, bool x64 = false) {
 // x86-64 operands relative to RIP turn absolute (counted from the end of
 // the displacement) when their top byte is near, only with ripRelative;
 // FF 15 and REX.W 8B ModRM 05 count, a far one and one without REX.W do
-// not. The last six bytes (four without) wait for more; decoding gives the bytes back,
+// not, nor one whose displacement holds the top byte of a jmp left alone
+// (a library's "89 E9", mov ecx, ebp, decoded wrongly before). The last
+// six bytes (four without) wait for more; decoding gives the bytes back,
 // and a program converted in pieces comes out as converted whole.
 TEST(X86Filter, RipRelativeOperandsTurnAbsoluteAndBack) {
-    const Bytes code = Hex("48 8B 05 10 00 00 00  FF 15 F0 FF FF FF  48 8D 0D 00 00 00 7F  8B 05 10 00 00 00"
-                           "  00 00 00 00 00 00");
-    const Bytes absolute = Hex("48 8B 05 17 00 00 00  FF 15 FD FF FF FF  48 8D 0D 00 00 00 7F  8B 05 10 00 00 00"
-                               "  00 00 00 00 00 00");
-    for (const bool rip : {false, true}) {
-        Bytes bytes = code;
-        EXPECT_EQ(TX86Encoder(rip).Convert(bytes.data(), bytes.size()), code.size() - (rip ? 6 : 4)) << rip;
-        EXPECT_EQ(bytes, rip ? absolute : code);
-        TX86Decoder(rip).Convert(bytes.data(), bytes.size());
-        EXPECT_EQ(bytes, code) << rip;
-    }
+    const struct {
+        Bytes code, absolute;
+    } cases[] = {
+        {Hex("48 8B 05 10 00 00 00  FF 15 F0 FF FF FF  48 8D 0D 00 00 00 7F  8B 05 10 00 00 00  00 00 00 00 00 00"),
+         Hex("48 8B 05 17 00 00 00  FF 15 FD FF FF FF  48 8D 0D 00 00 00 7F  8B 05 10 00 00 00  00 00 00 00 00 00")},
+        {Hex("89 E9 48 8D 15 C7 B5 05 00 BF 03 00 00 00 31 C0"), Hex("89 E9 48 8D 15 C7 B5 05 00 BF 03 00 00 00 31 C0")},
+    };
+    for (const auto& c : cases)
+        for (const bool rip : {false, true}) {
+            Bytes bytes = c.code;
+            EXPECT_EQ(TX86Encoder(rip).Convert(bytes.data(), bytes.size()), c.code.size() - (rip ? 6 : 4)) << rip;
+            EXPECT_EQ(bytes, rip ? c.absolute : c.code);
+            TX86Decoder(rip).Convert(bytes.data(), bytes.size());
+            EXPECT_EQ(bytes, c.code) << rip;
+        }
     const Bytes program = X86Program(100001, true);
     Bytes whole = program, pieces = program;
     TX86Encoder(true).Convert(whole.data(), whole.size());
