@@ -3,10 +3,12 @@
 # ones, on a payload of libraries, headers and programs every machine with
 # the bootstrap's packages has: PE32 DLLs and programs (Wine's), ELF shared
 # libraries and C headers. Prints the installers' sizes and median build
-# times, and, when `vorn` expands LZM streams, `vorn expand` of the whole
-# payload as one LZM stream beside `xz -d` of the same data (both as whole
-# processes, writing a file). Installs makensis (Debian's `nsis`) when it is
-# missing.
+# times; the sizes of whole installers, with vorn's remover and the peer's
+# uninstaller, for x86 and x64, on the payload and on an application of
+# Wine's DLLs and programs; and, when `vorn` expands LZM streams, `vorn
+# expand` of the whole payload as one LZM stream beside `xz -d` of the same
+# data (both as whole processes, writing a file). Installs makensis
+# (Debian's `nsis`) when it is missing.
 #   bench/lzma_peers.sh VORNPACK VORN [RUNS] [LEVEL]
 # LEVEL is the manifest's lzma level (default: the manifest's default).
 set -euo pipefail
@@ -67,6 +69,23 @@ printf '%-34s %8s ms  %10s bytes (%s)\n' "vornpack lzma${level:+ level $level} s
 printf '%-34s %8s ms  %10s bytes (%s)\n' "makensis /SOLID lzma" "$theirs" "$nsize" "$(pct "$nsize" "$bytes")"
 echo "size vornpack/makensis $(ratio "$vsize" "$nsize"), build time vornpack/makensis $(ratio "$ours" "$theirs")"
 echo "solid: size vornpack/makensis $(ratio "$ssize" "$nsize"), build time vornpack/makensis $(ratio "$solid" "$theirs")"
+
+# The whole download, stub and remover included, beside the peer's with its
+# uninstaller (solid, the default level): for each architecture, on the
+# payload and on an application of that architecture's DLLs and programs.
+whole() {  # whole LABEL DIR ARCH
+  write_installers "$2" "$3" "LZMA benchmark" "$work/whole.toml" "$work/whole.nsi"
+  "$vornpack" build -q "$work/whole.toml" -o "$work/whole-vorn.exe" -j 2 >/dev/null
+  makensis -V1 "$work/whole.nsi" >/dev/null
+  local v n
+  v=$(stat -c %s "$work/whole-vorn.exe") n=$(stat -c %s "$work/whole.exe")
+  printf '%-34s %10s bytes, makensis %10s bytes, vornpack/makensis %s\n' "with remover, $1 $3" "$v" "$n" "$(ratio "$v" "$n")"
+}
+for arch in x86 x64; do
+  make_app_payload "$work/app-$arch" "$arch"
+  whole payload "$work/payload" "$arch"
+  whole application "$work/app-$arch" "$arch"
+done
 
 cat "$work"/payload/* >"$work/all"
 "$vorn" compress -q -m lzma "$work/all" "$work/all.lzm" >/dev/null

@@ -31,25 +31,8 @@ uninstall_key="Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$title"
 
 # build ARCH: vorn-ARCH.exe and nsis-ARCH.exe of the payload in $work.
 build() {
-  { echo "title = \"$title\""; echo "arch = \"$1\""; echo 'method = "lzma"'; echo 'solid = true'
-    printf '[uninstall]\nfolder = '"'"'<p>\\Bench'"'"'\n'
-    for name in "${names[@]}"; do
-      printf '[[file]]\nsource = "payload/%s"\ndestination = '"'"'<p>\\Bench\\%s'"'"'\n' "$name" "$name"
-    done; } >"$work/vorn-$1.toml"
+  write_installers "$work/payload" "$1" "$title" "$work/vorn-$1.toml" "$work/nsis-$1.nsi"
   "$vornpack" build -q "$work/vorn-$1.toml" -o "$work/vorn-$1.exe" >/dev/null
-  { echo "Target $([ "$1" = x64 ] && echo amd64 || echo x86)-unicode"
-    echo "Name \"$title\""; echo "OutFile \"$work/nsis-$1.exe\""
-    echo 'SetCompressor /SOLID lzma'; echo 'RequestExecutionLevel admin'
-    echo "InstallDir \"\$PROGRAMFILES$([ "$1" = x64 ] && echo 64)\\Bench\""
-    echo 'Section'; echo 'SetOutPath $INSTDIR'
-    for name in "${names[@]}"; do echo "File \"$work/payload/$name\""; done
-    echo 'WriteUninstaller "$INSTDIR\uninstall.exe"'
-    echo "WriteRegStr HKLM \"$uninstall_key\" DisplayName \"$title\""
-    echo "WriteRegStr HKLM \"$uninstall_key\" UninstallString '\"\$INSTDIR\\uninstall.exe\"'"
-    echo 'SectionEnd'; echo 'Section "Uninstall"'
-    for name in "${names[@]}"; do echo "Delete \"\$INSTDIR\\$name\""; done
-    echo 'Delete "$INSTDIR\uninstall.exe"'; echo 'RMDir "$INSTDIR"'
-    echo "DeleteRegKey HKLM \"$uninstall_key\""; echo 'SectionEnd'; } >"$work/nsis-$1.nsi"
   makensis -V1 "$work/nsis-$1.nsi" >/dev/null
 }
 

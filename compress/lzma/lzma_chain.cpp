@@ -4,6 +4,7 @@
 // out since the last flush is the file's link.
 #include "compress/lzma/lzma_chain.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -31,8 +32,24 @@ struct TChainEncoder::TState {
     bool broken = false;  // by a link that did not come to its end
 };
 
+namespace {
+
+// The level's preset with a dictionary that holds the whole group, up to
+// what the expander accepts: a chain is compressed as if it were one file,
+// and its files are far apart (a program's libraries repeat each other
+// across megabytes), so the preset's smaller dictionary would lose what
+// the chain is for.
+lzma_options_lzma ChainOptions(int level, int64_t groupSize) {
+    lzma_options_lzma options = LevelOptions(level, groupSize);
+    const int64_t whole = std::clamp<int64_t>(groupSize, LZMA_DICT_SIZE_MIN, kMaxDictionarySize);
+    options.dict_size = std::max(options.dict_size, static_cast<uint32_t>(whole));
+    return options;
+}
+
+}  // namespace
+
 TChainEncoder::TChainEncoder(int level, int64_t groupSize)
-    : state_(std::make_unique<TState>(LevelOptions(level, groupSize))) {}
+    : state_(std::make_unique<TState>(ChainOptions(level, groupSize))) {}
 
 TChainEncoder::~TChainEncoder() = default;
 
@@ -43,7 +60,7 @@ TCompressResult TChainEncoder::AddLink(TVornCodec& codec, TStream& dest, TStream
     const int32_t size = SizeToCompress(source);
     if (size == 0) throw EVornError("An empty file cannot be a link of a chain");
 
-    TLzmaHead head = HeadFor(state_->options, FilterSuitedTo(source), 0);
+    TLzmaHead head = HeadFor(state_->options, FilterSuitedTo(source, true), 0);
     head.Chained = true;
     head.ChainOffset = state_->offset;
     state_->broken = true;  // until the link comes to its end

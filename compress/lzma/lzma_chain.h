@@ -24,8 +24,8 @@ public:
 
     // Writes the next link into dest from its position: the VORN header
     // ("LZM", the size, the byte sum), the chained head and the LZMA2
-    // chunks of the whole source from its position to its end, x86-filtered
-    // when FilterSuitedTo says so. A link is never stored instead: the
+    // chunks of the whole source from its position to its end, filtered as
+    // FilterSuitedTo says (x86-64 code with X64). A link is never stored instead: the
     // links after it need what it put in the dictionary. Progress and cancel
     // go through codec.OnShowProgress; a cancel (EOperationCancelled) leaves
     // dest as it was and ends the chain. A Key on the codec, an empty source

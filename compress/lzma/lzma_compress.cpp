@@ -34,7 +34,10 @@ size_t ReadAt(TStream& source, int64_t start, int64_t offset, uint8_t* bytes, si
     return source.Read(bytes, n);
 }
 
-bool IsX86Program(TStream& source, int64_t start) {
+// The filter for the program at start, if it is one: X64 for x86-64 code
+// when ripRelative asks for it.
+LzmaFilter ProgramFilter(TStream& source, int64_t start, bool ripRelative) {
+    const LzmaFilter x64 = ripRelative ? LzmaFilter::X64 : LzmaFilter::X86;
     uint8_t head[64] = {};
     const size_t n = ReadAt(source, start, 0, head, sizeof head);
     if (n == sizeof head && head[0] == 'M' && head[1] == 'Z') {
@@ -42,15 +45,15 @@ bool IsX86Program(TStream& source, int64_t start) {
         uint8_t pe[6] = {};
         if (ReadAt(source, start, peOffset, pe, sizeof pe) != sizeof pe || pe[0] != 'P' || pe[1] != 'E' || pe[2] ||
             pe[3])
-            return false;
+            return LzmaFilter::None;
         const uint16_t machine = LoadLe16(&pe[4]);
-        return machine == kPeI386 || machine == kPeAmd64;
+        return machine == kPeAmd64 ? x64 : machine == kPeI386 ? LzmaFilter::X86 : LzmaFilter::None;
     }
     if (n >= kElfMachineField + 2 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') {
         const uint16_t machine = LoadLe16(&head[kElfMachineField]);
-        return machine == kElf386 || machine == kElfX86_64;
+        return machine == kElfX86_64 ? x64 : machine == kElf386 ? LzmaFilter::X86 : LzmaFilter::None;
     }
-    return false;
+    return LzmaFilter::None;
 }
 
 }  // namespace
@@ -78,11 +81,11 @@ TLzmaHead HeadFor(const lzma_options_lzma& options, LzmaFilter filter, uint32_t 
     return head;
 }
 
-LzmaFilter FilterSuitedTo(TStream& source) {
+LzmaFilter FilterSuitedTo(TStream& source, bool ripRelative) {
     const int64_t start = source.Position();
-    const bool program = IsX86Program(source, start);
+    const LzmaFilter filter = ProgramFilter(source, start, ripRelative);
     source.Seek(start);
-    return program ? LzmaFilter::X86 : LzmaFilter::None;
+    return filter;
 }
 
 TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& source,

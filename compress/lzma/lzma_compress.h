@@ -31,8 +31,9 @@ TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& so
 
 // The filter that suits the data at source's position: X86 for x86 and
 // x86-64 programs and libraries (PE images and ELF files, known by their
-// headers), None for anything else. Reads a few bytes and puts the
-// position back.
-LzmaFilter FilterSuitedTo(TStream& source);
+// headers), None for anything else; with ripRelative, X64 for x86-64 ones.
+// Lone streams keep X86, so that they stay what earlier builds made of the
+// same files. Reads a few bytes and puts the position back.
+LzmaFilter FilterSuitedTo(TStream& source, bool ripRelative = false);
 
 }  // namespace vorn::lzma

@@ -16,7 +16,7 @@ namespace vorn {
 namespace lzma {
 
 TDecoder::TDecoder(TCodecState& s, const TLzmaHead& head, uint32_t size, uint32_t reach)
-    : s_(s), st_(s.Lzma), head_(head), size_(size), reach_(reach) {
+    : s_(s), st_(s.Lzma), head_(head), size_(size), reach_(reach), filter_(head.Filter == LzmaFilter::X64) {
     rc_.Engine = &s;
     lc_ = head.Lc;
     lpMask_ = (1u << head.Lp) - 1;
@@ -32,7 +32,7 @@ void TDecoder::Obtain(bool models) {
         st_.Dictionary.reset();  // a chain's old one, before the new one comes
         st_.Dictionary = std::make_unique_for_overwrite<TOctet[]>(size_t{cycle_} + kMatchCopySlack);
     }
-    if (head_.Filter == LzmaFilter::X86)
+    if (head_.Filter != LzmaFilter::None)
         st_.Staging = std::make_unique_for_overwrite<uint8_t[]>(kBatchBytes + kX86HeldBack);
     st_.CrcTable = std::make_unique_for_overwrite<uint32_t[]>(kCrcTableSize);
     BuildCrcTable(st_.CrcTable.get());

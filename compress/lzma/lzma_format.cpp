@@ -41,7 +41,7 @@ LzmaFault TLzmaHead::Problem(const uint8_t* bytes, size_t n) {
     if (bytes[0] != kLzmaHeadVersion && bytes[0] != kChainedHeadVersion) return LzmaFault::UnknownVersion;
     if (bytes[1] >= kPropertiesLimit) return LzmaFault::BadProperties;
     if (LoadLe32(&bytes[2]) > kMaxDictionarySize) return LzmaFault::DictionaryTooLarge;
-    if (bytes[6] > static_cast<uint8_t>(LzmaFilter::X86)) return LzmaFault::UnknownFilter;
+    if (bytes[6] > static_cast<uint8_t>(LzmaFilter::X64)) return LzmaFault::UnknownFilter;
     if (bytes[0] == kChainedHeadVersion && n < kChainedHeadSize) return LzmaFault::HeadCutShort;
     return LzmaFault::None;
 }
@@ -49,7 +49,7 @@ LzmaFault TLzmaHead::Problem(const uint8_t* bytes, size_t n) {
 // The checks of Problem, made here again as a plain yes or no.
 std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes, size_t n) {
     if (n < kHeadSize || (bytes[0] != kLzmaHeadVersion && bytes[0] != kChainedHeadVersion)) return std::nullopt;
-    if (bytes[1] >= kPropertiesLimit || bytes[6] > static_cast<uint8_t>(LzmaFilter::X86)) return std::nullopt;
+    if (bytes[1] >= kPropertiesLimit || bytes[6] > static_cast<uint8_t>(LzmaFilter::X64)) return std::nullopt;
     TLzmaHead head;
     head.Chained = bytes[0] == kChainedHeadVersion;
     if (head.Chained && n < kChainedHeadSize) return std::nullopt;

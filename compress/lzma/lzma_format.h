@@ -52,7 +52,8 @@ inline constexpr int kMaxPb = 4;
 // The decoder refuses larger dictionaries before allocating anything.
 inline constexpr uint32_t kMaxDictionarySize = 64u << 20;
 
-enum class LzmaFilter : uint8_t { None = 0, X86 = 1 };
+// X64 is the X86 filter with x86-64's RIP-relative operands (x86_filter.h).
+enum class LzmaFilter : uint8_t { None = 0, X86 = 1, X64 = 2 };
 
 // What is wrong with an "LZM" stream, as the expander finds it. A CRC-32
 // that differs is a failed check, reported as a bad checksum.

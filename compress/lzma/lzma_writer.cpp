@@ -23,12 +23,12 @@ public:
 
     // False once the output passed the budget.
     bool Run(LzmaFilter filter, lzma_action end) {
-        TX86Encoder converter;
+        TX86Encoder converter(filter == LzmaFilter::X64);
         size_t held = 0;
         while (read_ < size_) {
             const size_t total = held + ReadChunk(held);
             ReportProgress();
-            size_t ready = filter == LzmaFilter::X86 ? converter.Convert(in_.data(), total) : total;
+            size_t ready = filter != LzmaFilter::None ? converter.Convert(in_.data(), total) : total;
             if (read_ == size_) ready = total;  // the last few bytes stay as they are
             if (!Feed(in_.data(), ready, LZMA_RUN)) return false;
             held = total - ready;

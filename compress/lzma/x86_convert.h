@@ -10,6 +10,21 @@ namespace vorn::lzma::x86 {
 constexpr bool IsNearTop(uint32_t b) { return b == 0x00 || b == 0xFF; }
 constexpr bool IsBranch(uint8_t b) { return b == 0xE8 || b == 0xE9; }
 
+// Where the displacement of a RIP-relative operand at p starts, 0 for none.
+constexpr uint32_t RipDisplacementAt(const uint8_t* p) {
+    constexpr uint8_t kRexW = 0x48, kRexMask = 0xF8, kModRmRip = 0x05, kModRmMask = 0xC7;
+    if (p[0] == 0xFF && (p[1] == 0x15 || p[1] == 0x25)) return 2;
+    if ((p[0] & kRexMask) != kRexW || (p[2] & kModRmMask) != kModRmRip) return 0;
+    switch (p[1]) {
+        case 0x8B: case 0x89: case 0x8D: case 0x63: case 0x3B: case 0x39: case 0x03: case 0x2B: return 3;
+        default: return 0;
+    }
+}
+
+// A converted operand made near again: its top byte follows bit 24, as the
+// near range has it.
+constexpr uint32_t Near(uint32_t operand) { return (operand & 0x00FFFFFFu) | (0u - (operand >> 24 & 1)) << 24; }
+
 // Which patterns of recent untouched opcodes still allow a conversion, and
 // which operand byte, counted from the top, such a pattern puts in doubt.
 constexpr bool kPatternAllows[8] = {true, true, true, false, true, false, false, false};
@@ -45,28 +60,42 @@ namespace vorn::lzma {
 template <X86Direction kDirection>
 size_t TX86Converter<kDirection>::Convert(uint8_t* data, size_t size) {
     using namespace x86;
-    if (size < kX86OperandEnd) return 0;
-    const size_t last = size - kX86OperandEnd;
+    const uint32_t window = ripRelative_ ? kX64OperandEnd : kX86OperandEnd;
+    if (size < window) return 0;
+    const size_t last = size - window;
     size_t i = 0;
     while (i <= last) {
+        const uint32_t here = position_ + static_cast<uint32_t>(i);
+        if (const uint32_t displacement = ripRelative_ ? RipDisplacementAt(data + i) : 0) {
+            const uint32_t at = here + displacement;
+            if (at > settled_ && IsNearTop(data[i + displacement + 3])) {
+                // Relative to the end of the instruction, as the processor counts.
+                const uint32_t operand = LoadLe32(data + i + displacement);
+                StoreLe32(data + i + displacement,
+                          Near(kDirection == X86Direction::Encode ? operand + at + 4 : operand - at - 4));
+                i += displacement + 4;
+            } else {
+                Settle(at + 3);
+                ++i;
+            }
+            continue;
+        }
         if (!IsBranch(data[i])) {
             ++i;
             continue;
         }
-        const uint32_t here = position_ + static_cast<uint32_t>(i);
         recent_ = Age(recent_, here - lastOpcode_);
         lastOpcode_ = here;
         const uint32_t top = data[i + 4];
-        if (!IsNearTop(top) || !kPatternAllows[recent_ >> 1 & 7] || (recent_ >> 1) >= 0x10) {
+        if (!IsNearTop(top) || !kPatternAllows[recent_ >> 1 & 7] || (recent_ >> 1) >= 0x10 ||
+            (ripRelative_ && here < settled_)) {
             recent_ |= 1;
             if (IsNearTop(top)) recent_ |= 0x10;
+            Settle(here + 4);
             ++i;
             continue;
         }
-        uint32_t target = Converted<kDirection>(LoadLe32(data + i + 1), here, recent_);
-        // The top byte follows bit 24, as the near range has it.
-        target = (target & 0x00FFFFFFu) | (0u - (target >> 24 & 1)) << 24;
-        StoreLe32(data + i + 1, target);
+        StoreLe32(data + i + 1, Near(Converted<kDirection>(LoadLe32(data + i + 1), here, recent_)));
         recent_ = 0;
         i += kX86OperandEnd;
     }

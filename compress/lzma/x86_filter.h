@@ -3,7 +3,12 @@
 // in code; the decoder turns them back. An operand counts only when its top
 // byte is 00 or FF (a near target), and an opcode byte shortly after an
 // opcode that was left alone is judged by the pattern of such bytes before
-// it. Positions count from 0 at the first byte of the data. The two
+// it. Positions count from 0 at the first byte of the data. For x86-64
+// code the converter also turns the 32-bit displacements of RIP-relative
+// operands absolute (the same way, without the pattern, which judges call
+// and jmp opcodes only): FF 15 and FF 25 (call and jmp through memory),
+// and REX.W with an opcode that moves, loads the address of, compares or
+// adds memory, whose ModRM byte names RIP (mod 00, r/m 101). The two
 // directions differ only in adding or subtracting the position
 // (x86_convert.h); each is built on the side that uses it.
 #pragma once
@@ -16,12 +21,16 @@ namespace vorn::lzma {
 enum class X86Direction { Encode, Decode };
 
 inline constexpr uint32_t kX86OperandEnd = 5;  // an opcode and its 32-bit operand
+inline constexpr uint32_t kX64OperandEnd = 7;  // REX, opcode, ModRM and the displacement
 // The most bytes a call leaves for the next: an opcode needs its operand in view.
-inline constexpr uint32_t kX86HeldBack = kX86OperandEnd - 1;
+inline constexpr uint32_t kX86HeldBack = kX64OperandEnd - 1;
 
 template <X86Direction kDirection>
 class TX86Converter {
 public:
+    // With ripRelative, x86-64's RIP-relative operands are converted too.
+    explicit TX86Converter(bool ripRelative = false) : ripRelative_(ripRelative) {}
+
     // Converts data[0, size) in place, the bytes that follow those of the
     // earlier calls, and returns how many at the front are final. The rest
     // (kX86HeldBack at most) must come again at the front of the next call;
@@ -29,6 +38,7 @@ public:
     size_t Convert(uint8_t* data, size_t size);
 
 private:
+    const bool ripRelative_;
     uint32_t position_ = 0;  // of data[0]
     // Opcodes at the positions just before the last one looked at that were
     // left alone (bits 0 to 2, the nearest lowest), and whether the operand
@@ -36,6 +46,14 @@ private:
     // bytes that follow move it on.
     uint32_t recent_ = 0;
     uint32_t lastOpcode_ = 0u - kX86OperandEnd;  // long enough ago to forget
+    // With ripRelative: the last operand top byte that decided to leave an
+    // operand alone. No later operand that reaches it is converted, or the
+    // decoder, which sees that byte converted, would decide otherwise (the
+    // pattern above guards calls against calls only).
+    uint32_t settled_ = 0;
+    void Settle(uint32_t top) {
+        if (ripRelative_ && top > settled_) settled_ = top;
+    }
 };
 
 // x86_filter.cpp, with the expanders.

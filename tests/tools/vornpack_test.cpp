@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 
 #include "compress/custom_methods.h"
 #include "compress/vorn_header.h"
@@ -183,6 +185,44 @@ TEST_F(Vornpack, UninstallAddsARecordOfEveryFileAndTheRemoverLast) {
                                   }});
     EXPECT_EQ(last, (std::vector<std::string>{"<l>\\Tool\\uninstall.exe", "now"}));
     EXPECT_EQ(found, record);
+}
+
+// In a solid build the remover is one more link, of the chain of the last
+// lzma entry (at its level, which is not the top one here); in any other it
+// keeps the default method. Either way it installs as it is.
+TEST_F(Vornpack, ASolidBuildChainsTheRemoverBehindTheLastLzmaEntry) {
+    WriteFile("a", MakeData(kAllKinds[0], 40000, 1));
+    WriteFile("b", MakeData(kAllKinds[1], 30000, 2));
+    const std::string files = "[uninstall]\nfolder = '<p>\\T'\n"
+                              "[[file]]\nsource = 'a'\ndestination = '<p>\\T\\a'\nmethod = 'lzma'\n"
+                              "[[file]]\nsource = 'b'\ndestination = '<p>\\T\\b'\nmethod = 'lzma'\nlevel = 1\n";
+    for (const bool solid : {false, true}) {
+        TManifest manifest = Parse(std::string(solid ? "solid = true\n" : "") + "title = 'T'\n" + files);
+        const pack::TUninstallFiles uninstall(manifest, {});
+        for (const pack::TFileEntry& entry : uninstall.Entries(manifest)) manifest.files.push_back(entry);
+        const pack::TFileEntry& remover = manifest.files.back();
+        TMemoryStream installer;
+        pack::BuildInstaller(manifest, Hex("00"), installer,
+                             {.jobs = 2, .progress = {}, .make = [](const std::vector<pack::TBuiltEntry>&) {
+                                  return std::string("record");
+                              }});
+        TVornCodec codec;
+        UseCustomMethods(codec);
+        std::optional<uint32_t> removerOffset;
+        Bytes removerBytes;
+        pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry& e, TStream& s) {
+                                          TMemoryStream out;
+                                          codec.ExpandStream(out, s);  // in order, as a chain needs
+                                          if (e.index != manifest.files.size()) return;
+                                          removerOffset = e.chainOffset;
+                                          removerBytes = out.Bytes();
+                                      }});
+        std::ifstream carried(remover.source, std::ios::binary);
+        EXPECT_EQ(removerBytes, Bytes(std::istreambuf_iterator<char>(carried), {})) << solid;
+        // Behind b alone: the level-6 entry a is a chain of its own.
+        EXPECT_EQ(removerOffset, solid ? std::optional<uint32_t>(30000) : std::nullopt);
+        EXPECT_EQ(remover.method, solid ? tools::MethodNamed("lzma") : pack::kDefaultMethod);
+    }
 }
 
 // Only the sample is compressed, and a file is stored when it does not

@@ -77,7 +77,8 @@ void RefuseLaterLink(TStream& source, const std::optional<TVornHeader>& header) 
 void PrintLzmaHead(const lzma::TLzmaHead& head) {
     std::printf("lzma properties:   lc %d, lp %d, pb %d, dictionary %" PRIu32 " bytes\n", head.Lc, head.Lp,
                 head.Pb, head.DictionarySize);
-    std::printf("branch filter:     %s\n", head.Filter == lzma::LzmaFilter::X86 ? "x86" : "none");
+    static constexpr const char* kFilterNames[] = {"none", "x86", "x86-64"};  // by LzmaFilter
+    std::printf("branch filter:     %s\n", kFilterNames[static_cast<int>(head.Filter)]);
     std::printf("crc-32:            0x%08" PRIX32 "\n", head.Crc32);
     if (head.Chained)
         std::printf("chain offset:      %" PRIu32 "%s\n", head.ChainOffset,

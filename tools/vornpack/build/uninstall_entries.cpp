@@ -1,5 +1,6 @@
 #include "tools/vornpack/build/uninstall_entries.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include "compress/custom_methods.h"
@@ -130,6 +131,18 @@ std::vector<TFileEntry> TUninstallFiles::Entries(const TManifest& manifest) cons
     remover.source = remover_;
     remover.destination = uninstall.folder + "\\" + setup::kRemoverName;
     remover.run = RunMode::Now;
+    // In a solid build the remover, program code the installer carries
+    // anyway, is one more link of the last chain: it takes the last lzma
+    // entry's method and level, since a change of level would start a chain
+    // of its own.
+    if (manifest.solid) {
+        const auto last = std::find_if(manifest.files.rbegin(), manifest.files.rend(),
+                                       [](const TFileEntry& entry) { return entry.method && entry.method->Solid; });
+        if (last != manifest.files.rend()) {
+            remover.method = last->method;
+            remover.level = last->level;
+        }
+    }
     return {record, remover};
 }
 
