@@ -51,6 +51,12 @@ lzma_options_lzma ChainOptions(int level, int64_t groupSize) {
 TChainEncoder::TChainEncoder(int level, int64_t groupSize)
     : state_(std::make_unique<TState>(ChainOptions(level, groupSize))) {}
 
+uint64_t TChainEncoder::MemoryUse(int level, int64_t groupSize) {
+    lzma_options_lzma options = ChainOptions(level, groupSize);
+    const uint64_t use = lzma_raw_encoder_memusage(Lzma2(options).data());
+    return use == UINT64_MAX ? 0 : use;
+}
+
 TChainEncoder::~TChainEncoder() = default;
 
 TCompressResult TChainEncoder::AddLink(TVornCodec& codec, TStream& dest, TStream& source) {

@@ -15,9 +15,12 @@ namespace vorn::lzma {
 class TChainEncoder {
 public:
     // For a group of groupSize bytes in all: the level's preset, with a
-    // dictionary no larger than the group needs. A level out of range is
-    // refused (EVornError).
+    // dictionary that holds the whole group (up to what the expander
+    // takes). A level out of range is refused (EVornError).
     TChainEncoder(int level, int64_t groupSize);
+    // The memory such an encoder takes, about eleven times its dictionary;
+    // 0 for a level out of range.
+    static uint64_t MemoryUse(int level, int64_t groupSize);
     ~TChainEncoder();
     TChainEncoder(const TChainEncoder&) = delete;
     TChainEncoder& operator=(const TChainEncoder&) = delete;

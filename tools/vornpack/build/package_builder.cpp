@@ -1,5 +1,7 @@
 #include "tools/vornpack/build/package_builder.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -333,6 +335,22 @@ std::vector<TJob> PlanJobs(const TManifest& manifest, const TBuildSettings& sett
     return plan;
 }
 
+// The threads whose chain encoders fit in half the machine's memory, at
+// most `jobs` and at least one: a chain's dictionary holds the whole chain,
+// and its encoder takes about eleven times that (some 370 MB for a chain of
+// the usual 32 MiB), so one per core could exhaust a many-core machine.
+size_t JobsMemoryAllows(const TManifest& manifest, const std::vector<TJob>& plan, size_t jobs) {
+    uint64_t largest = 0;
+    for (const TJob& job : plan)
+        if (job.chain)
+            largest = std::max(largest, lzma::TChainEncoder::MemoryUse(manifest.files[job.entries.front()].level, job.bytes));
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (largest == 0 || pages <= 0 || pageSize <= 0) return jobs;
+    const uint64_t budget = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) / 2;
+    return static_cast<size_t>(std::clamp<uint64_t>(budget / largest, 1, std::max<size_t>(jobs, 1)));
+}
+
 // Encodes the jobs on `jobs` threads and hands their entries to the writer
 // one at a time in manifest order. A worker takes the largest job not yet
 // started among the next few the writer waits for, so that the threads end
@@ -450,7 +468,9 @@ std::vector<TBuiltEntry> BuildInstaller(const TManifest& manifest, const std::ve
         progress.push_back(settings.progress ? settings.progress(manifest.files[i], i) : nullptr);
     std::vector<TBuiltEntry> built;
     {
-        TEntryPipeline pipeline(manifest, PlanJobs(manifest, settings), std::move(progress), settings.jobs);
+        std::vector<TJob> plan = PlanJobs(manifest, settings);
+        const size_t jobs = JobsMemoryAllows(manifest, plan, settings.jobs);
+        TEntryPipeline pipeline(manifest, std::move(plan), std::move(progress), jobs);
         for (size_t i = 0; i < manifest.files.size(); ++i) {
             const TFileEntry& entry = manifest.files[i];
             TEncodedEntry encoded = entry.made ? EncodeMade(entry, settings.make(built)) : pipeline.Take(i);
