@@ -9,17 +9,12 @@ namespace {
 
 constexpr const char* kWindowsKey = "\\Software\\Microsoft\\Windows\\CurrentVersion";
 constexpr const char* kNtKey = "\\Software\\Microsoft\\Windows NT\\CurrentVersion";
-constexpr const char* kSystemRootValue = "SystemRoot";
-constexpr const char* kProgramFilesValue = "ProgramFilesDir";
-constexpr const char* kDefaultWindowsFolder = "c:\\Windows";
-constexpr const char* kDefaultProgramFilesFolder = "c:\\Program files";
 constexpr const char* kRemovableWorkFolder = "c:\\";
 
 constexpr const char* kExplorerKey = "Software\\Microsoft\\windows\\CurrentVersion\\Explorer";
 constexpr const char* kNtExplorerKey = "Software\\Microsoft\\windows nt\\CurrentVersion\\Explorer";
 constexpr const char* kShellFoldersKey = "Shell Folders";
 constexpr const char* kLocalAppDataFolder = "Local AppData";
-constexpr const char* kUserProgramsName = "\\Programs";
 
 constexpr int64_t kStampFactor = 100000;
 constexpr size_t kStampMinDigits = 8;
@@ -50,14 +45,10 @@ std::string DriveOf(const std::string& modulePath) {
 
 }  // namespace
 
-std::string MacroFolderPath(const TSystemFolders& folders, MacroFolder folder) {
-    switch (folder) {
-        case MacroFolder::Windows: return folders.windows;
-        case MacroFolder::System: return folders.windows + "\\system";
-        case MacroFolder::ProgramFiles: return folders.programFiles;
-        case MacroFolder::UserPrograms: return folders.userPrograms;
-    }
-    return "";
+TSystemFolders TSystemFolders::Column(const char* TFolderMacro::*column) {
+    TSystemFolders folders;
+    for (const TFolderMacro& macro : kFolderMacros) folders[macro.folder] = macro.*column;
+    return folders;
 }
 
 const TFolderMacro* LeadingMacro(const std::string& path) {
@@ -111,17 +102,24 @@ TSystemFolders LoadSystemFolders(TPlatform& platform) {
     TSystemFolders folders;
     const uint32_t id = platform.PlatformId();
     const char* key = id == kPlatformWindows ? kWindowsKey : id == kPlatformNt ? kNtKey : nullptr;
-    if (key) {
-        folders.windows = MachineString(platform, key, kSystemRootValue);
-        folders.programFiles = MachineString(platform, key, kProgramFilesValue);
+    for (const TFolderMacro& macro : kFolderMacros) {
+        std::string& folder = folders[macro.folder];
+        switch (macro.source) {
+            case FolderSource::MachineValue:
+                if (key) folder = MachineString(platform, key, macro.name);
+                if (id == kPlatformNt && macro.ntWindowsKey && folder.empty())
+                    folder = MachineString(platform, kWindowsKey, macro.name);
+                if (folder.empty()) folder = macro.fallback;
+                break;
+            case FolderSource::WindowsFolder:
+                folder = folders[MacroFolder::Windows] + "\\" + macro.name;
+                break;
+            case FolderSource::LocalAppData:
+                if (const std::string data = ShellFolder(platform, kLocalAppDataFolder); !data.empty())
+                    folder = data + "\\" + macro.name;
+                break;
+        }
     }
-    // NT keeps ProgramFilesDir only under the Windows key.
-    if (id == kPlatformNt && folders.programFiles.empty())
-        folders.programFiles = MachineString(platform, kWindowsKey, kProgramFilesValue);
-    if (folders.windows.empty()) folders.windows = kDefaultWindowsFolder;
-    if (folders.programFiles.empty()) folders.programFiles = kDefaultProgramFilesFolder;
-    const std::string localData = ShellFolder(platform, kLocalAppDataFolder);
-    if (!localData.empty()) folders.userPrograms = localData + kUserProgramsName;
     return folders;
 }
 
@@ -161,7 +159,7 @@ std::string ExpandFolderMacros(const std::string& text, const TSystemFolders& fo
     // always has; at most kNameLimit of the rest follows the folder.
     for (const TFolderMacro& macro : kFolderMacros) {
         if (!path.starts_with(macro.text)) continue;
-        const std::string folder = MacroFolderPath(folders, macro.folder);
+        const std::string& folder = folders[macro.folder];
         if (!folder.empty()) path = folder + path.substr(kMacroLength, kNameLimit);
     }
     const size_t at = path.find(kStampMacro);
@@ -198,7 +196,7 @@ std::string ExpandFolderMacrosKeepingCase(const std::string& text, const TSystem
     std::string path = Trim(text);
     for (const TFolderMacro& macro : kFolderMacros) {
         if (!MacroAt(path, 0, macro.text)) continue;
-        const std::string folder = MacroFolderPath(folders, macro.folder);
+        const std::string& folder = folders[macro.folder];
         if (!folder.empty()) path = Replaced(path, 0, folder);
     }
     for (size_t at = 0; at < path.size(); ++at)

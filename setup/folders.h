@@ -3,40 +3,85 @@
 // along a path.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include "setup/platform.h"
 
 namespace vorn::setup {
 
-struct TSystemFolders {
-    std::string windows;
-    std::string programFiles;
-    std::string userPrograms;  // empty where the user has no local application data folder
+// The folder macros recognised at the start of a destination, in the order
+// they are tried. A row holds everything about its folder; adding a macro
+// is one row (and a test row).
+enum class MacroFolder : uint8_t { Windows, System, ProgramFiles, UserPrograms };
+inline constexpr size_t kMacroFolderCount = 4;
+
+// Where a macro's folder comes from on the installing machine.
+enum class FolderSource : uint8_t {
+    MachineValue,   // a value of the machine's CurrentVersion key, or a default
+    WindowsFolder,  // a folder in the Windows folder
+    LocalAppData,   // a folder in the user's local application data; none without one
 };
 
-// The folder macros recognised at the start of a destination, in the order
-// they are tried, and the folder each stands for.
-enum class MacroFolder { Windows, System, ProgramFiles, UserPrograms };
 struct TFolderMacro {
-    const char* text;
+    const char* text;  // as a destination starts with it
     MacroFolder folder;
-    const char* words;  // for messages
-    bool adminOnly;     // only an administrator can write there
+    FolderSource source;
+    const char* name;      // MachineValue: the value's name; otherwise the folder's own name
+    const char* fallback;  // MachineValue: the folder where the machine names none
+    bool ntWindowsKey;     // MachineValue: NT may keep it under the Windows key only
+    const char* words;     // for messages
+    const char* readable;  // its name where `vornpack extract` lays out the files
+    const char* longest;   // the longest value it usually takes, for the builder's length rules
+    bool adminOnly;        // only an administrator can write there
+    bool shared;           // the system's own: other programs' files live there too
 };
 inline constexpr TFolderMacro kFolderMacros[] = {
-    {"<w>", MacroFolder::Windows, "the Windows folder", true},
-    {"<s>", MacroFolder::System, "the Windows folder's system", true},
-    {"<p>", MacroFolder::ProgramFiles, "Program Files", true},
-    {"<l>", MacroFolder::UserPrograms, "the user's own programs folder", false},
+    {"<w>", MacroFolder::Windows, FolderSource::MachineValue, "SystemRoot", "c:\\Windows", false,
+     "the Windows folder", "windows", "C:\\WINDOWS", true, true},
+    {"<s>", MacroFolder::System, FolderSource::WindowsFolder, "system", nullptr, false,
+     "the Windows folder's system", "windows\\system", "C:\\WINDOWS\\system", true, true},
+    {"<p>", MacroFolder::ProgramFiles, FolderSource::MachineValue, "ProgramFilesDir", "c:\\Program files", true,
+     "Program Files", "program files", "C:\\Program Files (x86)", true, false},
+    {"<l>", MacroFolder::UserPrograms, FolderSource::LocalAppData, "Programs", nullptr, false,
+     "the user's own programs folder", "user programs", "C:\\Users\\ABCDEFGHIJKLMNOPQRST\\AppData\\Local\\Programs",
+     false, false},
 };
+static_assert(std::size(kFolderMacros) == kMacroFolderCount);
+static_assert([] {
+    for (size_t i = 0; i < kMacroFolderCount; ++i)
+        if (static_cast<size_t>(kFolderMacros[i].folder) != i) return false;
+    return true;
+}(), "each macro's row stands at its folder's index");
+// A folder within the Windows folder is filled after it.
+static_assert(MacroFolder::Windows < MacroFolder::System);
+
+// The folders behind the macros on one machine, indexed by MacroFolder;
+// empty where a user has none. Made with every folder or none, so that a
+// forgotten one cannot compile.
+class TSystemFolders {
+public:
+    TSystemFolders() = default;
+    template <typename... Folders>
+        requires(sizeof...(Folders) == kMacroFolderCount)
+    explicit TSystemFolders(Folders&&... folders) : folders_{std::string(std::forward<Folders>(folders))...} {}
+    // The folders named by one column of the macro table.
+    static TSystemFolders Column(const char* TFolderMacro::*column);
+
+    const std::string& operator[](MacroFolder folder) const { return folders_[static_cast<size_t>(folder)]; }
+    std::string& operator[](MacroFolder folder) { return folders_[static_cast<size_t>(folder)]; }
+
+private:
+    std::array<std::string, kMacroFolderCount> folders_;
+};
+
 inline constexpr size_t kMacroLength = 3;
 // The date stamp's macro, recognised anywhere (its first occurrence).
 inline constexpr char kStampMacro[] = "<u>";
 
-// The folder a macro stands for; empty for a user without one.
-std::string MacroFolderPath(const TSystemFolders& folders, MacroFolder folder);
 // The macro at the start of a lowercased destination, or null.
 const TFolderMacro* LeadingMacro(const std::string& path);
 
@@ -55,9 +100,9 @@ std::string FindWorkFolder(TPlatform& platform, const std::string& installerPath
 // options, one of the machine's for a name starting kCommonFolderPrefix
 // ("Common Desktop"); empty when it names none.
 std::string ShellFolder(TPlatform& platform, const std::string& folderName);
-// SystemRoot and ProgramFilesDir from the machine's registry, or the
-// defaults, and the user's programs folder: "Programs" in the user's local
-// application data.
+// Every macro's folder as its row says: SystemRoot and ProgramFilesDir
+// from the machine's registry or the defaults, the system folder in the
+// Windows folder, and "Programs" in the user's local application data.
 TSystemFolders LoadSystemFolders(TPlatform& platform);
 
 // Days since 30 December 1899 of a date of the Gregorian calendar; and the

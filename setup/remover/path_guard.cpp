@@ -39,11 +39,15 @@ bool PathWithin(const std::string& path, const std::string& folder) {
 
 TPathGuard::TPathGuard(TRemoverServices& services, const TSystemFolders& folders) : services_(services) {
     std::vector<std::string> named = services.ProtectedFolders();
-    for (const TFolderMacro& macro : kFolderMacros) named.push_back(MacroFolderPath(folders, macro.folder));
+    std::vector<std::string> shared = {services.WindowsFolder()};
+    for (const TFolderMacro& macro : kFolderMacros) {
+        named.push_back(folders[macro.folder]);
+        if (macro.shared) shared.push_back(folders[macro.folder]);
+    }
     for (const std::string& folder : named)
         if (std::string canonical = Canonical(folder); !canonical.empty()) protected_.push_back(WithoutSlash(canonical));
-    for (const std::string& folder : {services.WindowsFolder(), folders.windows})
-        if (std::string canonical = Canonical(folder); !canonical.empty()) windows_.push_back(WithoutSlash(canonical));
+    for (const std::string& folder : shared)
+        if (std::string canonical = Canonical(folder); !canonical.empty()) shared_.push_back(WithoutSlash(canonical));
 }
 
 std::string TPathGuard::Canonical(const std::string& path) const {
@@ -60,8 +64,8 @@ bool TPathGuard::IsProtected(const std::string& folder) const {
 }
 
 bool TPathGuard::InWindowsFolder(const std::string& path) const {
-    return std::any_of(windows_.begin(), windows_.end(),
-                       [&](const std::string& windows) { return PathWithin(path, windows); });
+    return std::any_of(shared_.begin(), shared_.end(),
+                       [&](const std::string& shared) { return PathWithin(path, shared); });
 }
 
 }  // namespace vorn::setup

@@ -25,13 +25,14 @@ public:
     // Whether a canonical folder must never be removed or tried.
     bool IsProtected(const std::string& folder) const;
     // Whether a canonical path lies in the Windows folder (System, System32
-    // and SysWOW64 included), where other programs may share a file.
+    // and SysWOW64 included) or another macro folder the table marks
+    // shared, where other programs may share a file.
     bool InWindowsFolder(const std::string& path) const;
 
 private:
     TRemoverServices& services_;
     std::vector<std::string> protected_;
-    std::vector<std::string> windows_;
+    std::vector<std::string> shared_;
 };
 
 // Whether path lies below folder; both canonical.

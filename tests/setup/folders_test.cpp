@@ -34,10 +34,12 @@ TEST(ExpandFolderMacros, MacrosAtTheStartDateStampAndLength) {
         {"<w>" + rest, "d:\\winnt" + rest.substr(0, 255)},            // at most 255 after a macro
         {"<L>\\Tool\\t.exe", "c:\\users\\me\\appdata\\local\\programs\\tool\\t.exe"},
     };
-    const TSystemFolders folders = {"D:\\WINNT", "c:\\Program files", "C:\\Users\\Me\\AppData\\Local\\Programs"};
+    const TSystemFolders folders("D:\\WINNT", "D:\\WINNT\\system", "c:\\Program files",
+                                 "C:\\Users\\Me\\AppData\\Local\\Programs");
     for (const auto& [text, expected] : cases) EXPECT_EQ(ExpandFolderMacros(text, folders, 46361), expected) << text;
     // A user without local application data keeps the macro, which no file name can hold.
-    EXPECT_EQ(ExpandFolderMacros("<l>\\t.exe", {"c:\\w", "c:\\p", ""}, 46361), "<l>\\t.exe");
+    EXPECT_EQ(ExpandFolderMacros("<l>\\t.exe", TSystemFolders("c:\\w", "c:\\w\\system", "c:\\p", ""), 46361),
+              "<l>\\t.exe");
 }
 
 TEST(QualifyDrive, PathsWithoutDriveGetTheInstallersDrive) {
@@ -51,6 +53,17 @@ TEST(QualifyDrive, PathsWithoutDriveGetTheInstallersDrive) {
     for (const auto& [path, module, expected] : cases) EXPECT_EQ(QualifyDrive(path, module), expected) << path;
 }
 
+// The builder's and the extractor's values for a folder within the Windows
+// folder follow the Windows folder's, as the installer's do.
+TEST(SystemFolders, TheTablesFoldersWithinTheWindowsFolderAgree) {
+    const TFolderMacro& windows = kFolderMacros[static_cast<size_t>(MacroFolder::Windows)];
+    for (const TFolderMacro& macro : kFolderMacros) {
+        if (macro.source != FolderSource::WindowsFolder) continue;
+        EXPECT_EQ(std::string(macro.longest), windows.longest + "\\"s + macro.name) << macro.text;
+        EXPECT_EQ(Lowercase(macro.readable), Lowercase(windows.readable + "\\"s + macro.name)) << macro.text;
+    }
+}
+
 TEST(SystemFolders, RegistryValuesByPlatform) {
     test::TScriptedPlatform platform;
     auto set = [&](const char* key, const char* value, std::optional<std::string> text) {
@@ -60,15 +73,17 @@ TEST(SystemFolders, RegistryValuesByPlatform) {
     auto folders = [&](uint32_t id) {
         platform.Id = id;
         const TSystemFolders f = LoadSystemFolders(platform);
-        return f.windows + "|" + f.programFiles;
+        return f[MacroFolder::Windows] + "|" + f[MacroFolder::ProgramFiles];
     };
     EXPECT_EQ(folders(kPlatformNt), "c:\\Windows|c:\\Program files");
-    EXPECT_EQ(LoadSystemFolders(platform).userPrograms, "");
+    EXPECT_EQ(LoadSystemFolders(platform)[MacroFolder::System], "c:\\Windows\\system");
+    EXPECT_EQ(LoadSystemFolders(platform)[MacroFolder::UserPrograms], "");
     platform.SetValue(RegistryRoot::CurrentUser, "Software\\Microsoft\\windows nt\\CurrentVersion\\Explorer",
                       "Shell Folders", "Local AppData", "C:\\Users\\Me\\AppData\\Local");
-    EXPECT_EQ(LoadSystemFolders(platform).userPrograms, "C:\\Users\\Me\\AppData\\Local\\Programs");
-    set("Windows NT", "SystemRoot", "C:\\WINDOWS");
+    EXPECT_EQ(LoadSystemFolders(platform)[MacroFolder::UserPrograms], "C:\\Users\\Me\\AppData\\Local\\Programs");
     set("Windows", "SystemRoot", "C:\\WIN95");
+    EXPECT_EQ(folders(kPlatformNt), "c:\\Windows|c:\\Program files");  // SystemRoot from NT's own key only
+    set("Windows NT", "SystemRoot", "C:\\WINDOWS");
     set("Windows", "ProgramFilesDir", "D:\\Programme");
     EXPECT_EQ(folders(kPlatformNt), "C:\\WINDOWS|D:\\Programme");  // Program Files from the Windows key
     EXPECT_EQ(folders(kPlatformWindows), "C:\\WIN95|D:\\Programme");

@@ -20,8 +20,7 @@ constexpr size_t kMaxName = 255;
 constexpr size_t kMaxFolder = 248;
 // The longest values the macros usually take; the stamp has nine digits
 // from 2017 until the year 3781.
-const setup::TSystemFolders kLongestFolders = {"C:\\WINDOWS", "C:\\Program Files (x86)",
-                                               "C:\\Users\\ABCDEFGHIJKLMNOPQRST\\AppData\\Local\\Programs"};
+const setup::TSystemFolders kLongestFolders = setup::TSystemFolders::Column(&setup::TFolderMacro::longest);
 constexpr int32_t kNineDigitStampDay = 46361;
 constexpr const char* kAnyDriveInstaller = "C:\\setup.exe";
 // The deepest shell folder a shortcut goes to, for a user name of the 20

@@ -29,12 +29,10 @@ namespace vorn::pack {
 
 namespace {
 
-// The installer's folders under readable names.
-const setup::TSystemFolders kReadableFolders = {"windows", "program files", "user programs"};
-
+// The installer's folders under their readable names.
 std::string ResolveMacros(std::string path) {
     if (const setup::TFolderMacro* macro = setup::LeadingMacro(path))
-        path = MacroFolderPath(kReadableFolders, macro->folder) + path.substr(setup::kMacroLength);
+        path = macro->readable + path.substr(setup::kMacroLength);
     else if (path.size() >= 2 && path[1] == ':') path = path.substr(0, 1) + "\\" + path.substr(2);
     else path = "installer drive\\" + path;
     const size_t stamp = path.find(setup::kStampMacro);
