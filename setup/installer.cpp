@@ -65,6 +65,8 @@ void TInstaller::StartUp() {
     codec_ = std::make_unique<TVornCodec>();
     UseCustomMethods(*codec_);
     packageStream_ = platform_.OpenRead(installerPath_);
+    // The remover's stream is seeded with this program, whose code it shares.
+    lzma::SetSeed(*codec_, *packageStream_);
     reader_ = std::make_unique<TPackageReader>(*packageStream_);
     reader_->Locate();
     folders_ = LoadSystemFolders(platform_);

@@ -34,25 +34,37 @@ struct TChainEncoder::TState {
 
 namespace {
 
+// The longest match LZMA codes, and the nice length that looks that far.
+constexpr uint32_t kLongestMatch = 273;
+
 // The level's preset with a dictionary that holds the whole group, up to
 // what the expander accepts: a chain is compressed as if it were one file,
 // and its files are far apart (a program's libraries repeat each other
 // across megabytes), so the preset's smaller dictionary would lose what
-// the chain is for.
-lzma_options_lzma ChainOptions(int level, int64_t groupSize) {
+// the chain is for. Where the preset searches matches in full, it looks
+// for the longest; on 30 MB of Windows programs and on 25 MB of ELF
+// libraries and C headers both save 0.1 %, for 8 % more time. lc 2 and
+// pb 0 save another 0.3 % on those programs (x86 and x64 alike) but lose
+// 0.6 % on the libraries and headers.
+lzma_options_lzma ChainOptions(int level, int64_t groupSize, ChainContent content) {
     lzma_options_lzma options = LevelOptions(level, groupSize);
     const int64_t whole = std::clamp<int64_t>(groupSize, LZMA_DICT_SIZE_MIN, kMaxDictionarySize);
     options.dict_size = std::max(options.dict_size, static_cast<uint32_t>(whole));
+    if (options.mode == LZMA_MODE_NORMAL) options.nice_len = kLongestMatch;
+    if (content == ChainContent::WindowsPrograms) {
+        options.lc = 2;
+        options.pb = 0;
+    }
     return options;
 }
 
 }  // namespace
 
-TChainEncoder::TChainEncoder(int level, int64_t groupSize)
-    : state_(std::make_unique<TState>(ChainOptions(level, groupSize))) {}
+TChainEncoder::TChainEncoder(int level, int64_t groupSize, ChainContent content)
+    : state_(std::make_unique<TState>(ChainOptions(level, groupSize, content))) {}
 
 uint64_t TChainEncoder::MemoryUse(int level, int64_t groupSize) {
-    lzma_options_lzma options = ChainOptions(level, groupSize);
+    lzma_options_lzma options = ChainOptions(level, groupSize, ChainContent::General);
     const uint64_t use = lzma_raw_encoder_memusage(Lzma2(options).data());
     return use == UINT64_MAX ? 0 : use;
 }

@@ -12,12 +12,18 @@
 
 namespace vorn::lzma {
 
+// What a chain holds, which its LZMA properties suit: Windows programs
+// (PE images), whose instructions keep to no alignment, lose less with lc
+// 2 and pb 0; anything else keeps the preset's.
+enum class ChainContent { General, WindowsPrograms };
+
 class TChainEncoder {
 public:
     // For a group of groupSize bytes in all: the level's preset, with a
     // dictionary that holds the whole group (up to what the expander
-    // takes). A level out of range is refused (EVornError).
-    TChainEncoder(int level, int64_t groupSize);
+    // takes), the longest nice length and the properties that suit the
+    // content. A level out of range is refused (EVornError).
+    TChainEncoder(int level, int64_t groupSize, ChainContent content = ChainContent::General);
     // The memory such an encoder takes, about eleven times its dictionary;
     // 0 for a level out of range.
     static uint64_t MemoryUse(int level, int64_t groupSize);

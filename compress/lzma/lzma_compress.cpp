@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,17 @@ size_t ReadAt(TStream& source, int64_t start, int64_t offset, uint8_t* bytes, si
     return source.Read(bytes, n);
 }
 
+// The machine of the PE image whose DOS header is head (n bytes read at
+// start), if it is one.
+std::optional<uint16_t> PeMachine(TStream& source, int64_t start, const uint8_t* head, size_t n) {
+    if (n < kPeHeaderOffsetField + 4 || head[0] != 'M' || head[1] != 'Z') return std::nullopt;
+    uint8_t pe[6] = {};
+    if (ReadAt(source, start, LoadLe32(&head[kPeHeaderOffsetField]), pe, sizeof pe) != sizeof pe || pe[0] != 'P' ||
+        pe[1] != 'E' || pe[2] || pe[3])
+        return std::nullopt;
+    return LoadLe16(&pe[4]);
+}
+
 // The filter for the program at start, if it is one: X64 for x86-64 code
 // when ripRelative asks for it.
 LzmaFilter ProgramFilter(TStream& source, int64_t start, bool ripRelative) {
@@ -41,12 +53,7 @@ LzmaFilter ProgramFilter(TStream& source, int64_t start, bool ripRelative) {
     uint8_t head[64] = {};
     const size_t n = ReadAt(source, start, 0, head, sizeof head);
     if (n == sizeof head && head[0] == 'M' && head[1] == 'Z') {
-        const uint32_t peOffset = LoadLe32(&head[kPeHeaderOffsetField]);
-        uint8_t pe[6] = {};
-        if (ReadAt(source, start, peOffset, pe, sizeof pe) != sizeof pe || pe[0] != 'P' || pe[1] != 'E' || pe[2] ||
-            pe[3])
-            return LzmaFilter::None;
-        const uint16_t machine = LoadLe16(&pe[4]);
+        const std::optional<uint16_t> machine = PeMachine(source, start, head, n);
         return machine == kPeAmd64 ? x64 : machine == kPeI386 ? LzmaFilter::X86 : LzmaFilter::None;
     }
     if (n >= kElfMachineField + 2 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') {
@@ -81,6 +88,15 @@ TLzmaHead HeadFor(const lzma_options_lzma& options, LzmaFilter filter, uint32_t 
     return head;
 }
 
+bool IsWindowsProgram(TStream& source) {
+    const int64_t start = source.Position();
+    uint8_t head[64] = {};
+    const size_t n = ReadAt(source, start, 0, head, sizeof head);
+    const bool program = PeMachine(source, start, head, n).has_value();
+    source.Seek(start);
+    return program;
+}
+
 LzmaFilter FilterSuitedTo(TStream& source, bool ripRelative) {
     const int64_t start = source.Position();
     const LzmaFilter filter = ProgramFilter(source, start, ripRelative);
@@ -96,11 +112,20 @@ TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& so
     const int32_t size = SizeToCompress(source);
     if (size == 0) return {kMethodStored, 0, 0};
 
-    lzma_options_lzma options = LevelOptions(settings.Level, size);
+    const std::span<const uint8_t> seed = settings.Seed.Bytes;
+    if (seed.size() > kMaxDictionarySize) throw EVornError("An LZM stream's seed cannot pass 64 MiB");
+    const auto seedSize = static_cast<uint32_t>(seed.size());
+    lzma_options_lzma options = LevelOptions(settings.Level, int64_t{size} + seedSize);
+    options.dict_size = std::max(options.dict_size, seedSize);
+    options.preset_dict = seed.empty() ? nullptr : seed.data();
+    options.preset_dict_size = seedSize;
     TRawEncoder encoder(Lzma1(options).data());
-    const int64_t budget = int64_t{size} - codec.HeaderAllowance - kHeadSize;
-    const std::optional<uint32_t> sum = WriteStream(codec, dest, source, size, HeadFor(options, settings.Filter, 0),
-                                                    encoder.Stream(), LZMA_FINISH, budget);
+    TLzmaHead head = HeadFor(options, settings.Filter, 0);
+    head.SeedStart = settings.Seed.Start;
+    head.SeedSize = seedSize;
+    const int64_t budget = int64_t{size} - codec.HeaderAllowance - head.Size();
+    const std::optional<uint32_t> sum =
+        WriteStream(codec, dest, source, size, head, encoder.Stream(), LZMA_FINISH, budget);
     if (!sum) {
         // Stored instead, over the attempt, with nothing of it left behind.
         const int64_t reached = dest.Position();

@@ -2,6 +2,9 @@
 // tools' compress side only: the installer never carries an encoder.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "compress/lzma/lzma_format.h"
 #include "compress/vorn_codec.h"
 
@@ -13,9 +16,19 @@ inline constexpr int kDefaultLevel = 6;
 inline constexpr const char* kKeyRefusedMessage =
     "An LZM stream cannot be locked with a key; leave out the key or choose another method";
 
+// What a seeded stream (lzma_format.h) starts its dictionary with: bytes
+// its installer holds at Start. None for a lone stream.
+struct TLzmaSeed {
+    std::span<const uint8_t> Bytes;
+    uint32_t Start = 0;
+};
+
 struct TLzmaSettings {
-    int Level = kDefaultLevel;  // liblzma preset, kMinLevel to kMaxLevel
-    LzmaFilter Filter = LzmaFilter::None;
+    TLzmaSettings(int level = kDefaultLevel, LzmaFilter filter = LzmaFilter::None, TLzmaSeed seed = {})
+        : Level(level), Filter(filter), Seed(seed) {}
+    int Level;  // liblzma preset, kMinLevel to kMaxLevel
+    LzmaFilter Filter;
+    TLzmaSeed Seed;
 };
 
 // Writes a whole stream, VORN header ("LZM", the size, the byte sum), the
@@ -23,7 +36,7 @@ struct TLzmaSettings {
 // TVornCodec::CompressStream: stored as "NON" when LZMA cannot shrink the
 // data, an empty source gives an empty stream, progress and cancel go
 // through codec.OnShowProgress. The dictionary is the preset's, but never
-// larger than the data needs. A Key on the codec is refused (EVornError
+// larger than the data (and the seed) need, nor smaller than the seed. A Key on the codec is refused (EVornError
 // with kKeyRefusedMessage), as is a level out of range. The result's
 // Method is kMethodCustom for an LZM stream.
 TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& source,
@@ -35,5 +48,9 @@ TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& so
 // Lone streams keep X86, so that they stay what earlier builds made of the
 // same files. Reads a few bytes and puts the position back.
 LzmaFilter FilterSuitedTo(TStream& source, bool ripRelative = false);
+
+// Whether the data at source's position are a PE image, of any machine.
+// Reads a few bytes and puts the position back.
+bool IsWindowsProgram(TStream& source);
 
 }  // namespace vorn::lzma

@@ -41,6 +41,9 @@ public:
     // The arrays of the run: all of them, or for a link that goes on in a
     // chain only its own (the filter's and the CRC's).
     void Obtain(bool models);
+    // A seeded stream's seed from its installer, after Obtain and before
+    // Run; false when the installer does not hold it.
+    bool Seed(TStream& installer);
 
     // A lone stream is one stretch of LZMA data up to the size. A link of
     // a chain (whose arrays the run has borrowed) goes on where the last

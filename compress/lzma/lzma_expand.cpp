@@ -39,6 +39,18 @@ void TDecoder::Obtain(bool models) {
     carryless_ = HasCarrylessMultiply();
 }
 
+// The seed's bytes in the dictionary, as if they had just been expanded
+// (the constructor's reach holds them all); false when the installer does
+// not hold them.
+bool TDecoder::Seed(TStream& installer) {
+    const int64_t back = installer.Position();
+    installer.Seek(head_.SeedStart);
+    const size_t got = installer.Read(st_.Dictionary.get(), head_.SeedSize);
+    installer.Seek(back);
+    regs_.Position = regs_.At = head_.SeedSize;
+    return got == head_.SeedSize;
+}
+
 // n decoded bytes at start, in the dictionary, go on.
 void TDecoder::Advance(TOctet* start, uint32_t n) {
     Emit(reinterpret_cast<uint8_t*>(start), n);
@@ -142,7 +154,8 @@ struct TChainStand {
     uint32_t DictionarySize, Expanded;
 };
 
-// Why a head that cannot start a run was refused, told against its chain.
+// Why a head that cannot start a run was refused, told against its chain;
+// a seeded one that passes the checks came with no installer.
 LzmaFault HeadFault(const TChainStand& before, const uint8_t* bytes, size_t n, const std::optional<TLzmaHead>& head,
                     int32_t uncompressedSize) {
     if (!head) return TLzmaHead::Problem(bytes, n);
@@ -154,6 +167,7 @@ LzmaFault HeadFault(const TChainStand& before, const uint8_t* bytes, size_t n, c
         if (before.DictionarySize != head->DictionarySize || before.Properties != head->Properties())
             return LzmaFault::ChainMismatch;
     }
+    if (uncompressedSize >= 0 && head->Seeded()) return LzmaFault::NoSeed;
     return uncompressedSize < 0 ? LzmaFault::NegativeSize : LzmaFault::None;
 }
 
@@ -164,9 +178,9 @@ LzmaFault HeadFault(const TChainStand& before, const uint8_t* bytes, size_t n, c
 using namespace lzma;
 
 void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
-    uint8_t bytes[kChainedHeadSize];
+    uint8_t bytes[kMaxHeadSize];
     size_t n = 0;
-    // A chained head is longer by its chain offset.
+    // A chained head is longer by its chain offset, a seeded one by its seed's place.
     for (size_t want = kHeadSize; n < want; ++n) {
         bytes[n] = ReadSourceByte(s);
         if (s.SourceExhausted) {
@@ -175,12 +189,14 @@ void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
             return;
         }
         if (bytes[0] == kChainedHeadVersion) want = kChainedHeadSize;
+        if (bytes[0] == kSeededHeadVersion) want = kSeededHeadSize;
     }
     const std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes, n);
     TChainState& chain = s.Lzma.Chain;
     const TChainStand before{chain.Intact, chain.Properties, chain.DictionarySize, chain.Expanded};
     const bool chained = head && head->Chained;
-    if (!head || (chained && !JoinChain(chain, *head)) || uncompressedSize < 0) {
+    TStream* const installer = s.Lzma.SeedSource;
+    if (!head || (chained && !JoinChain(chain, *head)) || (head->Seeded() && !installer) || uncompressedSize < 0) {
         // Only a build that names faults tells them apart; the installer's folds this away.
         Refuse(s, LzmaFaultsNamed() ? HeadFault(before, bytes, n, head, uncompressedSize) : LzmaFault::None);
         return;
@@ -189,8 +205,13 @@ void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
     const uint32_t reach = std::max(head->DictionarySize, kMinDictionary);
     TLzmaArrays arrays(s.Lzma);
     TChainLoan loan(s.Lzma, chained);
-    TDecoder decoder(s, *head, size, chained ? reach : std::min(reach, size));
+    // The seed and the data: at most 64 MiB and 2 GiB, no overflow.
+    TDecoder decoder(s, *head, size, chained ? reach : std::min(reach, head->SeedSize + size));
     decoder.Obtain(!chained || head->ChainOffset == 0);
+    if (head->Seeded() && !decoder.Seed(*installer)) {
+        Refuse(s, LzmaFault::NoSeed);
+        return;
+    }
     decoder.Run(chained ? &chain : nullptr);
 }
 

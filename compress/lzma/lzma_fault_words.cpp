@@ -25,6 +25,9 @@ const char* LzmaFaultWords(LzmaFault fault) {
         case LzmaFault::DataDamaged: return "the LZM data are damaged";
         case LzmaFault::DataLeftOver: return "the LZM data go on past the stream's end";
         case LzmaFault::CrcDiffers: return "the LZM CRC-32 differs";
+        case LzmaFault::BadSeed: return "the LZM head's seed is empty or larger than its dictionary";
+        case LzmaFault::NoSeed:
+            return "the LZM stream is seeded with the program of the installer that carries it; read it from that installer";
     }
     return nullptr;
 }

@@ -10,16 +10,31 @@ namespace {
 
 constexpr int kPropertiesLimit = (kMaxPb * 5 + kMaxLp) * 9 + kMaxLc + 1;  // 225
 
+constexpr bool KnownVersion(uint8_t version) { return version >= kLzmaHeadVersion && version <= kSeededHeadVersion; }
+
+constexpr size_t HeadSizeOf(uint8_t version) {
+    return version == kChainedHeadVersion ? kChainedHeadSize : version == kSeededHeadVersion ? kSeededHeadSize : kHeadSize;
+}
+
+// A seeded head's seed: something, and within the dictionary.
+constexpr bool SeedFits(uint32_t seedSize, uint32_t dictionarySize) {
+    return seedSize != 0 && seedSize <= dictionarySize;
+}
+
 }  // namespace
 
-std::array<uint8_t, kChainedHeadSize> TLzmaHead::Encode() const {
-    std::array<uint8_t, kChainedHeadSize> bytes{};
-    bytes[0] = Chained ? kChainedHeadVersion : kLzmaHeadVersion;
+std::array<uint8_t, kMaxHeadSize> TLzmaHead::Encode() const {
+    std::array<uint8_t, kMaxHeadSize> bytes{};
+    bytes[0] = Chained ? kChainedHeadVersion : Seeded() ? kSeededHeadVersion : kLzmaHeadVersion;
     bytes[1] = Properties();
     StoreLe32(&bytes[2], DictionarySize);
     bytes[6] = static_cast<uint8_t>(Filter);
     StoreLe32(&bytes[7], Crc32);
     if (Chained) StoreLe32(&bytes[kHeadSize], ChainOffset);
+    if (Seeded()) {
+        StoreLe32(&bytes[kHeadSize], SeedStart);
+        StoreLe32(&bytes[kChainedHeadSize], SeedSize);
+    }
     return bytes;
 }
 
@@ -38,21 +53,23 @@ std::vector<uint8_t> StreamOpening(const TLzmaHead& head, int32_t size, uint32_t
 
 LzmaFault TLzmaHead::Problem(const uint8_t* bytes, size_t n) {
     if (n < kHeadSize) return LzmaFault::HeadCutShort;
-    if (bytes[0] != kLzmaHeadVersion && bytes[0] != kChainedHeadVersion) return LzmaFault::UnknownVersion;
+    if (!KnownVersion(bytes[0])) return LzmaFault::UnknownVersion;
     if (bytes[1] >= kPropertiesLimit) return LzmaFault::BadProperties;
     if (LoadLe32(&bytes[2]) > kMaxDictionarySize) return LzmaFault::DictionaryTooLarge;
     if (bytes[6] > static_cast<uint8_t>(LzmaFilter::X64)) return LzmaFault::UnknownFilter;
-    if (bytes[0] == kChainedHeadVersion && n < kChainedHeadSize) return LzmaFault::HeadCutShort;
+    if (n < HeadSizeOf(bytes[0])) return LzmaFault::HeadCutShort;
+    if (bytes[0] == kSeededHeadVersion && !SeedFits(LoadLe32(&bytes[kChainedHeadSize]), LoadLe32(&bytes[2])))
+        return LzmaFault::BadSeed;
     return LzmaFault::None;
 }
 
 // The checks of Problem, made here again as a plain yes or no.
 std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes, size_t n) {
-    if (n < kHeadSize || (bytes[0] != kLzmaHeadVersion && bytes[0] != kChainedHeadVersion)) return std::nullopt;
+    if (n < kHeadSize || !KnownVersion(bytes[0])) return std::nullopt;
+    if (n < HeadSizeOf(bytes[0])) return std::nullopt;
     if (bytes[1] >= kPropertiesLimit || bytes[6] > static_cast<uint8_t>(LzmaFilter::X64)) return std::nullopt;
     TLzmaHead head;
     head.Chained = bytes[0] == kChainedHeadVersion;
-    if (head.Chained && n < kChainedHeadSize) return std::nullopt;
     head.Lc = bytes[1] % 9;
     head.Lp = bytes[1] / 9 % 5;
     head.Pb = static_cast<uint8_t>(bytes[1] / 45);
@@ -61,12 +78,17 @@ std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes, size_t n) {
     head.Filter = static_cast<LzmaFilter>(bytes[6]);
     head.Crc32 = LoadLe32(&bytes[7]);
     if (head.Chained) head.ChainOffset = LoadLe32(&bytes[kHeadSize]);
+    if (bytes[0] == kSeededHeadVersion) {
+        head.SeedStart = LoadLe32(&bytes[kHeadSize]);
+        head.SeedSize = LoadLe32(&bytes[kChainedHeadSize]);
+        if (!SeedFits(head.SeedSize, head.DictionarySize)) return std::nullopt;
+    }
     return head;
 }
 
 std::optional<TLzmaHead> PeekLzmaHead(TStream& source, LzmaFault* why) {
     const int64_t start = source.Position();
-    uint8_t bytes[kChainedHeadSize];
+    uint8_t bytes[kMaxHeadSize];
     const size_t n = source.Read(bytes, sizeof bytes);
     source.Seek(start);
     if (why) *why = TLzmaHead::Problem(bytes, n);

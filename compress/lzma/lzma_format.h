@@ -5,8 +5,9 @@
 // the compensating changes the header's byte sum cannot.
 //
 //   offset  size  field
-//   0       1     version: kLzmaHeadVersion (a lone stream) or
-//                 kChainedHeadVersion (a link of a chain, below)
+//   0       1     version: kLzmaHeadVersion (a lone stream),
+//                 kChainedHeadVersion (a link of a chain, below) or
+//                 kSeededHeadVersion (a seeded stream, below)
 //   1       1     properties: (pb * 5 + lp) * 9 + lc
 //   2       4     dictionary size, little-endian
 //   6       1     branch filter applied after LZMA (LzmaFilter)
@@ -14,6 +15,9 @@
 //   11            lone: raw LZMA data, with or without an end marker
 //   11      4     chained: the chain offset, little-endian
 //   15            chained: LZMA2 chunks
+//   11      4     seeded: where the seed starts in its installer, little-endian
+//   15      4     seeded: the seed's size, little-endian
+//   19            seeded: raw LZMA data, as a lone stream's
 //
 // A chain is one LZMA2 stream cut at chunk boundaries into consecutive
 // streams (the encoder flushes at the end of each file), so that a
@@ -25,6 +29,14 @@
 // at offset 0 starts a chain, and its first chunk resets the dictionary.
 // Each link still has its own size, byte sum, filter and CRC-32. The
 // dictionary size and properties are the chain's, the same in every link.
+//
+// A seeded stream is a lone stream whose dictionary starts out holding a
+// seed, a stretch of the installer that carries it, as if the seed had
+// been expanded just before it: its bytes count in the positions, and the
+// first literal follows the seed's last byte. The reader names the
+// installer (SetSeed, lzma_method.h). vornpack seeds the remover with the
+// stub's code and data, which the remover largely shares. The dictionary
+// holds at least the whole seed.
 #pragma once
 
 #include <array>
@@ -43,8 +55,11 @@ inline constexpr char kMethodId[] = "LZM";
 inline constexpr uint8_t kMethodIndex = kMethodCustom;
 inline constexpr uint8_t kLzmaHeadVersion = 1;
 inline constexpr uint8_t kChainedHeadVersion = 2;
-inline constexpr int kHeadSize = 11;          // a lone stream's head
-inline constexpr int kChainedHeadSize = 15;   // a chained one's
+inline constexpr uint8_t kSeededHeadVersion = 3;
+inline constexpr int kHeadSize = 11;         // a lone stream's head
+inline constexpr int kChainedHeadSize = 15;  // a chained one's
+inline constexpr int kSeededHeadSize = 19;   // a seeded one's
+inline constexpr int kMaxHeadSize = kSeededHeadSize;
 
 inline constexpr int kMaxLc = 8;
 inline constexpr int kMaxLp = 4;
@@ -74,6 +89,8 @@ enum class LzmaFault : uint8_t {
     DataDamaged,
     DataLeftOver,
     CrcDiffers,
+    BadSeed,
+    NoSeed,
 };
 
 // The words of a refusal for the fault (lzma_fault_words.cpp), and whether
@@ -92,12 +109,15 @@ struct TLzmaHead {
     uint32_t Crc32 = 0;
     bool Chained = false;
     uint32_t ChainOffset = 0;  // chained heads only
+    uint32_t SeedStart = 0;    // seeded heads only: an offset in the installer
+    uint32_t SeedSize = 0;     // seeded heads only, never 0 there
 
-    int Size() const { return Chained ? kChainedHeadSize : kHeadSize; }
+    bool Seeded() const { return SeedSize != 0; }
+    int Size() const { return Chained ? kChainedHeadSize : Seeded() ? kSeededHeadSize : kHeadSize; }
     // lc, lp and pb in one byte, as stored: (pb * 5 + lp) * 9 + lc.
     uint8_t Properties() const { return static_cast<uint8_t>((Pb * 5 + Lp) * 9 + Lc); }
     // Size() bytes are used.
-    std::array<uint8_t, kChainedHeadSize> Encode() const;
+    std::array<uint8_t, kMaxHeadSize> Encode() const;
     // The head in bytes[0, n): nothing when they are too few or out of range.
     static std::optional<TLzmaHead> Decode(const uint8_t* bytes, size_t n);
     // Why Decode gives nothing; None when it gives a head. The installer,

@@ -56,6 +56,8 @@ void UseLzmaMethod(TVornCodec& codec) {
     };
 }
 
+void SetSeed(TVornCodec& codec, TStream& installer) { EngineOf(codec).Lzma.SeedSource = &installer; }
+
 void PassOver(TVornCodec& codec, TStream& source) {
     const int64_t start = source.Position();
     uint8_t bytes[kHeaderSize];

@@ -15,6 +15,12 @@ namespace vorn::lzma {
 // reach it through UseCustomMethods (compress/custom_methods.h).
 void UseLzmaMethod(TVornCodec& codec);
 
+// Names the installer whose bytes seed its seeded streams (lzma_format.h),
+// which must outlive codec's runs. Their seed is read through it, and its
+// position put back; a stream whose seed the installer does not hold, or
+// that comes with no installer named, is refused.
+void SetSeed(TVornCodec& codec, TStream& installer);
+
 // Passes over the stream at source's position, which the caller does not
 // want: a link of a chain is expanded into nothing, since the chain's next
 // link goes on from where it ends; any other is left unread. Faults are not

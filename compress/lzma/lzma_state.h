@@ -9,6 +9,7 @@
 
 #include "compress/lzma/lzma_format.h"
 #include "compress/octet.h"
+#include "compress/stream.h"
 
 namespace vorn {
 
@@ -116,6 +117,7 @@ struct TLzmaState {
     std::unique_ptr<uint8_t[]> Staging;  // the branch filter's bytes in flight
     std::unique_ptr<uint32_t[]> CrcTable;  // kCrcTables * 256
     lzma::TChainState Chain;               // kept from run to run
+    TStream* SeedSource = nullptr;         // the installer seeded streams lie in (SetSeed)
     // Why the last run stopped, when it can tell more than "damaged";
     // CrcDiffers when only the check failed.
     lzma::LzmaFault Fault = lzma::LzmaFault::None;

@@ -10,6 +10,7 @@
 #include "compress/byte_order.h"
 #include "compress/lzma/lzma_chain.h"
 #include "compress/lzma/lzma_compress.h"
+#include "compress/lzma/lzma_method.h"
 #include "compress/lzma/x86_filter.h"
 #include "compress/custom_methods.h"
 #include "compress/vorn_header.h"
@@ -133,6 +134,57 @@ TEST(X86Filter, RipRelativeOperandsTurnAbsoluteAndBack) {
     EXPECT_EQ(FilterSuitedTo(source, true), LzmaFilter::X64);
 }
 
+// A seeded stream leans on its seed, a stretch of its installer (at an odd
+// place and of an odd size, so that positions count it: the level's preset
+// has pb 2). It expands where the reader names an installer that holds the
+// seed, whose position it puts back, and is refused, in words that say so,
+// where the reader names none or one that ends inside the seed; another
+// seed fails the check.
+TEST(LzmaCompress, SeededStreamsExpandOnlyWithTheirInstaller) {
+    const Bytes seed = X86Program(70001);
+    Bytes data = X86Program(50000);
+    for (size_t i = 0; i + 1000 < data.size(); i += 997) data[i] ^= 0x5A;
+    Bytes installer(333 + seed.size() + 4096, 0x33);
+    std::copy(seed.begin(), seed.end(), installer.begin() + 333);
+    TVornCodec codec;
+    const Bytes lone = CompressLzm(codec, data, {9, LzmaFilter::X86});
+    const Bytes seeded = CompressLzm(codec, data, {9, LzmaFilter::X86, {seed, 333}});
+    EXPECT_LT(seeded.size() * 4, lone.size()) << "the seed was not used";
+    const auto head = TLzmaHead::Decode(&seeded[kHeaderSize], seeded.size() - kHeaderSize);
+    ASSERT_TRUE(head && head->Seeded());
+    EXPECT_EQ(head->SeedStart, 333u);
+    EXPECT_EQ(head->SeedSize, seed.size());
+    EXPECT_GE(head->DictionarySize, seed.size() + data.size());
+
+    auto refusal = [&](TVornCodec& reader) {
+        try {
+            ExpandBytes(reader, seeded);
+        } catch (const EVornError& error) {
+            return error.Message;
+        }
+        return std::string("expanded");
+    };
+    UseCustomMethods(codec);
+    EXPECT_NE(refusal(codec).find("seeded"), std::string::npos) << "no installer named";
+    TMemoryStream whole(installer);
+    whole.Seek(77);
+    SetSeed(codec, whole);
+    EXPECT_EQ(ExpandBytes(codec, seeded), data);
+    EXPECT_EQ(whole.Position(), 77);
+    TMemoryStream cut(Bytes(installer.begin(), installer.begin() + 333 + 70000));
+    SetSeed(codec, cut);
+    EXPECT_NE(refusal(codec).find("seeded"), std::string::npos) << refusal(codec);
+    for (size_t i = 333; i < 333 + seed.size(); i += 101) installer[i] ^= 1;
+    TMemoryStream other(installer);
+    SetSeed(codec, other);
+    EXPECT_THROW(ExpandBytes(codec, seeded), EVornError);
+
+    Bytes wide = seeded;  // a seed larger than its dictionary
+    StoreLe32(&wide[kHeaderSize + kChainedHeadSize], head->DictionarySize + 1);
+    EXPECT_EQ(TLzmaHead::Problem(&wide[kHeaderSize], kSeededHeadSize), LzmaFault::BadSeed);
+    EXPECT_FALSE(TLzmaHead::Decode(&wide[kHeaderSize], kSeededHeadSize));
+}
+
 Bytes AddLink(TChainEncoder& chain, TVornCodec& codec, const Bytes& data, TMemoryStream& dest) {
     TMemoryStream source(data);
     dest.SetSize(0);
@@ -144,17 +196,21 @@ Bytes AddLink(TChainEncoder& chain, TVornCodec& codec, const Bytes& data, TMemor
 
 // A group's links, joined and ended by LZMA2's end byte, are one raw LZMA2
 // stream of the files, each x86-converted from its own first byte; heads
-// tell sizes, sums and places. A link that does not shrink stays a link.
+// tell sizes, sums, places and the properties that suit the content. A
+// link that does not shrink stays a link.
 TEST(LzmaChain, LinksJoinIntoOneLzma2StreamOfTheFilteredFiles) {
     const std::vector<Bytes> files = {MakeData(DataKind::Text, 100000), X86Program(150001),
                                       MakeData(DataKind::Random, 70000), Bytes{0x41},
                                       MakeData(DataKind::Binary, 300001), X86Program(90001, true)};
     int64_t total = 0;
     for (const Bytes& file : files) total += static_cast<int64_t>(file.size());
-    for (int level : {0, 6}) {
+    const std::pair<int, ChainContent> kinds[] = {
+        {0, ChainContent::General}, {6, ChainContent::General}, {6, ChainContent::WindowsPrograms}};
+    for (const auto& [level, content] : kinds) {
         lzma_options_lzma preset{};
         lzma_lzma_preset(&preset, static_cast<uint32_t>(level));
-        TChainEncoder chain(level, total);
+        if (content == ChainContent::WindowsPrograms) preset.lc = 2, preset.pb = 0;
+        TChainEncoder chain(level, total, content);
         TVornCodec codec;
         TMemoryStream dest;
         Bytes joined, filtered;
@@ -168,6 +224,7 @@ TEST(LzmaChain, LinksJoinIntoOneLzma2StreamOfTheFilteredFiles) {
             const auto head = TLzmaHead::Decode(&link[kHeaderSize], link.size() - kHeaderSize);
             ASSERT_TRUE(head && head->Chained);
             EXPECT_EQ(head->ChainOffset, offset);
+            EXPECT_EQ(head->Properties(), (preset.pb * 5 + preset.lp) * 9 + preset.lc);
             EXPECT_EQ(head->Crc32, lzma_crc32(file.data(), file.size(), 0));
             // The whole group, whatever the level's preset: a chain is compressed as one file.
             EXPECT_GE(head->DictionarySize, total);

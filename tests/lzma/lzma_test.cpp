@@ -203,7 +203,7 @@ TEST(LzmaExpand, RefusesDamagedStreamsSayingWhy) {
         Bytes stream;
         std::string refusal;
     } cases[] = {
-        {"version", with(data - 11, 3), Damaged(lzma::LzmaFault::UnknownVersion)},
+        {"version", with(data - 11, 4), Damaged(lzma::LzmaFault::UnknownVersion)},
         {"properties", with(data - 10, 225), Damaged(lzma::LzmaFault::BadProperties)},
         {"filter", with(data - 5, 3), Damaged(lzma::LzmaFault::UnknownFilter)},
         {"huge dictionary", with(data - 6, 0x04), Damaged(lzma::LzmaFault::DictionaryTooLarge)},  // 64 MiB + 64 KB

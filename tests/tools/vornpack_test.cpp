@@ -22,6 +22,7 @@
 #include "tools/vornpack/build/store_decision.h"
 #include "tools/vornpack/build/uninstall_entries.h"
 #include "tools/vornpack/pe/execution_level.h"
+#include "tools/vornpack/pe/stub_image.h"
 
 namespace vorn::test {
 namespace {
@@ -187,42 +188,52 @@ TEST_F(Vornpack, UninstallAddsARecordOfEveryFileAndTheRemoverLast) {
     EXPECT_EQ(found, record);
 }
 
-// In a solid build the remover is one more link, of the chain of the last
-// lzma entry (at its level, which is not the top one here); in any other it
-// keeps the default method. Either way it installs as it is.
-TEST_F(Vornpack, ASolidBuildChainsTheRemoverBehindTheLastLzmaEntry) {
-    WriteFile("a", MakeData(kAllKinds[0], 40000, 1));
-    WriteFile("b", MakeData(kAllKinds[1], 30000, 2));
+// The remover, whatever the build, is LZMA seeded with the stub's code and
+// data, outside any chain; it expands only where the reader names the
+// installer, and then as carried. A stub without resources seeds nothing.
+TEST_F(Vornpack, TheRemoverIsSeededWithTheStubsProgram) {
+    const std::vector<uint8_t> stub = pack::CarriedStub(*pack::kArchitectures[0]);
+    if (stub.empty()) GTEST_SKIP() << "this vornpack carries no stub";
+    WriteFile("a", MakeData(kAllKinds[1], 30000, 2));
     const std::string files = "[uninstall]\nfolder = '<p>\\T'\n"
-                              "[[file]]\nsource = 'a'\ndestination = '<p>\\T\\a'\nmethod = 'lzma'\n"
-                              "[[file]]\nsource = 'b'\ndestination = '<p>\\T\\b'\nmethod = 'lzma'\nlevel = 1\n";
-    for (const bool solid : {false, true}) {
-        TManifest manifest = Parse(std::string(solid ? "solid = true\n" : "") + "title = 'T'\n" + files);
-        const pack::TUninstallFiles uninstall(manifest, {});
-        for (const pack::TFileEntry& entry : uninstall.Entries(manifest)) manifest.files.push_back(entry);
-        const pack::TFileEntry& remover = manifest.files.back();
-        TMemoryStream installer;
-        pack::BuildInstaller(manifest, Hex("00"), installer,
-                             {.jobs = 2, .progress = {}, .make = [](const std::vector<pack::TBuiltEntry>&) {
-                                  return std::string("record");
-                              }});
-        TVornCodec codec;
-        UseCustomMethods(codec);
-        std::optional<uint32_t> removerOffset;
-        Bytes removerBytes;
-        pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry& e, TStream& s) {
-                                          TMemoryStream out;
-                                          codec.ExpandStream(out, s);  // in order, as a chain needs
-                                          if (e.index != manifest.files.size()) return;
-                                          removerOffset = e.chainOffset;
-                                          removerBytes = out.Bytes();
-                                      }});
-        std::ifstream carried(remover.source, std::ios::binary);
-        EXPECT_EQ(removerBytes, Bytes(std::istreambuf_iterator<char>(carried), {})) << solid;
-        // Behind b alone: the level-6 entry a is a chain of its own.
-        EXPECT_EQ(removerOffset, solid ? std::optional<uint32_t>(30000) : std::nullopt);
-        EXPECT_EQ(remover.method, solid ? tools::MethodNamed("lzma") : pack::kDefaultMethod);
-    }
+                              "[[file]]\nsource = 'a'\ndestination = '<p>\\T\\a'\nmethod = 'lzma'\n";
+    for (const bool solid : {false, true})
+        for (const Bytes& program : {Bytes(stub), Hex("00")}) {
+            TManifest manifest = Parse(std::string(solid ? "solid = true\n" : "") + "title = 'T'\n" + files);
+            const pack::TUninstallFiles uninstall(manifest, {});
+            for (const pack::TFileEntry& entry : uninstall.Entries(manifest)) manifest.files.push_back(entry);
+            TMemoryStream installer;
+            pack::BuildInstaller(manifest, program, installer,
+                                 {.jobs = 2, .progress = {}, .make = [](const std::vector<pack::TBuiltEntry>&) {
+                                      return std::string("record");
+                                  }});
+            std::optional<pack::TPackageEntry> remover;
+            Bytes removerBytes;
+            TVornCodec codec;
+            UseCustomMethods(codec);
+            lzma::SetSeed(codec, installer);
+            pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry& e, TStream& s) {
+                                              TMemoryStream out;
+                                              codec.ExpandStream(out, s);
+                                              if (e.index != manifest.files.size()) return;
+                                              remover = e;
+                                              removerBytes = out.Bytes();
+                                          }});
+            std::ifstream carried(manifest.files.back().source, std::ios::binary);
+            EXPECT_EQ(removerBytes, Bytes(std::istreambuf_iterator<char>(carried), {})) << solid;
+            ASSERT_TRUE(remover);
+            EXPECT_FALSE(remover->chainOffset);
+            EXPECT_EQ(remover->header.Id(), lzma::kMethodId);
+            EXPECT_EQ(remover->seedSize.has_value(), program.size() > 1);
+            if (program.size() == 1) continue;
+            TVornCodec unseeded;
+            UseCustomMethods(unseeded);
+            EXPECT_THROW(pack::WalkPackage(installer, {nullptr, [&](const pack::TPackageEntry&, TStream& s) {
+                                                           TMemoryStream out;
+                                                           unseeded.ExpandStream(out, s);
+                                                       }}),
+                         EVornError);
+        }
 }
 
 // Only the sample is compressed, and a file is stored when it does not

@@ -27,7 +27,7 @@ inline TCompressResult WriteBuiltIn(TVornCodec& codec, TStream& dest, TStream& s
 // LZMA at the level, with the x86 branch filter for x86 programs.
 inline TCompressResult WriteLzma(TVornCodec& codec, TStream& dest, TStream& source, const TMethodIdentity&,
                                  int level) {
-    const lzma::TLzmaSettings settings{.Level = level, .Filter = lzma::FilterSuitedTo(source)};
+    const lzma::TLzmaSettings settings(level, lzma::FilterSuitedTo(source));
     return lzma::CompressLzmaStream(codec, dest, source, settings);
 }
 

@@ -83,6 +83,10 @@ void PrintLzmaHead(const lzma::TLzmaHead& head) {
     if (head.Chained)
         std::printf("chain offset:      %" PRIu32 "%s\n", head.ChainOffset,
                     head.ChainOffset == 0 ? " (the first link of a chain)" : " (continues a chain)");
+    if (head.Seeded())
+        std::printf("seed:              %" PRIu32 " bytes of its installer at %" PRIu32
+                    " (it expands with vornpack extract)\n",
+                    head.SeedSize, head.SeedStart);
 }
 
 }  // namespace
@@ -156,7 +160,7 @@ int RunInfo(const TInfoOptions& options) {
     try {
         // From a pipe or a device only the header (and an LZM head) is read:
         // its size stays unknown.
-        const int64_t headOnly = kHeaderSize + lzma::kChainedHeadSize + 1;
+        const int64_t headOnly = kHeaderSize + lzma::kMaxHeadSize + 1;
         const bool streamed = IsStreamedInput(options.input);
         const std::unique_ptr<TStream> input = OpenInput(options.input, streamed ? headOnly : kWholeInput);
         TStream& source = *input;

@@ -27,7 +27,7 @@ Bytes ReadAll(const std::string& path) {
 Bytes LzmaStream(const Bytes& content) {
     vorn::TMemoryStream source(content), stream;
     vorn::TVornCodec codec;
-    vorn::lzma::CompressLzmaStream(codec, stream, source, {.Filter = vorn::lzma::FilterSuitedTo(source)});
+    vorn::lzma::CompressLzmaStream(codec, stream, source, {vorn::lzma::kDefaultLevel, vorn::lzma::FilterSuitedTo(source)});
     return stream.Bytes();
 }
 

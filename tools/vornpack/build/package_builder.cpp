@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <thread>
 
 #include "compress/byte_order.h"
@@ -20,6 +21,7 @@
 #include "compress/vorn_codec.h"
 #include "compress/vorn_header.h"
 #include "setup/package_format.h"
+#include "setup/pe_image.h"
 #include "tools/common/method_writer.h"
 #include "tools/vornpack/build/source_file.h"
 #include "tools/vornpack/build/store_decision.h"
@@ -134,7 +136,17 @@ TCompressResult Encode(const TFileEntry& entry, TVornCodec& codec, TStream& dest
     return codec.CompressStream(dest, source, kMethodStored);  // a copy needs no budget
 }
 
-TEncodedEntry EncodeEntry(const TManifest& manifest, const TFileEntry& entry, TShowProgressEvent progress) {
+// A seeded entry, LZMA against the stub's program (stored instead when that
+// does not shrink it); with no seed, a lone LZMA stream.
+TCompressResult EncodeSeeded(const TFileEntry& entry, TVornCodec& codec, TStream& dest, TStream& source,
+                             lzma::TLzmaSeed seed) {
+    const lzma::TLzmaSettings settings(entry.level, lzma::FilterSuitedTo(source, true), seed);
+    codec.HeaderAllowance = 1;
+    return lzma::CompressLzmaStream(codec, dest, source, settings);
+}
+
+TEncodedEntry EncodeEntry(const TManifest& manifest, const TFileEntry& entry, TShowProgressEvent progress,
+                          lzma::TLzmaSeed seed) {
     return WithSource(manifest, entry, [&](TSourceFile& source) {
         TEncodedEntry encoded{.built = {entry.destination, 0, source.Size(), 0, {}}};
         if (entry.method == kAsIs) {
@@ -142,7 +154,8 @@ TEncodedEntry EncodeEntry(const TManifest& manifest, const TFileEntry& entry, TS
         } else {
             TVornCodec codec;
             codec.OnShowProgress = std::move(progress);
-            encoded.built.method = Encode(entry, codec, *encoded.stream, source).Method;
+            encoded.built.method = entry.seeded ? EncodeSeeded(entry, codec, *encoded.stream, source, seed).Method
+                                                : Encode(entry, codec, *encoded.stream, source).Method;
             encoded.built.installed = source.Finish();
         }
         return encoded;
@@ -222,11 +235,43 @@ void RefuseOversizedBuild(const TManifest& manifest, const std::vector<uint8_t>&
     }
 }
 
+// What seeded entries are compressed against: the stub's sections before
+// its resources, its code and data, which the installer holds where the
+// stub put them (it starts the installer's file), since neither signing
+// nor anything after the build rewrites them. Nothing for a stub without
+// resources.
+lzma::TLzmaSeed StubSeed(const std::vector<uint8_t>& stub) {
+    TMemoryStream image(stub);
+    const setup::TPeHeaders pe = setup::ReadPeHeaders(image);
+    const std::vector<setup::TPeSection> sections = setup::ReadPeSections(image, pe);
+    const uint32_t resources = pe.directories[setup::pe::kResourceDirectory].address;
+    uint32_t start = UINT32_MAX, end = 0;
+    for (const setup::TPeSection& section : sections) {
+        if (section.rawSize > 0) start = std::min(start, section.rawOffset);
+        if (resources != 0 && resources >= section.virtualAddress &&
+            resources - section.virtualAddress < std::max(section.virtualSize, section.rawSize))
+            end = section.rawOffset;
+    }
+    if (end <= start || end > stub.size() || end - start > lzma::kMaxDictionarySize) return {};
+    return {.Bytes = std::span(stub).subspan(start, end - start), .Start = start};
+}
+
+// Windows programs when they make up half the chain's bytes or more.
+lzma::ChainContent ContentOf(const TManifest& manifest, const TJob& job) {
+    int64_t programs = 0;
+    for (size_t i : job.entries) {
+        const TFileEntry& entry = manifest.files[i];
+        if (WithSource(manifest, entry, [](TSourceFile& source) { return lzma::IsWindowsProgram(source); }))
+            programs += SourceSize(entry);
+    }
+    return 2 * programs >= job.bytes ? lzma::ChainContent::WindowsPrograms : lzma::ChainContent::General;
+}
+
 // The entries of a chain share one encoder in order: each link is written
 // whole, never stored, since the links after it lean on it.
 std::vector<TEncodedEntry> EncodeChain(const TManifest& manifest, const TJob& job,
                                        const std::vector<TShowProgressEvent>& progress) {
-    lzma::TChainEncoder chain(manifest.files[job.entries.front()].level, job.bytes);
+    lzma::TChainEncoder chain(manifest.files[job.entries.front()].level, job.bytes, ContentOf(manifest, job));
     std::vector<TEncodedEntry> encoded;
     for (size_t i : job.entries) {
         const TFileEntry& entry = manifest.files[i];
@@ -243,18 +288,18 @@ std::vector<TEncodedEntry> EncodeChain(const TManifest& manifest, const TJob& jo
 }
 
 std::vector<TEncodedEntry> EncodeJob(const TManifest& manifest, const TJob& job,
-                                     const std::vector<TShowProgressEvent>& progress) {
+                                     const std::vector<TShowProgressEvent>& progress, lzma::TLzmaSeed seed) {
     if (job.chain) return EncodeChain(manifest, job, progress);
     const size_t i = job.entries.front();
     std::vector<TEncodedEntry> encoded;
-    encoded.push_back(EncodeEntry(manifest, manifest.files[i], progress[i]));
+    encoded.push_back(EncodeEntry(manifest, manifest.files[i], progress[i], seed));
     return encoded;
 }
 
 // Whether an entry goes into a chain: an lzma entry with something in it
 // that its sample shows will shrink. The others are entries of their own.
 bool Chainable(const TManifest& manifest, const TFileEntry& entry, int64_t size) {
-    if (entry.method == kAsIs || !entry.method->Solid || size == 0 || entry.made) return false;
+    if (entry.method == kAsIs || !entry.method->Solid || size == 0 || entry.made || entry.seeded) return false;
     return WithSource(manifest, entry, [&](TSourceFile& source) {
         return WorthCompressing(source, [&](TVornCodec& sampler, TStream& to, TStream& sample) {
             return CompressWith(entry, sampler, to, sample);
@@ -360,10 +405,11 @@ size_t JobsMemoryAllows(const TManifest& manifest, const std::vector<TJob>& plan
 class TEntryPipeline {
 public:
     TEntryPipeline(const TManifest& manifest, std::vector<TJob> plan, std::vector<TShowProgressEvent> progress,
-                   size_t jobs)
+                   lzma::TLzmaSeed seed, size_t jobs)
         : manifest_(manifest),
           plan_(std::move(plan)),
           progress_(std::move(progress)),
+          seed_(seed),
           slots_(plan_.size()),
           jobs_(std::clamp<size_t>(jobs, 1, std::max<size_t>(1, slots_.size()))) {
         for (size_t j = 0; j < plan_.size(); ++j)
@@ -430,7 +476,7 @@ private:
             }
             TSlot slot;
             try {
-                slot.encoded = EncodeJob(manifest_, plan_[j], progress_);
+                slot.encoded = EncodeJob(manifest_, plan_[j], progress_, seed_);
             } catch (...) {
                 slot.failure = std::current_exception();
             }
@@ -444,6 +490,7 @@ private:
     const TManifest& manifest_;
     const std::vector<TJob> plan_;
     std::vector<TShowProgressEvent> progress_;
+    const lzma::TLzmaSeed seed_;  // of seeded entries: the stub's program
     std::map<size_t, std::pair<size_t, size_t>> where_;  // entry -> its job and its place there
     std::vector<TSlot> slots_;
     const size_t jobs_;
@@ -470,7 +517,7 @@ std::vector<TBuiltEntry> BuildInstaller(const TManifest& manifest, const std::ve
     {
         std::vector<TJob> plan = PlanJobs(manifest, settings);
         const size_t jobs = JobsMemoryAllows(manifest, plan, settings.jobs);
-        TEntryPipeline pipeline(manifest, std::move(plan), std::move(progress), jobs);
+        TEntryPipeline pipeline(manifest, std::move(plan), std::move(progress), StubSeed(stub), jobs);
         for (size_t i = 0; i < manifest.files.size(); ++i) {
             const TFileEntry& entry = manifest.files[i];
             TEncodedEntry encoded = entry.made ? EncodeMade(entry, settings.make(built)) : pipeline.Take(i);

@@ -131,18 +131,13 @@ std::vector<TFileEntry> TUninstallFiles::Entries(const TManifest& manifest) cons
     remover.source = remover_;
     remover.destination = uninstall.folder + "\\" + setup::kRemoverName;
     remover.run = RunMode::Now;
-    // In a solid build the remover, program code the installer carries
-    // anyway, is one more link of the last chain: it takes the last lzma
-    // entry's method and level, since a change of level would start a chain
-    // of its own.
-    if (manifest.solid) {
-        const auto last = std::find_if(manifest.files.rbegin(), manifest.files.rend(),
-                                       [](const TFileEntry& entry) { return entry.method && entry.method->Solid; });
-        if (last != manifest.files.rend()) {
-            remover.method = last->method;
-            remover.level = last->level;
-        }
-    }
+    // Much of the remover's code is the installer's own, which the
+    // installer holds anyway: LZMA against the stub's program takes a third
+    // off what the remover adds to the download, whatever the manifest's
+    // methods.
+    remover.method = tools::MethodNamed("lzma");
+    remover.level = lzma::kMaxLevel;
+    remover.seeded = true;
     return {record, remover};
 }
 

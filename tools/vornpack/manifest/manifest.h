@@ -67,6 +67,7 @@ struct TFileEntry {
     std::set<std::string> waived;  // destination rules the vendor switched off
     int line = 0;  // of the [[file]] table, for messages
     bool made = false;  // its bytes are made by the build (TBuildSettings::make), not read from source
+    bool seeded = false;  // lzma seeded with the stub's program (the remover, which shares its code)
 };
 
 // [uninstall]: the package installs a remover and its record into folder;

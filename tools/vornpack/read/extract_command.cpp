@@ -216,6 +216,7 @@ int RunExtract(const TExtractOptions& options) {
         const std::vector<std::string> paths = PlanPaths(installer, options);
         TVornCodec codec;
         UseCustomMethods(codec);
+        lzma::SetSeed(codec, installer);
         TPackageVisitor visitor;
         visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
             const std::string& relative = paths[entry.index - 1];

@@ -38,6 +38,7 @@ void PrintEntryText(const TPackageEntry& entry, const std::string& codepage) {
     std::printf("   %s, %" PRIu32 " bytes", MethodName(entry).c_str(), entry.streamLength);
     if (entry.hasHeader) std::printf(" holding %" PRId32, entry.header.UncompressedSize);
     if (entry.chainOffset) std::printf(", solid at chain offset %" PRIu32, *entry.chainOffset);
+    if (entry.seedSize) std::printf(", seeded with %" PRIu32 " bytes of the installer's program", *entry.seedSize);
     std::printf("\n");
 }
 
@@ -66,6 +67,7 @@ TJson EntryJson(const TPackageEntry& entry, const std::string& codepage) {
         json["solid"] = true;
         json["chain_offset"] = *entry.chainOffset;
     }
+    if (entry.seedSize) json["seed_size"] = *entry.seedSize;
     return json;
 }
 

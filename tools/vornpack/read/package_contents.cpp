@@ -12,14 +12,11 @@ namespace vorn::pack {
 
 namespace {
 
-// The chain offset in the head of a chained "LZM" stream; nothing for any
-// other stream.
-std::optional<uint32_t> ChainOffset(const TVornHeader& header, TStream& stream) {
+// The head of an "LZM" stream; nothing for any other stream.
+std::optional<lzma::TLzmaHead> LzmaHeadOf(const TVornHeader& header, TStream& stream) {
     if (header.Id() != lzma::kMethodId) return std::nullopt;
     stream.Seek(kHeaderSize);
-    const std::optional<lzma::TLzmaHead> head = lzma::PeekLzmaHead(stream);
-    if (!head || !head->Chained) return std::nullopt;
-    return head->ChainOffset;
+    return lzma::PeekLzmaHead(stream);
 }
 
 // The stretch [start, start + length) of a stream, read as a stream of its
@@ -87,7 +84,10 @@ uint32_t WalkPackage(TStream& installer, const TPackageVisitor& visitor) {
         if (const std::optional<TVornHeader> header = PeekHeader(stream)) {
             entry.header = *header;
             entry.hasHeader = true;
-            entry.chainOffset = ChainOffset(*header, stream);
+            if (const std::optional<lzma::TLzmaHead> head = LzmaHeadOf(*header, stream)) {
+                if (head->Chained) entry.chainOffset = head->ChainOffset;
+                if (head->Seeded()) entry.seedSize = head->SeedSize;
+            }
         }
         stream.Seek(0);
         if (visitor.entry) visitor.entry(entry, stream);

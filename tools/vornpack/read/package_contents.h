@@ -21,6 +21,7 @@ struct TPackageEntry : setup::TEntryFields {
     bool hasHeader = false;
     TVornHeader header;  // when hasHeader
     std::optional<uint32_t> chainOffset;  // of a link of a chain (a solid "LZM" entry)
+    std::optional<uint32_t> seedSize;     // of a seeded "LZM" stream: the installer's program bytes it takes
 };
 
 struct TPackageVisitor {

@@ -60,6 +60,7 @@ int RunVerify(const TVerifyOptions& options) {
         TFileStream installer(options.installer, FileMode::OpenRead);
         TVornCodec codec;
         UseCustomMethods(codec);
+        lzma::SetSeed(codec, installer);
         TPackageVisitor visitor;
         visitor.entry = [&](const TPackageEntry& entry, TStream& stream) {
             tools::TProgressBar bar("verifying " + std::to_string(entry.index), options.quiet);
