@@ -3,11 +3,14 @@
 // demangler) and the library's throw helpers for strings, arrays and
 // handlers (they bring the standard exception classes with a second string
 // implementation). Failures still surface as exceptions the driver reports.
-// Two more drop start-up and threading machinery a one-threaded program
-// without data imports never uses.
+// Others drop start-up, threading and type-query machinery that a
+// one-threaded program without data imports or run-time type information
+// never uses.
 // This file is compiled outside the link-time optimiser, so that the linker
 // takes these definitions before the library's; it defines no class of its
 // own, which would clash with the optimiser's copies.
+#include <unwind.h>
+
 #include <cstdlib>
 
 namespace vorn::setup {
@@ -53,3 +56,34 @@ namespace std {
     vorn::setup::RaiseLibraryFailure("Call of an empty handler");
 }
 }  // namespace std
+
+extern "C" {
+
+// The library guards its reserve for exceptions thrown out of memory with
+// a mutex whenever threads may run. The stub runs on one thread, so the
+// guard is nothing, and the library's Windows threading unit (semaphores,
+// thread-local slots, seven imports) stays out.
+void __gthr_win32_mutex_init_function(void*) {}
+void __gthr_win32_mutex_destroy(void*) {}
+int __gthr_win32_mutex_lock(void*) { return 0; }
+int __gthr_win32_mutex_unlock(void*) { return 0; }
+
+// The library's own brings its unit of exception classes for casts and
+// type queries, which a program without run-time type information never
+// raises.
+[[noreturn]] void __cxa_throw_bad_array_new_length() { vorn::setup::RaiseOutOfMemory(); }
+
+#if defined(__i386__)
+// The link-time optimiser gives functions that only gained cleanups by
+// inlining the C language's personality routine, which would bring the
+// unwinder's C unit. Their exception tables have the one format every
+// language shares, cleanups only, which the C++ routine reads the same way.
+_Unwind_Reason_Code __gxx_personality_v0(int, _Unwind_Action, _Unwind_Exception_Class, _Unwind_Exception*,
+                                         _Unwind_Context*);
+_Unwind_Reason_Code __gcc_personality_v0(int version, _Unwind_Action actions, _Unwind_Exception_Class type,
+                                         _Unwind_Exception* exception, _Unwind_Context* context) {
+    return __gxx_personality_v0(version, actions, type, exception, context);
+}
+#endif
+
+}  // extern "C"
