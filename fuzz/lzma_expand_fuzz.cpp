@@ -1,8 +1,9 @@
 // Fuzz target for the LZM expander: two bytes of uncompressed size
 // (little-endian), then codec data (head and LZMA data, or a chained head
-// and LZMA2 chunks, which start a chain at offset 0). The component
-// either refuses the stream with its checksum's exception or accepts
-// exactly the size.
+// and LZMA2 chunks, which start a chain at offset 0, or a seeded head and
+// LZMA data, whose seed lies in a 64 KB installer of patterned bytes). The
+// component either refuses the stream with its checksum's exception or
+// accepts exactly the size.
 #include <cstdlib>
 #include <vector>
 
@@ -20,8 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t expected = data[0] | data[1] << 8;
     const std::vector<uint8_t> codecData(data + 2, data + size);
     const auto sourceSize = static_cast<int32_t>(codecData.size());
+    static const std::vector<uint8_t> kInstaller = [] {
+        std::vector<uint8_t> bytes(size_t{1} << 16);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 131 >> 3);
+        return bytes;
+    }();
     TVornCodec codec;
     UseCustomMethods(codec);
+    TMemoryStream installer(kInstaller);
+    lzma::SetSeed(codec, installer);
     TMemoryStream first(codecData), ignored;
     const uint32_t sum = codec.ExpandWithEngine(ignored, first, sourceSize, expected, LzmaExpand);
     TMemoryStream source(codecData), dest;

@@ -36,9 +36,10 @@ struct TLzmaSettings {
 // TVornCodec::CompressStream: stored as "NON" when LZMA cannot shrink the
 // data, an empty source gives an empty stream, progress and cancel go
 // through codec.OnShowProgress. The dictionary is the preset's, but never
-// larger than the data (and the seed) need, nor smaller than the seed. A Key on the codec is refused (EVornError
-// with kKeyRefusedMessage), as is a level out of range. The result's
-// Method is kMethodCustom for an LZM stream.
+// larger than the data and the seed need, nor smaller than the seed. A Key
+// on the codec is refused (EVornError with kKeyRefusedMessage), as is a
+// level out of range or a seed over 64 MiB. The result's Method is
+// kMethodCustom for an LZM stream.
 TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& source,
                                    const TLzmaSettings& settings);
 

@@ -27,7 +27,8 @@ const char* LzmaFaultWords(LzmaFault fault) {
         case LzmaFault::CrcDiffers: return "the LZM CRC-32 differs";
         case LzmaFault::BadSeed: return "the LZM head's seed is empty or larger than its dictionary";
         case LzmaFault::NoSeed:
-            return "the LZM stream is seeded with the program of the installer that carries it; read it from that installer";
+            return "the LZM stream is seeded with part of the installer that carries it, and expands only from that "
+                   "installer (vornpack extract)";
     }
     return nullptr;
 }

@@ -65,8 +65,7 @@ LzmaFault TLzmaHead::Problem(const uint8_t* bytes, size_t n) {
 
 // The checks of Problem, made here again as a plain yes or no.
 std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes, size_t n) {
-    if (n < kHeadSize || !KnownVersion(bytes[0])) return std::nullopt;
-    if (n < HeadSizeOf(bytes[0])) return std::nullopt;
+    if (n < kHeadSize || !KnownVersion(bytes[0]) || n < HeadSizeOf(bytes[0])) return std::nullopt;
     if (bytes[1] >= kPropertiesLimit || bytes[6] > static_cast<uint8_t>(LzmaFilter::X64)) return std::nullopt;
     TLzmaHead head;
     head.Chained = bytes[0] == kChainedHeadVersion;
