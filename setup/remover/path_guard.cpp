@@ -56,6 +56,12 @@ std::string TPathGuard::Canonical(const std::string& path) const {
     return IsDrivePath(canonical) || IsSharePath(canonical) ? canonical : "";
 }
 
+std::unique_ptr<TRemovableFile> TPathGuard::OpenToRemove(const std::string& path) const {
+    if (path.empty()) return nullptr;
+    std::unique_ptr<TRemovableFile> file = services_.OpenToRemove(path);
+    return file && (IsDrivePath(file->Canonical()) || IsSharePath(file->Canonical())) ? std::move(file) : nullptr;
+}
+
 bool TPathGuard::IsProtected(const std::string& folder) const {
     const std::string bare = WithoutSlash(folder);
     if (IsRoot(folder)) return true;

@@ -4,6 +4,7 @@
 // one list of folders says what is never removed, nor even tried.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ public:
     // The canonical form of path; empty when it cannot be judged (a device,
     // a stream, a path the system cannot resolve).
     std::string Canonical(const std::string& path) const;
+    // The file at path opened to be judged and deleted, its path canonical
+    // as above; null when it cannot be opened so or judged.
+    std::unique_ptr<TRemovableFile> OpenToRemove(const std::string& path) const;
     // Whether a canonical folder must never be removed or tried.
     bool IsProtected(const std::string& folder) const;
     // Whether a canonical path lies in the Windows folder (System, System32

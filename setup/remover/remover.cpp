@@ -1,6 +1,7 @@
 #include "setup/remover/remover.h"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 #include "compress/exceptions.h"
@@ -41,6 +42,22 @@ std::string Listed(const std::vector<const TRemoval*>& removals) {
     return text;
 }
 
+// Size and digest of what is left to read; none when reading fails.
+std::optional<TFingerprint> Fingerprint(TStream& content) {
+    try {
+        TSha256 sha;
+        std::vector<uint8_t> block(kReadBlock);
+        int64_t size = 0;
+        while (const size_t n = content.Read(block.data(), block.size())) {
+            sha.Add(block.data(), n);
+            size += static_cast<int64_t>(n);
+        }
+        return TFingerprint{size, DigestText(sha.Finish())};
+    } catch (const EVornError&) {
+        return std::nullopt;
+    }
+}
+
 // Whether two files hold the same bytes; false when either cannot be read.
 bool SameContent(TPlatform& platform, const std::string& a, const std::string& b) {
     const auto first = Fingerprint(platform, a);
@@ -51,15 +68,7 @@ bool SameContent(TPlatform& platform, const std::string& a, const std::string& b
 
 std::optional<TFingerprint> Fingerprint(TPlatform& platform, const std::string& path) {
     try {
-        const std::unique_ptr<TStream> file = platform.OpenRead(path);
-        TSha256 sha;
-        std::vector<uint8_t> block(kReadBlock);
-        int64_t size = 0;
-        while (const size_t n = file->Read(block.data(), block.size())) {
-            sha.Add(block.data(), n);
-            size += static_cast<int64_t>(n);
-        }
-        return TFingerprint{size, DigestText(sha.Finish())};
+        return Fingerprint(*platform.OpenRead(path));
     } catch (const EVornError&) {
         return std::nullopt;
     }
@@ -69,19 +78,23 @@ bool LeavesWork(Outcome outcome) { return outcome == Outcome::Locked || outcome 
 
 TRemoval RemoveRecordedFile(TPlatform& platform, const TPathGuard& guard, const TRecordedFile& file,
                             const std::string& path, std::vector<std::string>& gone) {
-    const std::string target = guard.Canonical(path);
+    // Judged and deleted through one handle where it opens so: nothing can
+    // change it in between, and one open does the work of three. Else by
+    // its path, as a file that others hold open must be.
+    const std::unique_ptr<TRemovableFile> opened = file.removal == Removal::Never ? nullptr : guard.OpenToRemove(path);
+    const std::string target = opened ? opened->Canonical() : guard.Canonical(path);
     if (target.empty()) return {path, Outcome::Unchecked};
-    if (!platform.Exists(target)) {
+    if (!opened && !platform.Exists(target)) {
         gone.push_back(target);
         return {path, Outcome::Missing};
     }
     if (file.removal == Removal::Never) return {path, Outcome::Kept};
     if (file.removal == Removal::Auto && (file.sharing == Sharing::Shared || guard.InWindowsFolder(target)))
         return {path, Outcome::Shared};
-    const auto found = Fingerprint(platform, target);
+    const auto found = opened ? Fingerprint(opened->Content()) : Fingerprint(platform, target);
     if (!found) return {path, Outcome::Locked};
     if (!Matches(found, file)) return {path, Outcome::Changed};
-    if (!platform.RemoveFile(target)) return {path, Outcome::Locked};
+    if (!(opened ? opened->Remove() : platform.RemoveFile(target))) return {path, Outcome::Locked};
     gone.push_back(target);
     return {path, Outcome::Removed};
 }
@@ -105,17 +118,19 @@ std::optional<int32_t> InstallDateDay(const std::string& text) {
 void RemoveEmptyFolders(TRemoverServices& services, const TPathGuard& guard, const std::vector<std::string>& paths) {
     std::vector<std::string> candidates;
     // A folder that resolves elsewhere (a junction, a link) is no folder of
-    // the product's: the climb stops there.
+    // the product's: the climb stops there. A folder climbed from before has
+    // had its whole climb judged, and judging costs system calls per folder.
+    std::set<std::string> climbed;
     for (const std::string& path : paths)
         for (std::string folder = WithoutSlash(FolderPart(path));
-             !folder.empty() && !guard.IsProtected(folder) && guard.Canonical(folder) == folder;
+             !folder.empty() && climbed.insert(folder).second && !guard.IsProtected(folder) &&
+             guard.Canonical(folder) == folder;
              folder = WithoutSlash(FolderPart(folder)))
             candidates.push_back(folder);
-    // Deepest first, each once.
+    // Deepest first.
     std::sort(candidates.begin(), candidates.end(), [](const std::string& a, const std::string& b) {
         return a.size() != b.size() ? a.size() > b.size() : a < b;
     });
-    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
     for (const std::string& folder : candidates) services.RemoveFolder(folder);
 }
 
@@ -165,8 +180,11 @@ int TRemover::Remove(bool quiet) {
         const auto day = InstallDateDay(EntryValue("InstallDate"));
         record_ = ResolveRecord(platform_, record_, folders, day.value_or(platform_.TodayDayNumber()), self_);
     }
+    // Resolving a path costs several system calls; only shortcuts need the
+    // files' paths resolved before anything goes.
     std::vector<std::string> installed;
-    for (const TRecordedFile& file : record_.files) installed.push_back(guard.Canonical(file.destination));
+    if (!record_.links.empty())
+        for (const TRecordedFile& file : record_.files) installed.push_back(guard.Canonical(file.destination));
     // Shortcuts first, while the files they point at can still be followed.
     std::vector<TRemoval> removals = RemoveLinks(platform_, services_, guard, record_.links, installed);
     std::vector<std::string> gone;

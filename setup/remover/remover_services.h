@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,19 @@ struct TRegistryValue {
     std::string name;
     std::string text;               // REG_SZ, unless number holds a value
     std::optional<uint32_t> number;  // REG_DWORD
+};
+
+// A file opened to be judged and deleted through one handle, which lets no
+// one write to it meanwhile: what was read is what goes.
+class TRemovableFile {
+public:
+    virtual ~TRemovableFile() = default;
+    // Its path as CanonicalPath gives it, taken from the open file.
+    virtual const std::string& Canonical() const = 0;
+    // Its bytes from where the last read ended; EStreamError on failure.
+    virtual TStream& Content() = 0;
+    // Deletes it, once this object closes it; false when it cannot go.
+    virtual bool Remove() = 0;
 };
 
 class TRemoverServices {
@@ -36,6 +50,10 @@ public:
     // junctions and links where it exists, lowercased; empty when it names
     // nothing a rule can judge.
     virtual std::string CanonicalPath(const std::string& path) = 0;
+    // The existing file at path, opened to be read and deleted; null when it
+    // cannot be opened so (missing, a folder, in use, denied) or its path
+    // has no canonical form.
+    virtual std::unique_ptr<TRemovableFile> OpenToRemove(const std::string& path) = 0;
     // The folders the system names for itself, the machine and the user (the
     // Windows folder and its system folders, both Program Files, ProgramData,
     // the user's profile and shell folders), as the system spells them.

@@ -108,16 +108,48 @@ std::string LongPath(const std::string& path) {
 
 // Where an existing file or folder really lies, through junctions and
 // links; empty when it does not exist or cannot be opened.
+std::string FinalPathOf(HANDLE handle) {
+    const std::string final = Returned([&](char* text, DWORD size) {
+        return ::GetFinalPathNameByHandleA(handle, text, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
+    return final.empty() ? "" : WithoutDevicePrefix(final);
+}
+
 std::string FinalPath(const std::string& path) {
     const HANDLE handle = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return "";
-    const std::string final = Returned([&](char* text, DWORD size) {
-        return ::GetFinalPathNameByHandleA(handle, text, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    });
+    const std::string final = FinalPathOf(handle);
     ::CloseHandle(handle);
-    return final.empty() ? "" : WithoutDevicePrefix(final);
+    return final;
 }
+
+// A resolved path lowercased; empty when a plain call reads it otherwise (a
+// folder "x." made through \\?\), as it names what no rule can judge by its
+// text.
+std::string Judgeable(const std::string& resolved) {
+    const std::string canonical = Lower(resolved);
+    return Lower(FullPath(canonical)) == canonical ? canonical : "";
+}
+
+class TWin32RemovableFile : public TRemovableFile {
+public:
+    TWin32RemovableFile(HANDLE handle, std::string canonical)
+        : handle_(handle), canonical_(std::move(canonical)),
+          content_(reinterpret_cast<intptr_t>(handle), canonical_, Ownership::Borrowed) {}
+    ~TWin32RemovableFile() override { ::CloseHandle(handle_); }
+    const std::string& Canonical() const override { return canonical_; }
+    TStream& Content() override { return content_; }
+    bool Remove() override {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        return ::SetFileInformationByHandle(handle_, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+    }
+
+private:
+    HANDLE handle_;
+    std::string canonical_;
+    TFileStream content_;
+};
 
 // Every value of a shell-folder key: the user's or the machine's folders.
 void AddShellFolders(HKEY root, const char* keyPath, std::vector<std::string>& folders) {
@@ -199,10 +231,23 @@ std::string TWin32RemoverServices::CanonicalPath(const std::string& path) {
     const std::string full = plain.empty() ? "" : FullPath(plain);
     if (full.empty()) return "";
     const std::string final = FinalPath(full);
-    const std::string canonical = Lower(final.empty() ? LongPath(full) : final);
-    // A name that a plain call reads otherwise (a folder "x." made through
-    // \\?\) names what no rule can judge by its text.
-    return Lower(FullPath(canonical)) == canonical ? canonical : "";
+    return Judgeable(final.empty() ? LongPath(full) : final);
+}
+
+std::unique_ptr<TRemovableFile> TWin32RemoverServices::OpenToRemove(const std::string& path) {
+    const std::string plain = WithoutDevicePrefix(path);
+    const std::string full = plain.empty() ? "" : FullPath(plain);
+    if (full.empty()) return nullptr;
+    // Others may read it meanwhile, but not write to it.
+    const HANDLE handle = ::CreateFileA(full.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    std::string canonical = Judgeable(FinalPathOf(handle));
+    if (canonical.empty()) {
+        ::CloseHandle(handle);
+        return nullptr;
+    }
+    return std::make_unique<TWin32RemovableFile>(handle, std::move(canonical));
 }
 
 std::vector<std::string> TWin32RemoverServices::ProtectedFolders() {

@@ -11,6 +11,7 @@ public:
     bool DeleteKey(RegistryRoot root, const std::string& key) override;
     bool RemoveFolder(const std::string& path) override;
     std::string CanonicalPath(const std::string& path) override;
+    std::unique_ptr<TRemovableFile> OpenToRemove(const std::string& path) override;
     std::vector<std::string> ProtectedFolders() override;
     std::string WindowsFolder() override;
     std::string LinkTarget(const std::string& linkPath) override;

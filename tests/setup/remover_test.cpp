@@ -107,6 +107,20 @@ std::string ResolveLikeWindows(std::string path, const std::string& current) {
     return Lowercase(canonical);
 }
 
+class TScriptedRemovableFile : public TRemovableFile {
+public:
+    TScriptedRemovableFile(std::string canonical, test::TScriptedPlatform& platform)
+        : canonical_(std::move(canonical)), platform_(platform), content_(platform.OpenRead(canonical_)) {}
+    const std::string& Canonical() const override { return canonical_; }
+    TStream& Content() override { return *content_; }
+    bool Remove() override { return platform_.RemoveFile(canonical_); }
+
+private:
+    std::string canonical_;
+    test::TScriptedPlatform& platform_;
+    std::unique_ptr<TStream> content_;
+};
+
 // The registry entry, folders and shortcuts of the removals, in memory.
 class TScriptedServices : public TRemoverServices {
 public:
@@ -133,6 +147,12 @@ public:
     std::string CanonicalPath(const std::string& path) override {
         const std::string canonical = ResolveLikeWindows(path, Current);
         return ResolveLikeWindows(canonical, Current) == canonical ? canonical : "";
+    }
+    // As Windows opens it, save that a locked file will not open to be deleted.
+    std::unique_ptr<TRemovableFile> OpenToRemove(const std::string& path) override {
+        const std::string canonical = CanonicalPath(path);
+        if (canonical.empty() || !platform_.HasFile(canonical) || platform_.LockedFiles.count(canonical)) return nullptr;
+        return std::make_unique<TScriptedRemovableFile>(canonical, platform_);
     }
     std::vector<std::string> ProtectedFolders() override {
         return {"C:\\Users\\Me", "C:\\Users\\Me\\Desktop", "C:\\ProgramData", "C:\\Windows\\System32"};

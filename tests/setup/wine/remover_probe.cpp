@@ -2,7 +2,8 @@
 // the remover makes of paths where Windows resolves them, and who may
 // enter a folder.
 //   remover_probe judge FOLDER PATH...   each PATH from FOLDER as the current
-//                                        folder: "canonical<TAB>verdict"
+//                                        folder: "canonical<TAB>verdict", the
+//                                        same when the file is opened
 //   remover_probe short PATH             its short (8.3) form
 //   remover_probe security FOLDER        its access list as SDDL
 #include <windows.h>
@@ -24,7 +25,10 @@ int Judge(int count, char** paths) {
     const vorn::setup::TPathGuard guard(services, vorn::setup::LoadSystemFolders(platform));
     for (int i = 0; i < count; ++i) {
         const std::string found = guard.Canonical(paths[i]);
-        const char* verdict = found.empty()                  ? "refused"
+        // A file opened to be removed must resolve as its path does.
+        const auto opened = guard.OpenToRemove(paths[i]);
+        const char* verdict = opened && opened->Canonical() != found ? "opened elsewhere"
+                              : found.empty()                  ? "refused"
                               : guard.IsProtected(found)     ? "protected"
                               : guard.InWindowsFolder(found) ? "windows"
                                                              : "free";

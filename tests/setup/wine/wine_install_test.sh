@@ -448,6 +448,11 @@ short=$(timeout 30 "$wine" "$remover_probe" short 'C:\Program Files' | tr -d '\r
 judged=$(timeout 60 "$wine" "$remover_probe" judge 'C:\Windows' "${spellings[@]}" "$short" | tr -d '\r')
 expected=$(grep -v '^#' "$table" | cut -f2-; printf 'c:\\program files\tprotected')
 [ "$judged" = "$expected" ] || fail "Windows resolves paths otherwise: $(diff <(echo "$expected") <(echo "$judged"))"
+echo "a file to open under every spelling" >"$drive_c/windows/vorn.txt"
+opened=$(timeout 60 "$wine" "$remover_probe" judge 'C:\Windows' "${spellings[@]}" | tr -d '\r')
+rm -f "$drive_c/windows/vorn.txt"
+! grep -q 'opened elsewhere' <<<"$opened" && grep -q 'vorn.txt' <<<"$opened" ||
+  fail "a file opened to be removed resolves otherwise than its path: $opened"
 
 case_name=remover-finish
 remover_manifest fsetup admin '<p>'
