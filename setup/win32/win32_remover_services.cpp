@@ -106,8 +106,8 @@ std::string LongPath(const std::string& path) {
     }
 }
 
-// Where an existing file or folder really lies, through junctions and
-// links; empty when it does not exist or cannot be opened.
+// Where an open file or folder really lies, through junctions and links;
+// empty when the system cannot tell.
 std::string FinalPathOf(HANDLE handle) {
     const std::string final = Returned([&](char* text, DWORD size) {
         return ::GetFinalPathNameByHandleA(handle, text, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -115,6 +115,7 @@ std::string FinalPathOf(HANDLE handle) {
     return final.empty() ? "" : WithoutDevicePrefix(final);
 }
 
+// The same for a path; empty when it does not exist or cannot be opened.
 std::string FinalPath(const std::string& path) {
     const HANDLE handle = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
