@@ -40,6 +40,9 @@ fail() {
   failures=$((failures + 1))
   command -v import >/dev/null && import -window root "$results/setup_wine_$case_name.png" 2>/dev/null || true
   [ ! -f "$work/$case_name.relay" ] || cp "$work/$case_name.relay" "$results/setup_wine_$case_name.relay"
+  # What Wine itself said (a program it could not start, a crash), without the trace.
+  [ ! -f "$work/$case_name.relay.raw" ] || grep -avE '^[0-9a-f]+:(Call|Ret|trace)' "$work/$case_name.relay.raw" |
+    tail -n 40 >"$results/setup_wine_$case_name.wine" || true
 }
 
 # --- display and prefix, once for every case ---
