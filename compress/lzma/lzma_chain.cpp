@@ -78,7 +78,10 @@ TCompressResult TChainEncoder::AddLink(TVornCodec& codec, TStream& dest, TStream
     const int32_t size = SizeToCompress(source);
     if (size == 0) throw EVornError("An empty file cannot be a link of a chain");
 
-    TLzmaHead head = HeadFor(state_->options, FilterSuitedTo(source, true), 0);
+    const TBranchFilter filter = CodeFilterSuitedTo(source);
+    TLzmaHead head = HeadFor(state_->options, filter.Filter, 0);
+    head.CodeStart = filter.CodeStart;
+    head.CodeSize = filter.CodeSize;
     head.Chained = true;
     head.ChainOffset = state_->offset;
     state_->broken = true;  // until the link comes to its end

@@ -63,6 +63,32 @@ LzmaFilter ProgramFilter(TStream& source, int64_t start, bool ripRelative) {
     return LzmaFilter::None;
 }
 
+// The stretch of a PE image (at start) that its code sections fill, from
+// the first one's start to the last one's end; empty without any.
+struct TCodeRange {
+    uint32_t Start = 0;
+    uint32_t End = 0;
+};
+TCodeRange PeCodeRange(TStream& source, int64_t start, const uint8_t* head) {
+    constexpr uint32_t kContainsCode = 0x20;
+    constexpr int kMostSections = 96;  // what the loader takes
+    const uint32_t pe = LoadLe32(&head[kPeHeaderOffsetField]);
+    uint8_t fileHeader[24] = {};
+    if (ReadAt(source, start, pe, fileHeader, sizeof fileHeader) != sizeof fileHeader) return {};
+    const int sections = std::min<int>(LoadLe16(&fileHeader[6]), kMostSections);
+    int64_t at = int64_t{pe} + sizeof fileHeader + LoadLe16(&fileHeader[20]);
+    TCodeRange code{UINT32_MAX, 0};
+    for (int i = 0; i < sections; ++i, at += 40) {
+        uint8_t section[40];
+        if (ReadAt(source, start, at, section, sizeof section) != sizeof section) return {};
+        const uint32_t size = LoadLe32(&section[16]), place = LoadLe32(&section[20]);
+        if (!(LoadLe32(&section[36]) & kContainsCode) || size == 0) continue;
+        code.Start = std::min(code.Start, place);
+        code.End = std::max(code.End, place + std::min(size, UINT32_MAX - place));
+    }
+    return code.End > code.Start ? code : TCodeRange{};
+}
+
 }  // namespace
 
 lzma_options_lzma LevelOptions(int level, int64_t size) {
@@ -86,6 +112,21 @@ TLzmaHead HeadFor(const lzma_options_lzma& options, LzmaFilter filter, uint32_t 
     head.Filter = filter;
     head.Crc32 = crc32;
     return head;
+}
+
+TBranchFilter CodeFilterSuitedTo(TStream& source) {
+    const int64_t start = source.Position();
+    TBranchFilter filter{ProgramFilter(source, start, true)};
+    uint8_t head[64] = {};
+    if (filter.Filter != LzmaFilter::None && ReadAt(source, start, 0, head, sizeof head) == sizeof head &&
+        head[0] == 'M' && head[1] == 'Z') {
+        const TCodeRange code = PeCodeRange(source, start, head);
+        if (code.End > code.Start)
+            filter = {filter.Filter == LzmaFilter::X64 ? LzmaFilter::X64Code : LzmaFilter::X86Code, code.Start,
+                      code.End - code.Start};
+    }
+    source.Seek(start);
+    return filter;
 }
 
 bool IsWindowsProgram(TStream& source) {

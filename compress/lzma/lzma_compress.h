@@ -50,6 +50,19 @@ TCompressResult CompressLzmaStream(TVornCodec& codec, TStream& dest, TStream& so
 // same files. Reads a few bytes and puts the position back.
 LzmaFilter FilterSuitedTo(TStream& source, bool ripRelative = false);
 
+// A filter with, when it is confined to code, the code's range.
+struct TBranchFilter {
+    LzmaFilter Filter = LzmaFilter::None;
+    uint32_t CodeStart = 0;
+    uint32_t CodeSize = 0;
+};
+
+// The filter for a chain's link: for an x86 or x86-64 PE image with code
+// sections, X86Code or X64Code over the stretch they fill; otherwise what
+// FilterSuitedTo(source, true) says. Reads the headers and puts the
+// position back.
+TBranchFilter CodeFilterSuitedTo(TStream& source);
+
 // Whether the data at source's position are a PE image, of any machine.
 // Reads a few bytes and puts the position back.
 bool IsWindowsProgram(TStream& source);

@@ -16,7 +16,7 @@ namespace vorn {
 namespace lzma {
 
 TDecoder::TDecoder(TCodecState& s, const TLzmaHead& head, uint32_t size, uint32_t reach)
-    : s_(s), st_(s.Lzma), head_(head), size_(size), reach_(reach), filter_(head.Filter == LzmaFilter::X64) {
+    : s_(s), st_(s.Lzma), head_(head), size_(size), reach_(reach), filter_(head.X86Scope()) {
     rc_.Engine = &s;
     lc_ = head.Lc;
     lpMask_ = (1u << head.Lp) - 1;
@@ -180,7 +180,8 @@ using namespace lzma;
 void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
     uint8_t bytes[kMaxHeadSize];
     size_t n = 0;
-    // A chained head is longer by its chain offset, a seeded one by its seed's place.
+    // A chained head is longer by its chain offset, a seeded one by its
+    // seed's place, and either by the code range of a filter confined to code.
     for (size_t want = kHeadSize; n < want; ++n) {
         bytes[n] = ReadSourceByte(s);
         if (s.SourceExhausted) {
@@ -188,8 +189,9 @@ void LzmaExpand(TCodecState& s, int32_t uncompressedSize) {
             if (LzmaFaultsNamed()) s.Lzma.Fault = LzmaFault::HeadCutShort;
             return;
         }
-        if (bytes[0] == kChainedHeadVersion) want = kChainedHeadSize;
-        if (bytes[0] == kSeededHeadVersion) want = kSeededHeadSize;
+        if (n == 0 && bytes[0] == kChainedHeadVersion) want = kChainedHeadSize;
+        if (n == 0 && bytes[0] == kSeededHeadVersion) want = kSeededHeadSize;
+        if (n == 6 && ConfinedToCode(static_cast<LzmaFilter>(bytes[6]))) want += kCodeRangeSize;
     }
     const std::optional<TLzmaHead> head = TLzmaHead::Decode(bytes, n);
     TChainState& chain = s.Lzma.Chain;

@@ -12,8 +12,16 @@ constexpr int kPropertiesLimit = (kMaxPb * 5 + kMaxLp) * 9 + kMaxLc + 1;  // 225
 
 constexpr bool KnownVersion(uint8_t version) { return version >= kLzmaHeadVersion && version <= kSeededHeadVersion; }
 
-constexpr size_t HeadSizeOf(uint8_t version) {
-    return version == kChainedHeadVersion ? kChainedHeadSize : version == kSeededHeadVersion ? kSeededHeadSize : kHeadSize;
+constexpr bool KnownFilter(uint8_t filter) { return filter <= static_cast<uint8_t>(kLastFilter); }
+
+// The size of a head that starts with bytes[0, kHeadSize).
+constexpr size_t HeadSizeOf(const uint8_t* bytes) {
+    const uint8_t version = bytes[0];
+    const bool codeOnly = ConfinedToCode(static_cast<LzmaFilter>(bytes[6]));
+    return (version == kChainedHeadVersion   ? kChainedHeadSize
+            : version == kSeededHeadVersion ? kSeededHeadSize
+                                            : kHeadSize) +
+           (codeOnly ? kCodeRangeSize : 0);
 }
 
 // A seeded head's seed: something, and within the dictionary.
@@ -35,7 +43,20 @@ std::array<uint8_t, kMaxHeadSize> TLzmaHead::Encode() const {
         StoreLe32(&bytes[kHeadSize], SeedStart);
         StoreLe32(&bytes[kChainedHeadSize], SeedSize);
     }
+    if (CodeOnly()) {
+        const int range = Size() - kCodeRangeSize;
+        StoreLe32(&bytes[range], CodeStart);
+        StoreLe32(&bytes[range + 4], CodeSize);
+    }
     return bytes;
+}
+
+TX86Scope TLzmaHead::X86Scope() const {
+    const bool rip = Filter == LzmaFilter::X64 || Filter == LzmaFilter::X64Code;
+    if (!CodeOnly()) return {.RipRelative = rip};
+    // Code that would pass the end of 32-bit positions ends there.
+    const uint32_t end = CodeStart + std::min(CodeSize, UINT32_MAX - CodeStart);
+    return {.RipRelative = rip, .CodeOnly = true, .CodeStart = CodeStart, .CodeEnd = end};
 }
 
 std::vector<uint8_t> StreamOpening(const TLzmaHead& head, int32_t size, uint32_t byteSum) {
@@ -56,8 +77,8 @@ LzmaFault TLzmaHead::Problem(const uint8_t* bytes, size_t n) {
     if (!KnownVersion(bytes[0])) return LzmaFault::UnknownVersion;
     if (bytes[1] >= kPropertiesLimit) return LzmaFault::BadProperties;
     if (LoadLe32(&bytes[2]) > kMaxDictionarySize) return LzmaFault::DictionaryTooLarge;
-    if (bytes[6] > static_cast<uint8_t>(LzmaFilter::X64)) return LzmaFault::UnknownFilter;
-    if (n < HeadSizeOf(bytes[0])) return LzmaFault::HeadCutShort;
+    if (!KnownFilter(bytes[6])) return LzmaFault::UnknownFilter;
+    if (n < HeadSizeOf(bytes)) return LzmaFault::HeadCutShort;
     if (bytes[0] == kSeededHeadVersion && !SeedFits(LoadLe32(&bytes[kChainedHeadSize]), LoadLe32(&bytes[2])))
         return LzmaFault::BadSeed;
     return LzmaFault::None;
@@ -65,8 +86,8 @@ LzmaFault TLzmaHead::Problem(const uint8_t* bytes, size_t n) {
 
 // The checks of Problem, made here again as a plain yes or no.
 std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes, size_t n) {
-    if (n < kHeadSize || !KnownVersion(bytes[0]) || n < HeadSizeOf(bytes[0])) return std::nullopt;
-    if (bytes[1] >= kPropertiesLimit || bytes[6] > static_cast<uint8_t>(LzmaFilter::X64)) return std::nullopt;
+    if (n < kHeadSize || !KnownVersion(bytes[0]) || !KnownFilter(bytes[6]) || n < HeadSizeOf(bytes)) return std::nullopt;
+    if (bytes[1] >= kPropertiesLimit) return std::nullopt;
     TLzmaHead head;
     head.Chained = bytes[0] == kChainedHeadVersion;
     head.Lc = bytes[1] % 9;
@@ -81,6 +102,11 @@ std::optional<TLzmaHead> TLzmaHead::Decode(const uint8_t* bytes, size_t n) {
         head.SeedStart = LoadLe32(&bytes[kHeadSize]);
         head.SeedSize = LoadLe32(&bytes[kChainedHeadSize]);
         if (!SeedFits(head.SeedSize, head.DictionarySize)) return std::nullopt;
+    }
+    if (head.CodeOnly()) {
+        const int range = head.Size() - kCodeRangeSize;
+        head.CodeStart = LoadLe32(&bytes[range]);
+        head.CodeSize = LoadLe32(&bytes[range + 4]);
     }
     return head;
 }

@@ -19,6 +19,11 @@
 //   15      4     seeded: the seed's size, little-endian
 //   19            seeded: raw LZMA data, as a lone stream's
 //
+// With a filter confined to code (X86Code, X64Code), the head goes on
+// before the data with where the code starts in the expanded bytes and how
+// long it is (4 bytes each, little-endian): a lone head is then 19 bytes,
+// a chained or seeded one 23.
+//
 // A chain is one LZMA2 stream cut at chunk boundaries into consecutive
 // streams (the encoder flushes at the end of each file), so that a
 // package's files share one dictionary, as if compressed as one. The
@@ -45,6 +50,7 @@
 #include <optional>
 #include <vector>
 
+#include "compress/lzma/x86_filter.h"
 #include "compress/stream.h"
 #include "compress/vorn_header.h"
 
@@ -59,7 +65,8 @@ inline constexpr uint8_t kSeededHeadVersion = 3;
 inline constexpr int kHeadSize = 11;         // a lone stream's head
 inline constexpr int kChainedHeadSize = 15;  // a chained one's
 inline constexpr int kSeededHeadSize = 19;   // a seeded one's
-inline constexpr int kMaxHeadSize = kSeededHeadSize;
+inline constexpr int kCodeRangeSize = 8;  // after the head, for a filter confined to code
+inline constexpr int kMaxHeadSize = kSeededHeadSize + kCodeRangeSize;
 
 inline constexpr int kMaxLc = 8;
 inline constexpr int kMaxLp = 4;
@@ -67,8 +74,11 @@ inline constexpr int kMaxPb = 4;
 // The decoder refuses larger dictionaries before allocating anything.
 inline constexpr uint32_t kMaxDictionarySize = 64u << 20;
 
-// X64 is the X86 filter with x86-64's RIP-relative operands (x86_filter.h).
-enum class LzmaFilter : uint8_t { None = 0, X86 = 1, X64 = 2 };
+// X64 is the X86 filter with x86-64's RIP-relative operands; X86Code and
+// X64Code are those confined to a program's code (x86_filter.h).
+enum class LzmaFilter : uint8_t { None = 0, X86 = 1, X64 = 2, X86Code = 3, X64Code = 4 };
+inline constexpr LzmaFilter kLastFilter = LzmaFilter::X64Code;
+constexpr bool ConfinedToCode(LzmaFilter filter) { return filter == LzmaFilter::X86Code || filter == LzmaFilter::X64Code; }
 
 // What is wrong with an "LZM" stream, as the expander finds it. A CRC-32
 // that differs is a failed check, reported as a bad checksum.
@@ -111,9 +121,16 @@ struct TLzmaHead {
     uint32_t ChainOffset = 0;  // chained heads only
     uint32_t SeedStart = 0;    // seeded heads only: an offset in the installer
     uint32_t SeedSize = 0;     // seeded heads only, never 0 there
+    uint32_t CodeStart = 0;    // filters confined to code only
+    uint32_t CodeSize = 0;
 
     bool Seeded() const { return SeedSize != 0; }
-    int Size() const { return Chained ? kChainedHeadSize : Seeded() ? kSeededHeadSize : kHeadSize; }
+    bool CodeOnly() const { return ConfinedToCode(Filter); }
+    int Size() const {
+        return (Chained ? kChainedHeadSize : Seeded() ? kSeededHeadSize : kHeadSize) + (CodeOnly() ? kCodeRangeSize : 0);
+    }
+    // What the head's filter converts (x86_filter.h).
+    TX86Scope X86Scope() const;
     // lc, lp and pb in one byte, as stored: (pb * 5 + lp) * 9 + lc.
     uint8_t Properties() const { return static_cast<uint8_t>((Pb * 5 + Lp) * 9 + Lc); }
     // Size() bytes are used.

@@ -22,8 +22,9 @@ public:
         : codec_(codec), dest_(dest), source_(source), size_(size), encoder_(encoder), budget_(budget) {}
 
     // False once the output passed the budget.
-    bool Run(LzmaFilter filter, lzma_action end) {
-        TX86Encoder converter(filter == LzmaFilter::X64);
+    bool Run(const TLzmaHead& head, lzma_action end) {
+        const LzmaFilter filter = head.Filter;
+        TX86Encoder converter(head.X86Scope());
         size_t held = 0;
         while (read_ < size_) {
             const size_t total = held + ReadChunk(held);
@@ -105,7 +106,7 @@ std::optional<uint32_t> WriteStream(TVornCodec& codec, TStream& dest, TStream& s
     dest.Write(placeholder.data(), placeholder.size());
     TWriterPass pass(codec, dest, source, size, encoder, budget);
     try {
-        if (!pass.Run(head.Filter, end)) return std::nullopt;
+        if (!pass.Run(head, end)) return std::nullopt;
     } catch (const EOperationCancelled&) {
         dest.Seek(destStart);
         dest.SetSize(destStart);

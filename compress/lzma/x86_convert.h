@@ -2,6 +2,8 @@
 // the two files that instantiate it.
 #pragma once
 
+#include <algorithm>
+
 #include "compress/byte_order.h"
 #include "compress/lzma/x86_filter.h"
 
@@ -59,6 +61,21 @@ namespace vorn::lzma {
 
 template <X86Direction kDirection>
 size_t TX86Converter<kDirection>::Convert(uint8_t* data, size_t size) {
+    if (!scope_.CodeOnly) return ConvertCode(data, size);
+    const uint32_t first = at_;
+    const auto offset = [&](uint32_t at) { return at <= first ? size_t{0} : std::min<size_t>(size, at - first); };
+    const size_t start = offset(scope_.CodeStart), end = offset(scope_.CodeEnd);
+    size_t ready = size;
+    if (start < end) {
+        const size_t done = ConvertCode(data + start, end - start);
+        if (first + end < scope_.CodeEnd) ready = start + done;  // the code goes on
+    }
+    at_ += static_cast<uint32_t>(ready);
+    return ready;
+}
+
+template <X86Direction kDirection>
+size_t TX86Converter<kDirection>::ConvertCode(uint8_t* data, size_t size) {
     using namespace x86;
     const uint32_t window = ripRelative_ ? kX64OperandEnd : kX86OperandEnd;
     if (size < window) return 0;

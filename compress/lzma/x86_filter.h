@@ -11,6 +11,10 @@
 // adds memory, whose ModRM byte names RIP (mod 00, r/m 101). The two
 // directions differ only in adding or subtracting the position
 // (x86_convert.h); each is built on the side that uses it.
+//
+// Confined to a program's code, the converter leaves the bytes around it
+// alone (their E8 and E9 bytes are data, whose false conversions cost more
+// than they save) and counts positions from the code's start.
 #pragma once
 
 #include <cstddef>
@@ -25,21 +29,34 @@ inline constexpr uint32_t kX64OperandEnd = 7;  // REX, opcode, ModRM and the dis
 // The most bytes a call leaves for the next: an opcode needs its operand in view.
 inline constexpr uint32_t kX86HeldBack = kX64OperandEnd - 1;
 
+// What a converter works on: the whole data, or only its code, the data's
+// positions [CodeStart, CodeEnd).
+struct TX86Scope {
+    bool RipRelative = false;  // x86-64's RIP-relative operands too
+    bool CodeOnly = false;
+    uint32_t CodeStart = 0;
+    uint32_t CodeEnd = 0;
+};
+
 template <X86Direction kDirection>
 class TX86Converter {
 public:
-    // With ripRelative, x86-64's RIP-relative operands are converted too.
-    explicit TX86Converter(bool ripRelative = false) : ripRelative_(ripRelative) {}
+    explicit TX86Converter(TX86Scope scope = {}) : scope_(scope), ripRelative_(scope.RipRelative) {}
 
     // Converts data[0, size) in place, the bytes that follow those of the
     // earlier calls, and returns how many at the front are final. The rest
     // (kX86HeldBack at most) must come again at the front of the next call;
-    // at the end of the data they stay as they are.
+    // at the end of the data, or of its code, they stay as they are.
     size_t Convert(uint8_t* data, size_t size);
 
 private:
+    // Convert, for code that is all of data (positions from its start).
+    size_t ConvertCode(uint8_t* data, size_t size);
+
+    const TX86Scope scope_;
     const bool ripRelative_;
-    uint32_t position_ = 0;  // of data[0]
+    uint32_t at_ = 0;        // the data's position of data[0] (CodeOnly)
+    uint32_t position_ = 0;  // the code's position of data[0]
     // Opcodes at the positions just before the last one looked at that were
     // left alone (bits 0 to 2, the nearest lowest), and whether the operand
     // of such an opcode had a near top byte (bit 4); kept as the operand

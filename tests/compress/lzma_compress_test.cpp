@@ -65,7 +65,8 @@ TEST(LzmaCompress, EmptyKeyLevelAndCancelAreHandledBeforeAnythingIsLeftBehind) {
 }
 
 // A PE32 program's first bytes ahead of code-like data with near calls,
-// or a PE32+ one's (x64) whose code also loads and calls through RIP.
+// or a PE32+ one's (x64) whose code also loads and calls through RIP. Its
+// section table names code from 0x100 over three quarters of the rest.
 Bytes X86Program(size_t size, bool x64 = false) {
     Bytes b = MakeData(DataKind::Binary, size, 5);
     for (size_t i = 0x100; i + 12 < size; i += 37) {
@@ -81,6 +82,15 @@ Bytes X86Program(size_t size, bool x64 = false) {
     std::copy(mz.begin(), mz.end(), b.begin());
     std::copy(peAt.begin(), peAt.end(), b.begin() + 0x3C);
     std::copy(pe.begin(), pe.end(), b.begin() + 0x80);
+    std::fill(b.begin() + 0x86, b.begin() + 0x100, 0);
+    b[0x86] = 2;  // sections, right after a file header with no optional header
+    const auto code = static_cast<uint32_t>((size - 0x100) / 4 * 3);
+    const uint32_t table[2][3] = {{code, 0x100, 0x60000020}, {0x200, 0x100 + code, 0xC0000040}};
+    for (size_t i = 0, section = 0x98; i < 2; ++i, section += 40) {  // size, place and kind of each
+        StoreLe32(&b[section + 16], table[i][0]);
+        StoreLe32(&b[section + 20], table[i][1]);
+        StoreLe32(&b[section + 36], table[i][2]);
+    }
     return b;
 }
 
@@ -102,9 +112,9 @@ TEST(X86Filter, RipRelativeOperandsTurnAbsoluteAndBack) {
     for (const auto& c : cases)
         for (const bool rip : {false, true}) {
             Bytes bytes = c.code;
-            EXPECT_EQ(TX86Encoder(rip).Convert(bytes.data(), bytes.size()), c.code.size() - (rip ? 6 : 4)) << rip;
+            EXPECT_EQ(TX86Encoder({.RipRelative = rip}).Convert(bytes.data(), bytes.size()), c.code.size() - (rip ? 6 : 4)) << rip;
             EXPECT_EQ(bytes, rip ? c.absolute : c.code);
-            TX86Decoder(rip).Convert(bytes.data(), bytes.size());
+            TX86Decoder({.RipRelative = rip}).Convert(bytes.data(), bytes.size());
             EXPECT_EQ(bytes, c.code) << rip;
         }
     // Bytes only of what the filter looks at, so that candidates overlap
@@ -113,25 +123,46 @@ TEST(X86Filter, RipRelativeOperandsTurnAbsoluteAndBack) {
     Bytes dense(200000);
     uint32_t seed = 1;
     for (uint8_t& b : dense) b = kAlphabet[((seed = seed * 1103515245u + 12345u) >> 16) % std::size(kAlphabet)];
-    Bytes round = dense;
-    TX86Encoder(true).Convert(round.data(), round.size());
-    TX86Decoder(true).Convert(round.data(), round.size());
-    EXPECT_EQ(round, dense);
-    const Bytes program = X86Program(100001, true);
-    Bytes whole = program, pieces = program;
-    TX86Encoder(true).Convert(whole.data(), whole.size());
-    TX86Encoder inPieces(true);
-    for (size_t done = 0, end = 0, n = 7; end < pieces.size(); n += 1000) {  // the held bytes come again
-        end = std::min(pieces.size(), done + n);
-        done += inPieces.Convert(&pieces[done], end - done);
+    // Confined to code, with code that ends inside a batch and one that does not.
+    for (const TX86Scope scope : {TX86Scope{.RipRelative = true}, TX86Scope{true, true, 3001, 150000},
+                                  TX86Scope{false, true, 65536, 300000}}) {
+        Bytes round = dense;
+        TX86Encoder(scope).Convert(round.data(), round.size());
+        TX86Decoder(scope).Convert(round.data(), round.size());
+        EXPECT_EQ(round, dense) << scope.CodeStart;
+        Bytes whole = dense, pieces = dense;
+        TX86Encoder(scope).Convert(whole.data(), whole.size());
+        TX86Encoder inPieces(scope);
+        for (size_t done = 0, end = 0, n = 7; end < pieces.size(); n += 1000) {  // the held bytes come again
+            end = std::min(pieces.size(), done + n);
+            done += inPieces.Convert(&pieces[done], end - done);
+        }
+        EXPECT_EQ(pieces, whole) << scope.CodeStart;
     }
-    EXPECT_EQ(pieces, whole);
+    const Bytes program = X86Program(100001, true);
     TVornCodec codec;
     UseCustomMethods(codec);
     EXPECT_EQ(ExpandBytes(codec, CompressLzm(codec, program, {6, LzmaFilter::X64})), program);
     TMemoryStream source(program);
     EXPECT_EQ(FilterSuitedTo(source), LzmaFilter::X86);
     EXPECT_EQ(FilterSuitedTo(source, true), LzmaFilter::X64);
+}
+
+// Confined to code, a call's operand turns absolute from the code's start;
+// calls before and after the code stay as they are.
+TEST(X86Filter, ConfinedToCodeOnlyTheCodeTurnsAbsolute) {
+    const Bytes plain = Hex("E8 10 00 00 00  90 E8 10 00 00 00 E8 F0 FF FF FF  E8 20 00 00 00  E8 00 00");
+    const Bytes absolute = Hex("E8 10 00 00 00  90 E8 16 00 00 00 E8 FB FF FF FF  E8 20 00 00 00  E8 00 00");
+    for (const size_t piece : {plain.size(), size_t{9}}) {
+        Bytes bytes = plain;
+        TX86Encoder encoder({.CodeOnly = true, .CodeStart = 5, .CodeEnd = 16});
+        for (size_t done = 0; done < bytes.size();)
+            done += encoder.Convert(&bytes[done], std::min(piece, bytes.size() - done));
+        EXPECT_EQ(bytes, absolute) << piece;
+    }
+    Bytes bytes = absolute;
+    TX86Decoder({.CodeOnly = true, .CodeStart = 5, .CodeEnd = 16}).Convert(bytes.data(), bytes.size());
+    EXPECT_EQ(bytes, plain);
 }
 
 // A seeded stream leans on its seed, a stretch of its installer (at an odd
@@ -230,12 +261,15 @@ TEST(LzmaChain, LinksJoinIntoOneLzma2StreamOfTheFilteredFiles) {
             EXPECT_GE(head->DictionarySize, total);
             EXPECT_LE(head->DictionarySize, std::max<uint64_t>(preset.dict_size, total));
             preset.dict_size = head->DictionarySize;
-            // A chain converts x86-64 code with X64, a lone stream (above) never.
+            // A chain converts a program's code only, and x86-64 code as
+            // such; a lone stream (above) the whole program, as x86 code.
             const bool program = file[0] == 'M', x64 = program && file[0x84] == 0x64;
-            EXPECT_EQ(head->Filter, x64 ? LzmaFilter::X64 : program ? LzmaFilter::X86 : LzmaFilter::None) << file.size();
-            joined.insert(joined.end(), link.begin() + kHeaderSize + kChainedHeadSize, link.end());
+            EXPECT_EQ(head->Filter, x64 ? LzmaFilter::X64Code : program ? LzmaFilter::X86Code : LzmaFilter::None);
+            EXPECT_EQ(head->CodeStart, program ? 0x100u : 0u);
+            EXPECT_EQ(head->CodeSize, program ? (file.size() - 0x100) / 4 * 3 : 0u);
+            joined.insert(joined.end(), link.begin() + kHeaderSize + head->Size(), link.end());
             Bytes converted = file;
-            if (program) TX86Encoder(x64).Convert(converted.data(), converted.size());
+            if (program) TX86Encoder(head->X86Scope()).Convert(converted.data(), converted.size());
             filtered.insert(filtered.end(), converted.begin(), converted.end());
             offset += static_cast<uint32_t>(file.size());
         }

@@ -205,7 +205,7 @@ TEST(LzmaExpand, RefusesDamagedStreamsSayingWhy) {
     } cases[] = {
         {"version", with(data - 11, 4), Damaged(lzma::LzmaFault::UnknownVersion)},
         {"properties", with(data - 10, 225), Damaged(lzma::LzmaFault::BadProperties)},
-        {"filter", with(data - 5, 3), Damaged(lzma::LzmaFault::UnknownFilter)},
+        {"filter", with(data - 5, 5), Damaged(lzma::LzmaFault::UnknownFilter)},
         {"huge dictionary", with(data - 6, 0x04), Damaged(lzma::LzmaFault::DictionaryTooLarge)},  // 64 MiB + 64 KB
         {"crc", with(data - 1, good[data - 1] ^ 1), bad},
         {"first range byte", with(data, 1), Damaged(lzma::LzmaFault::DataDamaged)},

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -77,8 +78,12 @@ void RefuseLaterLink(TStream& source, const std::optional<TVornHeader>& header) 
 void PrintLzmaHead(const lzma::TLzmaHead& head) {
     std::printf("lzma properties:   lc %d, lp %d, pb %d, dictionary %" PRIu32 " bytes\n", head.Lc, head.Lp,
                 head.Pb, head.DictionarySize);
-    static constexpr const char* kFilterNames[] = {"none", "x86", "x86-64"};  // by LzmaFilter
-    std::printf("branch filter:     %s\n", kFilterNames[static_cast<int>(head.Filter)]);
+    static constexpr const char* kFilterNames[] = {"none", "x86", "x86-64", "x86", "x86-64"};  // by LzmaFilter
+    static_assert(std::size(kFilterNames) == static_cast<size_t>(lzma::kLastFilter) + 1);
+    std::printf("branch filter:     %s", kFilterNames[static_cast<int>(head.Filter)]);
+    if (head.CodeOnly())
+        std::printf(", in the code only (%" PRIu32 " bytes at %" PRIu32 ")", head.CodeSize, head.CodeStart);
+    std::printf("\n");
     std::printf("crc-32:            0x%08" PRIX32 "\n", head.Crc32);
     if (head.Chained)
         std::printf("chain offset:      %" PRIu32 "%s\n", head.ChainOffset,
